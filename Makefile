@@ -1,0 +1,40 @@
+# Convenience front end over CMake. Build trees live in build/ (plain) and build-san/ (sanitized).
+BUILD      ?= build
+SAN_BUILD  ?= build-san
+JOBS       ?= 2
+CMAKE_GEN  := -G Ninja
+
+.PHONY: all deps build test test-sanitize check run clean format
+
+all: build
+
+deps:
+	@bash scripts/install-deps.sh
+
+$(BUILD)/build.ninja: | deps
+	cmake -S . -B $(BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMARKET_WERROR=ON
+
+build: $(BUILD)/build.ninja
+	cmake --build $(BUILD) -j $(JOBS)
+
+# The test command: warnings as errors, every test.
+test: build
+	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
+
+$(SAN_BUILD)/build.ninja: | deps
+	cmake -S . -B $(SAN_BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug -DMARKET_WERROR=ON -DMARKET_SANITIZE=ON
+
+# The same suite under AddressSanitizer and UndefinedBehaviorSanitizer.
+test-sanitize: $(SAN_BUILD)/build.ninja
+	cmake --build $(SAN_BUILD) -j $(JOBS)
+	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+	  ctest --test-dir $(SAN_BUILD) --output-on-failure -j $(JOBS)
+
+# Plain and sanitized: what CI runs.
+check: test test-sanitize
+
+format:
+	find buyer tests -name '*.cc' -o -name '*.h' | xargs clang-format -i
+
+clean:
+	rm -rf $(BUILD) $(SAN_BUILD)
