@@ -91,8 +91,9 @@ TEST_F(RunAgentTest, FailedWriteStopsAtOnce) {
 
   SetUp();
   InitWorld();
-  Feed("open_auction 1\ngoods g1 k s 1000 1800\ngood g1 k s 1000 1800\noffer g1 1500\n"
-       "never_read\n");
+  Feed(
+      "open_auction 1\ngoods g1 k s 1000 1800\ngood g1 k s 1000 1800\noffer g1 1500\n"
+      "never_read\n");
   Output failing_bid{[](void*, const char*, size_t size) -> ssize_t {
                        return size == 4 ? -1 : static_cast<ssize_t>(size);  // "bid\n" fails
                      },

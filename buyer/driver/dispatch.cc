@@ -12,22 +12,22 @@ void closed_market_slot(Input&) { close_the_auction(); }
 }  // namespace
 
 const MessageHandler dispatch_table[NUM_MESSAGE_KINDS] = {
-    get_deny_code,           // deny
-    nullptr,                 // accept
-    get_auction_number,      // open_auction
-    get_round_number,        // open_round
-    get_good_info,           // good
-    update_list_buyers,      // buyers
-    update_list_goods,       // goods
-    get_price_info,          // offer
-    get_sale_info,           // sold
-    get_sanction_info,       // sanction
-    get_expelled_buyer,      // expulsion
-    get_collision_price,     // collision
-    get_not_sold_good,       // out_of_market
-    get_round_closed_number, // end_round
+    get_deny_code,              // deny
+    nullptr,                    // accept
+    get_auction_number,         // open_auction
+    get_round_number,           // open_round
+    get_good_info,              // good
+    update_list_buyers,         // buyers
+    update_list_goods,          // goods
+    get_price_info,             // offer
+    get_sale_info,              // sold
+    get_sanction_info,          // sanction
+    get_expelled_buyer,         // expulsion
+    get_collision_price,        // collision
+    get_not_sold_good,          // out_of_market
+    get_round_closed_number,    // end_round
     get_auction_closed_number,  // end_auction
-    closed_market_slot,      // closed_market
+    closed_market_slot,         // closed_market
 };
 
 void get_message(Input& input) {

@@ -33,8 +33,8 @@ pid_t gateway_pid = -1;
                         nullptr};
   int result = execvp("RemoteControl", argv);
   char line[256];
-  int length = std::snprintf(line, sizeof line, "RemoteControl: cannot execute: %s\n",
-                             std::strerror(errno));
+  int length =
+      std::snprintf(line, sizeof line, "RemoteControl: cannot execute: %s\n", std::strerror(errno));
   if (length > 0) {
     [[maybe_unused]] ssize_t ignored = write(2, line, static_cast<size_t>(length));
   }

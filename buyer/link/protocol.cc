@@ -5,9 +5,9 @@
 #include "buyer/link/reader.h"
 
 const char* const Message_Tags[NUM_MESSAGE_KINDS] = {
-    "deny",     "accept",   "open_auction", "open_round",    "good",      "buyers",
-    "goods",    "offer",    "sold",         "sanction",      "expulsion", "collision",
-    "out_of_market", "end_round", "end_auction", "closed_market",
+    "deny",          "accept",    "open_auction", "open_round",    "good",      "buyers",
+    "goods",         "offer",     "sold",         "sanction",      "expulsion", "collision",
+    "out_of_market", "end_round", "end_auction",  "closed_market",
 };
 
 MessageKind KindOfWord(const char* word) {

@@ -36,12 +36,13 @@ TEST_F(ReaderTest, BytesToWords) {
       {"carriage return swallows the marker", "a\r\nb\r\n", {"a", "b", ""}, "a b "},
       {"leading newlines are plain whitespace", "\n\n  a\n", {"a", "", ""}, "a "},
       {"every POSIX space separates", "a\tb\vc\fd e", {"a", "b", "c", "d", "e", ""}, "a b c d e "},
-      {"word of NUL bytes is the empty word, echoed as a space", "\0\0 y\n"s, {"", "y", ""},
-       " y "},
+      {"word of NUL bytes is the empty word, echoed as a space", "\0\0 y\n"s, {"", "y", ""}, " y "},
       {"NUL cuts a word's text", "x\0y z"s, {"x", "z"}, "x z "},
       {"end of input ends a word", "abc", {"abc", "", ""}, "abc "},
-      {"two messages on one line", "end_round 1 offer g 5\n",
-       {"end_round", "1", "offer", "g", "5", "", ""}, "end_round 1 offer g 5 "},
+      {"two messages on one line",
+       "end_round 1 offer g 5\n",
+       {"end_round", "1", "offer", "g", "5", "", ""},
+       "end_round 1 offer g 5 "},
       {"bytes above 127 are word characters", "\xe9t\xe9\n", {"\xe9t\xe9", ""}, "\xe9t\xe9 "},
   };
   for (const WordCase& c : cases) {

@@ -105,7 +105,7 @@ TEST_F(HandlersTest, BuyersListMarksAndAppends) {
   EXPECT_EQ(Buyer(0, 0).status, 1);
   EXPECT_EQ(Buyer(0, 1).status, 0);
   EXPECT_EQ(Buyer(0, 2).status, 0);  // expelled, named again: back to 0
-  Play("buyers\n");                    // an empty list marks everyone absent
+  Play("buyers\n");                  // an empty list marks everyone absent
   for (int i = 0; i < 3; ++i) EXPECT_EQ(Buyer(0, i).status, 1);
 }
 
@@ -141,14 +141,14 @@ TEST_F(HandlersTest, SaleAccounts) {
     int32_t I_bid;
     int32_t credit, expected_benefit, clogin_benefit, clogin_expenses;
   } cases[] = {
-      {"agent wins after bidding", "good g1 w s 1 1\n", "sold CLogin 700\n", 1, 49300, 1100,
-       1100, 700},
+      {"agent wins after bidding", "good g1 w s 1 1\n", "sold CLogin 700\n", 1, 49300, 1100, 1100,
+       700},
       {"flag clear: no charge", "good g1 w s 1 1\n", "sold CLogin 700\n", 0, 50000, 0, 1100, 700},
       {"sold to another", "good g1 w s 1 1\n", "sold B 700\n", 1, 50000, 0, 0, 0},
-      {"long name cut to 15 is not the login", "good g1 w s 1 1\n",
-       "sold CLoginCLoginCLogin 700\n", 1, 50000, 0, 0, 0},
-      {"no current good: money charged, no benefit", "end_round 1\n", "sold CLogin 700\n", 1,
-       49300, 0, 0, 700},
+      {"long name cut to 15 is not the login", "good g1 w s 1 1\n", "sold CLoginCLoginCLogin 700\n",
+       1, 50000, 0, 0, 0},
+      {"no current good: money charged, no benefit", "end_round 1\n", "sold CLogin 700\n", 1, 49300,
+       0, 0, 700},
       {"loss makes negative benefit", "good g2 w s 1 1\n", "sold CLogin 1000\n", 1, 49000, -100,
        -100, 1000},
   };
@@ -192,8 +192,8 @@ TEST_F(HandlersTest, AuctionNumbersWithoutARow) {
   const struct {
     const char* number;
     int32_t index;
-  } cases[] = {{"0", -1}, {"22", 21}, {"-5", -6}, {"2147483647", 2147483646},
-               {"-2147483648", INT32_MIN}};
+  } cases[] = {
+      {"0", -1}, {"22", 21}, {"-5", -6}, {"2147483647", 2147483646}, {"-2147483648", INT32_MIN}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.number);
     SetUp();
@@ -227,9 +227,10 @@ TEST_F(HandlersTest, FullTablesReadButDoNotStore) {
 
 TEST_F(HandlersTest, LongNamesAreCutToFifteen) {
   InitWorld();
-  Play("open_auction 1\nbuyers ABCDEFGHIJKLMNOPQRSTU\n"
-       "goods ID3456789012345XYZ KIND56789012345XYZ SELL56789012345XYZ 1 2\n"
-       "sanction ABCDEFGHIJKLMNOxx 5\n");
+  Play(
+      "open_auction 1\nbuyers ABCDEFGHIJKLMNOPQRSTU\n"
+      "goods ID3456789012345XYZ KIND56789012345XYZ SELL56789012345XYZ 1 2\n"
+      "sanction ABCDEFGHIJKLMNOxx 5\n");
   EXPECT_STREQ(Buyer(0, 0).name, "ABCDEFGHIJKLMNO");
   EXPECT_EQ(Buyer(0, 0).expenses, 5);  // both names cut to the same 15 characters
   EXPECT_STREQ(Good(0, 0).id, "ID3456789012345");
@@ -238,8 +239,8 @@ TEST_F(HandlersTest, LongNamesAreCutToFifteen) {
 }
 
 TEST_F(HandlersTest, MessageCutShortByEndOfInputIsDropped) {
-  const char* cut[] = {"sold CLogin", "offer g2", "open_auction", "sanction B", "deny",
-                       "collision g2", "out_of_market g2", "end_auction", "good g1 w s 1"};
+  const char* cut[] = {"sold CLogin",  "offer g2",         "open_auction", "sanction B",   "deny",
+                       "collision g2", "out_of_market g2", "end_auction",  "good g1 w s 1"};
   for (const char* message : cut) {
     SCOPED_TRACE(message);
     SetUp();

@@ -57,13 +57,14 @@ TEST_F(TraceTest, GoodsAndBuyers) {
   std::string expected = CreditBlock(50000, 0) + CreditBlock(49300, 200);
   for (int i = 2; i < 21; ++i) expected += CreditBlock(50000, 0);
   expected += "------GOODS-------\n------BUYERS-------\n";
-  expected += "------GOODS-------\n"
-              "\n id: g1 ki: wine se: s1 ip: 1000 rt: 0 rs: 900 bu: CLogin pi: 700\n"
-              "\n id: g2 ki: oil se: s2 ip: 500 rt: 100 rs: 600 bu:  pi: -1\n"
-              "\n id: g3 ki:  se:  ip: 0 rt: 0 rs: 0 bu:  pi: 0\n"
-              "------BUYERS-------\n"
-              "\n na: CLogin be: 200 ex: 700\n"
-              "\n-------------------------------------------\n";
+  expected +=
+      "------GOODS-------\n"
+      "\n id: g1 ki: wine se: s1 ip: 1000 rt: 0 rs: 900 bu: CLogin pi: 700\n"
+      "\n id: g2 ki: oil se: s2 ip: 500 rt: 100 rs: 600 bu:  pi: -1\n"
+      "\n id: g3 ki:  se:  ip: 0 rt: 0 rs: 0 bu:  pi: 0\n"
+      "------BUYERS-------\n"
+      "\n na: CLogin be: 200 ex: 700\n"
+      "\n-------------------------------------------\n";
   for (int i = 2; i < 21; ++i) expected += "------GOODS-------\n------BUYERS-------\n";
   EXPECT_EQ(Log(), expected);
 }

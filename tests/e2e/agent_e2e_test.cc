@@ -1,0 +1,208 @@
+// The built buyer agent against a scripted gateway put first on PATH as "RemoteControl".
+
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "tests/support/process.h"
+
+namespace {
+
+const std::string kAdmissionLog = "\nadmission CLogin TGatekeep\n\n";
+
+struct Gateway {
+  std::string script;
+  std::string mode = "play";
+  int exit_status = 0;
+  std::string path = FAKE_GATEWAY_DIR;  // the PATH the agent sees
+};
+
+struct Session {
+  ProcessResult run;
+  std::string received;  // what the gateway read from the agent
+  std::string argv;      // the gateway's arguments, one per line
+};
+
+Session RunAgainst(const Gateway& gateway, double timeout_seconds = 30) {
+  std::string dir = MakeTempDir();
+  WriteTextFile(dir + "/script", gateway.script);
+  std::vector<std::string> env = {
+      "PATH=" + gateway.path,
+      "FAKE_GATEWAY_SCRIPT=" + dir + "/script",
+      "FAKE_GATEWAY_RECORD=" + dir + "/record",
+      "FAKE_GATEWAY_ARGV=" + dir + "/argv",
+      "FAKE_GATEWAY_MODE=" + gateway.mode,
+      "FAKE_GATEWAY_EXIT=" + std::to_string(gateway.exit_status),
+      "FAKE_GATEWAY_HOLD_MS=1000",
+  };
+  Session session;
+  session.run = RunProcess({BUYER_PATH}, env, timeout_seconds);
+  session.received = ReadTextFile(dir + "/record");
+  session.argv = ReadTextFile(dir + "/argv");
+  EXPECT_FALSE(session.run.timed_out);
+  return session;
+}
+
+std::string CreditBlock(int credit, int benefit) {
+  return "\n--------------------\nCredit: " + std::to_string(credit) +
+         "\n Benefit: " + std::to_string(benefit) + " \n";
+}
+
+// A trace in which only auction 1 has anything beyond the start values.
+std::string Trace(int credit, int benefit, const std::string& goods, const std::string& buyers) {
+  std::string text = CreditBlock(credit, benefit);
+  for (int i = 1; i < 21; ++i) text += CreditBlock(50000, 0);
+  text += "------GOODS-------\n" + goods + "------BUYERS-------\n" + buyers;
+  for (int i = 1; i < 21; ++i) text += "------GOODS-------\n------BUYERS-------\n";
+  return text;
+}
+
+std::string BuyerLine(const std::string& name, int benefit, int expenses) {
+  return "\n na: " + name + " be: " + std::to_string(benefit) + " ex: " + std::to_string(expenses) +
+         "\n\n-------------------------------------------\n";
+}
+
+TEST(AgentEndToEnd, WholeAuctionExactLog) {
+  Gateway gateway;
+  gateway.script =
+      "accept\n"
+      "open_auction 1\n"
+      "buyers CLogin Rival\n"
+      "goods g1 wine s1 1200 1800 g2 oil s2 900 700\n"
+      "open_round 1\n"
+      "good g1 wine s1 1200 1800\n"
+      "offer g1 1200\n"
+      "offer g1 1100\n"
+      "sold CLogin 1100\n"
+      "good g2 oil s2 900 700\n"
+      "offer g2 800\n"
+      "out_of_market g2 600\n"
+      "end_round 1\n"
+      "open_round 2\n"
+      "end_round 2 end_auction 1\n"
+      "closed_market\n";
+  Session s = RunAgainst(gateway);
+
+  const std::string round1 = Trace(50000, 0,
+                                   "\n id: g1 ki: wine se: s1 ip: 1200 rt: 0 rs: 1800 bu:  pi: 0\n"
+                                   "\n id: g2 ki: oil se: s2 ip: 900 rt: 0 rs: 700 bu:  pi: 0\n",
+                                   BuyerLine("CLogin", 0, 0) + BuyerLine("Rival", 0, 0));
+  const std::string round2 =
+      Trace(48900, 700,
+            "\n id: g1 ki: wine se: s1 ip: 1200 rt: 0 rs: 1800 bu: CLogin pi: 1100\n"
+            "\n id: g2 ki: oil se: s2 ip: 900 rt: 600 rs: 700 bu:  pi: -1\n",
+            BuyerLine("CLogin", 700, 1100) + BuyerLine("Rival", 0, 0));
+  const std::string expected = kAdmissionLog +               //
+                               "\n\naccept \n\n" +           //
+                               "\n\nopen_auction 1 \n\n" +   //
+                               "\n\nbuyers CLogin Rival " +  // a list eats its marker
+                               "\n\ngoods g1 wine s1 1200 1800 g2 oil s2 900 700 " +  //
+                               "\n\nopen_round 1 " + round1 + "\n\n" +                //
+                               "\n\ngood g1 wine s1 1200 1800 \n\n" +      // never bid on alone
+                               "\n\noffer g1 1200 \nbid\n\n\n\n" +         //
+                               "\n\noffer g1 1100 \nbid\n\n\n\n" +         //
+                               "\n\nsold CLogin 1100 \n\n" +               //
+                               "\n\ngood g2 oil s2 900 700 \n\n" +         //
+                               "\n\noffer g2 800 \n\n" +                   // above resale: no bid
+                               "\n\nout_of_market g2 600 \n\n" +           //
+                               "\n\nend_round 1 \n\n" +                    //
+                               "\n\nopen_round 2 " + round2 + "\n\n" +     //
+                               "\n\nend_round 2 \n\nend_auction 1 \n\n" +  // two on one line
+                               "\n\nclosed_market \n\n" +                  //
+                               "\n\n";                                     // end of input
+  EXPECT_EQ(s.run.out, expected);
+  EXPECT_EQ(s.received, "admission CLogin TGatekeep\nbid\nbid\n");
+  EXPECT_EQ(s.argv, "../RemoteControl\nCLogin\n");
+  EXPECT_EQ(ExitCode(s.run), 0);
+  EXPECT_EQ(s.run.err, "");
+}
+
+TEST(AgentEndToEnd, GatewayEndings) {
+  const std::string cut_mid_message =
+      "accept\nopen_auction 1\ngoods g1 k s 1000 1800\ngood g1 k s 1000 1800\noffer g1";
+  const struct {
+    const char* name;
+    std::string mode;
+    std::string script;
+    int gateway_status;
+    bool on_path;
+    int agent_status;
+    const char* stderr_has;
+  } cases[] = {
+      {"gateway missing from PATH", "play", "", 0, false, 1,
+       "RemoteControl: cannot execute: No such file or directory"},
+      {"gateway exits at once", "exit", "", 3, true, 1, "buyer: the market gateway"},
+      {"output ends mid-message, gateway exits 0", "play", cut_mid_message, 0, true, 0, ""},
+      {"output ends mid-message, gateway fails", "play", cut_mid_message, 4, true, 1,
+       "buyer: the market gateway exited with status 4"},
+      {"gateway killed mid-session", "kill", "accept\nopen_auction 1\n", 0, true, 1,
+       "buyer: the market gateway was killed by signal 9"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Gateway gateway;
+    gateway.mode = c.mode;
+    gateway.script = c.script;
+    gateway.exit_status = c.gateway_status;
+    if (!c.on_path) gateway.path = MakeTempDir();
+    Session s = RunAgainst(gateway);
+    EXPECT_EQ(ExitCode(s.run), c.agent_status);
+    EXPECT_NE(s.run.err.find(c.stderr_has), std::string::npos) << s.run.err;
+    EXPECT_EQ(s.run.out.rfind(kAdmissionLog, 0), 0u) << s.run.out;
+  }
+}
+
+TEST(AgentEndToEnd, MessageCutShortIsDroppedAndLogKept) {
+  Gateway gateway;
+  gateway.script =
+      "accept\nopen_auction 1\ngoods g1 k s 1000 1800\ngood g1 k s 1000 1800\noffer g1";
+  Session s = RunAgainst(gateway);
+  EXPECT_EQ(ExitCode(s.run), 0);
+  EXPECT_EQ(s.received, "admission CLogin TGatekeep\n");  // the cut offer is not bid on
+  const std::string tail = "\n\ngood g1 k s 1000 1800 \n\n\n\noffer g1 ";
+  ASSERT_GE(s.run.out.size(), tail.size());
+  EXPECT_EQ(s.run.out.substr(s.run.out.size() - tail.size()), tail);
+}
+
+TEST(AgentEndToEnd, GatewayThatStopsReadingEndsTheAgentWithItsLog) {
+  // The gateway closes its input before it offers a price the agent bids on, and keeps its
+  // output open: the failed bid write, not end of input, ends the agent.
+  Gateway gateway;
+  gateway.mode = "deaf";
+  gateway.script =
+      "accept\nopen_auction 1\ngoods g1 k s 1000 1800\ngood g1 k s 1000 1800\noffer g1 1500\n"
+      "offer g1 1400\n";
+  Session s = RunAgainst(gateway);
+  EXPECT_EQ(TermSignal(s.run), 0);
+  EXPECT_EQ(ExitCode(s.run), 1);
+  EXPECT_NE(s.run.err.find("buyer: the market gateway stopped reading commands"), std::string::npos)
+      << s.run.err;
+  const std::string tail = "\n\noffer g1 1500 \nbid\n\n";
+  ASSERT_GE(s.run.out.size(), tail.size());
+  EXPECT_EQ(s.run.out.substr(s.run.out.size() - tail.size()), tail);
+}
+
+TEST(AgentEndToEnd, LargeLogArrivesWhole) {
+  // Enough rounds that the log passes through its buffer many times over.
+  std::string script = "accept\nopen_auction 1\ngoods g1 k s 1000 1800\n";
+  for (int round = 1; round <= 40; ++round) {
+    script += "open_round " + std::to_string(round) + "\nend_round " + std::to_string(round) + "\n";
+  }
+  script += "closed_market\n";
+  Gateway gateway;
+  gateway.script = script;
+  Session s = RunAgainst(gateway);
+  EXPECT_EQ(ExitCode(s.run), 0);
+  size_t traces = 0;
+  for (size_t at = s.run.out.find("Credit: 50000"); at != std::string::npos;
+       at = s.run.out.find("Credit: 50000", at + 1)) {
+    ++traces;
+  }
+  EXPECT_EQ(traces, 40u * 21u);
+  const std::string tail = "\n\nclosed_market \n\n\n\n";
+  ASSERT_GE(s.run.out.size(), tail.size());
+  EXPECT_EQ(s.run.out.substr(s.run.out.size() - tail.size()), tail);
+}
+
+}  // namespace

@@ -1,0 +1,107 @@
+// A scripted stand-in for the market gateway, installed as "RemoteControl" in a folder that tests
+// put first on PATH. It plays a byte script to its standard output and records what it is sent.
+//
+// Settings (environment):
+//   FAKE_GATEWAY_SCRIPT  file whose bytes are written to standard output (none: nothing)
+//   FAKE_GATEWAY_RECORD  file that receives every byte read from standard input, at the end
+//   FAKE_GATEWAY_ARGV    file that receives the arguments, one per line
+//   FAKE_GATEWAY_EXIT    exit status (default 0)
+//   FAKE_GATEWAY_MODE    play (default): write the script, close standard output, read standard
+//                          input to its end, exit;
+//                        exit: exit at once, reading and writing nothing;
+//                        kill: write the script, then die by SIGKILL;
+//                        deaf: close standard input first, write the script, keep standard
+//                          output open for FAKE_GATEWAY_HOLD_MS (default 3000), exit.
+//                        linger: like play, but keep running FAKE_GATEWAY_HOLD_MS after
+//                          standard input ends.
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <string>
+
+#include <unistd.h>
+
+namespace {
+
+std::string Env(const char* name, const char* fallback = "") {
+  const char* value = std::getenv(name);
+  return value != nullptr ? value : fallback;
+}
+
+std::string ReadFile(const std::string& path) {
+  std::string data;
+  if (path.empty()) return data;
+  FILE* file = std::fopen(path.c_str(), "rb");
+  if (file == nullptr) {
+    std::fprintf(stderr, "fake gateway: cannot open %s\n", path.c_str());
+    std::exit(90);
+  }
+  char buffer[8192];
+  size_t n;
+  while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0) data.append(buffer, n);
+  std::fclose(file);
+  return data;
+}
+
+void WriteFile(const std::string& path, const std::string& data) {
+  if (path.empty()) return;
+  FILE* file = std::fopen(path.c_str(), "wb");
+  if (file == nullptr) return;
+  std::fwrite(data.data(), 1, data.size(), file);
+  std::fclose(file);
+}
+
+void WriteAll(int fd, const std::string& data) {
+  size_t done = 0;
+  while (done < data.size()) {
+    ssize_t n = write(fd, data.data() + done, data.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return;  // the agent has gone: nothing more to deliver
+    done += static_cast<size_t>(n);
+  }
+}
+
+std::string ReadToEnd(int fd) {
+  std::string data;
+  char buffer[4096];
+  for (;;) {
+    ssize_t n = read(fd, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return data;
+    data.append(buffer, static_cast<size_t>(n));
+  }
+}
+
+void SleepMs(long ms) {
+  timespec pause{ms / 1000, (ms % 1000) * 1000000};
+  while (nanosleep(&pause, &pause) != 0 && errno == EINTR) {
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::signal(SIGPIPE, SIG_IGN);
+  std::string args;
+  for (int i = 0; i < argc; ++i) args += std::string(argv[i]) + "\n";
+  WriteFile(Env("FAKE_GATEWAY_ARGV"), args);
+  const int status = std::atoi(Env("FAKE_GATEWAY_EXIT", "0").c_str());
+  const long hold_ms = std::atol(Env("FAKE_GATEWAY_HOLD_MS", "3000").c_str());
+  const std::string mode = Env("FAKE_GATEWAY_MODE", "play");
+  if (mode == "exit") return status;
+  if (mode == "deaf") close(0);
+  WriteAll(1, ReadFile(Env("FAKE_GATEWAY_SCRIPT")));
+  if (mode == "kill") raise(SIGKILL);
+  if (mode == "deaf") {
+    SleepMs(hold_ms);
+    return status;
+  }
+  close(1);
+  WriteFile(Env("FAKE_GATEWAY_RECORD"), ReadToEnd(0));
+  if (mode == "linger") SleepMs(hold_ms);
+  return status;
+}
