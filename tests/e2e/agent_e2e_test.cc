@@ -1,48 +1,12 @@
 // The built buyer agent against a scripted gateway put first on PATH as "RemoteControl".
 
 #include <string>
-#include <vector>
 
 #include <gtest/gtest.h>
 
-#include "tests/support/process.h"
+#include "tests/e2e/fake_session.h"
 
 namespace {
-
-const std::string kAdmissionLog = "\nadmission CLogin TGatekeep\n\n";
-
-struct Gateway {
-  std::string script;
-  std::string mode = "play";
-  int exit_status = 0;
-  std::string path = FAKE_GATEWAY_DIR;  // the PATH the agent sees
-};
-
-struct Session {
-  ProcessResult run;
-  std::string received;  // what the gateway read from the agent
-  std::string argv;      // the gateway's arguments, one per line
-};
-
-Session RunAgainst(const Gateway& gateway, double timeout_seconds = 30) {
-  std::string dir = MakeTempDir();
-  WriteTextFile(dir + "/script", gateway.script);
-  std::vector<std::string> env = {
-      "PATH=" + gateway.path,
-      "FAKE_GATEWAY_SCRIPT=" + dir + "/script",
-      "FAKE_GATEWAY_RECORD=" + dir + "/record",
-      "FAKE_GATEWAY_ARGV=" + dir + "/argv",
-      "FAKE_GATEWAY_MODE=" + gateway.mode,
-      "FAKE_GATEWAY_EXIT=" + std::to_string(gateway.exit_status),
-      "FAKE_GATEWAY_HOLD_MS=1000",
-  };
-  Session session;
-  session.run = RunProcess({BUYER_PATH}, env, timeout_seconds);
-  session.received = ReadTextFile(dir + "/record");
-  session.argv = ReadTextFile(dir + "/argv");
-  EXPECT_FALSE(session.run.timed_out);
-  return session;
-}
 
 std::string CreditBlock(int credit, int benefit) {
   return "\n--------------------\nCredit: " + std::to_string(credit) +
@@ -138,6 +102,8 @@ TEST(AgentEndToEnd, GatewayEndings) {
        "buyer: the market gateway exited with status 4"},
       {"gateway killed mid-session", "kill", "accept\nopen_auction 1\n", 0, true, 1,
        "buyer: the market gateway was killed by signal 9"},
+      {"gateway killed mid-message", "kill", cut_mid_message, 0, true, 1,
+       "buyer: the market gateway was killed by signal 9"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -203,6 +169,38 @@ TEST(AgentEndToEnd, LargeLogArrivesWhole) {
   const std::string tail = "\n\nclosed_market \n\n\n\n";
   ASSERT_GE(s.run.out.size(), tail.size());
   EXPECT_EQ(s.run.out.substr(s.run.out.size() - tail.size()), tail);
+}
+
+TEST(AgentEndToEnd, GatewayThatKeepsRunningIsStopped) {
+  // The gateway's output ends but it ignores the end of its input and stays: the agent waits a
+  // bounded time, then stops it, and reports it.
+  Gateway gateway;
+  gateway.mode = "linger";
+  gateway.hold_ms = 60000;
+  gateway.script = "accept\n";
+  Session s = RunAgainst(gateway);
+  EXPECT_EQ(ExitCode(s.run), 1);
+  EXPECT_NE(s.run.err.find("buyer: the market gateway was killed by signal 15"), std::string::npos)
+      << s.run.err;
+  EXPECT_LT(s.run.seconds, 30);
+  EXPECT_EQ(s.run.out, kAdmissionLog + "\n\naccept \n\n\n\n");
+}
+
+TEST(AgentEndToEnd, FloodIntoASlowLogReaderLosesNothing) {
+  // 50 MB of one-word messages as fast as the pipe takes them, while the agent's own standard
+  // output is read slowly: every pass must still reach the log.
+  const std::string line = "end_round 1\n";
+  const long lines = 50L * 1024 * 1024 / static_cast<long>(line.size());
+  Gateway gateway;
+  gateway.script = line;
+  gateway.repeat = lines;
+  gateway.reader_pause_ms = 1;
+  gateway.timeout_seconds = 300;
+  Session s = RunAgainst(gateway);
+  EXPECT_EQ(ExitCode(s.run), 0);
+  // Per message: "\n\n" + "end_round 1 " and the marker's pass "\n\n"; then the end-of-input pass.
+  EXPECT_EQ(s.run.out.size(), kAdmissionLog.size() + static_cast<size_t>(lines) * 16 + 2);
+  EXPECT_TRUE(EndsWith(s.run.out, "\n\nend_round 1 \n\n\n\n"));
 }
 
 }  // namespace

@@ -5,11 +5,13 @@
 //   FAKE_GATEWAY_SCRIPT  file whose bytes are written to standard output (none: nothing)
 //   FAKE_GATEWAY_RECORD  file that receives every byte read from standard input, at the end
 //   FAKE_GATEWAY_ARGV    file that receives the arguments, one per line
+//   FAKE_GATEWAY_REPEAT  how many times the script is written (default 1)
 //   FAKE_GATEWAY_EXIT    exit status (default 0)
 //   FAKE_GATEWAY_MODE    play (default): write the script, close standard output, read standard
 //                          input to its end, exit;
 //                        exit: exit at once, reading and writing nothing;
-//                        kill: write the script, then die by SIGKILL;
+//                        kill: wait for the first command line, write the script, then die by
+//                          SIGKILL;
 //                        deaf: close standard input first, write the script, keep standard
 //                          output open for FAKE_GATEWAY_HOLD_MS (default 3000), exit.
 //                        linger: like play, but keep running FAKE_GATEWAY_HOLD_MS after
@@ -94,7 +96,15 @@ int main(int argc, char** argv) {
   const std::string mode = Env("FAKE_GATEWAY_MODE", "play");
   if (mode == "exit") return status;
   if (mode == "deaf") close(0);
-  WriteAll(1, ReadFile(Env("FAKE_GATEWAY_SCRIPT")));
+  std::string first_line;
+  if (mode == "kill") {
+    // Waiting for the admission makes sure the agent's only command has landed before the end.
+    char c;
+    while (read(0, &c, 1) == 1 && c != '\n') first_line += c;
+  }
+  const std::string script = ReadFile(Env("FAKE_GATEWAY_SCRIPT"));
+  const long repeat = std::atol(Env("FAKE_GATEWAY_REPEAT", "1").c_str());
+  for (long i = 0; i < repeat; ++i) WriteAll(1, script);
   if (mode == "kill") raise(SIGKILL);
   if (mode == "deaf") {
     SleepMs(hold_ms);

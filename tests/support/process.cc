@@ -25,7 +25,7 @@ std::vector<char*> Pointers(const std::vector<std::string>& strings) {
 }  // namespace
 
 ProcessResult RunProcess(const std::vector<std::string>& argv, const std::vector<std::string>& env,
-                         double timeout_seconds) {
+                         double timeout_seconds, int reader_pause_ms) {
   ProcessResult result;
   int out_pipe[2];
   int err_pipe[2];
@@ -65,6 +65,7 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, const std::vector
     if (ready < 0 && errno != EINTR) break;
     for (int i = 0; i < 2; ++i) {
       if (fds[i].fd < 0 || fds[i].revents == 0) continue;
+      if (i == 0 && reader_pause_ms > 0) usleep(static_cast<useconds_t>(reader_pause_ms) * 1000);
       char buffer[65536];
       ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
       if (n > 0) {

@@ -15,8 +15,9 @@ struct ProcessResult {
 
 // Runs argv[0] (a path) with exactly the environment env ("NAME=value" entries), standard input
 // from /dev/null. A process still running after timeout_seconds is killed with SIGKILL.
+// With reader_pause_ms > 0, standard output is read slowly: a pause before every read.
 ProcessResult RunProcess(const std::vector<std::string>& argv, const std::vector<std::string>& env,
-                         double timeout_seconds);
+                         double timeout_seconds, int reader_pause_ms = 0);
 
 // The exit status, or -1 when the process did not exit normally.
 int ExitCode(const ProcessResult& result);
