@@ -4,7 +4,7 @@ SAN_BUILD  ?= build-san
 JOBS       ?= 2
 CMAKE_GEN  := -G Ninja
 
-.PHONY: all deps build test test-sanitize check run clean format
+.PHONY: all deps build test test-sanitize check run clean format fuzz fuzz-smoke
 
 all: build
 
@@ -32,6 +32,16 @@ test-sanitize: $(SAN_BUILD)/build.ninja
 
 # Plain and sanitized: what CI runs.
 check: test test-sanitize
+
+# libFuzzer targets (clang): replay the committed corpus, then fuzz each target briefly.
+FUZZ_SECONDS ?= 30
+fuzz-smoke: | deps
+	bash fuzz/run.sh replay
+	bash fuzz/run.sh $(FUZZ_SECONDS)
+
+# A long fuzzing run: make fuzz FUZZ_SECONDS=1800
+fuzz: | deps
+	bash fuzz/run.sh $(FUZZ_SECONDS)
 
 format:
 	find buyer tests -name '*.cc' -o -name '*.h' | xargs clang-format -i
