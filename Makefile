@@ -48,3 +48,8 @@ format:
 
 clean:
 	rm -rf $(BUILD) $(SAN_BUILD)
+
+# Benchmarks: Release build in build-bench/, figures beside baselines measured in the same run.
+.PHONY: bench
+bench: | deps
+	bash bench/run.sh

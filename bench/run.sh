@@ -10,6 +10,7 @@
 #   BENCH_TRACE_ROUNDS  open_rounds in the trace stream (default 100)
 #   BENCH_MICRO         0 skips the micro-benchmarks
 #   BENCH_BUILD         build folder (default build-bench)
+#   BENCH_NO_BUILD      1 uses the programs already built there instead of building them
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -20,8 +21,10 @@ lat_rounds=${BENCH_LAT_ROUNDS:-20000}
 trace_rounds=${BENCH_TRACE_ROUNDS:-100}
 micro=${BENCH_MICRO:-1}
 
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$build" -j 2 --target bench_programs >/dev/null
+if [ "${BENCH_NO_BUILD:-0}" != 1 ]; then
+  cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+  cmake --build "$build" -j 2 --target bench_programs >/dev/null
+fi
 
 bin=$build/bin
 data=$build/bench/data
@@ -137,8 +140,8 @@ trace_bytes=$(calc "($trace_out - $trace0_out) / $trace_rounds" 0)
 printf '\n'
 printf 'Stream: %.1f MiB in, %.1f MiB out (%s); median of %s runs each.\n' \
   "$(calc "$in_bytes / $mib")" "$(calc "$out_bytes / $mib")" "$(cat "$data/sessions.info")" "$reps"
-printf '\n%-44s %14s %14s %8s\n' "figure" "agent" "baseline" "ratio"
-row() { printf '%-44s %14s %14s %8s\n' "$1" "$2" "$3" "$(calc "$2 / $3")"; }
+printf '\n%-48s %14s %14s %8s\n' "figure" "agent" "baseline" "ratio"
+row() { printf '%-48s %14s %14s %8s\n' "$1" "$2" "$3" "$(calc "$2 / $3")"; }
 row "throughput: time (s)" "$(calc "$tp_agent_s" 3)" "$(calc "$tp_base_s" 3)"
 row "throughput: input (MiB/s)" "$(calc "$in_bytes / $mib / $tp_agent_s" 1)" \
   "$(calc "$in_bytes / $mib / $tp_base_s" 1)"
@@ -147,7 +150,7 @@ row "throughput: output (MiB/s)" "$(calc "$out_bytes / $mib / $tp_agent_s" 1)" \
 row "peak resident set, throughput run (KiB)" "$rss_agent" "$rss_base"
 row "trace: one open_round, full tables (us)" \
   "$(calc "$tr_agent_s * 1e6 / $trace_rounds" 1)" "$(calc "$tr_base_s * 1e6 / $trace_rounds" 1)"
-printf '%-44s %14s\n' "trace: bytes printed per open_round" "$trace_bytes"
+printf '%-48s %14s\n' "trace: bytes printed per open_round" "$trace_bytes"
 for pin in pinned unpinned; do
   for key in median p99 p999; do
     a=$(field "$data/lat_agent_$pin" "${key}_ns" | median)
