@@ -1,0 +1,30 @@
+// The commands a buyer sends to the market, one per line: "admission LOGIN PASSWORD", "bid",
+// "exit".
+#ifndef MARKET_COMMANDS_H_
+#define MARKET_COMMANDS_H_
+
+#include <string>
+#include <string_view>
+
+namespace market {
+
+struct Command {
+  enum class Kind {
+    kAdmission,
+    kMalformedAdmission,  // "admission" with other than two words after it
+    kBid,
+    kExit,
+    kUnknown,  // anything else, the empty line included
+  };
+  Kind kind = Kind::kUnknown;
+  std::string login;  // kAdmission
+  std::string password;
+};
+
+// Parses one line, without its newline. Words are separated by spaces, tabs or carriage returns
+// (a line ended by "\r\n" reads as the same command); "bid" and "exit" take no words after them.
+Command ParseCommand(std::string_view line);
+
+}  // namespace market
+
+#endif  // MARKET_COMMANDS_H_

@@ -1,0 +1,399 @@
+#include "market/engine.h"
+
+#include <utility>
+
+#include "market/commands.h"
+#include "market/rivals.h"
+#include "market/rng.h"
+
+namespace market {
+namespace {
+
+// Streams of the seed (see DeriveSeed); the goods stream is 1 (plan.cc).
+constexpr uint64_t kValuationStream = 2;
+constexpr uint64_t kTieBreakStream = 3;
+
+constexpr size_t kIgnoredLineKept = 80;
+
+std::string Num(int64_t value) { return std::to_string(value); }
+
+}  // namespace
+
+Engine::Engine(const Scenario& scenario, uint64_t seed)
+    : scenario_(scenario), plan_(BuildPlan(scenario, seed)) {
+  results_.seed = seed;
+  results_.auctions_planned = static_cast<int>(plan_.auctions.size());
+}
+
+void Engine::Connect(ClientId client, std::optional<std::string> required_login) {
+  clients_[client] = Client{std::move(required_login), -1, false};
+}
+
+bool Engine::Admitted(ClientId client) const {
+  auto it = clients_.find(client);
+  return it != clients_.end() && it->second.participant >= 0;
+}
+
+void Engine::Emit(ClientId to, std::string line) { outgoing_.push_back({to, std::move(line)}); }
+
+void Engine::CloseClient(ClientId client) {
+  Client& state = clients_[client];
+  if (state.closed) return;
+  state.closed = true;
+  outgoing_.push_back({client, "", true});
+}
+
+void Engine::Ignore(ClientId client, std::string_view line, const char* reason) {
+  ++results_.ignored_total;
+  if (results_.ignored.size() >= kMaxIgnoredKept) return;
+  auto it = clients_.find(client);
+  IgnoredLine record;
+  record.from = it != clients_.end() && it->second.participant >= 0
+                    ? participants_[static_cast<size_t>(it->second.participant)].login
+                    : "(not admitted)";
+  record.line = std::string(line.substr(0, kIgnoredLineKept));
+  record.reason = reason;
+  results_.ignored.push_back(std::move(record));
+}
+
+void Engine::OnLine(ClientId client, std::string_view line) {
+  if (clients_.count(client) == 0) Connect(client, std::nullopt);
+  Client& state = clients_[client];
+  if (state.closed) {
+    Ignore(client, line, "sent after the connection was closed");
+    return;
+  }
+  const Command command = ParseCommand(line);
+  switch (command.kind) {
+    case Command::Kind::kAdmission:
+    case Command::Kind::kMalformedAdmission:
+      Admit(client, state, line);
+      return;
+    case Command::Kind::kBid:
+      Bid(client, state, line);
+      return;
+    case Command::Kind::kExit:
+      if (state.participant < 0) Ignore(client, line, "exit before admission");
+      Leave(state);
+      CloseClient(client);
+      return;
+    case Command::Kind::kUnknown:
+      Ignore(client, line, "unknown command");
+      return;
+  }
+}
+
+void Engine::Admit(ClientId client, Client& state, std::string_view line) {
+  if (state.participant >= 0) {
+    Ignore(client, line, "repeated admission");
+    return;
+  }
+  const Command command = ParseCommand(line);
+  const char* reason = nullptr;
+  const Credential* credential = nullptr;
+  for (const Credential& c : scenario_.registry) {
+    if (c.login == command.login) credential = &c;
+  }
+  bool in_use = false;
+  for (const Participant& p : participants_) {
+    if (p.login == command.login && p.connected) in_use = true;
+  }
+  if (command.kind == Command::Kind::kMalformedAdmission) {
+    reason = "malformed_admission";
+  } else if (state.required_login && *state.required_login != command.login) {
+    reason = "login_mismatch";
+  } else if (credential == nullptr) {
+    reason = "unknown_buyer";
+  } else if (credential->password != command.password) {
+    reason = "bad_password";
+  } else if (in_use) {
+    reason = "already_admitted";
+  } else if (stage_ == Stage::kRunning) {
+    reason = "market_running";
+  } else if (stage_ == Stage::kClosed) {
+    reason = "market_closed";
+  }
+  if (reason != nullptr) {
+    Emit(client, std::string("deny ") + reason);
+    CloseClient(client);
+    return;
+  }
+  state.participant = static_cast<int>(participants_.size());
+  participants_.push_back({client, command.login, true});
+  Emit(client, "accept");
+}
+
+void Engine::Bid(ClientId client, const Client& state, std::string_view line) {
+  if (state.participant < 0) {
+    Ignore(client, line, "bid before admission");
+    return;
+  }
+  if (stage_ != Stage::kRunning) {
+    Ignore(client, line, "bid while no price is in force");
+    return;
+  }
+  for (Buyer& buyer : buyers_) {
+    if (buyer.participant != state.participant) continue;
+    if (!buyer.present) {
+      Ignore(client, line, "bid from a buyer expelled from the auction");
+      return;
+    }
+    buyer.bid = true;
+    return;
+  }
+  Ignore(client, line, "bid from a buyer not in the auction");
+}
+
+void Engine::Leave(Client& state) {
+  if (state.participant < 0) return;
+  Participant& participant = participants_[static_cast<size_t>(state.participant)];
+  if (!participant.connected) return;
+  participant.connected = false;
+  if (stage_ != Stage::kRunning) return;
+  for (size_t b = 0; b < buyers_.size(); ++b) {
+    if (buyers_[b].participant != state.participant || !buyers_[b].present) continue;
+    buyers_[b].present = false;
+    buyers_[b].bid = false;
+    auction_result().buyers[b].left = true;
+    Emit(kEveryone, BuyersLine());
+  }
+}
+
+void Engine::Disconnect(ClientId client) {
+  auto it = clients_.find(client);
+  if (it == clients_.end()) return;
+  Leave(it->second);
+  it->second.closed = true;
+}
+
+void Engine::Start(Nanos now) {
+  if (stage_ != Stage::kLobby) return;
+  stage_ = Stage::kRunning;
+  auction_ = 0;
+  OpenAuction();
+  NextGoodOrRound(now);
+}
+
+void Engine::OpenAuction() {
+  const AuctionPlan& plan = plan_.auctions[auction_];
+  AuctionResult result;
+  result.number = plan.number;
+  result.rounds = plan.rounds;
+  buyers_.clear();
+  for (size_t p = 0; p < participants_.size(); ++p) {
+    if (!participants_[p].connected) continue;
+    Buyer buyer;
+    buyer.participant = static_cast<int>(p);
+    buyers_.push_back(buyer);
+    BuyerResult r;
+    r.name = participants_[p].login;
+    r.participant = true;
+    result.buyers.push_back(r);
+  }
+  for (size_t rival : plan.rivals) {
+    Buyer buyer;
+    buyer.rival = static_cast<int>(rival);
+    buyers_.push_back(buyer);
+    BuyerResult r;
+    r.name = plan_.rivals[rival].name;
+    result.buyers.push_back(r);
+  }
+  std::string goods = "goods";
+  for (const Good& g : plan.goods) {
+    goods +=
+        " " + g.id + " " + g.kind + " " + g.seller + " " + Num(g.initial) + " " + Num(g.resale);
+    GoodResult r;
+    r.id = g.id;
+    r.kind = g.kind;
+    r.seller = g.seller;
+    r.round = g.round;
+    r.initial = g.initial;
+    r.resale = g.resale;
+    r.reserve = g.reserve;
+    result.goods.push_back(r);
+  }
+  results_.auctions.push_back(std::move(result));
+  good_ = 0;
+  goods_done_ = 0;
+  round_ = 1;
+  Emit(kEveryone, "open_auction " + Num(plan.number));
+  Emit(kEveryone, BuyersLine());
+  Emit(kEveryone, goods);
+  Emit(kEveryone, "open_round 1");
+}
+
+std::string Engine::BuyersLine() const {
+  std::string line = "buyers";
+  for (size_t b = 0; b < buyers_.size(); ++b) {
+    if (buyers_[b].present) line += " " + results_.auctions.back().buyers[b].name;
+  }
+  return line;
+}
+
+// Runs through what needs no tick: the rest of the round, the auction and the session, until a
+// good is under the hammer or the market has closed.
+void Engine::NextGoodOrRound(Nanos now) {
+  for (;;) {
+    const AuctionPlan& plan = plan_.auctions[auction_];
+    if (good_ < plan.goods.size() && plan.goods[good_].round == round_) {
+      BeginGood(now);
+      return;
+    }
+    Emit(kEveryone, "end_round " + Num(round_));
+    if (round_ < plan.rounds) {
+      ++round_;
+      Emit(kEveryone, "open_round " + Num(round_));
+      continue;
+    }
+    Emit(kEveryone, "end_auction " + Num(plan.number));
+    ++auction_;
+    if (auction_ == plan_.auctions.size()) {
+      CloseMarket();
+      return;
+    }
+    OpenAuction();
+  }
+}
+
+void Engine::BeginGood(Nanos now) {
+  const Good& g = good();
+  price_ = g.initial;
+  collisions_ = 0;
+  tie_breaks_ = 0;
+  for (Buyer& buyer : buyers_) {
+    buyer.bid = false;
+    if (buyer.rival < 0) continue;
+    const uint64_t draw = DeriveSeed(plan_.seed, {kValuationStream, static_cast<uint64_t>(auction_),
+                                                  good_, static_cast<uint64_t>(buyer.rival)});
+    buyer.valuation = Valuation(plan_.rivals[static_cast<size_t>(buyer.rival)], g.resale, draw);
+  }
+  Emit(kEveryone,
+       "good " + g.id + " " + g.kind + " " + g.seller + " " + Num(g.initial) + " " + Num(g.resale));
+  Announce(now, "offer");
+}
+
+void Engine::Announce(Nanos now, const char* tag) {
+  for (Buyer& buyer : buyers_) buyer.bid = false;
+  Emit(kEveryone, std::string(tag) + " " + good().id + " " + Num(price_));
+  deadline_ = now + std::chrono::milliseconds(scenario_.tick_ms);
+}
+
+void Engine::Advance(Nanos now) {
+  if (stage_ != Stage::kRunning || !deadline_ || now < *deadline_) return;
+  ResolveTick(now);
+}
+
+void Engine::ResolveTick(Nanos now) {
+  // Bidders in buyers-list order, so that a tie-break depends on the seed alone.
+  std::vector<size_t> bidders;
+  for (size_t b = 0; b < buyers_.size(); ++b) {
+    const Buyer& buyer = buyers_[b];
+    if (!buyer.present) continue;
+    const bool bids = buyer.rival >= 0 ? WantsToBid(plan_.rivals[static_cast<size_t>(buyer.rival)],
+                                                    buyer.valuation, price_, buyer.credit)
+                                       : buyer.bid;
+    if (bids) bidders.push_back(b);
+  }
+  const AuctionPlan& plan = plan_.auctions[auction_];
+  if (bidders.empty()) {
+    if (price_ - plan.price_step < good().reserve) {
+      Emit(kEveryone, "out_of_market " + good().id + " " + Num(good().reserve));
+      auction_result().goods[good_].outcome = Outcome::kUnsold;
+      GoodDone(now);
+    } else {
+      price_ -= plan.price_step;
+      Announce(now, "offer");
+    }
+    return;
+  }
+  if (bidders.size() == 1) {
+    Award(bidders[0], now);
+    return;
+  }
+  if (collisions_ < scenario_.max_collisions) {
+    ++collisions_;
+    ++auction_result().goods[good_].collisions;
+    price_ += scenario_.collision_increment;
+    Announce(now, "collision");
+    return;
+  }
+  // The good has collided as often as the market allows: the seed picks among the bidders.
+  Rng rng(DeriveSeed(plan_.seed, {kTieBreakStream, static_cast<uint64_t>(auction_), good_,
+                                  static_cast<uint64_t>(tie_breaks_++)}));
+  Award(bidders[rng.Below(bidders.size())], now);
+}
+
+void Engine::Award(size_t winner, Nanos now) {
+  Buyer& buyer = buyers_[winner];
+  BuyerResult& account = auction_result().buyers[winner];
+  GoodResult& record = auction_result().goods[good_];
+  if (price_ > buyer.credit) {
+    // The winner cannot pay: fined, the sale is void and the good is offered again at the same
+    // price. Fines are a penalty on the buyer's account, not taken from its credit.
+    const int64_t fine = scenario_.fine_base + price_ * scenario_.fine_percent / 100;
+    ++account.sanctions;
+    account.fines += fine;
+    ++record.sanctions;
+    Emit(kEveryone, "sanction " + account.name + " " + Num(fine));
+    if (account.sanctions >= scenario_.sanctions_before_expulsion) {
+      // Expelled for the rest of this auction; back with fresh credit in the next one.
+      buyer.present = false;
+      account.expelled = true;
+      Emit(kEveryone, "expulsion " + account.name);
+      Emit(kEveryone, BuyersLine());
+    }
+    Announce(now, "offer");
+    return;
+  }
+  buyer.credit -= price_;
+  ++account.purchases;
+  account.spend += price_;
+  account.benefit += good().resale - price_;
+  record.outcome = Outcome::kSold;
+  record.buyer = account.name;
+  record.price = price_;
+  Emit(kEveryone, "sold " + account.name + " " + Num(price_));
+  GoodDone(now);
+}
+
+void Engine::GoodDone(Nanos now) {
+  deadline_.reset();
+  ++good_;
+  ++goods_done_;
+  NextGoodOrRound(now);
+}
+
+void Engine::CloseMarket() {
+  stage_ = Stage::kClosed;
+  deadline_.reset();
+  results_.completed = true;
+  Emit(kEveryone, "closed_market");
+  for (auto& [client, state] : clients_) {
+    if (state.participant >= 0) CloseClient(client);
+  }
+}
+
+void Engine::Abandon(const std::string& reason) {
+  if (stage_ == Stage::kClosed) return;
+  stage_ = Stage::kClosed;
+  deadline_.reset();
+  results_.ended_early = reason;
+}
+
+std::optional<Nanos> Engine::NextDeadline() const {
+  return stage_ == Stage::kRunning ? deadline_ : std::nullopt;
+}
+
+std::vector<Outgoing> Engine::TakeOutgoing() { return std::exchange(outgoing_, {}); }
+
+Progress Engine::progress() const {
+  Progress p;
+  p.auctions = static_cast<int>(plan_.auctions.size());
+  if (results_.auctions.empty()) return p;
+  p.auction = results_.auctions.back().number;
+  p.goods_total = static_cast<int>(results_.auctions.back().goods.size());
+  p.goods_done = stage_ == Stage::kClosed && results_.completed ? p.goods_total : goods_done_;
+  return p;
+}
+
+}  // namespace market

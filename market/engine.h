@@ -1,0 +1,162 @@
+// The market engine: a descending-price (clock) auction house for any number of connected buyer
+// agents and the scenario's simulated rivals. It knows nothing of pipes, sockets or real time: a
+// driver feeds it command lines and the current time, and sends the messages it produces.
+//
+// Time: each price the market announces ("offer", "collision") stays in force for one tick of the
+// scenario; bids received while it is in force are bids at that price. The driver calls Advance
+// with a monotonic time; once the deadline has passed the engine decides that tick (at most one
+// per call, so every announced price gets a whole tick even when the driver runs late) and starts
+// the next. The engine never reads a clock itself.
+//
+// Determinism: the session depends only on the scenario, the seed and which participants bid in
+// which tick.
+#ifndef MARKET_ENGINE_H_
+#define MARKET_ENGINE_H_
+
+#include <chrono>
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "market/plan.h"
+#include "market/results.h"
+#include "market/scenario.h"
+
+namespace market {
+
+using Nanos = std::chrono::nanoseconds;
+
+// A connection to the market, numbered by the driver.
+using ClientId = int;
+// The recipient of a broadcast: every client admitted and not yet closed when it is sent.
+inline constexpr ClientId kEveryone = -1;
+
+struct Outgoing {
+  ClientId to = kEveryone;
+  std::string line;    // one message without its newline; empty when close is set
+  bool close = false;  // the driver ends this client's output here, after the lines before it
+};
+
+struct Progress {
+  int auction = 0;  // the auction in progress, 1-based; 0 before the session starts
+  int auctions = 0;
+  int goods_done = 0;  // in the auction in progress
+  int goods_total = 0;
+};
+
+class Engine {
+ public:
+  enum class Stage { kLobby, kRunning, kClosed };
+
+  Engine(const Scenario& scenario, uint64_t seed);
+
+  // A new connection. When required_login is set, an admission under another login is denied
+  // ("login_mismatch"): the gateway binds its one connection to the login it was started for.
+  void Connect(ClientId client, std::optional<std::string> required_login);
+
+  // One command line from a client, without its newline:
+  // - "admission LOGIN PASSWORD": "accept" to that client, or "deny REASON" and a close. Reasons:
+  //   malformed_admission, login_mismatch, unknown_buyer, bad_password, already_admitted (the
+  //   login is in use by another client), market_running, market_closed. A repeated admission
+  //   from an admitted client is ignored.
+  // - "bid": a bid at the price in force, by an admitted buyer present and not expelled in the
+  //   auction; several bids in one tick count once.
+  // - "exit": the client leaves (as Disconnect) and its output is closed.
+  // Anything else, and every command that cannot apply, is ignored and recorded in the results.
+  void OnLine(ClientId client, std::string_view line);
+
+  // The client's input ended or its output broke. A participant leaves the market: during an
+  // auction the others get a new "buyers" list without it.
+  void Disconnect(ClientId client);
+
+  bool Admitted(ClientId client) const;
+
+  // Opens the session with the participants admitted so far: the first auction opens and its
+  // first good is offered. Only from kLobby.
+  void Start(Nanos now);
+
+  // Decides the tick in force if its deadline is at or before `now`, and announces what follows:
+  // the next price, or the outcome of the good and the next good, round, auction or the close.
+  void Advance(Nanos now);
+
+  // Ends the session where it stands, without further messages: the driver has no one left to
+  // serve. The results record `reason` and keep the goods not yet decided as pending.
+  void Abandon(const std::string& reason);
+
+  // When the price in force ends; empty unless running.
+  std::optional<Nanos> NextDeadline() const;
+
+  // The messages produced since the last call, in order.
+  std::vector<Outgoing> TakeOutgoing();
+
+  Stage stage() const { return stage_; }
+  Progress progress() const;
+  const Results& results() const { return results_; }
+  const SessionPlan& plan() const { return plan_; }
+
+ private:
+  struct Client {
+    std::optional<std::string> required_login;
+    int participant = -1;  // index into participants_ once admitted
+    bool closed = false;
+  };
+  struct Participant {
+    ClientId client = 0;
+    std::string login;
+    bool connected = true;
+  };
+  // A buyer of the auction in progress, parallel to its BuyerResult.
+  struct Buyer {
+    int participant = -1;  // or
+    int rival = -1;
+    int64_t credit = kInitialCredit;
+    bool present = true;  // not expelled and not gone
+    bool bid = false;     // a participant's bid in the tick in force
+    int64_t valuation = 0;
+  };
+
+  void Emit(ClientId to, std::string line);
+  void CloseClient(ClientId client);
+  void Ignore(ClientId client, std::string_view line, const char* reason);
+  void Admit(ClientId client, Client& state, std::string_view line);
+  void Bid(ClientId client, const Client& state, std::string_view line);
+  void Leave(Client& state);
+
+  void OpenAuction();
+  void NextGoodOrRound(Nanos now);
+  void BeginGood(Nanos now);
+  void Announce(Nanos now, const char* tag);  // "offer" or "collision" at price_; starts a tick
+  void ResolveTick(Nanos now);
+  void Award(size_t winner, Nanos now);
+  void GoodDone(Nanos now);
+  void CloseMarket();
+  std::string BuyersLine() const;
+
+  AuctionResult& auction_result() { return results_.auctions.back(); }
+  const Good& good() const { return plan_.auctions[auction_].goods[good_]; }
+
+  Scenario scenario_;
+  SessionPlan plan_;
+  Stage stage_ = Stage::kLobby;
+  std::map<ClientId, Client> clients_;
+  std::vector<Participant> participants_;
+  std::vector<Outgoing> outgoing_;
+  Results results_;
+
+  size_t auction_ = 0;  // index into plan_.auctions
+  int round_ = 0;
+  size_t good_ = 0;  // index into the auction's goods
+  int goods_done_ = 0;
+  int64_t price_ = 0;
+  int collisions_ = 0;
+  int tie_breaks_ = 0;
+  std::vector<Buyer> buyers_;
+  std::optional<Nanos> deadline_;
+};
+
+}  // namespace market
+
+#endif  // MARKET_ENGINE_H_

@@ -1,0 +1,459 @@
+#include "market/engine.h"
+
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "market/test_driver.h"
+
+namespace market {
+namespace {
+
+using sim::AgentRule;
+using sim::BidRule;
+using sim::MustParse;
+using sim::RunSession;
+using sim::SessionRun;
+using sim::Tag;
+
+// One auction, one participant, goods and rivals given by the case.
+std::string SmallScenario(const std::string& rivals, const std::string& goods,
+                          const std::string& auction_rivals = "") {
+  return "tick_ms = 20\nprice_step = 100\ncollision_increment = 150\nmax_collisions = 2\n"
+         "sanctions_before_expulsion = 2\nfine_base = 500\nfine_percent = 10\n"
+         "[[registry]]\nlogin = \"CLogin\"\npassword = \"TGatekeep\"\n" +
+         rivals + "[[auctions]]\n" + auction_rivals + "goods = [" + goods + "]\n";
+}
+
+// Bids on exactly the announced prices listed, as "offer g1 900" lines.
+BidRule BidsOn(std::set<std::string> lines) {
+  return [lines](const std::string& line, const std::vector<std::string>&) {
+    return lines.count(line) > 0;
+  };
+}
+
+const std::vector<std::string> kOpening = {"accept", "open_auction 1"};
+
+std::vector<std::string> Cat(std::vector<std::string> a, const std::vector<std::string>& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
+TEST(Engine, ScriptedBidPatternsGiveExactMessages) {
+  const std::string one_good =
+      "{ id = \"g1\", kind = \"k\", seller = \"s\", initial = 1000, resale = 1500, "
+      "reserve = 750 }";
+  // Vera values g1 at exactly its resale price 900 (valuation 100%).
+  const std::string vera =
+      "[[rivals]]\nname = \"Vera\"\nstrategy = \"value\"\nvaluation = [100, 100]\n";
+  const std::string g900 =
+      "{ id = \"g1\", kind = \"k\", seller = \"s\", initial = 1000, resale = 900, "
+      "reserve = 500 }";
+  const std::string tail = "end_round 1";
+  const struct {
+    const char* name;
+    std::string rivals;
+    std::string goods;
+    BidRule rule;
+    std::vector<std::string> expected;
+  } cases[] = {
+      {"single bid on the first price: sold at it",
+       "",
+       one_good,
+       BidsOn({"offer g1 1000"}),
+       {"buyers CLogin", "goods g1 k s 1000 1500", "open_round 1", "good g1 k s 1000 1500",
+        "offer g1 1000", "sold CLogin 1000", tail}},
+      {"a bid after two steps down",
+       "",
+       one_good,
+       BidsOn({"offer g1 800"}),
+       {"buyers CLogin", "goods g1 k s 1000 1500", "open_round 1", "good g1 k s 1000 1500",
+        "offer g1 1000", "offer g1 900", "offer g1 800", "sold CLogin 800", tail}},
+      {"no bids down to the reserve: out of market with the reserve",
+       "",
+       one_good,
+       BidsOn({}),
+       {"buyers CLogin", "goods g1 k s 1000 1500", "open_round 1", "good g1 k s 1000 1500",
+        "offer g1 1000", "offer g1 900", "offer g1 800", "out_of_market g1 750", tail}},
+      {"two bids in one tick: collision at the raised price, then the clock runs down",
+       vera,
+       g900,
+       BidsOn({"offer g1 900"}),
+       {"buyers CLogin Vera", "goods g1 k s 1000 900", "open_round 1", "good g1 k s 1000 900",
+        "offer g1 1000", "offer g1 900", "collision g1 1050", "offer g1 950", "offer g1 850",
+        "sold Vera 850", tail}},
+      {"a collision price is open to bids: the agent alone takes it",
+       vera,
+       g900,
+       BidsOn({"offer g1 900", "collision g1 1050"}),
+       {"buyers CLogin Vera", "goods g1 k s 1000 900", "open_round 1", "good g1 k s 1000 900",
+        "offer g1 1000", "offer g1 900", "collision g1 1050", "sold CLogin 1050", tail}},
+      {"a rival alone",
+       vera,
+       g900,
+       BidsOn({}),
+       {"buyers CLogin Vera", "goods g1 k s 1000 900", "open_round 1", "good g1 k s 1000 900",
+        "offer g1 1000", "offer g1 900", "sold Vera 900", tail}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Engine engine(MustParse(SmallScenario(c.rivals, c.goods)), 1);
+    SessionRun run = RunSession(engine, c.rule);
+    EXPECT_EQ(run.lines, Cat(Cat(kOpening, c.expected), {"end_auction 1", "closed_market"}));
+    EXPECT_TRUE(run.closed);
+    EXPECT_EQ(engine.stage(), Engine::Stage::kClosed);
+    EXPECT_TRUE(engine.results().completed);
+  }
+}
+
+TEST(Engine, CollisionsUpToTheLimitThenASeededTieBreak) {
+  // Both always bid: max_collisions (2) collisions, then the seed picks the buyer.
+  const std::string vera =
+      "[[rivals]]\nname = \"Vera\"\nstrategy = \"value\"\nvaluation = [500, 500]\n";
+  const std::string good =
+      "{ id = \"g1\", kind = \"k\", seller = \"s\", initial = 1000, resale = 900, "
+      "reserve = 500 }";
+  const BidRule always = [](const std::string&, const std::vector<std::string>&) { return true; };
+  std::set<std::string> winners;
+  for (uint64_t seed = 1; seed <= 12; ++seed) {
+    Engine engine(MustParse(SmallScenario(vera, good)), seed);
+    SessionRun run = RunSession(engine, always);
+    const std::vector<std::string> expected_head = {
+        "accept",           "open_auction 1",       "buyers CLogin Vera", "goods g1 k s 1000 900",
+        "open_round 1",     "good g1 k s 1000 900", "offer g1 1000",      "collision g1 1150",
+        "collision g1 1300"};
+    ASSERT_GE(run.lines.size(), expected_head.size() + 1);
+    EXPECT_EQ(std::vector<std::string>(run.lines.begin(), run.lines.begin() + 9), expected_head);
+    const std::string sale = run.lines[9];
+    EXPECT_TRUE(sale == "sold CLogin 1300" || sale == "sold Vera 1300") << sale;
+    winners.insert(sale);
+    EXPECT_EQ(engine.results().auctions[0].goods[0].collisions, 2);
+    // The same seed decides the same way.
+    Engine again(MustParse(SmallScenario(vera, good)), seed);
+    EXPECT_EQ(RunSession(again, always).lines, run.lines);
+  }
+  EXPECT_EQ(winners.size(), 2u) << "the tie-break should pick both buyers over 12 seeds";
+}
+
+TEST(Engine, OverspendingDrawsSanctionsThenExpulsionAndANewBuyersList) {
+  const std::string goods =
+      "{ id = \"g1\", kind = \"k\", seller = \"s\", initial = 30000, resale = 40000, reserve = "
+      "29000 },"
+      "{ id = \"g2\", kind = \"k\", seller = \"s\", initial = 30000, resale = 40000, reserve = "
+      "29800 },"
+      "{ id = \"g3\", kind = \"k\", seller = \"s\", initial = 1000, resale = 4000, reserve = 900 }";
+  // Otto never bids (valuation 1% of resale) but stays in the buyers list.
+  const std::string otto =
+      "[[rivals]]\nname = \"Otto\"\nstrategy = \"value\"\nvaluation = [1, 1]\n";
+  // The participant bids on every price: it pays 30000 for g1, then cannot pay 30000 for g2
+  // (20000 left), is fined 500 + 10% = 3500 twice and expelled; its later bids are ignored.
+  const BidRule always = [](const std::string&, const std::vector<std::string>&) { return true; };
+  Engine engine(MustParse(SmallScenario(otto, goods)), 1);
+  SessionRun run = RunSession(engine, always);
+  const std::vector<std::string> expected = {
+      "accept",
+      "open_auction 1",
+      "buyers CLogin Otto",
+      "goods g1 k s 30000 40000 g2 k s 30000 40000 g3 k s 1000 4000",
+      "open_round 1",
+      "good g1 k s 30000 40000",
+      "offer g1 30000",
+      "sold CLogin 30000",
+      "good g2 k s 30000 40000",
+      "offer g2 30000",
+      "sanction CLogin 3500",
+      "offer g2 30000",
+      "sanction CLogin 3500",
+      "expulsion CLogin",
+      "buyers Otto",
+      "offer g2 30000",
+      "offer g2 29900",
+      "offer g2 29800",
+      "out_of_market g2 29800",
+      "good g3 k s 1000 4000",
+      "offer g3 1000",
+      "offer g3 900",
+      "out_of_market g3 900",
+      "end_round 1",
+      "end_auction 1",
+      "closed_market"};
+  EXPECT_EQ(run.lines, expected);
+  const BuyerResult& agent = engine.results().auctions[0].buyers[0];
+  EXPECT_EQ(agent.name, "CLogin");
+  EXPECT_EQ(agent.purchases, 1);
+  EXPECT_EQ(agent.spend, 30000);
+  EXPECT_EQ(agent.benefit, 10000);
+  EXPECT_EQ(agent.sanctions, 2);
+  EXPECT_EQ(agent.fines, 7000);
+  EXPECT_TRUE(agent.expelled);
+  EXPECT_EQ(engine.results().auctions[0].goods[1].sanctions, 2);
+  EXPECT_GE(engine.results().ignored_total, 4);  // the expelled buyer's bids
+}
+
+TEST(Engine, PriceEqualToTheRemainingCreditIsASale) {
+  const std::string goods =
+      "{ id = \"g1\", kind = \"k\", seller = \"s\", initial = 30000, resale = 40000, reserve = "
+      "100 },"
+      "{ id = \"g2\", kind = \"k\", seller = \"s\", initial = 20000, resale = 40000, reserve = "
+      "100 }";
+  const BidRule always = [](const std::string&, const std::vector<std::string>&) { return true; };
+  Engine engine(MustParse(SmallScenario("", goods)), 1);
+  SessionRun run = RunSession(engine, always);
+  EXPECT_EQ(std::count(run.lines.begin(), run.lines.end(), "sold CLogin 30000"), 1);
+  EXPECT_EQ(std::count(run.lines.begin(), run.lines.end(), "sold CLogin 20000"), 1);
+  EXPECT_EQ(engine.results().auctions[0].buyers[0].sanctions, 0);
+}
+
+TEST(Engine, CreditAndExpulsionStartAfreshInEachAuction) {
+  const std::string good =
+      "{ id = \"g1\", kind = \"k\", seller = \"s\", initial = 45000, resale = 50000, reserve = "
+      "100 },{ id = \"g2\", kind = \"k\", seller = \"s\", initial = 45000, resale = 50000, "
+      "reserve = 44900 }";
+  std::string text = SmallScenario("", good);
+  text += "[[auctions]]\ngoods = [" + good + "]\n";
+  const BidRule always = [](const std::string&, const std::vector<std::string>&) { return true; };
+  Engine engine(MustParse(text), 1);
+  SessionRun run = RunSession(engine, always);
+  ASSERT_EQ(engine.results().auctions.size(), 2u);
+  for (const AuctionResult& auction : engine.results().auctions) {
+    SCOPED_TRACE(auction.number);
+    EXPECT_EQ(auction.buyers[0].spend, 45000);
+    EXPECT_TRUE(auction.buyers[0].expelled);
+  }
+  // Expelled in auction 1, listed again in auction 2.
+  EXPECT_EQ(std::count(run.lines.begin(), run.lines.end(), "buyers CLogin"), 2);
+}
+
+TEST(Engine, OneTickPerAdvanceAndOnlyOnceItsDeadlineHasPassed) {
+  Engine engine(MustParse(SmallScenario(
+                    "",
+                    "{ id = \"g1\", kind = \"k\", seller = \"s\", initial = 1000, resale = "
+                    "1500, reserve = 100 }")),
+                1);
+  engine.Connect(1, "CLogin");
+  engine.OnLine(1, "admission CLogin TGatekeep");
+  engine.Start(Nanos{0});
+  engine.TakeOutgoing();
+  const Nanos tick = std::chrono::milliseconds(20);
+  ASSERT_EQ(engine.NextDeadline(), tick);
+  engine.Advance(tick - Nanos{1});
+  EXPECT_TRUE(engine.TakeOutgoing().empty());
+  // A driver far behind still gets one step per call, and the new price its whole tick.
+  const Nanos late = std::chrono::seconds(5);
+  engine.Advance(late);
+  std::vector<Outgoing> out = engine.TakeOutgoing();
+  ASSERT_EQ(out.size(), 1u);
+  EXPECT_EQ(out[0].line, "offer g1 900");
+  EXPECT_EQ(engine.NextDeadline(), late + tick);
+  // A bid sent while 900 is in force counts at 900, however late the tick is decided.
+  engine.OnLine(1, "bid");
+  engine.OnLine(1, "bid");  // counts once
+  engine.Advance(late + 3 * tick);
+  out = engine.TakeOutgoing();
+  ASSERT_FALSE(out.empty());
+  EXPECT_EQ(out[0].line, "sold CLogin 900");
+}
+
+TEST(Engine, AdmissionOutcomes) {
+  const std::string text = SmallScenario(
+      "",
+      "{ id = \"g1\", kind = \"k\", seller = \"s\", initial = 1000, resale = 1500, reserve = "
+      "100 }");
+  const struct {
+    const char* name;
+    std::optional<std::string> required;
+    std::string line;
+    std::vector<std::string> replies;
+    bool closed;
+  } cases[] = {
+      {"right login and password", "CLogin", "admission CLogin TGatekeep", {"accept"}, false},
+      {"any registered login without a binding",
+       std::nullopt,
+       "admission CLogin TGatekeep",
+       {"accept"},
+       false},
+      {"trailing carriage return", "CLogin", "admission CLogin TGatekeep\r", {"accept"}, false},
+      {"wrong password", "CLogin", "admission CLogin nope", {"deny bad_password"}, true},
+      {"login not registered", std::nullopt, "admission Mallory pw", {"deny unknown_buyer"}, true},
+      {"another login than the one bound",
+       "CLogin",
+       "admission Other TGatekeep",
+       {"deny login_mismatch"},
+       true},
+      {"missing password", "CLogin", "admission CLogin", {"deny malformed_admission"}, true},
+      {"extra word", "CLogin", "admission CLogin TGatekeep x", {"deny malformed_admission"}, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Engine engine(MustParse(text), 1);
+    engine.Connect(3, c.required);
+    engine.OnLine(3, c.line);
+    std::vector<std::string> replies;
+    bool closed = false;
+    for (const Outgoing& out : engine.TakeOutgoing()) {
+      EXPECT_EQ(out.to, 3);
+      if (out.close) {
+        closed = true;
+      } else {
+        EXPECT_FALSE(closed) << "a line after the close";
+        replies.push_back(out.line);
+      }
+    }
+    EXPECT_EQ(replies, c.replies);
+    EXPECT_EQ(closed, c.closed);
+    EXPECT_EQ(engine.Admitted(3), !c.closed);
+  }
+}
+
+TEST(Engine, CommandsThatCannotApplyAreIgnoredAndRecorded) {
+  Engine engine(MustParse(SmallScenario(
+                    "",
+                    "{ id = \"g1\", kind = \"k\", seller = \"s\", initial = 1000, resale = "
+                    "1500, reserve = 100 }")),
+                1);
+  engine.Connect(1, "CLogin");
+  engine.Connect(2, std::nullopt);
+  engine.OnLine(1, "bid");
+  engine.OnLine(1, "hello market");
+  engine.OnLine(1, "bid now");
+  engine.OnLine(1, "admission CLogin TGatekeep");
+  engine.OnLine(1, "admission CLogin TGatekeep");
+  engine.OnLine(2, "admission CLogin TGatekeep");  // the login is taken
+  std::vector<Outgoing> out = engine.TakeOutgoing();
+  ASSERT_EQ(out.size(), 3u);
+  EXPECT_EQ(out[0].line, "accept");
+  EXPECT_EQ(out[1].to, 2);
+  EXPECT_EQ(out[1].line, "deny already_admitted");
+  EXPECT_TRUE(out[2].close);
+  const Results& results = engine.results();
+  ASSERT_EQ(results.ignored_total, 4);
+  const std::vector<std::pair<std::string, std::string>> expected = {
+      {"bid", "bid before admission"},
+      {"hello market", "unknown command"},
+      {"bid now", "unknown command"},
+      {"admission CLogin TGatekeep", "repeated admission"}};
+  for (size_t i = 0; i < expected.size(); ++i) {
+    EXPECT_EQ(results.ignored[i].line, expected[i].first);
+    EXPECT_EQ(results.ignored[i].reason, expected[i].second);
+  }
+  EXPECT_EQ(results.ignored[0].from, "(not admitted)");
+  EXPECT_EQ(results.ignored[3].from, "CLogin");
+}
+
+TEST(Engine, ParticipantThatLeavesIsDroppedFromTheBuyersList) {
+  const std::string vera =
+      "[[rivals]]\nname = \"Vera\"\nstrategy = \"value\"\nvaluation = [1, 1]\n";
+  Engine engine(MustParse(SmallScenario(
+                    vera,
+                    "{ id = \"g1\", kind = \"k\", seller = \"s\", initial = 1000, resale = "
+                    "1500, reserve = 100 }")),
+                1);
+  engine.Connect(1, std::nullopt);
+  engine.Connect(2, std::nullopt);
+  engine.OnLine(1, "admission CLogin TGatekeep");
+  engine.Start(Nanos{0});
+  engine.TakeOutgoing();
+  engine.OnLine(1, "exit");
+  std::vector<Outgoing> out = engine.TakeOutgoing();
+  ASSERT_EQ(out.size(), 2u);
+  EXPECT_EQ(out[0].line, "buyers Vera");
+  EXPECT_EQ(out[1].to, 1);
+  EXPECT_TRUE(out[1].close);
+  EXPECT_TRUE(engine.results().auctions[0].buyers[0].left);
+  engine.Abandon("no one left");
+  EXPECT_EQ(engine.stage(), Engine::Stage::kClosed);
+  EXPECT_FALSE(engine.NextDeadline().has_value());
+  EXPECT_FALSE(engine.results().completed);
+  EXPECT_EQ(engine.results().ended_early, "no one left");
+  EXPECT_EQ(engine.results().auctions[0].goods[0].outcome, Outcome::kPending);
+}
+
+TEST(Engine, RoundsAndAuctionsFollowEachOtherWithoutTicks) {
+  const std::string text =
+      "[[registry]]\nlogin = \"CLogin\"\npassword = \"TGatekeep\"\n"
+      "[[auctions]]\nrounds = 3\ngoods = [{ id = \"g1\", kind = \"k\", seller = \"s\", "
+      "initial = 100, resale = 50, reserve = 100, round = 2 }]\n"
+      "[[auctions]]\n";
+  Engine engine(MustParse(text), 1);
+  SessionRun run =
+      RunSession(engine, [](const std::string&, const std::vector<std::string>&) { return false; });
+  const std::vector<std::string> expected = {
+      "accept",       "open_auction 1",       "buyers CLogin",  "goods g1 k s 100 50",
+      "open_round 1", "end_round 1",          "open_round 2",   "good g1 k s 100 50",
+      "offer g1 100", "out_of_market g1 100", "end_round 2",    "open_round 3",
+      "end_round 3",  "end_auction 1",        "open_auction 2", "buyers CLogin",
+      "goods",        "open_round 1",         "end_round 1",    "end_auction 2",
+      "closed_market"};
+  EXPECT_EQ(run.lines, expected);
+  EXPECT_EQ(run.ticks, 1);
+}
+
+Scenario LoadExample(const std::string& name) {
+  ScenarioLoad load = LoadScenarioFile(std::string(SCENARIOS_DIR) + "/" + name);
+  EXPECT_TRUE(load.scenario.has_value()) << load.error.ToString();
+  return load.scenario.value_or(Scenario{});
+}
+
+TEST(DefaultSession, EveryMessageKindButDenyOccursAndTheAgentWinsSome) {
+  const ScenarioLoad load = ParseScenario(DefaultScenarioText(), kDefaultScenarioName);
+  ASSERT_TRUE(load.scenario) << load.error.ToString();
+  Engine engine(*load.scenario, load.scenario->seed);
+  SessionRun run = RunSession(engine, AgentRule());
+  std::map<std::string, int> kinds;
+  for (const std::string& line : run.lines) ++kinds[Tag(line)];
+  for (const char* tag : {"accept", "open_auction", "open_round", "good", "buyers", "goods",
+                          "offer", "sold", "sanction", "expulsion", "collision", "out_of_market",
+                          "end_round", "end_auction", "closed_market"}) {
+    EXPECT_GT(kinds[tag], 0) << tag;
+  }
+  EXPECT_EQ(kinds.size(), 15u);
+  int agent_purchases = 0;
+  for (const AuctionResult& auction : engine.results().auctions) {
+    agent_purchases += auction.buyers[0].purchases;
+  }
+  EXPECT_GE(agent_purchases, 3);
+  // Short enough for a demonstration at the scenario's tick.
+  EXPECT_LT(run.ticks * load.scenario->tick_ms, 20'000);
+}
+
+TEST(DefaultSession, SameSeedSameSessionOtherSeedAnotherSession) {
+  const Scenario scenario = LoadExample("default.toml");
+  Engine first(scenario, 5);
+  Engine second(scenario, 5);
+  Engine third(scenario, 6);
+  const SessionRun a = RunSession(first, AgentRule());
+  EXPECT_EQ(RunSession(second, AgentRule()).lines, a.lines);
+  EXPECT_NE(RunSession(third, AgentRule()).lines, a.lines);
+}
+
+TEST(LargeSession, RunsToTheEndWithinTheAgentsTableLimits) {
+  const Scenario scenario = LoadExample("large.toml");
+  Engine engine(scenario, scenario.seed);
+  SessionRun run = RunSession(engine, AgentRule());
+  EXPECT_TRUE(engine.results().completed);
+  EXPECT_EQ(run.lines.back(), "closed_market");
+  size_t most_goods = 0;
+  size_t most_buyers = 0;
+  for (const std::string& line : run.lines) {
+    std::vector<std::string> words;
+    for (size_t at = 0; at != std::string::npos;) {
+      const size_t end = line.find(' ', at);
+      words.push_back(line.substr(at, end == std::string::npos ? end : end - at));
+      at = end == std::string::npos ? end : end + 1;
+    }
+    for (const std::string& word : words) {
+      EXPECT_TRUE(!word.empty() && word.size() <= 15) << line;
+    }
+    if (words[0] == "goods") most_goods = std::max(most_goods, (words.size() - 1) / 5);
+    if (words[0] == "buyers") most_buyers = std::max(most_buyers, words.size() - 1);
+  }
+  EXPECT_EQ(engine.results().auctions.size(), 21u);
+  EXPECT_EQ(most_goods, 200u);
+  EXPECT_EQ(most_buyers, 100u);
+}
+
+}  // namespace
+}  // namespace market

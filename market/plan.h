@@ -1,0 +1,46 @@
+// A scenario made concrete for one seed: every rival by name, every auction's goods with their
+// prices and rounds. The engine runs a plan; nothing in it changes while the session runs.
+#ifndef MARKET_PLAN_H_
+#define MARKET_PLAN_H_
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "market/rivals.h"
+#include "market/scenario.h"
+
+namespace market {
+
+struct Good {
+  std::string id;
+  std::string kind;
+  std::string seller;
+  int64_t initial = 0;
+  int64_t resale = 0;
+  int64_t reserve = 0;
+  int round = 1;  // 1-based
+};
+
+struct AuctionPlan {
+  int number = 1;  // 1-based, as announced
+  int rounds = 1;
+  int64_t price_step = 100;
+  std::vector<size_t> rivals;  // indices into SessionPlan::rivals, in plan order
+  std::vector<Good> goods;     // in the order they come under the hammer within each round
+};
+
+struct SessionPlan {
+  uint64_t seed = 0;
+  std::vector<Rival> rivals;
+  std::vector<AuctionPlan> auctions;
+};
+
+// Expands a loaded scenario with the given seed: numbered rival groups become single rivals,
+// generated goods are drawn, and goods without a round are spread over the auction's rounds in
+// order (the first goods in round 1). The same scenario and seed give the same plan.
+SessionPlan BuildPlan(const Scenario& scenario, uint64_t seed);
+
+}  // namespace market
+
+#endif  // MARKET_PLAN_H_

@@ -1,0 +1,117 @@
+#include "market/results.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+namespace market {
+namespace {
+
+Results Sample() {
+  Results r;
+  r.seed = 7;
+  r.auctions_planned = 2;
+  r.completed = true;
+  AuctionResult a;
+  a.number = 1;
+  a.rounds = 2;
+  GoodResult sold{"wine1", "wine",         "Ana",    1,    2600, 2300,
+                  1400,    Outcome::kSold, "CLogin", 2000, 0,    0};
+  GoodResult contested{"gold1", "gold",         "Dora", 2,     24000, 20000,
+                       15000,   Outcome::kSold, "Vera", 20500, 2,     1};
+  GoodResult unsold{"oil1", "oil", "Ben", 2, 2500, 900, 1600, Outcome::kUnsold, "", 0, 0, 0};
+  a.goods = {sold, contested, unsold};
+  a.buyers = {{"CLogin", true, 1, 2000, 300, 0, 0, false, false},
+              {"Vera", false, 1, 20500, -500, 0, 0, false, false},
+              {"Rash", false, 0, 0, 0, 2, 5300, true, false}};
+  r.auctions = {a};
+  r.ignored = {{"(not admitted)", "hello \"market\"", "unknown command"}};
+  r.ignored_total = 1;
+  return r;
+}
+
+TEST(Results, Summary) {
+  const std::string expected =
+      "Market session, seed 7: 2 auctions, market closed\n"
+      "\n"
+      "Auction 1: 3 goods, 2 sold, 1 unsold\n"
+      "  round  good   kind  seller  initial  resale  reserve  outcome\n"
+      "      1  wine1  wine  Ana        2600    2300     1400  sold to CLogin at 2000\n"
+      "      2  gold1  gold  Dora      24000   20000    15000  sold to Vera at 20500 "
+      "(2 collisions, 1 voided sale)\n"
+      "      2  oil1   oil   Ben        2500     900     1600  unsold\n"
+      "  buyer   bought  spend  benefit  sanctions  fines  status\n"
+      "  CLogin       1   2000      300          0      0  agent\n"
+      "  Vera         1  20500     -500          0      0  rival\n"
+      "  Rash         0      0        0          2   5300  rival, expelled\n"
+      "\n"
+      "Ignored commands: 1\n"
+      "  (not admitted): \"hello \\\"market\\\"\" (unknown command)\n";
+  EXPECT_EQ(SummaryText(Sample()), expected);
+
+  Results early = Sample();
+  early.completed = false;
+  early.ended_early = "the agent went away";
+  early.auctions[0].goods[2].outcome = Outcome::kPending;
+  const std::string text = SummaryText(early);
+  EXPECT_EQ(text.substr(0, text.find('\n')),
+            "Market session, seed 7: ended early in auction 1 of 2: the agent went away");
+  EXPECT_NE(text.find("Auction 1: 3 goods, 2 sold, 0 unsold, 1 not offered\n"), std::string::npos);
+  EXPECT_NE(text.find("oil1   oil   Ben        2500     900     1600  not offered\n"),
+            std::string::npos);
+}
+
+TEST(Results, JsonCarriesEveryFigure) {
+  const nlohmann::json j = nlohmann::json::parse(ResultsJson(Sample()));
+  EXPECT_EQ(j["seed"], 7);
+  EXPECT_EQ(j["completed"], true);
+  EXPECT_TRUE(j["ended_early"].is_null());
+  const auto& goods = j["auctions"][0]["goods"];
+  ASSERT_EQ(goods.size(), 3u);
+  EXPECT_EQ(goods[0]["buyer"], "CLogin");
+  EXPECT_EQ(goods[0]["price"], 2000);
+  EXPECT_EQ(goods[1]["collisions"], 2);
+  EXPECT_EQ(goods[1]["round"], 2);
+  EXPECT_EQ(goods[2]["outcome"], "unsold");
+  EXPECT_TRUE(goods[2]["buyer"].is_null());
+  EXPECT_TRUE(goods[2]["price"].is_null());
+  EXPECT_EQ(goods[2]["reserve"], 1600);
+  const auto& rash = j["auctions"][0]["buyers"][2];
+  EXPECT_EQ(rash["name"], "Rash");
+  EXPECT_EQ(rash["fines"], 5300);
+  EXPECT_EQ(rash["expelled"], true);
+  EXPECT_EQ(rash["participant"], false);
+  EXPECT_EQ(j["auctions"][0]["buyers"][1]["benefit"], -500);
+  EXPECT_EQ(j["ignored"][0]["line"], "hello \"market\"");
+  EXPECT_EQ(j["ignored_total"], 1);
+
+  Results empty;
+  empty.ended_early = "denied";
+  const nlohmann::json e = nlohmann::json::parse(ResultsJson(empty));
+  EXPECT_TRUE(e["auctions"].empty());
+  EXPECT_EQ(e["ended_early"], "denied");
+}
+
+TEST(Results, JsonStringsEscapeEveryByte) {
+  const struct {
+    std::string in;
+    std::string out;
+  } cases[] = {
+      {"plain", "\"plain\""},
+      {"a\"b\\c", "\"a\\\"b\\\\c\""},
+      {"tab\there\nnew\rret", "\"tab\\there\\nnew\\rret\""},
+      {std::string("nul\0x\x1f\x7f", 7), "\"nul\\u0000x\\u001f\\u007f\""},
+      {"caf\xc3\xa9 \xe2\x82\xac", "\"caf\xc3\xa9 \xe2\x82\xac\""},  // valid UTF-8 kept
+      {"bad\xff", "\"bad\\ufffd\""},
+      {"cut\xe2\x82", "\"cut\\ufffd\\ufffd\""},
+      {"overlong\xc0\xaf", "\"overlong\\ufffd\\ufffd\""},
+      {"surrogate\xed\xa0\x80", "\"surrogate\\ufffd\\ufffd\\ufffd\""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.in);
+    EXPECT_EQ(JsonString(c.in), c.out);
+    EXPECT_TRUE(nlohmann::json::accept(JsonString(c.in)));
+  }
+}
+
+}  // namespace
+}  // namespace market

@@ -1,0 +1,132 @@
+// A market scenario: the session's settings, the registry of buyers allowed in, the simulated
+// rivals and the auctions with their goods, as read from a TOML file. Loading checks everything a
+// session relies on (limits, name rules, unique ids), so a loaded scenario always runs to its end.
+#ifndef MARKET_SCENARIO_H_
+#define MARKET_SCENARIO_H_
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace market {
+
+// Limits of the buyer agents that use the market: auctions per session, goods and buyers per
+// auction, and the length of a name or id.
+inline constexpr int kMaxAuctions = 21;
+inline constexpr int kMaxGoodsPerAuction = 200;
+inline constexpr int kMaxBuyersPerAuction = 100;
+inline constexpr size_t kMaxNameLength = 15;
+
+// Every buyer's credit at the start of each auction.
+inline constexpr int64_t kInitialCredit = 50000;
+
+// Largest price a scenario may set; together with the other bounds it keeps every price the
+// market announces, raised by collisions, inside a signed 32-bit number.
+inline constexpr int64_t kMaxPrice = 100'000'000;
+
+enum class Strategy {
+  kValue,     // bids as soon as the price is at or below its valuation and within its credit
+  kCautious,  // bids only well below its valuation, and never more than half its credit
+  kCareless,  // bids at its valuation, whatever its credit: overspends and draws sanctions
+};
+
+struct Credential {
+  std::string login;
+  std::string password;
+};
+
+struct RivalSpec {
+  std::string name;  // the rival's name, or the prefix of a numbered group
+  Strategy strategy = Strategy::kValue;
+  int valuation_low = 80;  // valuation of a good, percent of its resale price, drawn per good
+  int valuation_high = 110;
+  int margin = 20;  // kCautious: bids at valuation minus this percent
+  int count = 0;    // 0: one rival called `name`; n: rivals name1 .. nameN
+  int line = 0;     // where it is defined, for error messages
+};
+
+struct GoodSpec {
+  std::string id;
+  std::string kind;
+  std::string seller;
+  int64_t initial = 0;  // first price offered
+  int64_t resale = 0;   // what the good is worth to a buyer after the auction
+  int64_t reserve = 0;  // the lowest price offered; below it the good leaves the market
+  int round = 0;        // 1..rounds, or 0: spread over the rounds with the other such goods
+};
+
+// How goods are made up for an auction's generated_goods count. Prices are drawn from the seed.
+struct GeneratorSpec {
+  std::vector<std::string> kinds = {"wine", "oil", "cheese", "honey", "spice"};
+  std::vector<std::string> sellers = {"Ana", "Ben", "Cruz", "Dora"};
+  int64_t initial_low = 1200;
+  int64_t initial_high = 3200;
+  int resale_low = 60;  // percent of the initial price
+  int resale_high = 110;
+  int reserve_low = 30;  // percent of the initial price
+  int reserve_high = 70;
+};
+
+struct AuctionSpec {
+  int rounds = 1;
+  std::optional<int64_t> price_step;               // overrides the session's step
+  std::optional<std::vector<std::string>> rivals;  // rival names (groups by prefix); none: all
+  std::vector<GoodSpec> goods;                     // explicit goods, offered first
+  int generated_goods = 0;                         // goods made up after the explicit ones
+  int line = 0;
+};
+
+struct Scenario {
+  uint64_t seed = 1;
+  int64_t tick_ms = 10;  // how long each price stays in force
+  int64_t price_step = 100;
+  int64_t collision_increment = 200;
+  int max_collisions = 3;  // collisions announced on one good before a tie-break decides
+  int sanctions_before_expulsion = 2;
+  int64_t fine_base = 500;  // a sanction's fine: fine_base + fine_percent of the price
+  int fine_percent = 10;
+  std::vector<Credential> registry;
+  std::vector<RivalSpec> rivals;
+  GeneratorSpec generator;
+  std::vector<AuctionSpec> auctions;
+};
+
+struct ScenarioError {
+  std::string file;  // the name the text was loaded under
+  int line = 0;      // 1-based
+  std::string fault;
+
+  // "FILE:LINE: FAULT", one line.
+  std::string ToString() const;
+};
+
+struct ScenarioLoad {
+  std::optional<Scenario> scenario;  // set on success
+  ScenarioError error;               // set when scenario is empty
+};
+
+// Parses scenario text; source_name names it in errors.
+ScenarioLoad ParseScenario(std::string_view text, const std::string& source_name);
+
+// Reads and parses a scenario file. A file that cannot be read is an error on line 0.
+ScenarioLoad LoadScenarioFile(const std::string& path);
+
+// The built-in default scenario (the text of scenarios/default.toml, compiled in).
+std::string_view DefaultScenarioText();
+inline constexpr const char* kDefaultScenarioName = "(built-in default scenario)";
+
+// The id a generated good gets: auction number and its place among the generated goods, both
+// 1-based ("a3g17").
+std::string GeneratedGoodId(int auction_number, int index);
+
+// The names of the rivals a spec stands for, in order.
+std::vector<std::string> RivalNames(const RivalSpec& spec);
+
+// Whether a text is a valid name, id, kind or seller: 1..15 printable characters, no whitespace.
+bool IsValidName(std::string_view text);
+
+}  // namespace market
+
+#endif  // MARKET_SCENARIO_H_

@@ -1,0 +1,238 @@
+#include "market/scenario.h"
+
+#include <fstream>
+#include <iterator>
+
+#include <gtest/gtest.h>
+
+#include "market/plan.h"
+
+namespace market {
+namespace {
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+}
+
+TEST(Scenario, ShippedExamplesLoad) {
+  for (const char* name : {"default.toml", "large.toml"}) {
+    SCOPED_TRACE(name);
+    ScenarioLoad load = LoadScenarioFile(std::string(SCENARIOS_DIR) + "/" + name);
+    ASSERT_TRUE(load.scenario.has_value()) << load.error.ToString();
+    EXPECT_FALSE(load.scenario->registry.empty());
+  }
+  // The built-in default is the shipped file, compiled in.
+  EXPECT_EQ(DefaultScenarioText(), ReadFile(std::string(SCENARIOS_DIR) + "/default.toml"));
+}
+
+TEST(Scenario, DefaultScenarioSettings) {
+  ScenarioLoad load = ParseScenario(DefaultScenarioText(), kDefaultScenarioName);
+  ASSERT_TRUE(load.scenario.has_value()) << load.error.ToString();
+  const Scenario& s = *load.scenario;
+  EXPECT_GE(s.tick_ms, 20);  // the agent answers well within it on a loaded machine
+  ASSERT_EQ(s.registry.size(), 1u);
+  EXPECT_EQ(s.registry[0].login, "CLogin");
+  EXPECT_EQ(s.registry[0].password, "TGatekeep");
+  EXPECT_EQ(s.auctions.size(), 3u);
+  ASSERT_EQ(s.rivals.size(), 4u);
+  EXPECT_EQ(s.rivals[2].strategy, Strategy::kCautious);
+  EXPECT_EQ(s.rivals[3].strategy, Strategy::kCareless);
+  EXPECT_EQ(s.rivals[3].valuation_low, 120);
+  EXPECT_EQ(s.auctions[1].price_step, 500);
+  EXPECT_EQ(s.auctions[1].goods[3].round, 2);
+}
+
+TEST(Scenario, EverySettingIsRead) {
+  const char* text = R"(seed = 99
+tick_ms = 40
+price_step = 50
+collision_increment = 75
+max_collisions = 5
+sanctions_before_expulsion = 3
+fine_base = 10
+fine_percent = 20
+[[registry]]
+login = "A"
+password = "pa"
+[[rivals]]
+name = "Bot"
+strategy = "cautious"
+valuation = [50, 60]
+margin = 5
+count = 12
+[generator]
+kinds = ["x"]
+sellers = ["y", "z"]
+initial = [500, 600]
+resale_percent = [90, 95]
+reserve_percent = [10, 20]
+[[auctions]]
+rounds = 4
+price_step = 7
+rivals = []
+generated_goods = 9
+)";
+  ScenarioLoad load = ParseScenario(text, "all.toml");
+  ASSERT_TRUE(load.scenario.has_value()) << load.error.ToString();
+  const Scenario& s = *load.scenario;
+  EXPECT_EQ(s.seed, 99u);
+  EXPECT_EQ(s.tick_ms, 40);
+  EXPECT_EQ(s.price_step, 50);
+  EXPECT_EQ(s.collision_increment, 75);
+  EXPECT_EQ(s.max_collisions, 5);
+  EXPECT_EQ(s.sanctions_before_expulsion, 3);
+  EXPECT_EQ(s.fine_base, 10);
+  EXPECT_EQ(s.fine_percent, 20);
+  EXPECT_EQ(s.rivals[0].margin, 5);
+  EXPECT_EQ(RivalNames(s.rivals[0]).back(), "Bot12");
+  EXPECT_EQ(s.generator.sellers.size(), 2u);
+
+  const SessionPlan plan = BuildPlan(s, 3);
+  EXPECT_EQ(plan.rivals.size(), 12u);
+  ASSERT_EQ(plan.auctions.size(), 1u);
+  const AuctionPlan& auction = plan.auctions[0];
+  EXPECT_TRUE(auction.rivals.empty());
+  EXPECT_EQ(auction.price_step, 7);
+  ASSERT_EQ(auction.goods.size(), 9u);
+  // Nine goods over four rounds in order: rounds 1,1,1,2,2,3,3,4,4.
+  const int rounds[] = {1, 1, 1, 2, 2, 3, 3, 4, 4};
+  for (size_t i = 0; i < 9; ++i) {
+    const Good& g = auction.goods[i];
+    SCOPED_TRACE(g.id);
+    EXPECT_EQ(g.id, "a1g" + std::to_string(i + 1));
+    EXPECT_EQ(g.round, rounds[i]);
+    EXPECT_EQ(g.kind, "x");
+    EXPECT_GE(g.initial, 500);
+    EXPECT_LE(g.initial, 600);
+    EXPECT_GE(g.resale, g.initial * 90 / 100);
+    EXPECT_LE(g.resale, g.initial * 95 / 100);
+    EXPECT_GE(g.reserve, g.initial * 10 / 100);
+    EXPECT_LE(g.reserve, g.initial * 20 / 100);
+  }
+  // The goods drawn depend on the seed.
+  const SessionPlan again = BuildPlan(s, 3);
+  const SessionPlan other = BuildPlan(s, 4);
+  bool differs = false;
+  for (size_t i = 0; i < 9; ++i) {
+    EXPECT_EQ(again.auctions[0].goods[i].initial, auction.goods[i].initial);
+    differs |= other.auctions[0].goods[i].initial != auction.goods[i].initial;
+  }
+  EXPECT_TRUE(differs);
+}
+
+// Five lines of a valid scenario; cases add to it or replace it.
+const std::string kRegistry = "[[registry]]\nlogin = \"CLogin\"\npassword = \"TGatekeep\"\n";
+const std::string kGood =
+    "{ id = \"g1\", kind = \"k\", seller = \"s\", initial = 100, resale = 90, reserve = 50 }";
+const std::string kAuction = "[[auctions]]\ngoods = [" + kGood + "]\n";
+
+TEST(Scenario, MalformedFilesNameTheLineAndTheFault) {
+  const std::string rival = "[[rivals]]\nname = \"Vera\"\nstrategy = \"value\"\n";
+  std::string many_auctions = kRegistry;
+  for (int i = 0; i < 22; ++i) many_auctions += "[[auctions]]\n";
+  const struct {
+    std::string text;
+    std::string error;
+  } cases[] = {
+      {"tick = 5\n" + kRegistry + kAuction, "test.toml:1: unknown key 'tick' in the top level"},
+      {"tick_ms = 0\n" + kRegistry + kAuction,
+       "test.toml:1: tick_ms must be an integer from 1 to 60000"},
+      {kRegistry + "price_step = \"ten\"\n" + kAuction,
+       "test.toml:4: unknown key 'price_step' in [[registry]]"},
+      {"price_step = \"ten\"\n" + kRegistry + kAuction,
+       "test.toml:1: price_step must be an integer from 1 to 1000000"},
+      {"seed = -1\n" + kRegistry + kAuction,
+       "test.toml:1: seed must be an integer from 0 to 9223372036854775807"},
+      {"[[registry]]\nlogin = \"CLogin\"\n" + kAuction,
+       "test.toml:1: missing key 'password' in [[registry]]"},
+      {"[[registry]]\nlogin = \"CLogin\"\npassword = \"two words\"\n" + kAuction,
+       "test.toml:3: password must be a string of 1 to 64 printable characters without spaces"},
+      {kRegistry + kRegistry + kAuction, "test.toml:4: login CLogin is registered twice"},
+      {kAuction, "test.toml:1: the scenario has no [[registry]] entry: no buyer could log in"},
+      {kRegistry, "test.toml:1: the scenario must have 1 to 21 [[auctions]], not 0"},
+      {many_auctions, "test.toml:4: the scenario must have 1 to 21 [[auctions]], not 22"},
+      {kRegistry + "[[auctions]]\ngoods = [\n  " + kGood + ",\n  " + kGood + "\n]\n",
+       "test.toml:7: good id g1 is used twice in auction 1"},
+      {kRegistry + "[[auctions]]\ngoods = [{ id = \"g1\", kind = \"k\", seller = \"s\", "
+                   "initial = 100, resale = 90, reserve = 150 }]\n",
+       "test.toml:5: reserve must be an integer from 0 to 100"},
+      {kRegistry + "[[auctions]]\ngoods = [{ id = \"sixteen_chars_id\", kind = \"k\", "
+                   "seller = \"s\", initial = 100, resale = 90, reserve = 50 }]\n",
+       "test.toml:5: id must be a string of 1 to 15 printable characters without spaces"},
+      {kRegistry + "[[auctions]]\ngoods = [{ id = \"g 1\", kind = \"k\", seller = \"s\", "
+                   "initial = 100, resale = 90, reserve = 50 }]\n",
+       "test.toml:5: id must be a string of 1 to 15 printable characters without spaces"},
+      {kRegistry + "[[auctions]]\ngoods = [{ id = \"g1\", kind = \"k\", seller = \"s\", "
+                   "initial = 100, resale = 90, reserve = 50, round = 2 }]\n",
+       "test.toml:5: round must be an integer from 1 to 1"},
+      {kRegistry + "[[auctions]]\ngoods = [{ id = \"g1\", kind = \"k\", seller = \"s\", "
+                   "initial = 100, resale = 90, reserve = 50, colour = 1 }]\n",
+       "test.toml:5: unknown key 'colour' in a good"},
+      {kRegistry + "[[auctions]]\ngoods = [{ id = \"g1\", kind = \"k\", seller = \"s\", "
+                   "resale = 90, reserve = 50 }]\n",
+       "test.toml:5: missing key 'initial' in a good"},
+      {kRegistry + "[[rivals]]\nname = \"Vera\"\nstrategy = \"greedy\"\n" + kAuction,
+       "test.toml:6: strategy must be \"value\", \"cautious\" or \"careless\""},
+      {kRegistry + rival + "valuation = [90]\n" + kAuction,
+       "test.toml:7: valuation must be a pair [low, high] of an integer from 1 to 1000, low <= "
+       "high"},
+      {kRegistry + rival + "valuation = [90, 80]\n" + kAuction,
+       "test.toml:7: valuation must be a pair [low, high] of an integer from 1 to 1000, low <= "
+       "high"},
+      {kRegistry + rival + rival + kAuction, "test.toml:7: buyer name Vera is used twice"},
+      {kRegistry + "[[rivals]]\nname = \"CLogin\"\nstrategy = \"value\"\n" + kAuction,
+       "test.toml:4: buyer name CLogin is used twice"},
+      {kRegistry + "[[rivals]]\nname = \"LongGroupName\"\nstrategy = \"value\"\ncount = 100\n" +
+           kAuction,
+       "test.toml:4: rival names LongGroupName1 .. LongGroupName100 would be longer than 15 "
+       "characters"},
+      {kRegistry + "[[rivals]]\nname = \"Bot\"\nstrategy = \"value\"\ncount = 100\n" + kAuction,
+       "test.toml:8: auction 1 would have 101 buyers (registry and rivals; at most 100)"},
+      {kRegistry + rival + "[[auctions]]\nrivals = [\"Otto\"]\n",
+       "test.toml:8: auction rivals: no [[rivals]] entry is named Otto"},
+      {kRegistry + "[[auctions]]\ngenerated_goods = 201\n",
+       "test.toml:5: generated_goods must be an integer from 0 to 200"},
+      {kRegistry + "[[auctions]]\ngoods = [" + kGood + "]\ngenerated_goods = 200\n",
+       "test.toml:4: auction 1 has 201 goods (at most 200)"},
+      {kRegistry + "[[auctions]]\ngoods = [{ id = \"a1g2\", kind = \"k\", seller = \"s\", "
+                   "initial = 100, resale = 90, reserve = 50 }]\ngenerated_goods = 3\n",
+       "test.toml:4: good id a1g2 is used twice in auction 1 (it is also a generated good's id)"},
+      {kRegistry + "[generator]\nkinds = []\n" + kAuction, "test.toml:5: kinds must not be empty"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    ScenarioLoad load = ParseScenario(c.text, "test.toml");
+    EXPECT_FALSE(load.scenario.has_value());
+    EXPECT_EQ(load.error.ToString(), c.error);
+  }
+}
+
+TEST(Scenario, SyntaxErrorsAndUnreadableFiles) {
+  ScenarioLoad load = ParseScenario(kRegistry + "tick_ms = \n" + kAuction, "broken.toml");
+  EXPECT_FALSE(load.scenario.has_value());
+  EXPECT_EQ(load.error.file, "broken.toml");
+  EXPECT_EQ(load.error.line, 4);
+  EXPECT_FALSE(load.error.fault.empty());
+  EXPECT_EQ(load.error.ToString().find('\n'), std::string::npos);
+
+  load = LoadScenarioFile("/nonexistent/scenario.toml");
+  EXPECT_EQ(load.error.ToString(),
+            "/nonexistent/scenario.toml:0: cannot open the file: No such file or directory");
+  load = LoadScenarioFile(SCENARIOS_DIR);
+  EXPECT_EQ(load.error.ToString(),
+            std::string(SCENARIOS_DIR) + ":0: is a folder, not a scenario file");
+}
+
+TEST(Scenario, Names) {
+  EXPECT_TRUE(IsValidName("a"));
+  EXPECT_TRUE(IsValidName("fifteen_chars_x"));
+  EXPECT_FALSE(IsValidName(""));
+  EXPECT_FALSE(IsValidName("sixteen_chars_xy"));
+  EXPECT_FALSE(IsValidName("tab\there"));
+  EXPECT_FALSE(IsValidName(std::string("nul\0", 4)));
+  EXPECT_FALSE(IsValidName("caf\xc3\xa9"));
+}
+
+}  // namespace
+}  // namespace market

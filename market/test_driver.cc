@@ -1,0 +1,78 @@
+#include "market/test_driver.h"
+
+#include <memory>
+#include <sstream>
+
+#include <gtest/gtest.h>
+
+namespace market::sim {
+namespace {
+
+std::vector<std::string> Words(const std::string& line) {
+  std::istringstream in(line);
+  std::vector<std::string> words;
+  for (std::string word; in >> word;) words.push_back(word);
+  return words;
+}
+
+}  // namespace
+
+std::string Tag(const std::string& line) { return line.substr(0, line.find(' ')); }
+
+SessionRun RunSession(Engine& engine, const BidRule& rule, const std::string& password,
+                      int max_ticks) {
+  constexpr ClientId kClient = 7;
+  SessionRun run;
+  Nanos now{0};
+  engine.Connect(kClient, "CLogin");
+  engine.OnLine(kClient, "admission CLogin " + password);
+  if (engine.Admitted(kClient)) engine.Start(now);
+  for (;;) {
+    for (const Outgoing& out : engine.TakeOutgoing()) {
+      if (out.to != kClient && out.to != kEveryone) continue;
+      if (out.close) {
+        run.closed = true;
+        continue;
+      }
+      const std::string tag = Tag(out.line);
+      if ((tag == "offer" || tag == "collision") && rule(out.line, run.lines)) {
+        engine.OnLine(kClient, "bid");
+      }
+      run.lines.push_back(out.line);
+    }
+    const auto deadline = engine.NextDeadline();
+    if (!deadline || run.ticks >= max_ticks) break;
+    now = *deadline;
+    engine.Advance(now);
+    ++run.ticks;
+  }
+  return run;
+}
+
+BidRule AgentRule() {
+  // What the agent has learnt so far: credit in the auction and the good under the hammer.
+  struct State {
+    size_t lines_read = 0;
+    long long credit = 0;
+    long long resale = -1;
+  };
+  auto state = std::make_shared<State>();
+  return [state](const std::string& line, const std::vector<std::string>& seen) {
+    for (; state->lines_read < seen.size(); ++state->lines_read) {
+      const std::vector<std::string> w = Words(seen[state->lines_read]);
+      if (w[0] == "open_auction") state->credit = 50000;
+      if (w[0] == "good" && w.size() == 6) state->resale = std::stoll(w[5]);
+      if (w[0] == "sold" && w[1] == "CLogin") state->credit -= std::stoll(w[2]);
+    }
+    const long long price = std::stoll(Words(line)[2]);
+    return price < state->credit && price < state->resale && price <= 2000;
+  };
+}
+
+Scenario MustParse(const std::string& text) {
+  ScenarioLoad load = ParseScenario(text, "test.toml");
+  EXPECT_TRUE(load.scenario.has_value()) << load.error.ToString();
+  return load.scenario.value_or(Scenario{});
+}
+
+}  // namespace market::sim
