@@ -43,7 +43,7 @@ void Engine::CloseClient(ClientId client) {
   outgoing_.push_back({client, "", true});
 }
 
-void Engine::Ignore(ClientId client, std::string_view line, const char* reason) {
+void Engine::RecordIgnored(ClientId client, std::string_view line, const char* reason) {
   ++results_.ignored_total;
   if (results_.ignored.size() >= kMaxIgnoredKept) return;
   auto it = clients_.find(client);
@@ -60,7 +60,7 @@ void Engine::OnLine(ClientId client, std::string_view line) {
   if (clients_.count(client) == 0) Connect(client, std::nullopt);
   Client& state = clients_[client];
   if (state.closed) {
-    Ignore(client, line, "sent after the connection was closed");
+    RecordIgnored(client, line, "sent after the connection was closed");
     return;
   }
   const Command command = ParseCommand(line);
@@ -73,19 +73,20 @@ void Engine::OnLine(ClientId client, std::string_view line) {
       Bid(client, state, line);
       return;
     case Command::Kind::kExit:
-      if (state.participant < 0) Ignore(client, line, "exit before admission");
-      Leave(state);
+      if (state.participant < 0) RecordIgnored(client, line, "exit before admission");
+      // Closed first: the leaving client gets no more messages, not even the new buyers list.
       CloseClient(client);
+      Leave(state);
       return;
     case Command::Kind::kUnknown:
-      Ignore(client, line, "unknown command");
+      RecordIgnored(client, line, "unknown command");
       return;
   }
 }
 
 void Engine::Admit(ClientId client, Client& state, std::string_view line) {
   if (state.participant >= 0) {
-    Ignore(client, line, "repeated admission");
+    RecordIgnored(client, line, "repeated admission");
     return;
   }
   const Command command = ParseCommand(line);
@@ -125,23 +126,23 @@ void Engine::Admit(ClientId client, Client& state, std::string_view line) {
 
 void Engine::Bid(ClientId client, const Client& state, std::string_view line) {
   if (state.participant < 0) {
-    Ignore(client, line, "bid before admission");
+    RecordIgnored(client, line, "bid before admission");
     return;
   }
   if (stage_ != Stage::kRunning) {
-    Ignore(client, line, "bid while no price is in force");
+    RecordIgnored(client, line, "bid while no price is in force");
     return;
   }
   for (Buyer& buyer : buyers_) {
     if (buyer.participant != state.participant) continue;
     if (!buyer.present) {
-      Ignore(client, line, "bid from a buyer expelled from the auction");
+      RecordIgnored(client, line, "bid from a buyer expelled from the auction");
       return;
     }
     buyer.bid = true;
     return;
   }
-  Ignore(client, line, "bid from a buyer not in the auction");
+  RecordIgnored(client, line, "bid from a buyer not in the auction");
 }
 
 void Engine::Leave(Client& state) {

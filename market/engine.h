@@ -68,6 +68,10 @@ class Engine {
   // Anything else, and every command that cannot apply, is ignored and recorded in the results.
   void OnLine(ClientId client, std::string_view line);
 
+  // Records a line from a client that is not a command at all (e.g. one too long for the driver
+  // to read whole), with the reason; it has no other effect.
+  void RecordIgnored(ClientId client, std::string_view line, const char* reason);
+
   // The client's input ended or its output broke. A participant leaves the market: during an
   // auction the others get a new "buyers" list without it.
   void Disconnect(ClientId client);
@@ -120,7 +124,6 @@ class Engine {
 
   void Emit(ClientId to, std::string line);
   void CloseClient(ClientId client);
-  void Ignore(ClientId client, std::string_view line, const char* reason);
   void Admit(ClientId client, Client& state, std::string_view line);
   void Bid(ClientId client, const Client& state, std::string_view line);
   void Leave(Client& state);

@@ -1,0 +1,24 @@
+// RemoteControl: the market gateway a buyer agent starts as its child. Argument one is the login;
+// the settings come from the environment (see gateway/settings.h).
+#include <csignal>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "gateway/gateway.h"
+#include "gateway/output.h"
+#include "gateway/settings.h"
+
+int main(int argc, char** argv) {
+  // A reader that goes away must show as a failed write, not kill the gateway.
+  std::signal(SIGPIPE, SIG_IGN);
+  const std::vector<std::string> args(argv, argv + argc);
+  std::string error;
+  const std::optional<gateway::Settings> settings = gateway::ReadSettings(
+      args, [](const char* name) { return std::getenv(name); }, &error);
+  if (!settings) {
+    gateway::WriteAll(2, "RemoteControl: " + error + "\n");
+    return gateway::kExitBadSettings;
+  }
+  return gateway::RunGateway(*settings, gateway::Descriptors{});
+}

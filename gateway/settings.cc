@@ -1,0 +1,62 @@
+#include "gateway/settings.h"
+
+#include <limits>
+
+namespace gateway {
+namespace {
+
+std::string Env(const EnvLookup& env, const char* name) {
+  const char* value = env(name);
+  return value != nullptr ? value : "";
+}
+
+}  // namespace
+
+std::optional<uint64_t> ParseSeed(const std::string& text) {
+  if (text.empty() || text.size() > 20) return std::nullopt;
+  uint64_t value = 0;
+  for (char ch : text) {
+    if (ch < '0' || ch > '9') return std::nullopt;
+    const auto digit = static_cast<uint64_t>(ch - '0');
+    if (value > (std::numeric_limits<uint64_t>::max() - digit) / 10) return std::nullopt;
+    value = value * 10 + digit;
+  }
+  return value;
+}
+
+std::optional<Settings> ReadSettings(const std::vector<std::string>& args, const EnvLookup& env,
+                                     std::string* error) {
+  if (args.size() != 2 || args[1].empty()) {
+    *error =
+        "expects exactly one argument, the buyer's login (settings come from MARKET_SCENARIO, "
+        "MARKET_SEED, MARKET_RESULTS and MARKET_TRANSCRIPT)";
+    return std::nullopt;
+  }
+  Settings settings;
+  settings.login = args[1];
+  const std::string path = Env(env, "MARKET_SCENARIO");
+  const market::ScenarioLoad load =
+      path.empty()
+          ? market::ParseScenario(market::DefaultScenarioText(), market::kDefaultScenarioName)
+          : market::LoadScenarioFile(path);
+  if (!load.scenario) {
+    *error = "bad scenario " + load.error.ToString();
+    return std::nullopt;
+  }
+  settings.scenario = *load.scenario;
+  settings.seed = settings.scenario.seed;
+  if (const std::string seed = Env(env, "MARKET_SEED"); !seed.empty()) {
+    const std::optional<uint64_t> value = ParseSeed(seed);
+    if (!value) {
+      *error =
+          "MARKET_SEED must be a whole number from 0 to 18446744073709551615, not '" + seed + "'";
+      return std::nullopt;
+    }
+    settings.seed = *value;
+  }
+  settings.results_path = Env(env, "MARKET_RESULTS");
+  settings.transcript_path = Env(env, "MARKET_TRANSCRIPT");
+  return settings;
+}
+
+}  // namespace gateway

@@ -1,0 +1,41 @@
+// The gateway's settings. Its command line is fixed by the agent that starts it (argument one is
+// the login), so everything else comes from the environment:
+// - MARKET_SCENARIO: the scenario file; unset or empty, the built-in default scenario;
+// - MARKET_SEED: a seed that overrides the scenario's;
+// - MARKET_RESULTS: a file to write the session's results to, as JSON;
+// - MARKET_TRANSCRIPT: a file to write every line sent and received to, with its time.
+#ifndef GATEWAY_SETTINGS_H_
+#define GATEWAY_SETTINGS_H_
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "market/scenario.h"
+
+namespace gateway {
+
+struct Settings {
+  std::string login;  // the only login this gateway admits
+  market::Scenario scenario;
+  uint64_t seed = 0;
+  std::string results_path;     // empty: none
+  std::string transcript_path;  // empty: none
+};
+
+using EnvLookup = std::function<const char*(const char* name)>;
+
+// Reads the settings from the arguments (program name first) and the environment. On a fault,
+// empty, with *error set to one line without a newline that names the fault (for a scenario file,
+// the file, the line and the fault).
+std::optional<Settings> ReadSettings(const std::vector<std::string>& args, const EnvLookup& env,
+                                     std::string* error);
+
+// A seed written as decimal digits only, within 64 bits.
+std::optional<uint64_t> ParseSeed(const std::string& text);
+
+}  // namespace gateway
+
+#endif  // GATEWAY_SETTINGS_H_
