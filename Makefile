@@ -53,3 +53,10 @@ clean:
 .PHONY: bench
 bench: | deps
 	bash bench/run.sh
+
+# One whole market session: the agent against the default market (MARKET_SCENARIO, MARKET_SEED,
+# MARKET_RESULTS and MARKET_TRANSCRIPT are passed on to the gateway). The agent's log goes to
+# buyer.log, the market's summary to the terminal.
+run: build
+	@PATH="$(abspath $(BUILD))/bin:$$PATH" $(BUILD)/bin/buyer > buyer.log; status=$$?; \
+	  echo "The agent's log is in buyer.log; the agent exited with status $$status."; exit $$status
