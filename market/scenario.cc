@@ -308,7 +308,7 @@ Scenario ReadScenario(const toml::table& root) {
     for (const std::string& name : RivalNames(spec)) {
       if (!names.insert(name).second) Fail(*table, "buyer name " + name + " is used twice");
     }
-    // A rival list names groups by their spec name; it must not be ambiguous either.
+    // An auction names rival groups by their entry name, which must not be ambiguous either.
     for (const RivalSpec& other : s.rivals) {
       if (other.name == spec.name) Fail(*table, "rival name " + spec.name + " is used twice");
     }

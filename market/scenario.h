@@ -121,7 +121,7 @@ inline constexpr const char* kDefaultScenarioName = "(built-in default scenario)
 // 1-based ("a3g17").
 std::string GeneratedGoodId(int auction_number, int index);
 
-// The names of the rivals a spec stands for, in order.
+// The names of the rivals a [[rivals]] entry stands for, in order.
 std::vector<std::string> RivalNames(const RivalSpec& spec);
 
 // Whether a text is a valid name, id, kind or seller: 1..15 printable characters, no whitespace.
