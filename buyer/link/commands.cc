@@ -14,10 +14,12 @@ constexpr size_t kCommandBufferSize = 256;
 }  // namespace
 
 void Send(Output& output, const char* text) {
-  size_t length = std::strlen(text);
-  LogWrite("\n", 1);
-  LogWrite(text, length);
-  LogWrite("\n", 1);
+  size_t length = strnlen(text, kCommandBufferSize);
+  char* log = LogReserve(length + 2);
+  log[0] = '\n';
+  std::memcpy(log + 1, text, length);
+  log[length + 1] = '\n';
+  LogCommit(length + 2);
   // Commands are far below the pipe's atomic-write size, so a short write only happens when
   // something is badly wrong; it counts as a failure like an error does.
   ssize_t written = output.write(output.context, text, length);

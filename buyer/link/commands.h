@@ -7,8 +7,9 @@
 constexpr const char agent_login[] = "CLogin";
 constexpr const char agent_password[] = "TGatekeep";
 
-// Logs "\n<text>\n", then writes text to output in one write call. A failed or short write means
-// the gateway no longer reads: GatewayGone() becomes true and the agent winds down.
+// Logs "\n<text>\n", then writes text (a command, under 256 bytes) to output in one write call. A
+// failed or short write means the gateway no longer reads: GatewayGone() becomes true and the agent
+// winds down.
 void Send(Output& output, const char* text);
 
 // "admission <login> <password>\n"

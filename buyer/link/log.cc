@@ -12,6 +12,8 @@ constexpr size_t kLogBufferSize = 64 * 1024;
 char log_buffer[kLogBufferSize];
 size_t log_used = 0;
 LogSink log_sink = nullptr;
+// -1 until the first blocking read asks; then whether standard output is a terminal.
+int stdout_interactive = -1;
 // Set once standard output refuses bytes (its reader has gone). The agent keeps trading; its
 // log has nowhere to go, so further bytes are dropped instead of failing every write again.
 bool stdout_broken = false;
@@ -41,6 +43,18 @@ void LogFlush() {
   log_used = 0;
 }
 
+void LogFlushIfInteractive() {
+  if (stdout_interactive < 0) stdout_interactive = isatty(STDOUT_FILENO) ? 1 : 0;
+  if (stdout_interactive == 1 && log_sink == nullptr) LogFlush();
+}
+
+char* LogReserve(size_t size) {
+  if (size > kLogBufferSize - log_used) LogFlush();
+  return log_buffer + log_used;
+}
+
+void LogCommit(size_t used) { log_used += used; }
+
 void LogWrite(const char* data, size_t size) {
   if (size > kLogBufferSize - log_used) {
     LogFlush();
@@ -56,18 +70,31 @@ void LogWrite(const char* data, size_t size) {
 void LogText(const char* text) { LogWrite(text, std::strlen(text)); }
 
 size_t FormatInt(int32_t value, char* out) {
-  // Work on the magnitude as unsigned so that INT32_MIN needs no special case.
+  // Two digits at a time from a table; the magnitude is unsigned so INT32_MIN needs no care.
+  static constexpr char kPairs[] =
+      "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+      "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+      "8081828384858687888990919293949596979899";
   uint32_t magnitude = value < 0 ? 0u - static_cast<uint32_t>(value) : static_cast<uint32_t>(value);
   char digits[10];
-  size_t n = 0;
-  do {
-    digits[n++] = static_cast<char>('0' + magnitude % 10);
-    magnitude /= 10;
-  } while (magnitude != 0);
-  size_t len = 0;
-  if (value < 0) out[len++] = '-';
-  while (n > 0) out[len++] = digits[--n];
-  return len;
+  char* end = digits + sizeof digits;
+  char* p = end;
+  while (magnitude >= 100) {
+    uint32_t pair = (magnitude % 100) * 2;
+    magnitude /= 100;
+    *--p = kPairs[pair + 1];
+    *--p = kPairs[pair];
+  }
+  if (magnitude >= 10) {
+    *--p = kPairs[magnitude * 2 + 1];
+    *--p = kPairs[magnitude * 2];
+  } else {
+    *--p = static_cast<char>('0' + magnitude);
+  }
+  size_t length = 0;
+  if (value < 0) out[length++] = '-';
+  std::memcpy(out + length, p, static_cast<size_t>(end - p));
+  return length + static_cast<size_t>(end - p);
 }
 
 void LogInt(int32_t value) {

@@ -1,6 +1,8 @@
 // The agent's log: every byte the agent prints goes through one buffer to standard output, or to
-// a sink that a test installs. The buffer is flushed when full, before the agent blocks on its
-// input (so a person watching sees everything read so far), and at exit.
+// a sink that a test installs. The buffer is flushed when full and at exit; when standard output
+// is a terminal, also before the agent blocks on its input, so a person watching sees everything
+// read so far. Into a pipe or a file the log is not flushed between reads: that would put a write
+// system call between every bid and the agent's next read of the market.
 #ifndef BUYER_LINK_LOG_H_
 #define BUYER_LINK_LOG_H_
 
@@ -18,10 +20,20 @@ void LogText(const char* text);
 void LogInt(int32_t value);
 // Hands everything buffered to the sink (standard output by default).
 void LogFlush();
+// Called before a read that may block: flushes when standard output is a terminal.
+void LogFlushIfInteractive();
+
+// Bytes that may be reserved at once.
+constexpr size_t LOG_RESERVE_MAX = 4096 + 64;
+// Room for at least size (<= LOG_RESERVE_MAX) bytes at the end of the log buffer, flushing first
+// if needed. Write into it, then LogCommit the bytes actually used; nothing else may log between.
+char* LogReserve(size_t size);
+void LogCommit(size_t used);
 // Installs a sink; nullptr restores standard output. Flushes what was buffered first.
 void SetLogSink(LogSink sink);
 
-// Formats value in decimal into out (at least 12 bytes); returns the number of characters.
+// Formats value in decimal, as "%d" does, into out (at least 11 bytes); returns the number of
+// characters.
 size_t FormatInt(int32_t value, char* out);
 
 #endif  // BUYER_LINK_LOG_H_

@@ -11,8 +11,10 @@ const char* const Message_Tags[NUM_MESSAGE_KINDS] = {
 };
 
 MessageKind KindOfWord(const char* word) {
+  // The first byte rules out most tags before a whole comparison.
   for (MessageKind kind = 0; kind < NUM_MESSAGE_KINDS; ++kind) {
-    if (std::strcmp(word, Message_Tags[kind]) == 0) return kind;
+    const char* tag = Message_Tags[kind];
+    if (word[0] == tag[0] && std::strcmp(word, tag) == 0) return kind;
   }
   return NO_MESSAGE;
 }

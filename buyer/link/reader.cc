@@ -21,11 +21,20 @@ ReaderState reader;
 
 inline bool IsSpace(int c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
+// Echoes a word as "%s ": its text up to a NUL, then one space, in one piece.
+void Echo(const char* word, size_t length) {
+  size_t text = strnlen(word, length);
+  char* out = LogReserve(text + 1);
+  std::memcpy(out, word, text);
+  out[text] = ' ';
+  LogCommit(text + 1);
+}
+
 }  // namespace
 
 int Get_Char(Input& input) {
   if (reader.count == 0) {
-    LogFlush();
+    LogFlushIfInteractive();
     reader.count = input.read(input.context, reader.buffer, READ_BUFFER_SIZE);
     reader.position = 0;
     // A broken source that claims more than it was asked for is cut to the buffer.
@@ -54,15 +63,33 @@ const char* GetWord(Input& input) {
     reader.word[0] = '\0';
     return reader.word;
   }
-  int length = 0;
-  while (c >= 0 && !IsSpace(c)) {
-    if (length < WORD_BUFFER_SIZE - 1) reader.word[length++] = static_cast<char>(c);
-    c = Get_Char(input);
+  constexpr size_t kLongest = WORD_BUFFER_SIZE - 1;
+  size_t length = 0;
+  reader.word[length++] = static_cast<char>(c);
+  for (;;) {
+    // Take the word's bytes straight from the read buffer, up to whitespace or the buffer's end;
+    // bytes past the longest word are consumed and dropped.
+    const char* run = reader.buffer + reader.position;
+    const char* end = run + reader.count;
+    const char* stop = run;
+    while (stop < end && !IsSpace(static_cast<unsigned char>(*stop))) ++stop;
+    size_t taken = static_cast<size_t>(stop - run);
+    size_t kept = taken < kLongest - length ? taken : kLongest - length;
+    std::memcpy(reader.word + length, run, kept);
+    length += kept;
+    reader.position += static_cast<int>(taken);
+    reader.count -= static_cast<ssize_t>(taken);
+    if (stop < end) {
+      c = Get_Char(input);  // the whitespace that ends the word
+      break;
+    }
+    c = Get_Char(input);  // the buffer is used up: read on
+    if (c < 0 || IsSpace(c)) break;
+    if (length < kLongest) reader.word[length++] = static_cast<char>(c);
   }
   reader.word[length] = '\0';
   reader.ending = c;
-  LogText(reader.word);
-  LogWrite(" ", 1);
+  Echo(reader.word, length);
   return reader.word;
 }
 

@@ -58,12 +58,19 @@ TEST_F(ReaderTest, BytesToWords) {
 
 TEST_F(ReaderTest, LongWordIsCutAndReaderStaysInStep) {
   std::string long_word(5000, 'w');
-  Feed(long_word + " next\n");
-  std::string first = GetWord(input_);
-  EXPECT_EQ(first, std::string(WORD_BUFFER_SIZE - 1, 'w'));
-  EXPECT_EQ(std::string(GetWord(input_)), "next");
-  EXPECT_EQ(std::string(GetWord(input_)), "");
-  EXPECT_EQ(Log(), std::string(WORD_BUFFER_SIZE - 1, 'w') + " next ");
+  for (size_t chunk : {size_t{4096}, size_t{7}}) {
+    SCOPED_TRACE(chunk);
+    SetUp();
+    Feed(long_word + " next\n" + long_word, chunk);
+    EXPECT_EQ(std::string(GetWord(input_)), std::string(WORD_BUFFER_SIZE - 1, 'w'));
+    EXPECT_EQ(std::string(GetWord(input_)), "next");
+    EXPECT_EQ(std::string(GetWord(input_)), "");
+    EXPECT_EQ(std::string(GetWord(input_)), std::string(WORD_BUFFER_SIZE - 1, 'w'));
+    EXPECT_EQ(std::string(GetWord(input_)), "");
+    EXPECT_TRUE(InputRanOut());
+    const std::string cut(WORD_BUFFER_SIZE - 1, 'w');
+    EXPECT_EQ(Log(), cut + " next " + cut + " ");
+  }
 }
 
 TEST_F(ReaderTest, ReadsBlocksAndStopsReadingAtEndOfInput) {

@@ -6,65 +6,93 @@
 
 namespace {
 
-template <size_t N>
-void Literal(const char (&text)[N]) {
-  LogWrite(text, N - 1);
-}
+// Builds one record of the trace straight in the log buffer, then commits it in one piece.
+class Record {
+ public:
+  // Every record here is far below this size: labels, four 16-byte or one 32-byte text field,
+  // and at most four numbers of 11 characters.
+  static constexpr size_t kMaxSize = 256;
 
-// A text field; its terminator is always inside the field, strnlen keeps that a local fact.
-template <size_t N>
-void Field(const char (&text)[N]) {
-  LogWrite(text, strnlen(text, N));
-}
+  Record() : start_(LogReserve(kMaxSize)), end_(start_) {}
+  ~Record() { LogCommit(static_cast<size_t>(end_ - start_)); }
+
+  template <size_t N>
+  Record& Text(const char (&literal)[N]) {
+    std::memcpy(end_, literal, N - 1);
+    end_ += N - 1;
+    return *this;
+  }
+
+  // A text field: the whole field is copied (a fixed-size copy is cheaper than a variable one),
+  // and the end moves only past its text.
+  template <size_t N>
+  Record& Field(const char (&field)[N]) {
+    std::memcpy(end_, field, N);
+    end_ += strnlen(field, N);
+    return *this;
+  }
+
+  Record& Number(int32_t value) {
+    end_ += FormatInt(value, end_);
+    return *this;
+  }
+
+ private:
+  char* start_;
+  char* end_;
+};
 
 }  // namespace
 
 void printGood(const GoodRecord& good) {
-  Literal("\n id: ");
-  Field(good.id);
-  Literal(" ki: ");
-  Field(good.kind);
-  Literal(" se: ");
-  Field(good.seller);
-  Literal(" ip: ");
-  LogInt(good.initial_price);
-  Literal(" rt: ");
-  LogInt(good.out_of_market_value);
-  Literal(" rs: ");
-  LogInt(good.resale_price);
-  Literal(" bu: ");
-  Field(good.buyer_name);
-  Literal(" pi: ");
-  LogInt(good.sale_price);
-  Literal("\n");
+  Record()
+      .Text("\n id: ")
+      .Field(good.id)
+      .Text(" ki: ")
+      .Field(good.kind)
+      .Text(" se: ")
+      .Field(good.seller)
+      .Text(" ip: ")
+      .Number(good.initial_price)
+      .Text(" rt: ")
+      .Number(good.out_of_market_value)
+      .Text(" rs: ")
+      .Number(good.resale_price)
+      .Text(" bu: ")
+      .Field(good.buyer_name)
+      .Text(" pi: ")
+      .Number(good.sale_price)
+      .Text("\n");
 }
 
 void printBuyer(const BuyerRecord& buyer) {
-  Literal("\n na: ");
-  Field(buyer.name);
-  Literal(" be: ");
-  LogInt(buyer.benefit_total);
-  Literal(" ex: ");
-  LogInt(buyer.expenses);
-  Literal("\n");
-  Literal("\n-------------------------------------------\n");
+  Record()
+      .Text("\n na: ")
+      .Field(buyer.name)
+      .Text(" be: ")
+      .Number(buyer.benefit_total)
+      .Text(" ex: ")
+      .Number(buyer.expenses)
+      .Text("\n")
+      .Text("\n-------------------------------------------\n");
 }
 
 void trace() {
   for (int i = 0; i < MAX_AUCTIONS; ++i) {
-    Literal("\n--------------------\n");
-    Literal("Credit: ");
-    LogInt(world.my_credit[i]);
-    Literal("\n Benefit: ");
-    LogInt(world.my_expected_benefit[i]);
-    Literal(" \n");
+    Record()
+        .Text("\n--------------------\n")
+        .Text("Credit: ")
+        .Number(world.my_credit[i])
+        .Text("\n Benefit: ")
+        .Number(world.my_expected_benefit[i])
+        .Text(" \n");
   }
   for (int i = 0; i < MAX_AUCTIONS; ++i) {
-    Literal("------GOODS-------\n");
+    Record().Text("------GOODS-------\n");
     for (int g = 0; g < world.NGoods_to_be_sold[i] && g < MAX_GOODS; ++g) {
       printGood(world.Goods_to_be_sold[i][g]);
     }
-    Literal("------BUYERS-------\n");
+    Record().Text("------BUYERS-------\n");
     for (int b = 0; b < world.NBuyers[i] && b < MAX_BUYERS; ++b) printBuyer(world.Buyers[i][b]);
   }
 }
