@@ -183,11 +183,12 @@ void Session::HandleLine(const Line& line) {
   if (line.overlong) {
     transcript_.Received(now, line.text.substr(0, 80) + "... (overlong line dropped)");
     engine_.RecordIgnored(kAgent, line.text, "line longer than 4096 bytes");
+    engine_.RecordFault(kAgent);
     return;
   }
   transcript_.Received(now, line.text);
   if (session_ended_) return;  // after the session: recorded in the transcript only
-  engine_.OnLine(kAgent, line.text);
+  engine_.OnLine(kAgent, line.text, now);
   if (engine_.stage() == Engine::Stage::kLobby && engine_.Admitted(kAgent)) {
     engine_.Start(now);
     ShowProgress();

@@ -1,5 +1,6 @@
 #include "market/engine.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "market/commands.h"
@@ -56,21 +57,50 @@ void Engine::RecordIgnored(ClientId client, std::string_view line, const char* r
   results_.ignored.push_back(std::move(record));
 }
 
-void Engine::OnLine(ClientId client, std::string_view line) {
+ParticipantResult* Engine::ResultOf(ClientId client) {
+  auto it = clients_.find(client);
+  if (it == clients_.end() || it->second.participant < 0) return nullptr;
+  return &results_.participants[participants_[static_cast<size_t>(it->second.participant)].result];
+}
+
+void Engine::RecordFault(ClientId client) {
+  if (ParticipantResult* result = ResultOf(client)) ++result->faults;
+}
+
+void Engine::RecordDrop(ClientId client, const std::string& reason) {
+  ParticipantResult* result = ResultOf(client);
+  if (result != nullptr && result->dropped.empty()) result->dropped = reason;
+  ++results_.dropped_total;
+  if (results_.dropped.size() < kMaxIgnoredKept) {
+    results_.dropped.push_back({result != nullptr ? result->login : "(not admitted)", reason});
+  }
+}
+
+int Engine::ParticipantsPresent() const {
+  int present = 0;
+  for (const Participant& p : participants_) present += p.connected;
+  return present;
+}
+
+void Engine::OnLine(ClientId client, std::string_view line, Nanos at) {
+  now_ = std::max(now_, at);
   if (clients_.count(client) == 0) Connect(client, std::nullopt);
   Client& state = clients_[client];
+  const Command command = ParseCommand(line);
+  if (command.kind == Command::Kind::kBid) {
+    if (ParticipantResult* result = ResultOf(client)) ++result->bids;
+  }
   if (state.closed) {
     RecordIgnored(client, line, "sent after the connection was closed");
     return;
   }
-  const Command command = ParseCommand(line);
   switch (command.kind) {
     case Command::Kind::kAdmission:
     case Command::Kind::kMalformedAdmission:
       Admit(client, state, line);
       return;
     case Command::Kind::kBid:
-      Bid(client, state, line);
+      Bid(client, state, line, at);
       return;
     case Command::Kind::kExit:
       if (state.participant < 0) RecordIgnored(client, line, "exit before admission");
@@ -80,6 +110,7 @@ void Engine::OnLine(ClientId client, std::string_view line) {
       return;
     case Command::Kind::kUnknown:
       RecordIgnored(client, line, "unknown command");
+      RecordFault(client);
       return;
   }
 }
@@ -113,18 +144,30 @@ void Engine::Admit(ClientId client, Client& state, std::string_view line) {
     reason = "market_running";
   } else if (stage_ == Stage::kClosed) {
     reason = "market_closed";
+  } else if (ParticipantsPresent() >= BuyerCapacity(scenario_)) {
+    reason = "market_full";
   }
   if (reason != nullptr) {
     Emit(client, std::string("deny ") + reason);
     CloseClient(client);
     return;
   }
+  // A login that left the lobby and comes back keeps its record.
+  size_t result = results_.participants.size();
+  for (size_t r = 0; r < results_.participants.size(); ++r) {
+    if (results_.participants[r].login == command.login) result = r;
+  }
+  if (result == results_.participants.size()) {
+    results_.participants.push_back({});
+    results_.participants.back().login = command.login;
+  }
+  results_.participants[result].left = false;
   state.participant = static_cast<int>(participants_.size());
-  participants_.push_back({client, command.login, true});
+  participants_.push_back({client, command.login, true, result});
   Emit(client, "accept");
 }
 
-void Engine::Bid(ClientId client, const Client& state, std::string_view line) {
+void Engine::Bid(ClientId client, const Client& state, std::string_view line, Nanos at) {
   if (state.participant < 0) {
     RecordIgnored(client, line, "bid before admission");
     return;
@@ -139,6 +182,15 @@ void Engine::Bid(ClientId client, const Client& state, std::string_view line) {
       RecordIgnored(client, line, "bid from a buyer expelled from the auction");
       return;
     }
+    BidRecord record;
+    record.auction = auction_result().number;
+    record.good = good().id;
+    record.price = price_;
+    record.buyer = participants_[static_cast<size_t>(state.participant)].login;
+    record.at_us = at.count() / 1000;
+    record.response_us = std::max<int64_t>(0, (at - announced_).count() / 1000);
+    record.counted = !buyer.bid;
+    results_.bids.push_back(std::move(record));
     buyer.bid = true;
     return;
   }
@@ -150,6 +202,7 @@ void Engine::Leave(Client& state) {
   Participant& participant = participants_[static_cast<size_t>(state.participant)];
   if (!participant.connected) return;
   participant.connected = false;
+  if (stage_ != Stage::kClosed) results_.participants[participant.result].left = true;
   if (stage_ != Stage::kRunning) return;
   for (size_t b = 0; b < buyers_.size(); ++b) {
     if (buyers_[b].participant != state.participant || !buyers_[b].present) continue;
@@ -169,6 +222,7 @@ void Engine::Disconnect(ClientId client) {
 
 void Engine::Start(Nanos now) {
   if (stage_ != Stage::kLobby) return;
+  now_ = std::max(now_, now);
   stage_ = Stage::kRunning;
   auction_ = 0;
   OpenAuction();
@@ -276,10 +330,12 @@ void Engine::BeginGood(Nanos now) {
 void Engine::Announce(Nanos now, const char* tag) {
   for (Buyer& buyer : buyers_) buyer.bid = false;
   Emit(kEveryone, std::string(tag) + " " + good().id + " " + Num(price_));
+  announced_ = now;
   deadline_ = now + std::chrono::milliseconds(scenario_.tick_ms);
 }
 
 void Engine::Advance(Nanos now) {
+  now_ = std::max(now_, now);
   if (stage_ != Stage::kRunning || !deadline_ || now < *deadline_) return;
   ResolveTick(now);
 }

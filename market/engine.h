@@ -57,26 +57,43 @@ class Engine {
   // ("login_mismatch"): the gateway binds its one connection to the login it was started for.
   void Connect(ClientId client, std::optional<std::string> required_login);
 
-  // One command line from a client, without its newline:
+  // One command line from a client, without its newline, that arrived at time `at` (the same clock
+  // as Start and Advance):
   // - "admission LOGIN PASSWORD": "accept" to that client, or "deny REASON" and a close. Reasons:
   //   malformed_admission, login_mismatch, unknown_buyer, bad_password, already_admitted (the
-  //   login is in use by another client), market_running, market_closed. A repeated admission
-  //   from an admitted client is ignored.
+  //   login is in use by another client), market_running, market_closed, market_full (the
+  //   scenario's max_buyers are admitted). A repeated admission from an admitted client is
+  //   ignored.
   // - "bid": a bid at the price in force, by an admitted buyer present and not expelled in the
-  //   auction; several bids in one tick count once.
+  //   auction; several bids in one tick count once. Each is recorded in the results with its
+  //   arrival and its time since the price was announced; every "bid" line from a participant is
+  //   counted in its ParticipantResult, whatever became of it.
   // - "exit": the client leaves (as Disconnect) and its output is closed.
-  // Anything else, and every command that cannot apply, is ignored and recorded in the results.
-  void OnLine(ClientId client, std::string_view line);
+  // Anything else, and every command that cannot apply, is ignored and recorded in the results;
+  // a line that is no command at all also counts as a fault of a participant.
+  void OnLine(ClientId client, std::string_view line, Nanos at);
+  // The same, arriving at the latest time the engine was given (by Start, Advance or a line).
+  void OnLine(ClientId client, std::string_view line) { OnLine(client, line, now_); }
 
   // Records a line from a client that is not a command at all (e.g. one too long for the driver
   // to read whole), with the reason; it has no other effect.
   void RecordIgnored(ClientId client, std::string_view line, const char* reason);
+
+  // Records that the driver counted a fault against the client (a line that is no command).
+  void RecordFault(ClientId client);
+
+  // Records that the driver closed the client's connection on its own, and why. Call Disconnect
+  // as well for the client to leave the market.
+  void RecordDrop(ClientId client, const std::string& reason);
 
   // The client's input ended or its output broke. A participant leaves the market: during an
   // auction the others get a new "buyers" list without it.
   void Disconnect(ClientId client);
 
   bool Admitted(ClientId client) const;
+
+  // Participants admitted and still connected.
+  int ParticipantsPresent() const;
 
   // Opens the session with the participants admitted so far: the first auction opens and its
   // first good is offered. Only from kLobby.
@@ -111,6 +128,7 @@ class Engine {
     ClientId client = 0;
     std::string login;
     bool connected = true;
+    size_t result = 0;  // index into results_.participants
   };
   // A buyer of the auction in progress, parallel to its BuyerResult.
   struct Buyer {
@@ -125,7 +143,8 @@ class Engine {
   void Emit(ClientId to, std::string line);
   void CloseClient(ClientId client);
   void Admit(ClientId client, Client& state, std::string_view line);
-  void Bid(ClientId client, const Client& state, std::string_view line);
+  void Bid(ClientId client, const Client& state, std::string_view line, Nanos at);
+  ParticipantResult* ResultOf(ClientId client);
   void Leave(Client& state);
 
   void OpenAuction();
@@ -158,6 +177,8 @@ class Engine {
   int tie_breaks_ = 0;
   std::vector<Buyer> buyers_;
   std::optional<Nanos> deadline_;
+  Nanos announced_{0};  // when the price in force was announced
+  Nanos now_{0};        // the latest time given to the engine
 };
 
 }  // namespace market

@@ -392,6 +392,156 @@ TEST(Engine, RoundsAndAuctionsFollowEachOtherWithoutTicks) {
   EXPECT_EQ(run.ticks, 1);
 }
 
+// Two registered buyers on separate connections, one good that runs down slowly, no rivals.
+std::string TwoBuyerScenario(const std::string& extra = "") {
+  return "tick_ms = 20\nprice_step = 100\ncollision_increment = 150\nmax_collisions = 1\n" + extra +
+         "[[registry]]\nlogin = \"Ann\"\npassword = \"pa\"\n"
+         "[[registry]]\nlogin = \"Bob\"\npassword = \"pb\"\n"
+         "[[auctions]]\ngoods = ["
+         "{ id = \"g1\", kind = \"k\", seller = \"s\", initial = 1000, resale = 1500, reserve = "
+         "100 },"
+         "{ id = \"g2\", kind = \"k\", seller = \"s\", initial = 1000, resale = 1500, reserve = "
+         "100 }"
+         "]\n";
+}
+
+std::vector<std::string> LinesTo(const std::vector<Outgoing>& out, ClientId client) {
+  std::vector<std::string> lines;
+  for (const Outgoing& o : out) {
+    if ((o.to == client || o.to == kEveryone) && !o.close) lines.push_back(o.line);
+  }
+  return lines;
+}
+
+TEST(Engine, BidsFromSeveralClientsInOneTickCollideAndEveryBidIsRecordedWithItsTimes) {
+  using std::chrono::milliseconds;
+  Engine engine(MustParse(TwoBuyerScenario()), 1);
+  engine.Connect(1, std::nullopt);
+  engine.Connect(2, std::nullopt);
+  engine.OnLine(1, "admission Ann pa", milliseconds(1));
+  engine.OnLine(2, "admission Bob pb", milliseconds(2));
+  engine.Start(milliseconds(100));
+  engine.TakeOutgoing();
+  // Both bid while 1000 is in force (Ann twice): a collision, and Ann's repeat counts once.
+  engine.OnLine(1, "bid", milliseconds(103));
+  engine.OnLine(2, "bid", milliseconds(110));
+  engine.OnLine(1, "bid", milliseconds(111));
+  engine.Advance(milliseconds(120));
+  std::vector<Outgoing> out = engine.TakeOutgoing();
+  EXPECT_EQ(LinesTo(out, 1), std::vector<std::string>{"collision g1 1150"});
+  EXPECT_EQ(LinesTo(out, 2), LinesTo(out, 1));
+  // At the collision price Bob alone bids, late in the tick but before it is decided.
+  engine.OnLine(2, "bid", milliseconds(139));
+  engine.Advance(milliseconds(140));
+  out = engine.TakeOutgoing();
+  ASSERT_FALSE(out.empty());
+  EXPECT_EQ(out[0].line, "sold Bob 1150");
+  // Between ticks of g2 before its first deadline: a bid at g2's first price.
+  engine.OnLine(1, "bid", milliseconds(145));
+
+  const Results& r = engine.results();
+  const struct {
+    std::string buyer;
+    std::string good;
+    int64_t price;
+    int64_t at_us;
+    int64_t response_us;
+    bool counted;
+  } expected[] = {
+      {"Ann", "g1", 1000, 103'000, 3'000, true},   {"Bob", "g1", 1000, 110'000, 10'000, true},
+      {"Ann", "g1", 1000, 111'000, 11'000, false}, {"Bob", "g1", 1150, 139'000, 19'000, true},
+      {"Ann", "g2", 1000, 145'000, 5'000, true},
+  };
+  ASSERT_EQ(r.bids.size(), std::size(expected));
+  for (size_t i = 0; i < r.bids.size(); ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(r.bids[i].buyer, expected[i].buyer);
+    EXPECT_EQ(r.bids[i].good, expected[i].good);
+    EXPECT_EQ(r.bids[i].price, expected[i].price);
+    EXPECT_EQ(r.bids[i].at_us, expected[i].at_us);
+    EXPECT_EQ(r.bids[i].response_us, expected[i].response_us);
+    EXPECT_EQ(r.bids[i].counted, expected[i].counted);
+    EXPECT_EQ(r.bids[i].auction, 1);
+  }
+  ASSERT_EQ(r.participants.size(), 2u);
+  EXPECT_EQ(r.participants[0].login, "Ann");
+  EXPECT_EQ(r.participants[0].bids, 3);
+  EXPECT_EQ(r.participants[1].bids, 2);
+  EXPECT_EQ(r.auctions[0].goods[0].collisions, 1);
+}
+
+TEST(Engine, EveryBidLineOfAParticipantIsCountedEvenWhenIgnored) {
+  Engine engine(MustParse(TwoBuyerScenario()), 1);
+  engine.Connect(1, std::nullopt);
+  engine.OnLine(1, "bid");  // before admission: not a participant's yet
+  engine.OnLine(1, "admission Ann pa");
+  engine.OnLine(1, "bid");  // no price in force
+  engine.OnLine(1, "nonsense");
+  engine.OnLine(1, "exit");
+  engine.OnLine(1, "bid");  // after its connection was closed
+  const Results& r = engine.results();
+  ASSERT_EQ(r.participants.size(), 1u);
+  EXPECT_EQ(r.participants[0].bids, 2);
+  EXPECT_EQ(r.participants[0].faults, 1);
+  EXPECT_TRUE(r.bids.empty());
+  EXPECT_EQ(r.ignored_total, 4);
+}
+
+TEST(Engine, BuyerThatLeavesWithinATickCannotWinAndKeepsEarlierPurchases) {
+  using std::chrono::milliseconds;
+  Engine engine(MustParse(TwoBuyerScenario()), 1);
+  engine.Connect(1, std::nullopt);
+  engine.Connect(2, std::nullopt);
+  engine.OnLine(1, "admission Ann pa");
+  engine.OnLine(2, "admission Bob pb");
+  engine.Start(milliseconds(0));
+  engine.OnLine(1, "bid", milliseconds(5));
+  engine.Advance(milliseconds(20));  // Ann buys g1 at 1000
+  engine.TakeOutgoing();
+  engine.OnLine(1, "bid", milliseconds(25));  // on g2, then gone within the same tick
+  engine.Disconnect(1);
+  std::vector<Outgoing> out = engine.TakeOutgoing();
+  EXPECT_EQ(LinesTo(out, 2), std::vector<std::string>{"buyers Bob"});
+  engine.Advance(milliseconds(40));
+  out = engine.TakeOutgoing();
+  ASSERT_FALSE(out.empty());
+  EXPECT_EQ(out[0].line, "offer g2 900");  // Ann's bid died with her connection
+  const Results& r = engine.results();
+  EXPECT_EQ(r.auctions[0].goods[0].buyer, "Ann");
+  EXPECT_EQ(r.auctions[0].buyers[0].purchases, 1);
+  EXPECT_EQ(r.auctions[0].buyers[0].spend, 1000);
+  EXPECT_TRUE(r.auctions[0].buyers[0].left);
+  EXPECT_TRUE(r.participants[0].left);
+  EXPECT_FALSE(r.participants[1].left);
+  // Drops the driver reports are kept beside the participant's record.
+  engine.RecordDrop(1, "output queue overflow");
+  engine.RecordDrop(9, "too many faults");
+  EXPECT_EQ(r.participants[0].dropped, "output queue overflow");
+  ASSERT_EQ(r.dropped.size(), 2u);
+  EXPECT_EQ(r.dropped[1].from, "(not admitted)");
+  EXPECT_EQ(r.dropped_total, 2);
+}
+
+TEST(Engine, FullMarketIsDeniedAndALoginThatLeftTheLobbyMayReturn) {
+  Engine engine(MustParse(TwoBuyerScenario("max_buyers = 1\n")), 1);
+  for (ClientId c : {1, 2, 3}) engine.Connect(c, std::nullopt);
+  engine.OnLine(1, "admission Ann pa");
+  engine.OnLine(2, "admission Bob pb");
+  EXPECT_EQ(LinesTo(engine.TakeOutgoing(), 2), std::vector<std::string>{"deny market_full"});
+  EXPECT_EQ(engine.ParticipantsPresent(), 1);
+  engine.Disconnect(1);
+  EXPECT_EQ(engine.ParticipantsPresent(), 0);
+  engine.OnLine(3, "admission Ann pa");
+  EXPECT_EQ(LinesTo(engine.TakeOutgoing(), 3), std::vector<std::string>{"accept"});
+  ASSERT_EQ(engine.results().participants.size(), 1u);
+  EXPECT_FALSE(engine.results().participants[0].left);
+  engine.Start(Nanos{0});
+  engine.TakeOutgoing();
+  engine.Connect(4, std::nullopt);
+  engine.OnLine(4, "admission Bob pb");
+  EXPECT_EQ(LinesTo(engine.TakeOutgoing(), 4), std::vector<std::string>{"deny market_running"});
+}
+
 Scenario LoadExample(const std::string& name) {
   ScenarioLoad load = LoadScenarioFile(std::string(SCENARIOS_DIR) + "/" + name);
   EXPECT_TRUE(load.scenario.has_value()) << load.error.ToString();

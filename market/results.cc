@@ -108,7 +108,33 @@ size_t Utf8Length(std::string_view text, size_t at) {
   return length;
 }
 
+std::string Micros(int64_t us) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.1f", static_cast<double>(us) / 1000.0);
+  return text;
+}
+
 }  // namespace
+
+ResponseStats ResponseTimes(const std::vector<BidRecord>& bids, std::string_view buyer) {
+  std::vector<int64_t> times;
+  for (const BidRecord& bid : bids) {
+    if (bid.counted && (buyer.empty() || bid.buyer == buyer)) times.push_back(bid.response_us);
+  }
+  ResponseStats stats;
+  stats.count = static_cast<int64_t>(times.size());
+  if (times.empty()) return stats;
+  std::sort(times.begin(), times.end());
+  // Nearest rank: the smallest time at least the given share of the bids is not above.
+  const auto rank = [&](int64_t percent) {
+    const int64_t n = stats.count;
+    const int64_t r = (n * percent + 99) / 100;
+    return times[static_cast<size_t>(std::max<int64_t>(r, 1) - 1)];
+  };
+  stats.median_us = rank(50);
+  stats.p99_us = rank(99);
+  return stats;
+}
 
 std::string SummaryText(const Results& results) {
   std::string text = "Market session, seed " + Num(static_cast<int64_t>(results.seed)) + ": ";
@@ -157,6 +183,27 @@ std::string SummaryText(const Results& results) {
     if (results.ignored_total > static_cast<int64_t>(results.ignored.size())) {
       text += "  ...\n";
     }
+  }
+  if (!results.participants.empty()) {
+    text += "\nBuyers logged in: " + Num(static_cast<int64_t>(results.participants.size())) + "\n";
+    Table table({"buyer", "bids", "counted", "response median ms", "p99 ms", "faults", "status"},
+                {false, true, true, true, true, true, false});
+    for (const ParticipantResult& p : results.participants) {
+      const ResponseStats stats = ResponseTimes(results.bids, p.login);
+      std::string status = !p.dropped.empty() ? "dropped: " + p.dropped
+                           : p.left           ? "left"
+                                              : "stayed";
+      table.Add({p.login, Num(p.bids), Num(stats.count),
+                 stats.count > 0 ? Micros(stats.median_us) : "-",
+                 stats.count > 0 ? Micros(stats.p99_us) : "-", Num(p.faults), status});
+    }
+    text += table.Render("  ");
+  }
+  if (results.dropped_total > 0) {
+    text += "\nConnections dropped: " + Num(results.dropped_total) + "\n";
+    for (const DroppedConnection& d : results.dropped)
+      text += "  " + d.from + ": " + d.reason + "\n";
+    if (results.dropped_total > static_cast<int64_t>(results.dropped.size())) text += "  ...\n";
   }
   return text;
 }
@@ -254,7 +301,38 @@ std::string ResultsJson(const Results& results) {
     j += "    {\"from\": " + JsonString(line.from) + ", \"line\": " + JsonString(line.line) +
          ", \"reason\": " + JsonString(line.reason) + "}";
   }
-  j += results.ignored.empty() ? "]\n" : "\n  ]\n";
+  j += results.ignored.empty() ? "],\n" : "\n  ],\n";
+  j += "  \"participants\": [";
+  for (size_t i = 0; i < results.participants.size(); ++i) {
+    const ParticipantResult& p = results.participants[i];
+    const ResponseStats stats = ResponseTimes(results.bids, p.login);
+    j += i == 0 ? "\n" : ",\n";
+    j += "    {\"login\": " + JsonString(p.login) + ", \"bids\": " + Num(p.bids) +
+         ", \"faults\": " + Num(p.faults) + ", \"left\": " + Bool(p.left) +
+         ", \"dropped\": " + (p.dropped.empty() ? std::string("null") : JsonString(p.dropped)) +
+         ", \"response_us\": {\"count\": " + Num(stats.count) +
+         ", \"median\": " + (stats.count > 0 ? Num(stats.median_us) : std::string("null")) +
+         ", \"p99\": " + (stats.count > 0 ? Num(stats.p99_us) : std::string("null")) + "}}";
+  }
+  j += results.participants.empty() ? "],\n" : "\n  ],\n";
+  j += "  \"bids\": [";
+  for (size_t i = 0; i < results.bids.size(); ++i) {
+    const BidRecord& b = results.bids[i];
+    j += i == 0 ? "\n" : ",\n";
+    j += "    {\"auction\": " + Num(b.auction) + ", \"good\": " + JsonString(b.good) +
+         ", \"price\": " + Num(b.price) + ", \"buyer\": " + JsonString(b.buyer) +
+         ", \"at_us\": " + Num(b.at_us) + ", \"response_us\": " + Num(b.response_us) +
+         ", \"counted\": " + Bool(b.counted) + "}";
+  }
+  j += results.bids.empty() ? "],\n" : "\n  ],\n";
+  j += "  \"dropped_total\": " + Num(results.dropped_total) + ",\n";
+  j += "  \"dropped\": [";
+  for (size_t i = 0; i < results.dropped.size(); ++i) {
+    const DroppedConnection& d = results.dropped[i];
+    j += i == 0 ? "\n" : ",\n";
+    j += "    {\"from\": " + JsonString(d.from) + ", \"reason\": " + JsonString(d.reason) + "}";
+  }
+  j += results.dropped.empty() ? "]\n" : "\n  ]\n";
   j += "}\n";
   return j;
 }

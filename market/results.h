@@ -51,6 +51,43 @@ struct AuctionResult {
   std::vector<BuyerResult> buyers;  // participants first, then rivals, as in the buyers list
 };
 
+// A "bid" from a buyer of the auction while a price was in force. Times are on the driver's
+// clock (the times it passes the engine), in microseconds.
+struct BidRecord {
+  int auction = 0;  // the auction's number
+  std::string good;
+  int64_t price = 0;  // the price in force
+  std::string buyer;
+  int64_t at_us = 0;        // when the bid arrived
+  int64_t response_us = 0;  // how long after the price was announced
+  bool counted = true;      // false for a repeat from the same buyer within one tick
+};
+
+// A buyer that logged in, over the whole session.
+struct ParticipantResult {
+  std::string login;
+  int64_t bids = 0;     // every "bid" line it sent, whatever became of it
+  int64_t faults = 0;   // lines refused as no command at all (unknown or overlong)
+  bool left = false;    // its connection ended before the market closed
+  std::string dropped;  // why the market closed its connection, if it did
+};
+
+// Offer-to-bid response times of a set of counted bids, in microseconds (nearest rank).
+struct ResponseStats {
+  int64_t count = 0;
+  int64_t median_us = 0;
+  int64_t p99_us = 0;
+};
+
+// The stats of the counted bids of `buyer` (every buyer when empty).
+ResponseStats ResponseTimes(const std::vector<BidRecord>& bids, std::string_view buyer = {});
+
+// A connection the market closed on its own (too many faults, a full output queue).
+struct DroppedConnection {
+  std::string from;  // the login, or "(not admitted)"
+  std::string reason;
+};
+
 struct IgnoredLine {
   std::string from;    // the login, or "(not admitted)"
   std::string line;    // cut to its first 80 bytes
@@ -65,16 +102,22 @@ struct Results {
   std::vector<AuctionResult> auctions;  // the auctions opened, in order
   std::vector<IgnoredLine> ignored;     // the first kMaxIgnoredKept ignored lines
   int64_t ignored_total = 0;
+  std::vector<ParticipantResult> participants;  // in the order they were first admitted
+  std::vector<BidRecord> bids;                  // every bid at a price in force, in arrival order
+  std::vector<DroppedConnection> dropped;       // the first kMaxIgnoredKept
+  int64_t dropped_total = 0;
 };
 
 inline constexpr size_t kMaxIgnoredKept = 100;
 
 // A human-readable account of the session: per auction a table of goods (sold to whom at what
 // price, or unsold) and a table of buyers (purchases, spend, benefit, sanctions, fines, expelled),
-// then the ignored commands. Ends with a newline.
+// then the ignored commands, a table of the buyers that logged in (bids, response times, how they
+// left) and the connections the market dropped. Ends with a newline.
 std::string SummaryText(const Results& results);
 
-// The same as one JSON document, ended by a newline.
+// The same as one JSON document, ended by a newline; it also holds every bid with its arrival and
+// response time, and each participant's response times (median and p99).
 std::string ResultsJson(const Results& results);
 
 // A JSON string literal for any bytes: quotes, backslashes and control characters escaped; bytes

@@ -91,6 +91,73 @@ TEST(Results, JsonCarriesEveryFigure) {
   EXPECT_EQ(e["ended_early"], "denied");
 }
 
+TEST(Results, ResponseTimesUseTheCountedBidsAtNearestRank) {
+  const auto bids = [](std::vector<int64_t> times) {
+    std::vector<BidRecord> records;
+    for (int64_t t : times) records.push_back({1, "g1", 100, "Ann", 0, t, true});
+    return records;
+  };
+  const struct {
+    std::vector<int64_t> times;
+    ResponseStats expected;
+  } cases[] = {
+      {{}, {0, 0, 0}},
+      {{70}, {1, 70, 70}},
+      {{40, 10, 30, 20}, {4, 20, 40}},
+      {{5, 1, 4, 2, 3}, {5, 3, 5}},
+  };
+  for (const auto& c : cases) {
+    const ResponseStats stats = ResponseTimes(bids(c.times), "Ann");
+    EXPECT_EQ(stats.count, c.expected.count);
+    EXPECT_EQ(stats.median_us, c.expected.median_us);
+    EXPECT_EQ(stats.p99_us, c.expected.p99_us);
+  }
+  // A hundred bids 1..100: p99 is the 99th; repeats and other buyers are left out.
+  std::vector<int64_t> hundred;
+  for (int64_t t = 100; t >= 1; --t) hundred.push_back(t);
+  std::vector<BidRecord> records = bids(hundred);
+  records.push_back({1, "g1", 100, "Ann", 0, 100000, false});
+  records.push_back({1, "g1", 100, "Bob", 0, 100000, true});
+  const ResponseStats ann = ResponseTimes(records, "Ann");
+  EXPECT_EQ(ann.count, 100);
+  EXPECT_EQ(ann.median_us, 50);
+  EXPECT_EQ(ann.p99_us, 99);
+  EXPECT_EQ(ResponseTimes(records).count, 101);
+  EXPECT_EQ(ResponseTimes(records).p99_us, 100);
+}
+
+TEST(Results, ParticipantsCarryTheirResponseTimesAndDrops) {
+  Results r = Sample();
+  r.participants = {{"CLogin", 3, 0, false, ""}, {"Ann", 1, 2, true, "too many faults"}};
+  r.bids = {{1, "wine1", 2000, "CLogin", 5000, 1200, true},
+            {1, "wine1", 2000, "CLogin", 5100, 1300, false},
+            {1, "wine1", 2000, "CLogin", 9000, 3400, true}};
+  r.dropped = {{"Ann", "too many faults"}};
+  r.dropped_total = 1;
+  const nlohmann::json j = nlohmann::json::parse(ResultsJson(r));
+  ASSERT_EQ(j["participants"].size(), 2u);
+  EXPECT_EQ(j["participants"][0]["bids"], 3);
+  EXPECT_EQ(j["participants"][0]["response_us"]["count"], 2);
+  EXPECT_EQ(j["participants"][0]["response_us"]["median"], 1200);
+  EXPECT_EQ(j["participants"][0]["response_us"]["p99"], 3400);
+  EXPECT_TRUE(j["participants"][1]["response_us"]["median"].is_null());
+  EXPECT_EQ(j["participants"][1]["dropped"], "too many faults");
+  EXPECT_TRUE(j["participants"][0]["dropped"].is_null());
+  ASSERT_EQ(j["bids"].size(), 3u);
+  EXPECT_EQ(j["bids"][1]["counted"], false);
+  EXPECT_EQ(j["bids"][2]["at_us"], 9000);
+  EXPECT_EQ(j["dropped"][0]["reason"], "too many faults");
+  const std::string text = SummaryText(r);
+  EXPECT_NE(text.find("  CLogin     3        2                 1.2     3.4       0  stayed\n"),
+            std::string::npos)
+      << text;
+  EXPECT_NE(text.find("  Ann        1        0                   -       -       2  dropped: too "
+                      "many faults\n"),
+            std::string::npos)
+      << text;
+  EXPECT_NE(text.find("Connections dropped: 1\n  Ann: too many faults\n"), std::string::npos);
+}
+
 TEST(Results, JsonStringsEscapeEveryByte) {
   const struct {
     std::string in;

@@ -292,6 +292,9 @@ Scenario ReadScenario(const toml::table& root) {
       static_cast<int>(r.Int("sanctions_before_expulsion", 1, 100, s.sanctions_before_expulsion));
   s.fine_base = r.Int("fine_base", 0, kMaxPrice, s.fine_base);
   s.fine_percent = static_cast<int>(r.Int("fine_percent", 0, 100, s.fine_percent));
+  s.admission_window_ms = r.Int("admission_window_ms", 0, 3'600'000, s.admission_window_ms);
+  s.min_buyers = static_cast<int>(r.Int("min_buyers", 1, kMaxBuyersPerAuction, s.min_buyers));
+  s.max_buyers = static_cast<int>(r.Int("max_buyers", 0, kMaxBuyersPerAuction, s.max_buyers));
 
   std::set<std::string> names;  // logins and rival names share one namespace: the buyers list
   for (const toml::table* table : Tables(r, "registry")) {
@@ -302,6 +305,14 @@ Scenario ReadScenario(const toml::table& root) {
   }
   if (s.registry.empty()) {
     throw Fault{1, "the scenario has no [[registry]] entry: no buyer could log in"};
+  }
+  // A session that could never gather its buyers would wait for ever.
+  const int capacity = BuyerCapacity(s);
+  if (s.min_buyers > capacity) {
+    const toml::node* node = root.get("min_buyers");
+    throw Fault{node != nullptr ? LineOf(node->source()) : 1,
+                "min_buyers is " + std::to_string(s.min_buyers) + " but at most " +
+                    std::to_string(capacity) + " buyers can be admitted"};
   }
   for (const toml::table* table : Tables(r, "rivals")) {
     RivalSpec spec = ReadRival(*table);
@@ -373,6 +384,11 @@ ScenarioLoad LoadScenarioFile(const std::string& path) {
     return load;
   }
   return ParseScenario(text, path);
+}
+
+int BuyerCapacity(const Scenario& scenario) {
+  const int registered = static_cast<int>(scenario.registry.size());
+  return scenario.max_buyers > 0 ? std::min(scenario.max_buyers, registered) : registered;
 }
 
 std::string GeneratedGoodId(int auction_number, int index) {

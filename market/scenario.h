@@ -87,6 +87,12 @@ struct Scenario {
   int sanctions_before_expulsion = 2;
   int64_t fine_base = 500;  // a sanction's fine: fine_base + fine_percent of the price
   int fine_percent = 10;
+  // Admission over the network (the embedded gateway serves one buyer and starts at once): the
+  // window opens when the server starts listening; the session starts once it has passed and at
+  // least min_buyers are admitted, or as soon as the market is full.
+  int64_t admission_window_ms = 5000;
+  int min_buyers = 1;
+  int max_buyers = 0;  // buyers admitted at most; 0: as many as the registry holds
   std::vector<Credential> registry;
   std::vector<RivalSpec> rivals;
   GeneratorSpec generator;
@@ -116,6 +122,10 @@ ScenarioLoad LoadScenarioFile(const std::string& path);
 // The built-in default scenario (the text of scenarios/default.toml, compiled in).
 std::string_view DefaultScenarioText();
 inline constexpr const char* kDefaultScenarioName = "(built-in default scenario)";
+
+// How many buyers can be admitted at once: max_buyers, or the registry's size when that is
+// smaller or max_buyers is 0.
+int BuyerCapacity(const Scenario& scenario);
 
 // The id a generated good gets: auction number and its place among the generated goods, both
 // 1-based ("a3g17").

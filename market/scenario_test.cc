@@ -52,6 +52,9 @@ max_collisions = 5
 sanctions_before_expulsion = 3
 fine_base = 10
 fine_percent = 20
+admission_window_ms = 1500
+min_buyers = 1
+max_buyers = 1
 [[registry]]
 login = "A"
 password = "pa"
@@ -84,6 +87,10 @@ generated_goods = 9
   EXPECT_EQ(s.sanctions_before_expulsion, 3);
   EXPECT_EQ(s.fine_base, 10);
   EXPECT_EQ(s.fine_percent, 20);
+  EXPECT_EQ(s.admission_window_ms, 1500);
+  EXPECT_EQ(s.min_buyers, 1);
+  EXPECT_EQ(s.max_buyers, 1);
+  EXPECT_EQ(BuyerCapacity(s), 1);
   EXPECT_EQ(s.rivals[0].margin, 5);
   EXPECT_EQ(RivalNames(s.rivals[0]).back(), "Bot12");
   EXPECT_EQ(s.generator.sellers.size(), 2u);
@@ -138,6 +145,10 @@ TEST(Scenario, MalformedFilesNameTheLineAndTheFault) {
       {"tick = 5\n" + kRegistry + kAuction, "test.toml:1: unknown key 'tick' in the top level"},
       {"tick_ms = 0\n" + kRegistry + kAuction,
        "test.toml:1: tick_ms must be an integer from 1 to 60000"},
+      {"min_buyers = 2\n" + kRegistry + kAuction,
+       "test.toml:1: min_buyers is 2 but at most 1 buyers can be admitted"},
+      {"max_buyers = 101\n" + kRegistry + kAuction,
+       "test.toml:1: max_buyers must be an integer from 0 to 100"},
       {kRegistry + "price_step = \"ten\"\n" + kAuction,
        "test.toml:4: unknown key 'price_step' in [[registry]]"},
       {"price_step = \"ten\"\n" + kRegistry + kAuction,
