@@ -1,0 +1,99 @@
+// A misbehaving agent, from the gateway's side: the built RemoteControl on pipes with the test in
+// the agent's place. Whatever the agent sends, the gateway keeps to its rules, records what it
+// ignored, and ends cleanly.
+
+#include <random>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "gateway/child_process.h"
+
+namespace {
+
+using gateway::testing::ChildResult;
+using gateway::testing::Conversation;
+using gateway::testing::Converse;
+using gateway::testing::ExitStatus;
+
+const std::string kAdmission = "admission CLogin TGatekeep\n";
+
+size_t Count(const std::string& text, const std::string& what) {
+  size_t n = 0;
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+  return n;
+}
+
+struct Market {
+  std::string dir = gateway::testing::MakeTempDir();
+
+  // One good that the agent may buy at 1000; a tick of tick_ms.
+  explicit Market(int tick_ms) {
+    gateway::testing::WriteFile(
+        dir + "/scenario.toml",
+        "tick_ms = " + std::to_string(tick_ms) +
+            "\n[[registry]]\nlogin = \"CLogin\"\npassword = \"TGatekeep\"\n"
+            "[[auctions]]\ngoods = [{ id = \"g1\", kind = \"k\", seller = \"s\", initial = 1000, "
+            "resale = 1500, reserve = 100 }]\n");
+  }
+  ChildResult Run(const Conversation& conversation) const {
+    ChildResult r = Converse(
+        {GATEWAY_PATH, "CLogin"},
+        {"MARKET_SCENARIO=" + dir + "/scenario.toml", "MARKET_RESULTS=" + dir + "/results.json"},
+        conversation, 120);
+    EXPECT_FALSE(r.timed_out);
+    return r;
+  }
+  std::string Results() const { return gateway::testing::ReadFile(dir + "/results.json"); }
+};
+
+TEST(GatewayAgentFaults, GarbageAndAMegabyteLineAreRefusedAndRecorded) {
+  std::mt19937 random(7);
+  // One line of random bytes (NUL included, no newline), then a line of a megabyte.
+  std::string garbage(2000, '\0');
+  for (char& c : garbage) {
+    do c = static_cast<char>(random() & 0xff);
+    while (c == '\n');
+  }
+  Market market(20);
+  Conversation conversation;
+  conversation.input = garbage + "\n" + std::string(1024 * 1024, 'x') + "\n" + kAdmission;
+  ChildResult r = market.Run(conversation);
+  EXPECT_EQ(ExitStatus(r), 0);
+  EXPECT_EQ(r.out.rfind("accept\nopen_auction 1\n", 0), 0u) << r.out.substr(0, 200);
+  EXPECT_NE(r.out.find("closed_market\n"), std::string::npos);
+  EXPECT_NE(market.Results().find("\"ignored_total\": 2"), std::string::npos);
+  EXPECT_NE(market.Results().find("unknown command"), std::string::npos);
+  EXPECT_NE(market.Results().find("line longer than 4096 bytes"), std::string::npos);
+  EXPECT_NE(market.Results().find("\"completed\": true"), std::string::npos);
+}
+
+TEST(GatewayAgentFaults, TenThousandBidsInOneTickBuyOnce) {
+  // A tick of two seconds: every bid lands while the first price is in force.
+  Market market(2000);
+  Conversation conversation;
+  conversation.input = kAdmission;
+  std::string flood;
+  for (int i = 0; i < 10000; ++i) flood += "bid\n";
+  conversation.respond = [&](const std::string& line) {
+    return line == "offer g1 1000" ? flood : std::string();
+  };
+  ChildResult r = market.Run(conversation);
+  EXPECT_EQ(ExitStatus(r), 0);
+  EXPECT_NE(r.out.find("offer g1 1000\nsold CLogin 1000\n"), std::string::npos) << r.out;
+  EXPECT_EQ(Count(r.out, "sold "), 1u);
+  EXPECT_EQ(Count(r.out, "collision "), 0u);
+  EXPECT_NE(r.out.find("closed_market\n"), std::string::npos);
+}
+
+TEST(GatewayAgentFaults, BidsBeforeAdmissionDoNotCount) {
+  Market market(20);
+  Conversation conversation;
+  conversation.input = "bid\nbid\nbid\n" + kAdmission;
+  ChildResult r = market.Run(conversation);
+  EXPECT_EQ(ExitStatus(r), 0);
+  EXPECT_EQ(Count(r.out, "sold "), 0u);
+  EXPECT_NE(market.Results().find("bid before admission"), std::string::npos);
+}
+
+}  // namespace
