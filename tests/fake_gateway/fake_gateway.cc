@@ -12,8 +12,9 @@
 //                        exit: exit at once, reading and writing nothing;
 //                        kill: wait for the first command line, write the script, then die by
 //                          SIGKILL;
-//                        deaf: close standard input first, write the script, keep standard
-//                          output open for FAKE_GATEWAY_HOLD_MS (default 3000), exit.
+//                        deaf: wait for the first command line, close standard input, write
+//                          the script, keep standard output open for FAKE_GATEWAY_HOLD_MS
+//                          (default 3000), exit.
 //                        linger: like play, but keep running FAKE_GATEWAY_HOLD_MS after
 //                          standard input ends.
 
@@ -95,13 +96,13 @@ int main(int argc, char** argv) {
   const long hold_ms = std::atol(Env("FAKE_GATEWAY_HOLD_MS", "3000").c_str());
   const std::string mode = Env("FAKE_GATEWAY_MODE", "play");
   if (mode == "exit") return status;
-  if (mode == "deaf") close(0);
   std::string first_line;
-  if (mode == "kill") {
+  if (mode == "kill" || mode == "deaf") {
     // Waiting for the admission makes sure the agent's only command has landed before the end.
     char c;
     while (read(0, &c, 1) == 1 && c != '\n') first_line += c;
   }
+  if (mode == "deaf") close(0);
   const std::string script = ReadFile(Env("FAKE_GATEWAY_SCRIPT"));
   const long repeat = std::atol(Env("FAKE_GATEWAY_REPEAT", "1").c_str());
   for (long i = 0; i < repeat; ++i) WriteAll(1, script);
