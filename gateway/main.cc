@@ -7,6 +7,7 @@
 
 #include "gateway/gateway.h"
 #include "gateway/output.h"
+#include "gateway/relay.h"
 #include "gateway/settings.h"
 
 int main(int argc, char** argv) {
@@ -20,5 +21,6 @@ int main(int argc, char** argv) {
     gateway::WriteAll(2, "RemoteControl: " + error + "\n");
     return gateway::kExitBadSettings;
   }
+  if (settings->connect) return gateway::RunRelay(*settings->connect, gateway::Descriptors{});
   return gateway::RunGateway(*settings, gateway::Descriptors{});
 }

@@ -29,11 +29,19 @@ std::optional<Settings> ReadSettings(const std::vector<std::string>& args, const
   if (args.size() != 2 || args[1].empty()) {
     *error =
         "expects exactly one argument, the buyer's login (settings come from MARKET_SCENARIO, "
-        "MARKET_SEED, MARKET_RESULTS and MARKET_TRANSCRIPT)";
+        "MARKET_SEED, MARKET_RESULTS, MARKET_TRANSCRIPT and MARKET_ADDRESS)";
     return std::nullopt;
   }
   Settings settings;
   settings.login = args[1];
+  if (const std::string address = Env(env, "MARKET_ADDRESS"); !address.empty()) {
+    settings.connect = ParseAddress(address);
+    if (!settings.connect) {
+      *error = "MARKET_ADDRESS must be HOST:PORT, not '" + address + "'";
+      return std::nullopt;
+    }
+    return settings;
+  }
   const std::string path = Env(env, "MARKET_SCENARIO");
   const market::ScenarioLoad load =
       path.empty()

@@ -3,7 +3,10 @@
 // - MARKET_SCENARIO: the scenario file; unset or empty, the built-in default scenario;
 // - MARKET_SEED: a seed that overrides the scenario's;
 // - MARKET_RESULTS: a file to write the session's results to, as JSON;
-// - MARKET_TRANSCRIPT: a file to write every line sent and received to, with its time.
+// - MARKET_TRANSCRIPT: a file to write every line sent and received to, with its time;
+// - MARKET_ADDRESS: HOST:PORT of a market server (marketd). When set, the gateway runs no market
+//   of its own: it relays lines between the agent and the server, and the other settings are the
+//   server's business (they are not read).
 #ifndef GATEWAY_SETTINGS_H_
 #define GATEWAY_SETTINGS_H_
 
@@ -13,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "gateway/address.h"
 #include "market/scenario.h"
 
 namespace gateway {
@@ -21,8 +25,9 @@ struct Settings {
   std::string login;  // the only login this gateway admits
   market::Scenario scenario;
   uint64_t seed = 0;
-  std::string results_path;     // empty: none
-  std::string transcript_path;  // empty: none
+  std::string results_path;        // empty: none
+  std::string transcript_path;     // empty: none
+  std::optional<Address> connect;  // MARKET_ADDRESS: relay to this server instead
 };
 
 using EnvLookup = std::function<const char*(const char* name)>;

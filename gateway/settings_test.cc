@@ -48,6 +48,27 @@ TEST(Settings, DefaultsAndOverrides) {
   EXPECT_EQ(s->seed, 20240611u);
 }
 
+TEST(Settings, MarketAddressSelectsTheRelayAndLeavesTheRestToTheServer) {
+  std::string error;
+  Env env;
+  env.values = {{"MARKET_ADDRESS", "[::1]:7411"}, {"MARKET_SCENARIO", "/no/such/file.toml"}};
+  std::optional<Settings> s = ReadSettings({"RemoteControl", "CLogin"}, env.Lookup(), &error);
+  ASSERT_TRUE(s.has_value()) << error;
+  ASSERT_TRUE(s->connect.has_value());
+  EXPECT_EQ(s->connect->host, "::1");
+  EXPECT_EQ(s->connect->port, 7411);
+  EXPECT_EQ(s->login, "CLogin");
+
+  env.values = {{"MARKET_ADDRESS", "nowhere"}};
+  EXPECT_FALSE(ReadSettings({"RemoteControl", "CLogin"}, env.Lookup(), &error).has_value());
+  EXPECT_EQ(error, "MARKET_ADDRESS must be HOST:PORT, not 'nowhere'");
+
+  env.values = {{"MARKET_ADDRESS", ""}};  // empty is unset: the embedded market
+  s = ReadSettings({"RemoteControl", "CLogin"}, env.Lookup(), &error);
+  ASSERT_TRUE(s.has_value()) << error;
+  EXPECT_FALSE(s->connect.has_value());
+}
+
 TEST(Settings, FaultsAreOneLine) {
   const std::string dir = testing::MakeTempDir();
   testing::WriteFile(dir + "/bad.toml", "seed = 1\ntick_ms = -5\n");

@@ -1,0 +1,87 @@
+#include "marketd/options.h"
+
+#include <CLI/CLI.hpp>
+
+#include "gateway/address.h"
+#include "gateway/settings.h"
+
+namespace marketd {
+
+OptionsParse ParseOptions(const std::vector<std::string>& args) {
+  OptionsParse parse;
+  CLI::App app("marketd: the auction market served over TCP to many buyer agents", "marketd");
+  app.set_version_flag("--version", kVersion);
+  std::string scenario_path;
+  std::string listen = "127.0.0.1:7411";
+  std::string seed;
+  Options options;
+  int64_t linger_ms = options.server.linger.count();
+  app.add_option("--scenario", scenario_path, "the scenario file (TOML)")->required();
+  app.add_option("--listen", listen, "HOST:PORT to listen on; port 0 picks a free port")
+      ->capture_default_str();
+  app.add_option("--seed", seed, "a seed that replaces the scenario's (0 to 2^64 - 1)");
+  app.add_option("--results", options.results_path, "write the session's results here as JSON");
+  app.add_option("--transcript", options.transcript_path,
+                 "write every line sent and received here, with its time");
+  app.add_option("--port-file", options.port_file, "write the port listened on here");
+  app.add_option("--max-line", options.server.max_line, "longest command line in bytes")
+      ->check(CLI::Range(16, 1 << 20))
+      ->capture_default_str();
+  app.add_option("--max-faults", options.server.max_faults,
+                 "refused lines before a connection is closed")
+      ->check(CLI::Range(1, 1000000))
+      ->capture_default_str();
+  app.add_option("--queue-limit", options.server.queue_limit,
+                 "unsent output per connection in bytes before it is dropped")
+      ->check(CLI::Range(256, 1 << 30))
+      ->capture_default_str();
+  app.add_option("--send-buffer", options.server.send_buffer,
+                 "kernel send buffer per connection in bytes; 0: the system's")
+      ->check(CLI::Range(0, 1 << 26))
+      ->capture_default_str();
+  app.add_option("--max-connections", options.server.max_connections, "connections open at once")
+      ->check(CLI::Range(1, 100000))
+      ->capture_default_str();
+  app.add_option("--linger-ms", linger_ms,
+                 "after the close, how long to wait for the buyers to hang up")
+      ->check(CLI::Range(0, 600000))
+      ->capture_default_str();
+
+  std::vector<std::string> reversed(args.rbegin(), args.rend() - 1);  // CLI11 pops from the back
+  try {
+    app.parse(reversed);
+  } catch (const CLI::CallForHelp&) {
+    parse.out = app.help();
+    return parse;
+  } catch (const CLI::CallForVersion&) {
+    parse.out = std::string(kVersion) + "\n";
+    return parse;
+  } catch (const CLI::ParseError& e) {
+    parse.exit_status = 2;
+    parse.error = e.what();
+    return parse;
+  }
+  const auto fail = [&parse](std::string error) {
+    parse.exit_status = 2;
+    parse.error = std::move(error);
+    return parse;
+  };
+  const std::optional<gateway::Address> address = gateway::ParseAddress(listen);
+  if (!address) return fail("--listen must be HOST:PORT, not '" + listen + "'");
+  options.server.host = address->host;
+  options.server.port = address->port;
+  options.server.linger = std::chrono::milliseconds(linger_ms);
+  const market::ScenarioLoad load = market::LoadScenarioFile(scenario_path);
+  if (!load.scenario) return fail("bad scenario " + load.error.ToString());
+  options.scenario = *load.scenario;
+  options.seed = options.scenario.seed;
+  if (!seed.empty()) {
+    const std::optional<uint64_t> value = gateway::ParseSeed(seed);
+    if (!value) return fail("--seed must be a whole number from 0 to 18446744073709551615");
+    options.seed = *value;
+  }
+  parse.options = std::move(options);
+  return parse;
+}
+
+}  // namespace marketd

@@ -1,0 +1,41 @@
+// The command line of marketd:
+//   marketd --scenario FILE [--listen HOST:PORT] [--seed N] [--results FILE] [--transcript FILE]
+//           [--port-file FILE] [--max-line BYTES] [--max-faults N] [--queue-limit BYTES]
+//           [--send-buffer BYTES] [--max-connections N] [--linger-ms MS]
+#ifndef MARKETD_OPTIONS_H_
+#define MARKETD_OPTIONS_H_
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "market/scenario.h"
+#include "marketd/server.h"
+
+namespace marketd {
+
+inline constexpr const char* kVersion = "marketd 1.0";
+
+struct Options {
+  market::Scenario scenario;
+  uint64_t seed = 0;  // the scenario's unless --seed
+  ServerOptions server;
+  std::string results_path;     // empty: none
+  std::string transcript_path;  // empty: none
+  std::string port_file;        // empty: none
+};
+
+struct OptionsParse {
+  std::optional<Options> options;  // set when the server should run
+  int exit_status = 0;             // otherwise: 0 after --help or --version, 2 on bad usage
+  std::string out;                 // for standard output (help, version)
+  std::string error;               // one line without a newline, for standard error
+};
+
+// Parses the arguments (program name first) and loads the scenario.
+OptionsParse ParseOptions(const std::vector<std::string>& args);
+
+}  // namespace marketd
+
+#endif  // MARKETD_OPTIONS_H_

@@ -1,0 +1,87 @@
+#include "marketd/options.h"
+
+#include <gtest/gtest.h>
+
+namespace marketd {
+namespace {
+
+const std::string kScenario = std::string(SCENARIOS_DIR) + "/network.toml";
+
+TEST(Options, UsageFaultsGiveStatus2AndOneLine) {
+  const struct {
+    std::vector<std::string> args;
+    std::string error_part;
+  } cases[] = {
+      {{"marketd"}, "--scenario is required"},
+      {{"marketd", "--scenario", kScenario, "--listen", "127.0.0.1"}, "--listen must be HOST:PORT"},
+      {{"marketd", "--scenario", kScenario, "--listen", "[::1]:99999"}, "--listen must be"},
+      {{"marketd", "--scenario", kScenario, "--seed", "-3"}, "--seed must be a whole number"},
+      {{"marketd", "--scenario", "/no/such/file.toml"}, "bad scenario /no/such/file.toml:0:"},
+      {{"marketd", "--scenario", kScenario, "--max-faults", "0"}, "--max-faults"},
+      {{"marketd", "--scenario", kScenario, "--bogus"}, "--bogus"},
+      {{"marketd", "--scenario", kScenario, "extra"}, "extra"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args.back());
+    const OptionsParse parse = ParseOptions(c.args);
+    EXPECT_FALSE(parse.options.has_value());
+    EXPECT_EQ(parse.exit_status, 2);
+    EXPECT_NE(parse.error.find(c.error_part), std::string::npos) << parse.error;
+    EXPECT_EQ(parse.error.find('\n'), std::string::npos) << parse.error;
+  }
+}
+
+TEST(Options, HelpVersionAndAFullCommandLine) {
+  OptionsParse help = ParseOptions({"marketd", "--help"});
+  EXPECT_FALSE(help.options.has_value());
+  EXPECT_EQ(help.exit_status, 0);
+  EXPECT_NE(help.out.find("--listen"), std::string::npos);
+  OptionsParse version = ParseOptions({"marketd", "--version"});
+  EXPECT_EQ(version.exit_status, 0);
+  EXPECT_EQ(version.out, std::string(kVersion) + "\n");
+
+  const OptionsParse parse = ParseOptions({"marketd",
+                                           "--scenario",
+                                           kScenario,
+                                           "--listen",
+                                           "[::1]:0",
+                                           "--seed",
+                                           "18446744073709551615",
+                                           "--results",
+                                           "r.json",
+                                           "--transcript",
+                                           "t.txt",
+                                           "--port-file",
+                                           "p",
+                                           "--max-line",
+                                           "100",
+                                           "--max-faults",
+                                           "5",
+                                           "--queue-limit",
+                                           "4096",
+                                           "--send-buffer",
+                                           "8192",
+                                           "--linger-ms",
+                                           "10"});
+  ASSERT_TRUE(parse.options.has_value()) << parse.error;
+  const Options& o = *parse.options;
+  EXPECT_EQ(o.server.host, "::1");
+  EXPECT_EQ(o.server.port, 0);
+  EXPECT_EQ(o.seed, 18446744073709551615u);
+  EXPECT_EQ(o.results_path, "r.json");
+  EXPECT_EQ(o.transcript_path, "t.txt");
+  EXPECT_EQ(o.port_file, "p");
+  EXPECT_EQ(o.server.max_line, 100u);
+  EXPECT_EQ(o.server.max_faults, 5);
+  EXPECT_EQ(o.server.queue_limit, 4096u);
+  EXPECT_EQ(o.server.send_buffer, 8192);
+  EXPECT_EQ(o.server.linger.count(), 10);
+
+  const OptionsParse defaults = ParseOptions({"marketd", "--scenario", kScenario});
+  ASSERT_TRUE(defaults.options.has_value());
+  EXPECT_EQ(defaults.options->server.host, "127.0.0.1");
+  EXPECT_EQ(defaults.options->seed, defaults.options->scenario.seed);
+}
+
+}  // namespace
+}  // namespace marketd

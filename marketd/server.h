@@ -1,0 +1,87 @@
+// The networked market: the market engine served over TCP to many buyers at once, each on its own
+// connection speaking the same line protocol as the embedded gateway.
+//
+// What a caller may rely on:
+// - Admission: connections are accepted from Listen on; the admission window (the scenario's
+//   admission_window_ms) opens at Run. The session starts once the window has passed and at least
+//   min_buyers are admitted, or at once when the market is full (BuyerCapacity); until then the
+//   window stays open. A connection after the start is answered "deny market_running".
+// - Every admitted buyer gets the same market messages in the same order. Lines received before a
+//   tick's deadline is handled are bids at the price in force, whatever their connection: the
+//   bytes already waiting on every connection are read before the tick is decided.
+// - Faults: a line longer than max_line bytes, or a line that is no command, is refused and
+//   recorded; after max_faults of them the connection is closed. A connection whose unsent
+//   output would pass queue_limit bytes is closed at once: a slow reader never holds up the
+//   clock. Each such drop is recorded in the results; the buyer leaves the market as if it had
+//   disconnected (dropped from the next buyers list, cannot win; its purchases stand).
+// - The end: after closed_market every connection's output is closed and the server reads what
+//   its buyers still send (late bids are counted) until they close or `linger` passes. When every
+//   admitted buyer has gone mid-session, the session ends early. Run returns when all is done.
+// Single-threaded: one io_context, no locks; every handler runs on the thread that calls Run.
+#ifndef MARKETD_SERVER_H_
+#define MARKETD_SERVER_H_
+
+#include <chrono>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+
+#include "market/engine.h"
+#include "market/scenario.h"
+
+namespace gateway {
+class Transcript;
+}
+
+namespace marketd {
+
+struct ServerOptions {
+  std::string host = "127.0.0.1";
+  uint16_t port = 7411;          // 0: any free port (see Server::port)
+  size_t max_line = 4096;        // longest command line, in bytes without the newline
+  int max_faults = 3;            // refused lines before the connection is closed
+  size_t queue_limit = 1 << 20;  // unsent output per connection, in bytes
+  int send_buffer = 0;           // the kernel's send buffer per connection; 0: the system's
+  int max_connections = 512;     // connections open at once; more are closed at once
+  std::chrono::milliseconds linger{5000};
+};
+
+// Traffic figures of a run.
+struct NetworkStats {
+  int64_t connections = 0;     // accepted
+  int64_t lines_sent = 0;      // one per line per connection it went to
+  int64_t lines_received = 0;  // whole lines, overlong ones included
+  int64_t bytes_sent = 0;
+  int64_t bytes_received = 0;
+  market::Nanos session_time{0};  // from the start of the session to the market's close (or end)
+};
+
+class Server {
+ public:
+  Server(const market::Scenario& scenario, uint64_t seed, const ServerOptions& options,
+         gateway::Transcript* transcript);
+  ~Server();
+  Server(const Server&) = delete;
+  Server& operator=(const Server&) = delete;
+
+  // Binds and listens. False, with *error set to one line, when it cannot.
+  bool Listen(std::string* error);
+  // The port listened on (the one picked when the options asked for 0).
+  uint16_t port() const;
+
+  // Runs the admission window and the session to their end. SIGINT and SIGTERM end the session
+  // early ("interrupted").
+  void Run();
+
+  const market::Results& results() const;
+  const NetworkStats& stats() const;
+
+ private:
+  class Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace marketd
+
+#endif  // MARKETD_SERVER_H_
