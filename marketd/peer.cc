@@ -69,13 +69,6 @@ class PeerConnection : public std::enable_shared_from_this<PeerConnection> {
     if (tag == "accept") report_->accepted = true;
     if (tag == "deny") report_->denied = line.size() > 5 ? line.substr(5) : "";
     if (tag == "closed_market") report_->saw_close = true;
-    if (tag == "offer" && options_.leave_after_offers > 0 &&
-        ++offers_ >= options_.leave_after_offers) {
-      report_->left = true;
-      if (log_.is_open()) log_.flush();
-      Close();
-      return false;
-    }
     if ((tag == "offer" || tag == "collision") && threshold_ > 0) {
       const size_t space = line.rfind(' ');
       const int64_t price = std::strtoll(line.c_str() + space + 1, nullptr, 10);
@@ -83,6 +76,15 @@ class PeerConnection : public std::enable_shared_from_this<PeerConnection> {
         ++report_->bids_sent;
         Send("bid");
       }
+    }
+    if (tag == "offer" && options_.leave_after_offers > 0 &&
+        ++offers_ >= options_.leave_after_offers) {
+      // Hangs up within the tick: right after its bid on this offer, if it made one.
+      report_->left = true;
+      if (log_.is_open()) log_.flush();
+      leaving_ = true;
+      if (output_.empty()) Close();
+      return false;
     }
     return true;
   }
@@ -98,7 +100,11 @@ class PeerConnection : public std::enable_shared_from_this<PeerConnection> {
                       [this, self](const asio::error_code& ec, size_t) {
                         if (ec) return;  // the read side reports the end
                         output_.pop_front();
-                        if (!output_.empty()) Write();
+                        if (!output_.empty()) {
+                          Write();
+                        } else if (leaving_) {
+                          Close();
+                        }
                       });
   }
 
@@ -110,6 +116,7 @@ class PeerConnection : public std::enable_shared_from_this<PeerConnection> {
   std::string input_;
   std::deque<std::string> output_;
   int offers_ = 0;
+  bool leaving_ = false;
 };
 
 }  // namespace

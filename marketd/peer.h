@@ -21,7 +21,7 @@ struct PeerOptions {
   int count = 1;
   int64_t bid_at_or_below = 0;  // 0: never bids
   int64_t spread = 0;
-  int leave_after_offers = 0;  // > 0: hang up abruptly on receiving that many offer lines
+  int leave_after_offers = 0;  // > 0: hang up on that many offer lines (after its bid on it)
   std::string log_dir;         // non-empty: every line received goes to log_dir/LOGIN.log
   double timeout_seconds = 300;
 };

@@ -1,0 +1,228 @@
+#include "tests/network/net_support.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+namespace nettest {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+std::vector<char*> Pointers(const std::vector<std::string>& strings) {
+  std::vector<char*> pointers;
+  for (const std::string& s : strings) pointers.push_back(const_cast<char*>(s.c_str()));
+  pointers.push_back(nullptr);
+  return pointers;
+}
+
+Clock::time_point After(double seconds) {
+  return Clock::now() +
+         std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+}
+
+int MillisLeft(Clock::time_point deadline) {
+  const auto left =
+      std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+  return left < 0 ? 0 : static_cast<int>(left);
+}
+
+}  // namespace
+
+Process Spawn(const std::vector<std::string>& argv, const std::vector<std::string>& env,
+              const std::string& dir, const std::string& name) {
+  Process process;
+  process.out_path = dir + "/" + name + ".out";
+  process.err_path = dir + "/" + name + ".err";
+  std::vector<char*> args = Pointers(argv);
+  std::vector<char*> envp = Pointers(env);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    const int in = open("/dev/null", O_RDONLY);
+    const int out = open(process.out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int err = open(process.err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (in < 0 || out < 0 || err < 0) _exit(126);
+    dup2(in, 0);
+    dup2(out, 1);
+    dup2(err, 2);
+    signal(SIGPIPE, SIG_DFL);
+    execve(args[0], args.data(), envp.data());
+    _exit(127);
+  }
+  process.pid = pid;
+  return process;
+}
+
+int Wait(Process& process, double timeout_seconds) {
+  if (process.pid < 0) return -1;
+  const auto deadline = After(timeout_seconds);
+  int status = 0;
+  for (;;) {
+    const pid_t done = waitpid(process.pid, &status, WNOHANG);
+    if (done == process.pid) break;
+    if (done < 0 && errno != EINTR) return -1;
+    if (Clock::now() >= deadline) {
+      ADD_FAILURE() << "killed after " << timeout_seconds << " s: " << process.out_path;
+      kill(process.pid, SIGKILL);
+      waitpid(process.pid, &status, 0);
+      process.pid = -1;
+      return -1;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  process.pid = -1;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::vector<std::string> SanitizerEnv() {
+  std::vector<std::string> env;
+  for (const char* name : {"ASAN_OPTIONS", "UBSAN_OPTIONS"}) {
+    if (const char* value = std::getenv(name)) env.push_back(std::string(name) + "=" + value);
+  }
+  return env;
+}
+
+Server StartServer(const std::string& scenario_path, const std::string& dir,
+                   const std::vector<std::string>& extra) {
+  Server server;
+  server.results_path = dir + "/results.json";
+  const std::string port_file = dir + "/port";
+  std::vector<std::string> argv = {
+      MARKETD_PATH,           "--scenario", scenario_path, "--listen",          "127.0.0.1:0",
+      "--port-file",          port_file,    "--results",   server.results_path, "--transcript",
+      dir + "/transcript.txt"};
+  argv.insert(argv.end(), extra.begin(), extra.end());
+  server.process = Spawn(argv, SanitizerEnv(), dir, "marketd");
+  const auto deadline = After(20);
+  while (Clock::now() < deadline) {
+    const std::string text = ReadFile(port_file);
+    if (!text.empty()) {
+      server.port = static_cast<uint16_t>(std::stoi(text));
+      break;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  EXPECT_NE(server.port, 0) << ReadFile(server.process.err_path);
+  return server;
+}
+
+Client::Client(uint16_t port, int receive_buffer) {
+  fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd_ < 0) return;
+  if (receive_buffer > 0) {
+    setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &receive_buffer, sizeof receive_buffer);
+  }
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(port);
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) Close();
+}
+
+Client::~Client() { Close(); }
+
+void Client::Close() {
+  if (fd_ >= 0) close(fd_);
+  fd_ = -1;
+}
+
+bool Client::Send(const std::string& bytes) {
+  size_t sent = 0;
+  while (fd_ >= 0 && sent < bytes.size()) {
+    const ssize_t n = send(fd_, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    sent += static_cast<size_t>(n);
+  }
+  return fd_ >= 0;
+}
+
+std::optional<std::string> Client::ReadLine(double timeout_seconds) {
+  const auto deadline = After(timeout_seconds);
+  for (;;) {
+    const size_t newline = buffer_.find('\n');
+    if (newline != std::string::npos) {
+      std::string line = buffer_.substr(0, newline);
+      buffer_.erase(0, newline + 1);
+      return line;
+    }
+    if (fd_ < 0 || ended_) return std::nullopt;
+    pollfd p{fd_, POLLIN, 0};
+    const int ready = poll(&p, 1, MillisLeft(deadline));
+    if (ready == 0) return std::nullopt;
+    if (ready < 0) {
+      if (errno == EINTR) continue;
+      return std::nullopt;
+    }
+    char chunk[65536];
+    const ssize_t n = recv(fd_, chunk, sizeof chunk, 0);
+    if (n <= 0) {
+      if (n < 0 && errno == EINTR) continue;
+      ended_ = true;
+      continue;
+    }
+    buffer_.append(chunk, static_cast<size_t>(n));
+  }
+}
+
+std::vector<std::string> Client::ReadUntilClosed(double timeout_seconds, bool* closed) {
+  const auto deadline = After(timeout_seconds);
+  std::vector<std::string> lines;
+  while (Clock::now() < deadline) {
+    std::optional<std::string> line = ReadLine(MillisLeft(deadline) / 1000.0);
+    if (line) {
+      lines.push_back(*line);
+      continue;
+    }
+    if (ended_) break;
+  }
+  *closed = ended_;
+  return lines;
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+}
+
+void WriteFile(const std::string& path, const std::string& text) {
+  std::ofstream file(path, std::ios::binary);
+  file << text;
+}
+
+std::string MakeTempDir() {
+  const char* base = std::getenv("TMPDIR");
+  std::string pattern = std::string(base != nullptr ? base : "/tmp") + "/network-test-XXXXXX";
+  if (mkdtemp(pattern.data()) == nullptr) std::abort();
+  return pattern;
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  size_t at = 0;
+  while (at < text.size()) {
+    size_t end = text.find('\n', at);
+    if (end == std::string::npos) end = text.size();
+    lines.push_back(text.substr(at, end - at));
+    at = end + 1;
+  }
+  return lines;
+}
+
+}  // namespace nettest
