@@ -60,3 +60,18 @@ bench: | deps
 run: build
 	@PATH="$(abspath $(BUILD))/bin:$$PATH" $(BUILD)/bin/buyer > buyer.log; status=$$?; \
 	  echo "The agent's log is in buyer.log; the agent exited with status $$status."; exit $$status
+
+# One networked session on loopback: marketd serving scenarios/network.toml, three scripted network
+# bidders and the agent (its gateway relays to marketd through MARKET_ADDRESS). The logs and the
+# results go to out/network/, the market's summary to the terminal.
+.PHONY: run-network bench-network
+run-network: build
+	bash marketd/run_network.sh $(BUILD)
+
+# marketd's load benchmark: 100 scripted bidders on 100 connections for a whole session, in a
+# Release build (build-bench-net/); fails if a bid sent was not recorded.
+BENCH_NET_BUILD ?= build-bench-net
+bench-network: | deps
+	cmake -S . -B $(BENCH_NET_BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release > /dev/null
+	cmake --build $(BENCH_NET_BUILD) -j $(JOBS) --target marketd market_peer
+	bash marketd/bench_network.sh $(BENCH_NET_BUILD)

@@ -29,7 +29,7 @@ double Seconds(const timeval& t) {
   return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
 }
 
-std::string StatsLine(const marketd::NetworkStats& stats) {
+std::string StatsLine(const marketd::NetworkStats& stats, const market::Results& results) {
   rusage usage{};
   getrusage(RUSAGE_SELF, &usage);
   const double session = std::chrono::duration<double>(stats.session_time).count();
@@ -44,7 +44,15 @@ std::string StatsLine(const marketd::NetworkStats& stats) {
       static_cast<long long>(stats.lines_received), static_cast<long long>(stats.bytes_sent),
       static_cast<long long>(stats.bytes_received), session, session > 0 ? messages / session : 0.0,
       Seconds(usage.ru_utime), Seconds(usage.ru_stime), usage.ru_maxrss);
-  return line;
+  const market::ResponseStats response = market::ResponseTimes(results.bids);
+  char bids[256];
+  std::snprintf(bids, sizeof bids,
+                "Bids: %lld recorded at a price, %lld counted; offer-to-bid response median "
+                "%.3f ms, p99 %.3f ms\n",
+                static_cast<long long>(results.bids.size()), static_cast<long long>(response.count),
+                static_cast<double>(response.median_us) / 1000.0,
+                static_cast<double>(response.p99_us) / 1000.0);
+  return std::string(line) + bids;
 }
 
 }  // namespace
@@ -103,7 +111,7 @@ int main(int argc, char** argv) {
   server.Run();
 
   const market::Results& results = server.results();
-  gateway::WriteAll(2, market::SummaryText(results) + "\n" + StatsLine(server.stats()));
+  gateway::WriteAll(2, market::SummaryText(results) + "\n" + StatsLine(server.stats(), results));
   bool files_failed = false;
   if (results_file != nullptr) {
     const std::string json = market::ResultsJson(results);
