@@ -20,12 +20,17 @@ for _ in $(seq 100); do
   [ -s "$work/port" ] && break
   sleep 0.1
 done
-[ -s "$work/port" ] || { echo "marketd did not start listening" >&2; cat "$work/marketd.err" >&2; exit 1; }
+if [ ! -s "$work/port" ]; then
+  echo "marketd did not start listening" >&2
+  cat "$work/marketd.err" >&2
+  exit 1
+fi
 
 # Thresholds 2600 down to 1700 in steps of 100: some bid at once, many collide.
 peer_status=0
 "$bin/market_peer" --connect "127.0.0.1:$(cat "$work/port")" --login b --password load-pw \
-  --count 100 --bid-at-or-below 2600 --spread 100 --timeout 600 > "$work/peers.out" || peer_status=$?
+  --count 100 --bid-at-or-below 2600 --spread 100 --timeout 600 > "$work/peers.out" ||
+  peer_status=$?
 server_status=0
 wait $server || server_status=$?
 
@@ -42,7 +47,8 @@ connections=$(grep -c 'end=closed_market' "$work/peers.out" || true)
 echo "marketd load benchmark: 100 connections, scenarios/load.toml"
 grep -E '^(Server|Bids):' "$work/marketd.err"
 echo "connections that saw the market close: $connections of 100"
-echo "bids sent by the bidders: $sent; recorded by the server: $recorded; connections that differ: $mismatched"
+echo "bids sent by the bidders: $sent; recorded by the server: $recorded;" \
+  "connections that differ: $mismatched"
 if [ "$peer_status" -ne 0 ] || [ "$server_status" -ne 0 ] || [ "$sent" -ne "$recorded" ] ||
    [ "$mismatched" -ne 0 ] || [ "$connections" -ne 100 ]; then
   echo "FAILED: bids lost or a session fault (marketd $server_status, bidders $peer_status)" >&2
