@@ -346,8 +346,36 @@ Scenario ReadScenario(const toml::table& root) {
 
 }  // namespace
 
+namespace {
+
+// The text with every control character written as an escape, so that a fault quoting what it
+// found (a newline, say) still makes one line.
+std::string OneLine(const std::string& text) {
+  std::string out;
+  for (char ch : text) {
+    const auto c = static_cast<unsigned char>(ch);
+    if (c == '\n') {
+      out += "\\n";
+    } else if (c == '\r') {
+      out += "\\r";
+    } else if (c == '\t') {
+      out += "\\t";
+    } else if (c < 0x20 || c == 0x7f) {
+      static constexpr char kHex[] = "0123456789abcdef";
+      out += "\\x";
+      out += kHex[c >> 4];
+      out += kHex[c & 15];
+    } else {
+      out += ch;
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
 std::string ScenarioError::ToString() const {
-  return file + ":" + std::to_string(line) + ": " + fault;
+  return OneLine(file) + ":" + std::to_string(line) + ": " + OneLine(fault);
 }
 
 ScenarioLoad ParseScenario(std::string_view text, const std::string& source_name) {

@@ -227,6 +227,14 @@ TEST(Scenario, SyntaxErrorsAndUnreadableFiles) {
   EXPECT_FALSE(load.error.fault.empty());
   EXPECT_EQ(load.error.ToString().find('\n'), std::string::npos);
 
+  // A fault that quotes what it found keeps to one line: control characters are escaped.
+  load = ParseScenario("seed = n\n", "quoted.toml");
+  EXPECT_FALSE(load.scenario.has_value());
+  EXPECT_NE(load.error.fault.find('\n'), std::string::npos);
+  EXPECT_EQ(load.error.ToString().find('\n'), std::string::npos);
+  EXPECT_NE(load.error.ToString().find("\\n"), std::string::npos) << load.error.ToString();
+  EXPECT_EQ((ScenarioError{"a\tb", 2, "x\x01y\rz"}).ToString(), "a\\tb:2: x\\x01y\\rz");
+
   load = LoadScenarioFile("/nonexistent/scenario.toml");
   EXPECT_EQ(load.error.ToString(),
             "/nonexistent/scenario.toml:0: cannot open the file: No such file or directory");
