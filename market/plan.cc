@@ -10,20 +10,20 @@ namespace {
 // Streams of the seed, so that goods drawn never depend on how many rivals there are and so on.
 constexpr uint64_t kGoodsStream = 1;
 
-Good GenerateGood(const GeneratorSpec& spec, uint64_t seed, int auction, int index) {
+Good GenerateGood(const GeneratorSpec& entry, uint64_t seed, int auction, int index) {
   Rng rng(DeriveSeed(seed,
                      {kGoodsStream, static_cast<uint64_t>(auction), static_cast<uint64_t>(index)}));
   Good good;
   good.id = GeneratedGoodId(auction, index);
-  good.kind = spec.kinds[rng.Below(spec.kinds.size())];
-  good.seller = spec.sellers[rng.Below(spec.sellers.size())];
+  good.kind = entry.kinds[rng.Below(entry.kinds.size())];
+  good.seller = entry.sellers[rng.Below(entry.sellers.size())];
   // Round prices to tens where the range allows it: easier to read in a log.
-  good.initial = rng.Between(spec.initial_low, spec.initial_high);
-  if (good.initial >= 10 && (good.initial / 10) * 10 >= spec.initial_low) {
+  good.initial = rng.Between(entry.initial_low, entry.initial_high);
+  if (good.initial >= 10 && (good.initial / 10) * 10 >= entry.initial_low) {
     good.initial = (good.initial / 10) * 10;
   }
-  good.resale = good.initial * rng.Between(spec.resale_low, spec.resale_high) / 100;
-  good.reserve = good.initial * rng.Between(spec.reserve_low, spec.reserve_high) / 100;
+  good.resale = good.initial * rng.Between(entry.resale_low, entry.resale_high) / 100;
+  good.reserve = good.initial * rng.Between(entry.reserve_low, entry.reserve_high) / 100;
   good.round = 0;
   return good;
 }
@@ -34,33 +34,34 @@ SessionPlan BuildPlan(const Scenario& scenario, uint64_t seed) {
   SessionPlan plan;
   plan.seed = seed;
   std::vector<std::vector<size_t>> rivals_of_spec;
-  for (const RivalSpec& spec : scenario.rivals) {
+  for (const RivalSpec& entry : scenario.rivals) {
     rivals_of_spec.emplace_back();
-    for (const std::string& name : RivalNames(spec)) {
+    for (const std::string& name : RivalNames(entry)) {
       rivals_of_spec.back().push_back(plan.rivals.size());
       plan.rivals.push_back(
-          {name, spec.strategy, spec.valuation_low, spec.valuation_high, spec.margin});
+          {name, entry.strategy, entry.valuation_low, entry.valuation_high, entry.margin});
     }
   }
   for (size_t a = 0; a < scenario.auctions.size(); ++a) {
-    const AuctionSpec& spec = scenario.auctions[a];
+    const AuctionSpec& entry = scenario.auctions[a];
     AuctionPlan auction;
     auction.number = static_cast<int>(a) + 1;
-    auction.rounds = spec.rounds;
-    auction.price_step = spec.price_step.value_or(scenario.price_step);
+    auction.rounds = entry.rounds;
+    auction.price_step = entry.price_step.value_or(scenario.price_step);
     for (size_t s = 0; s < scenario.rivals.size(); ++s) {
-      const bool present = !spec.rivals || std::find(spec.rivals->begin(), spec.rivals->end(),
-                                                     scenario.rivals[s].name) != spec.rivals->end();
+      const bool present =
+          !entry.rivals || std::find(entry.rivals->begin(), entry.rivals->end(),
+                                     scenario.rivals[s].name) != entry.rivals->end();
       if (present) {
         auction.rivals.insert(auction.rivals.end(), rivals_of_spec[s].begin(),
                               rivals_of_spec[s].end());
       }
     }
     std::sort(auction.rivals.begin(), auction.rivals.end());
-    for (const GoodSpec& g : spec.goods) {
+    for (const GoodSpec& g : entry.goods) {
       auction.goods.push_back({g.id, g.kind, g.seller, g.initial, g.resale, g.reserve, g.round});
     }
-    for (int i = 1; i <= spec.generated_goods; ++i) {
+    for (int i = 1; i <= entry.generated_goods; ++i) {
       auction.goods.push_back(GenerateGood(scenario.generator, seed, auction.number, i));
     }
     // Goods without a round: the k-th of n goes to round 1 + k * rounds / n.

@@ -237,11 +237,12 @@ AuctionSpec ReadAuction(const toml::table& table, int number, const std::vector<
     a.rivals = r.Names("rivals", {}, true);
     std::set<std::string> seen;
     for (const std::string& name : *a.rivals) {
-      auto spec = std::find_if(rivals.begin(), rivals.end(),
-                               [&](const RivalSpec& s) { return s.name == name; });
-      if (spec == rivals.end()) Fail(*node, "auction rivals: no [[rivals]] entry is named " + name);
+      auto entry = std::find_if(rivals.begin(), rivals.end(),
+                                [&](const RivalSpec& s) { return s.name == name; });
+      if (entry == rivals.end())
+        Fail(*node, "auction rivals: no [[rivals]] entry is named " + name);
       if (!seen.insert(name).second) Fail(*node, "auction rivals: " + name + " is named twice");
-      rival_count += RivalNames(*spec).size();
+      rival_count += RivalNames(*entry).size();
     }
   } else {
     for (const RivalSpec& s : rivals) rival_count += RivalNames(s).size();
@@ -315,15 +316,15 @@ Scenario ReadScenario(const toml::table& root) {
                     std::to_string(capacity) + " buyers can be admitted"};
   }
   for (const toml::table* table : Tables(r, "rivals")) {
-    RivalSpec spec = ReadRival(*table);
-    for (const std::string& name : RivalNames(spec)) {
+    RivalSpec entry = ReadRival(*table);
+    for (const std::string& name : RivalNames(entry)) {
       if (!names.insert(name).second) Fail(*table, "buyer name " + name + " is used twice");
     }
     // An auction names rival groups by their entry name, which must not be ambiguous either.
     for (const RivalSpec& other : s.rivals) {
-      if (other.name == spec.name) Fail(*table, "rival name " + spec.name + " is used twice");
+      if (other.name == entry.name) Fail(*table, "rival name " + entry.name + " is used twice");
     }
-    s.rivals.push_back(std::move(spec));
+    s.rivals.push_back(std::move(entry));
   }
   if (const toml::node* node = r.Find("generator"); node != nullptr) {
     if (node->as_table() == nullptr) Fail(*node, "[generator] must be a table");
@@ -423,10 +424,10 @@ std::string GeneratedGoodId(int auction_number, int index) {
   return "a" + std::to_string(auction_number) + "g" + std::to_string(index);
 }
 
-std::vector<std::string> RivalNames(const RivalSpec& spec) {
-  if (spec.count == 0) return {spec.name};
+std::vector<std::string> RivalNames(const RivalSpec& entry) {
+  if (entry.count == 0) return {entry.name};
   std::vector<std::string> names;
-  for (int i = 1; i <= spec.count; ++i) names.push_back(spec.name + std::to_string(i));
+  for (int i = 1; i <= entry.count; ++i) names.push_back(entry.name + std::to_string(i));
   return names;
 }
 

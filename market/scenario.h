@@ -132,7 +132,7 @@ int BuyerCapacity(const Scenario& scenario);
 std::string GeneratedGoodId(int auction_number, int index);
 
 // The names of the rivals a [[rivals]] entry stands for, in order.
-std::vector<std::string> RivalNames(const RivalSpec& spec);
+std::vector<std::string> RivalNames(const RivalSpec& entry);
 
 // Whether a text is a valid name, id, kind or seller: 1..15 printable characters, no whitespace.
 bool IsValidName(std::string_view text);
