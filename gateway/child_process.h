@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/files.h"
+
 namespace gateway::testing {
 
 struct Conversation {
@@ -35,11 +37,10 @@ ChildResult Converse(const std::vector<std::string>& argv, const std::vector<std
 // The exit status, or -1 when the child did not exit normally.
 int ExitStatus(const ChildResult& result);
 
-std::string MakeTempDir();
-void WriteFile(const std::string& path, const std::string& text);
-std::string ReadFile(const std::string& path);
-// The lines of a text, without their newlines.
-std::vector<std::string> Lines(const std::string& text);
+using testfiles::Lines;
+using testfiles::MakeTempDir;
+using testfiles::ReadFile;
+using testfiles::WriteFile;
 
 }  // namespace gateway::testing
 

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/e2e/fake_session.h"
+#include "tests/support/files.h"
 
 namespace {
 
@@ -111,7 +112,7 @@ TEST(AgentEndToEnd, GatewayEndings) {
     gateway.mode = c.mode;
     gateway.script = c.script;
     gateway.exit_status = c.gateway_status;
-    if (!c.on_path) gateway.path = MakeTempDir();
+    if (!c.on_path) gateway.path = testfiles::MakeTempDir();
     Session s = RunAgainst(gateway);
     EXPECT_EQ(ExitCode(s.run), c.agent_status);
     EXPECT_NE(s.run.err.find(c.stderr_has), std::string::npos) << s.run.err;

@@ -5,9 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/files.h"
+
 Session RunAgainst(const Gateway& gateway) {
-  std::string dir = MakeTempDir();
-  WriteTextFile(dir + "/script", gateway.script);
+  std::string dir = testfiles::MakeTempDir();
+  testfiles::WriteFile(dir + "/script", gateway.script);
   std::vector<std::string> env = {
       "PATH=" + gateway.path,
       "FAKE_GATEWAY_SCRIPT=" + dir + "/script",
@@ -20,8 +22,8 @@ Session RunAgainst(const Gateway& gateway) {
   };
   Session session;
   session.run = RunProcess({BUYER_PATH}, env, gateway.timeout_seconds, gateway.reader_pause_ms);
-  session.received = ReadTextFile(dir + "/record");
-  session.argv = ReadTextFile(dir + "/argv");
+  session.received = testfiles::ReadFile(dir + "/record");
+  session.argv = testfiles::ReadFile(dir + "/argv");
   std::remove((dir + "/script").c_str());
   std::remove((dir + "/record").c_str());
   std::remove((dir + "/argv").c_str());

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/files.h"
+
 namespace nettest {
 
 struct Process {
@@ -64,10 +66,10 @@ class Client {
   bool ended_ = false;
 };
 
-std::string ReadFile(const std::string& path);
-void WriteFile(const std::string& path, const std::string& text);
-std::string MakeTempDir();
-std::vector<std::string> Lines(const std::string& text);
+using testfiles::Lines;
+using testfiles::MakeTempDir;
+using testfiles::ReadFile;
+using testfiles::WriteFile;
 
 }  // namespace nettest
 

@@ -5,8 +5,6 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
 
 #include <fcntl.h>
 #include <poll.h>
@@ -92,23 +90,4 @@ int ExitCode(const ProcessResult& result) {
 
 int TermSignal(const ProcessResult& result) {
   return WIFSIGNALED(result.status) ? WTERMSIG(result.status) : 0;
-}
-
-std::string MakeTempDir() {
-  const char* base = std::getenv("TMPDIR");
-  std::string pattern = std::string(base != nullptr ? base : "/tmp") + "/market-test-XXXXXX";
-  if (mkdtemp(pattern.data()) == nullptr) std::abort();
-  return pattern;
-}
-
-void WriteTextFile(const std::string& path, const std::string& data) {
-  std::ofstream file(path, std::ios::binary);
-  file << data;
-}
-
-std::string ReadTextFile(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  std::stringstream text;
-  text << file.rdbuf();
-  return text.str();
 }

@@ -24,9 +24,4 @@ int ExitCode(const ProcessResult& result);
 // The terminating signal, or 0.
 int TermSignal(const ProcessResult& result);
 
-// A fresh empty folder under the system's temporary folder.
-std::string MakeTempDir();
-void WriteTextFile(const std::string& path, const std::string& data);
-std::string ReadTextFile(const std::string& path);
-
 #endif  // TESTS_SUPPORT_PROCESS_H_
