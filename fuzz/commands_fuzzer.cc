@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "gateway/line_reader.h"
-#include "market/engine.h"
-#include "market/scenario.h"
+#include "engine/engine.h"
+#include "engine/scenario.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <string_view>
 
-#include "market/plan.h"
-#include "market/scenario.h"
+#include "engine/plan.h"
+#include "engine/scenario.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string_view text(reinterpret_cast<const char*>(data), size);

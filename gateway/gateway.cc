@@ -14,8 +14,8 @@
 #include "gateway/output.h"
 #include "gateway/progress.h"
 #include "gateway/transcript.h"
-#include "market/engine.h"
-#include "market/results.h"
+#include "engine/engine.h"
+#include "engine/results.h"
 
 namespace gateway {
 namespace {

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "market/engine.h"
+#include "engine/engine.h"
 
 namespace gateway {
 

@@ -10,7 +10,7 @@
 
 #include "gateway/line_reader.h"
 #include "gateway/output.h"
-#include "market/commands.h"
+#include "engine/commands.h"
 
 namespace gateway {
 namespace {

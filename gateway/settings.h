@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "gateway/address.h"
-#include "market/scenario.h"
+#include "engine/scenario.h"
 
 namespace gateway {
 

@@ -13,7 +13,7 @@
 #include <string>
 #include <string_view>
 
-#include "market/engine.h"
+#include "engine/engine.h"
 
 namespace gateway {
 

@@ -17,7 +17,7 @@
 #include "gateway/address.h"
 #include "gateway/output.h"
 #include "gateway/transcript.h"
-#include "market/results.h"
+#include "engine/results.h"
 #include "marketd/options.h"
 #include "marketd/server.h"
 

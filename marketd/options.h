@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "market/scenario.h"
+#include "engine/scenario.h"
 #include "marketd/server.h"
 
 namespace marketd {

@@ -27,8 +27,8 @@
 #include <memory>
 #include <string>
 
-#include "market/engine.h"
-#include "market/scenario.h"
+#include "engine/engine.h"
+#include "engine/scenario.h"
 
 namespace gateway {
 class Transcript;

@@ -1,6 +1,6 @@
-#include "market/rivals.h"
+#include "engine/rivals.h"
 
-#include "market/rng.h"
+#include "engine/rng.h"
 
 namespace market {
 

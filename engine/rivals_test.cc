@@ -1,8 +1,8 @@
-#include "market/rivals.h"
+#include "engine/rivals.h"
 
 #include <gtest/gtest.h>
 
-#include "market/rng.h"
+#include "engine/rng.h"
 
 namespace market {
 namespace {

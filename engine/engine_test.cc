@@ -1,4 +1,4 @@
-#include "market/engine.h"
+#include "engine/engine.h"
 
 #include <map>
 #include <set>
@@ -7,7 +7,7 @@
 
 #include <gtest/gtest.h>
 
-#include "market/test_driver.h"
+#include "engine/test_driver.h"
 
 namespace market {
 namespace {

@@ -1,8 +1,8 @@
-#include "market/plan.h"
+#include "engine/plan.h"
 
 #include <algorithm>
 
-#include "market/rng.h"
+#include "engine/rng.h"
 
 namespace market {
 namespace {

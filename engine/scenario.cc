@@ -1,4 +1,4 @@
-#include "market/scenario.h"
+#include "engine/scenario.h"
 
 #include <algorithm>
 #include <cerrno>

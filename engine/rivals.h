@@ -1,12 +1,12 @@
 // The simulated rival buyers: how each strategy values a good and when it bids. Rivals decide from
 // the price in force alone, so their bids are known the moment a tick ends.
-#ifndef MARKET_RIVALS_H_
-#define MARKET_RIVALS_H_
+#ifndef ENGINE_RIVALS_H_
+#define ENGINE_RIVALS_H_
 
 #include <cstdint>
 #include <string>
 
-#include "market/scenario.h"
+#include "engine/scenario.h"
 
 namespace market {
 
@@ -31,4 +31,4 @@ bool WantsToBid(const Rival& rival, int64_t valuation, int64_t price, int64_t cr
 
 }  // namespace market
 
-#endif  // MARKET_RIVALS_H_
+#endif  // ENGINE_RIVALS_H_

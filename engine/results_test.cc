@@ -1,4 +1,4 @@
-#include "market/results.h"
+#include "engine/results.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>

@@ -1,8 +1,8 @@
 // A market scenario: the session's settings, the registry of buyers allowed in, the simulated
 // rivals and the auctions with their goods, as read from a TOML file. Loading checks everything a
 // session relies on (limits, name rules, unique ids), so a loaded scenario always runs to its end.
-#ifndef MARKET_SCENARIO_H_
-#define MARKET_SCENARIO_H_
+#ifndef ENGINE_SCENARIO_H_
+#define ENGINE_SCENARIO_H_
 
 #include <cstdint>
 #include <optional>
@@ -139,4 +139,4 @@ bool IsValidName(std::string_view text);
 
 }  // namespace market
 
-#endif  // MARKET_SCENARIO_H_
+#endif  // ENGINE_SCENARIO_H_

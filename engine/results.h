@@ -1,8 +1,8 @@
 // What a session did: per auction, every good's outcome and every buyer's account; the commands
 // the market ignored. The engine fills it as the session runs; the summary and the JSON file are
 // written from it.
-#ifndef MARKET_RESULTS_H_
-#define MARKET_RESULTS_H_
+#ifndef ENGINE_RESULTS_H_
+#define ENGINE_RESULTS_H_
 
 #include <cstdint>
 #include <string>
@@ -126,4 +126,4 @@ std::string JsonString(std::string_view text);
 
 }  // namespace market
 
-#endif  // MARKET_RESULTS_H_
+#endif  // ENGINE_RESULTS_H_

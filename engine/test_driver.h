@@ -1,14 +1,14 @@
 // Test support: runs an engine with one participant on a fake clock, without sleeping. The
 // participant's bids are decided by a callback at each announced price.
-#ifndef MARKET_TEST_DRIVER_H_
-#define MARKET_TEST_DRIVER_H_
+#ifndef ENGINE_TEST_DRIVER_H_
+#define ENGINE_TEST_DRIVER_H_
 
 #include <functional>
 #include <string>
 #include <vector>
 
-#include "market/engine.h"
-#include "market/scenario.h"
+#include "engine/engine.h"
+#include "engine/scenario.h"
 
 namespace market::sim {
 
@@ -39,4 +39,4 @@ std::string Tag(const std::string& line);
 
 }  // namespace market::sim
 
-#endif  // MARKET_TEST_DRIVER_H_
+#endif  // ENGINE_TEST_DRIVER_H_

@@ -1,4 +1,4 @@
-#include "market/rng.h"
+#include "engine/rng.h"
 
 #include <map>
 #include <set>

@@ -1,4 +1,4 @@
-#include "market/test_driver.h"
+#include "engine/test_driver.h"
 
 #include <memory>
 #include <sstream>

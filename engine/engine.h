@@ -10,8 +10,8 @@
 //
 // Determinism: the session depends only on the scenario, the seed and which participants bid in
 // which tick.
-#ifndef MARKET_ENGINE_H_
-#define MARKET_ENGINE_H_
+#ifndef ENGINE_ENGINE_H_
+#define ENGINE_ENGINE_H_
 
 #include <chrono>
 #include <cstdint>
@@ -21,9 +21,9 @@
 #include <string_view>
 #include <vector>
 
-#include "market/plan.h"
-#include "market/results.h"
-#include "market/scenario.h"
+#include "engine/plan.h"
+#include "engine/results.h"
+#include "engine/scenario.h"
 
 namespace market {
 
@@ -183,4 +183,4 @@ class Engine {
 
 }  // namespace market
 
-#endif  // MARKET_ENGINE_H_
+#endif  // ENGINE_ENGINE_H_

@@ -1,4 +1,4 @@
-#include "market/commands.h"
+#include "engine/commands.h"
 
 #include <vector>
 

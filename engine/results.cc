@@ -1,4 +1,4 @@
-#include "market/results.h"
+#include "engine/results.h"
 
 #include <algorithm>
 #include <cstdio>

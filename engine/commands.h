@@ -1,7 +1,7 @@
 // The commands a buyer sends to the market, one per line: "admission LOGIN PASSWORD", "bid",
 // "exit".
-#ifndef MARKET_COMMANDS_H_
-#define MARKET_COMMANDS_H_
+#ifndef ENGINE_COMMANDS_H_
+#define ENGINE_COMMANDS_H_
 
 #include <string>
 #include <string_view>
@@ -27,4 +27,4 @@ Command ParseCommand(std::string_view line);
 
 }  // namespace market
 
-#endif  // MARKET_COMMANDS_H_
+#endif  // ENGINE_COMMANDS_H_

@@ -1,7 +1,7 @@
 // A small seeded random generator of the market's own, so that a session's outcome depends only on
 // the scenario and the seed, never on the standard library's distributions.
-#ifndef MARKET_RNG_H_
-#define MARKET_RNG_H_
+#ifndef ENGINE_RNG_H_
+#define ENGINE_RNG_H_
 
 #include <cstdint>
 #include <initializer_list>
@@ -55,4 +55,4 @@ class Rng {
 
 }  // namespace market
 
-#endif  // MARKET_RNG_H_
+#endif  // ENGINE_RNG_H_

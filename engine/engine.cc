@@ -1,11 +1,11 @@
-#include "market/engine.h"
+#include "engine/engine.h"
 
 #include <algorithm>
 #include <utility>
 
-#include "market/commands.h"
-#include "market/rivals.h"
-#include "market/rng.h"
+#include "engine/commands.h"
+#include "engine/rivals.h"
+#include "engine/rng.h"
 
 namespace market {
 namespace {

@@ -1,14 +1,14 @@
 // A scenario made concrete for one seed: every rival by name, every auction's goods with their
 // prices and rounds. The engine runs a plan; nothing in it changes while the session runs.
-#ifndef MARKET_PLAN_H_
-#define MARKET_PLAN_H_
+#ifndef ENGINE_PLAN_H_
+#define ENGINE_PLAN_H_
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
-#include "market/rivals.h"
-#include "market/scenario.h"
+#include "engine/rivals.h"
+#include "engine/scenario.h"
 
 namespace market {
 
@@ -43,4 +43,4 @@ SessionPlan BuildPlan(const Scenario& scenario, uint64_t seed);
 
 }  // namespace market
 
-#endif  // MARKET_PLAN_H_
+#endif  // ENGINE_PLAN_H_

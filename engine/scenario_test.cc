@@ -1,11 +1,11 @@
-#include "market/scenario.h"
+#include "engine/scenario.h"
 
 #include <fstream>
 #include <iterator>
 
 #include <gtest/gtest.h>
 
-#include "market/plan.h"
+#include "engine/plan.h"
 
 namespace market {
 namespace {
