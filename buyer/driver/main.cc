@@ -3,10 +3,11 @@
 //
 // Exit status: 0 when the loop ended by an "open_auction" number above 21, or when the gateway's
 // output ended and the gateway exited with status 0; 1 when the gateway exited otherwise (a denied
-// login, a crash, a missing program) or stopped reading the agent's commands. Abnormal ends are
+// login, a crash) or could not be started, or stopped reading the agent's commands. Abnormal ends are
 // described in one line on standard error; standard output holds only the log.
 
 #include <cstdio>
+#include <cstring>
 
 #include <sys/wait.h>
 
@@ -18,6 +19,16 @@
 namespace {
 
 int ExitStatusFor(LoopEnd end, int gateway_status) {
+  // A gateway that never started explains everything that followed: one line, the same in every
+  // run, whatever became of the admission write.
+  if (int error = GatewayExecError(); error != 0) {
+    std::fprintf(stderr,
+                 "buyer: cannot start the market gateway \"RemoteControl\": %s (it is looked up "
+                 "along PATH; the build puts it in build/bin: PATH=build/bin:$PATH "
+                 "build/bin/buyer, or make run)\n",
+                 std::strerror(error));
+    return 1;
+  }
   if (end == LoopEnd::kGatewayGone) {
     std::fprintf(stderr, "buyer: the market gateway stopped reading commands\n");
     return 1;

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <ctime>
 
+#include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -18,6 +19,13 @@ int Pannel[2] = {-1, -1};
 namespace {
 
 pid_t gateway_pid = -1;
+int exec_error = 0;
+int reaped_status = -1;  // the wait status of a child reaped at start-up (failed exec)
+
+// Exec status pipe: both ends close on exec, so a successful exec closes the child's write end
+// and the parent reads end of input; a failed exec writes its errno there first. This is how the
+// parent learns for certain that the gateway never started, whatever became of its commands.
+int exec_status[2] = {-1, -1};
 
 // Runs in the child after fork: the gateway's standard input and output become the pipes.
 [[noreturn]] void BecomeGateway() {
@@ -32,11 +40,10 @@ pid_t gateway_pid = -1;
   char* const argv[] = {const_cast<char*>("../RemoteControl"), const_cast<char*>(agent_login),
                         nullptr};
   int result = execvp("RemoteControl", argv);
-  char line[256];
-  int length =
-      std::snprintf(line, sizeof line, "RemoteControl: cannot execute: %s\n", std::strerror(errno));
-  if (length > 0) {
-    [[maybe_unused]] ssize_t ignored = write(2, line, static_cast<size_t>(length));
+  // The parent reports the failure on standard error; the child only hands it the errno.
+  int error = errno;
+  if (exec_status[1] >= 0) {
+    [[maybe_unused]] ssize_t ignored = write(exec_status[1], &error, sizeof error);
   }
   _exit(result);
 }
@@ -56,18 +63,56 @@ bool WaitFor(pid_t pid, int milliseconds, int* status) {
   }
 }
 
+// Waits for the child's exec: end of input on the status pipe means it ran, four bytes carry the
+// errno of a failed exec. Without the pipe (it could not be made) nothing is known and 0 stays.
+int ReadExecStatus() {
+  if (exec_status[0] < 0) return 0;
+  close(exec_status[1]);
+  exec_status[1] = -1;
+  int error = 0;
+  size_t got = 0;
+  while (got < sizeof error) {
+    ssize_t n = read(exec_status[0], reinterpret_cast<char*>(&error) + got, sizeof error - got);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    got += static_cast<size_t>(n);
+  }
+  close(exec_status[0]);
+  exec_status[0] = -1;
+  return got == sizeof error ? error : 0;
+}
+
 }  // namespace
 
 void catch_the_remote_control() {
   pipe(Remote_Control);
   pipe(Pannel);
+  if (pipe(exec_status) != 0 || fcntl(exec_status[0], F_SETFD, FD_CLOEXEC) != 0 ||
+      fcntl(exec_status[1], F_SETFD, FD_CLOEXEC) != 0) {
+    exec_status[0] = exec_status[1] = -1;
+  }
   pid_t pid = fork();
   if (pid == 0) BecomeGateway();
+  int fork_error = errno;
+  if (pid > 0) {
+    exec_error = ReadExecStatus();
+    // A child whose exec failed is past its last step: reap it now, so that its pipe ends are
+    // closed before the admission is written and every run logs the same failed write.
+    if (exec_error != 0) {
+      while (waitpid(pid, &reaped_status, 0) < 0 && errno == EINTR) {
+      }
+      pid = 0;
+    }
+  } else if (exec_status[0] >= 0) {
+    close(exec_status[0]);
+    close(exec_status[1]);
+    exec_status[0] = exec_status[1] = -1;
+  }
   // A failed fork (-1) takes this branch too: there is no gateway behind the pipes, so the first
   // command write fails and the first read meets end of input.
-  gateway_pid = pid;
+  gateway_pid = pid;  // 0: already reaped
   if (pid < 0) {
-    std::fprintf(stderr, "buyer: cannot start RemoteControl: %s\n", std::strerror(errno));
+    std::fprintf(stderr, "buyer: cannot start RemoteControl: %s\n", std::strerror(fork_error));
   }
   close(Remote_Control[0]);
   close(Pannel[1]);
@@ -75,10 +120,13 @@ void catch_the_remote_control() {
   InitWorld();
 }
 
+int GatewayExecError() { return exec_error; }
+
 int EndGateway() {
   close(Remote_Control[1]);
   Remote_Control[1] = -1;
-  if (gateway_pid <= 0) return -1;
+  if (gateway_pid == 0) return reaped_status;
+  if (gateway_pid < 0) return -1;
   int status = 0;
   // A gateway sees end of input once the write end is closed and should exit at once; one that
   // does not is stopped, so the agent never hangs on it.
