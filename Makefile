@@ -57,7 +57,8 @@ bench: | deps
 # One whole market session: the agent against the default market (MARKET_SCENARIO, MARKET_SEED,
 # MARKET_RESULTS and MARKET_TRANSCRIPT are passed on to the gateway). The agent's log goes to
 # buyer.log, the market's summary to the terminal.
-run: build
+run: $(BUILD)/build.ninja
+	@cmake --build $(BUILD) -j $(JOBS) --target buyer RemoteControl
 	@PATH="$(abspath $(BUILD))/bin:$$PATH" $(BUILD)/bin/buyer > buyer.log; status=$$?; \
 	  echo "The agent's log is in buyer.log; the agent exited with status $$status."; exit $$status
 
@@ -65,7 +66,8 @@ run: build
 # bidders and the agent (its gateway relays to marketd through MARKET_ADDRESS). The logs and the
 # results go to out/network/, the market's summary to the terminal.
 .PHONY: run-network bench-network
-run-network: build
+run-network: $(BUILD)/build.ninja
+	@cmake --build $(BUILD) -j $(JOBS) --target buyer RemoteControl marketd market_peer
 	bash marketd/run_network.sh $(BUILD)
 
 # marketd's load benchmark: 100 scripted bidders on 100 connections for a whole session, in a

@@ -3,8 +3,8 @@
 //
 // Exit status: 0 when the loop ended by an "open_auction" number above 21, or when the gateway's
 // output ended and the gateway exited with status 0; 1 when the gateway exited otherwise (a denied
-// login, a crash) or could not be started, or stopped reading the agent's commands. Abnormal ends are
-// described in one line on standard error; standard output holds only the log.
+// login, a crash) or could not be started, or stopped reading the agent's commands. Abnormal ends
+// are described in one line on standard error; standard output holds only the log.
 
 #include <cstdio>
 #include <cstring>

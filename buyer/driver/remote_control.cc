@@ -27,6 +27,12 @@ int reaped_status = -1;  // the wait status of a child reaped at start-up (faile
 // parent learns for certain that the gateway never started, whatever became of its commands.
 int exec_status[2] = {-1, -1};
 
+// How long a gateway whose input has ended may take to exit on its own, and then to obey SIGTERM.
+constexpr int kGatewayExitGraceMs = 5000;
+constexpr int kGatewayTermGraceMs = 2000;
+// Poll interval while waiting for the gateway's exit.
+constexpr int kExitPollMs = 10;
+
 // Runs in the child after fork: the gateway's standard input and output become the pipes.
 [[noreturn]] void BecomeGateway() {
   close(0);
@@ -50,8 +56,8 @@ int exec_status[2] = {-1, -1};
 
 // Polls for the child's exit for up to milliseconds; true with *status set once it has exited.
 bool WaitFor(pid_t pid, int milliseconds, int* status) {
-  const timespec pause = {0, 10 * 1000 * 1000};
-  for (int waited = 0;; waited += 10) {
+  const timespec pause = {0, kExitPollMs * 1000 * 1000};
+  for (int waited = 0;; waited += kExitPollMs) {
     pid_t result = waitpid(pid, status, WNOHANG);
     if (result == pid) return true;
     if (result < 0 && errno != EINTR) {
@@ -130,9 +136,9 @@ int EndGateway() {
   int status = 0;
   // A gateway sees end of input once the write end is closed and should exit at once; one that
   // does not is stopped, so the agent never hangs on it.
-  if (!WaitFor(gateway_pid, 5000, &status)) {
+  if (!WaitFor(gateway_pid, kGatewayExitGraceMs, &status)) {
     kill(gateway_pid, SIGTERM);
-    if (!WaitFor(gateway_pid, 2000, &status)) {
+    if (!WaitFor(gateway_pid, kGatewayTermGraceMs, &status)) {
       kill(gateway_pid, SIGKILL);
       while (waitpid(gateway_pid, &status, 0) < 0 && errno == EINTR) {
       }
