@@ -7,7 +7,7 @@
 
 #include <gtest/gtest.h>
 
-#include "engine/test_driver.h"
+#include "tests/support/engine_driver.h"
 
 namespace market {
 namespace {
