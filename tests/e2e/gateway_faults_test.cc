@@ -86,14 +86,4 @@ TEST(GatewayAgentFaults, TenThousandBidsInOneTickBuyOnce) {
   EXPECT_NE(r.out.find("closed_market\n"), std::string::npos);
 }
 
-TEST(GatewayAgentFaults, BidsBeforeAdmissionDoNotCount) {
-  Market market(20);
-  Conversation conversation;
-  conversation.input = "bid\nbid\nbid\n" + kAdmission;
-  ChildResult r = market.Run(conversation);
-  EXPECT_EQ(ExitStatus(r), 0);
-  EXPECT_EQ(Count(r.out, "sold "), 0u);
-  EXPECT_NE(market.Results().find("bid before admission"), std::string::npos);
-}
-
 }  // namespace
