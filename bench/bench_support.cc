@@ -8,8 +8,9 @@
 #include <ctime>
 
 #include <fcntl.h>
-#include <sys/wait.h>
 #include <unistd.h>
+
+#include "tests/support/process.h"
 
 namespace bench {
 
@@ -102,39 +103,24 @@ int64_t PeakResidentKb(pid_t pid) {
 }
 
 pid_t StartGateway(int* to_gateway, int* from_gateway) {
-  int commands[2];
-  int panel[2];
-  if (pipe(commands) != 0) return -1;
-  if (pipe(panel) != 0) return -1;
-  pid_t pid = fork();
-  if (pid < 0) return -1;
-  if (pid == 0) {
-    dup2(commands[0], 0);
-    dup2(panel[1], 1);
-    close(commands[0]);
-    close(commands[1]);
-    close(panel[0]);
-    close(panel[1]);
-    char* const argv[] = {const_cast<char*>("../RemoteControl"), const_cast<char*>("CLogin"),
-                          nullptr};
-    execvp("RemoteControl", argv);
-    std::fprintf(stderr, "RemoteControl: cannot execute: %s\n", std::strerror(errno));
-    _exit(255);
-  }
-  close(commands[0]);
-  close(panel[1]);
+  testproc::SpawnOptions options;
+  options.argv = {"../RemoteControl", "CLogin"};
+  options.search = "RemoteControl";
+  options.in = testproc::Stream::kPipe;
+  options.out = testproc::Stream::kPipe;
+  options.err = testproc::Stream::kInherit;
+  testproc::Child child = testproc::Spawn(options);
+  if (child.pid < 0) return -1;
   std::signal(SIGPIPE, SIG_IGN);
-  *to_gateway = commands[1];
-  *from_gateway = panel[0];
-  return pid;
+  *to_gateway = child.in;
+  *from_gateway = child.out;
+  return child.pid;
 }
 
 int WaitChild(pid_t pid) {
-  int status = 0;
-  while (waitpid(pid, &status, 0) < 0) {
-    if (errno != EINTR) return -1;
-  }
-  return status;
+  testproc::Child child;
+  child.pid = pid;
+  return testproc::Wait(child);
 }
 
 }  // namespace bench

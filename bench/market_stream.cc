@@ -4,14 +4,21 @@
 #include <cstdio>
 #include <cstring>
 
+#include "buyer/bidding/decision.h"
+#include "buyer/link/commands.h"
+#include "buyer/market/tables.h"
+#include "engine/plan.h"
+
 namespace bench {
 namespace {
 
-constexpr int kAuctions = 21;
-constexpr int kSlots = 200;
-constexpr int32_t kInitialCredit = 50000;
-constexpr int32_t kPriceCap = 2000;
-constexpr const char kAgent[] = "CLogin";
+// The agent's own table sizes, credit and login, so that the model below keeps in step with it.
+constexpr int kAuctions = MAX_AUCTIONS;
+constexpr int kSlots = MAX_GOODS;
+constexpr int32_t kInitialCredit = INITIAL_CREDIT;
+constexpr const char* kAgent = agent_login;
+
+using market::Good;
 
 // splitmix64: fixed output for a fixed seed on every platform, unlike the standard distributions.
 class Random {
@@ -32,14 +39,6 @@ class Random {
 
  private:
   uint64_t state_;
-};
-
-struct Good {
-  std::string id;
-  std::string kind;
-  std::string seller;
-  int32_t initial = 0;
-  int32_t resale = 0;
 };
 
 // Writes messages and keeps a copy of the agent's bidding state in step with them.
@@ -83,8 +82,8 @@ class StreamWriter {
         if (count_[Index()] >= kSlots) break;
         Slot& slot = slots_[Index()][static_cast<size_t>(count_[Index()]++)];
         slot.id = good.id;
-        slot.initial = good.initial;
-        slot.resale = good.resale;
+        slot.initial = static_cast<int32_t>(good.initial);
+        slot.resale = static_cast<int32_t>(good.resale);
       }
     }
     Message(text);
@@ -127,7 +126,9 @@ class StreamWriter {
   }
 
   void Sold(const std::string& buyer, int32_t price) {
-    if (i_bid_ && buyer == kAgent && HasRow()) credit_[Index()] = Sub(credit_[Index()], price);
+    if (i_bid_ && buyer == kAgent && HasRow()) {
+      credit_[Index()] = SaturatingSub(credit_[Index()], price);
+    }
     i_bid_ = false;
     ClearGood();
     Message("sold " + buyer + " " + std::to_string(price));
@@ -172,13 +173,6 @@ class StreamWriter {
            " " + std::to_string(good.resale);
   }
 
-  static int32_t Sub(int32_t a, int32_t b) {
-    int64_t difference = int64_t{a} - b;
-    if (difference > INT32_MAX) return INT32_MAX;
-    if (difference < INT32_MIN) return INT32_MIN;
-    return static_cast<int32_t>(difference);
-  }
-
   bool HasRow() const { return auction_ >= 0 && auction_ < kAuctions; }
   size_t Index() const { return static_cast<size_t>(auction_); }
   const Slot& CurrentSlot() const { return slots_[Index()][static_cast<size_t>(good_)]; }
@@ -194,8 +188,7 @@ class StreamWriter {
     out_->bytes += '\n';
     ++out_->messages;
     bool bid = good_ != -1 && price_ != -1 && HasRow() && good_ >= 0 && good_ < kSlots &&
-               price_ < credit_[Index()] && price_ < CurrentSlot().resale && i_can_bid_ &&
-               price_ <= kPriceCap;
+               i_can_bid_ && WouldBid(price_, credit_[Index()], CurrentSlot().resale);
     if (bid) {
       out_->bid_offsets.push_back(out_->bytes.size());
       i_bid_ = true;
@@ -237,7 +230,7 @@ void SellGood(StreamWriter& w, Random& random, const Good& good,
   const int offers = random.Between(shape.min_offers, shape.max_offers);
   // Another buyer takes the good at this offer, unless the agent's bid comes first.
   const int taken_at = random.Percent(45) ? random.Between(shape.min_offers, offers) : offers + 1;
-  int32_t price = good.initial;
+  int32_t price = static_cast<int32_t>(good.initial);
   for (int k = 1; k <= offers && price > step; ++k) {
     price -= step;
     const std::string& other =
@@ -286,7 +279,7 @@ GeneratedStream GenerateSessions(const SessionShape& shape) {
       good.kind = kKinds[random.Between(0, 7)];
       good.seller = others[static_cast<size_t>(random.Between(0, shape.buyers_per_auction - 2))];
       good.resale = random.Between(1200, 3200);
-      good.initial = kPriceCap + random.Between(5, 35) * 60;
+      good.initial = BID_PRICE_CAP + random.Between(5, 35) * 60;
       goods.push_back(good);
     }
     w.GoodsList(goods);

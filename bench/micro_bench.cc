@@ -21,6 +21,7 @@
 #include "buyer/link/reader.h"
 #include "buyer/market/tables.h"
 #include "buyer/trace/trace.h"
+#include "tests/support/agent_reset.h"
 
 namespace {
 
@@ -102,11 +103,8 @@ void CopyLines(const std::string& text, const std::vector<std::pair<size_t, size
 void SetUnits(benchmark::State& state, double units) { state.counters["units"] = units; }
 
 void FreshAgent() {
-  ResetWorld();
+  ResetAgentForTest(CountLog);
   InitWorld();
-  ResetReader();
-  ResetCommands();
-  SetLogSink(CountLog);
 }
 
 // The word reader alone over a session stream.

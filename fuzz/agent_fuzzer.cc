@@ -11,6 +11,7 @@
 #include "buyer/link/log.h"
 #include "buyer/link/reader.h"
 #include "buyer/market/tables.h"
+#include "tests/support/agent_reset.h"
 
 namespace {
 
@@ -70,10 +71,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     ++data;
     --size;
   }
-  ResetWorld();
-  ResetReader();
-  ResetCommands();
-  SetLogSink(DiscardLog);
+  ResetAgentForTest(DiscardLog);
   Source source{data, size, 0, chunk};
   Input input{ReadSource, &source};
   Output output{WriteNowhere, nullptr};

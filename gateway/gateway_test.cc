@@ -6,7 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include "gateway/child_process.h"
+#include "tests/support/child_process.h"
 
 namespace gateway {
 namespace {

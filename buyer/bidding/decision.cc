@@ -4,13 +4,12 @@
 #include "buyer/market/tables.h"
 
 void To_Bid_or_Not_to_Bid(Output& output) {
-  // Tested in this order; the good's record is read only once a current good is known.
+  // The good's record is read only once a current good is known.
   const GoodRecord* good = nullptr;
-  bool bid = world.current_good != -1 && world.current_price != -1 &&
-             (good = CurrentGoodRecord()) != nullptr &&
-             world.current_price < world.my_credit[world.current_auction] &&
-             world.current_price < good->resale_price && world.I_can_bid != 0 &&
-             world.current_price <= BID_PRICE_CAP;
+  bool bid =
+      world.current_good != -1 && world.current_price != -1 &&
+      (good = CurrentGoodRecord()) != nullptr && world.I_can_bid != 0 &&
+      WouldBid(world.current_price, world.my_credit[world.current_auction], good->resale_price);
   if (bid) {
     Bid(output);
     world.I_bid = 1;

@@ -44,6 +44,10 @@ TEST_F(DecisionTest, BidsExactlyByTheRule) {
     EXPECT_EQ(sent_.data, c.bids ? "bid\n" : "");
     EXPECT_EQ(world.I_bid, c.bids ? 1 : 0);
     EXPECT_EQ(world.I_can_bid, 0);
+    // The rule on plain values, used by the market's tests and the benchmarks, decides alike.
+    if (c.price != -1 && c.good != -1 && c.can_bid != 0 && AuctionHasRow(c.auction)) {
+      EXPECT_EQ(WouldBid(c.price, c.credit, c.resale), c.bids);
+    }
     sent_ = MemorySink{};
     Log();
   }

@@ -14,7 +14,7 @@ bool SessionOver() { return InputEnded() || GatewayGone(); }
 
 LoopEnd RunAgent(Input& input, Output& output) {
   Go_Into_Auction_Room(output);
-  while (world.current_auction <= 20 && !SessionOver()) {
+  while (world.current_auction <= LAST_AUCTION_INDEX && !SessionOver()) {
     world.go_on = 1;
     while (world.go_on != 0 && !SessionOver()) {
       get_message(input);

@@ -106,3 +106,9 @@ void SetLogSink(LogSink sink) {
   LogFlush();
   log_sink = sink;
 }
+
+void ResetLog() {
+  SetLogSink(nullptr);
+  stdout_interactive = -1;
+  stdout_broken = false;
+}

@@ -31,6 +31,9 @@ char* LogReserve(size_t size);
 void LogCommit(size_t used);
 // Installs a sink; nullptr restores standard output. Flushes what was buffered first.
 void SetLogSink(LogSink sink);
+// Returns the log to its state at process start (for tests): flushes what was buffered, restores
+// standard output as the sink and forgets whether it is a terminal and whether it refused bytes.
+void ResetLog();
 
 // Formats value in decimal, as "%d" does, into out (at least 11 bytes); returns the number of
 // characters.

@@ -96,7 +96,7 @@ void update_list_buyers(Input& input) {
   const int32_t a = world.current_auction;
   const bool has_row = AuctionHasRow(a);
   if (has_row) {
-    for (int i = 0; i < world.NBuyers[a]; ++i) world.Buyers[a][i].status = 1;
+    for (int i = 0; i < world.NBuyers[a]; ++i) world.Buyers[a][i].status = BUYER_ABSENT;
   }
   for (;;) {
     const char* word = GetSymbolicParameter(input);
@@ -106,14 +106,14 @@ void update_list_buyers(Input& input) {
     if (!has_row) continue;
     int index = FindBuyer(a, name.text);
     if (index >= 0) {
-      world.Buyers[a][index].status = 0;
+      world.Buyers[a][index].status = BUYER_LISTED;
     } else if (world.NBuyers[a] < MAX_BUYERS) {
       // A buyer beyond the table's size is read and not stored.
       BuyerRecord& buyer = world.Buyers[a][world.NBuyers[a]++];
       CopyField(buyer.name, sizeof buyer.name, name.text);
       buyer.benefit_total = 0;
       buyer.expenses = 0;
-      buyer.status = 0;
+      buyer.status = BUYER_LISTED;
     }
   }
 }
@@ -187,7 +187,7 @@ void get_expelled_buyer(Input& input) {
   Name name = ReadName(input);
   if (InputRanOut()) return;
   int index = FindBuyer(world.current_auction, name.text);
-  if (index >= 0) world.Buyers[world.current_auction][index].status = 2;
+  if (index >= 0) world.Buyers[world.current_auction][index].status = BUYER_EXPELLED;
 }
 
 void get_collision_price(Input& input) { ReadOfferedPrice(input, /*collision=*/true); }

@@ -10,6 +10,13 @@ constexpr int MAX_AUCTIONS = 21;
 constexpr int MAX_GOODS = 200;
 constexpr int MAX_BUYERS = 100;
 constexpr int32_t INITIAL_CREDIT = 50000;
+// Index of the last auction with a table row; the message loop runs while it is not passed.
+constexpr int32_t LAST_AUCTION_INDEX = MAX_AUCTIONS - 1;
+
+// Values of BuyerRecord::status.
+constexpr int32_t BUYER_LISTED = 0;    // listed in the latest "buyers"
+constexpr int32_t BUYER_ABSENT = 1;    // absent from the latest "buyers"
+constexpr int32_t BUYER_EXPELLED = 2;  // expelled since
 
 // Text fields hold up to 15 characters and their terminator.
 constexpr size_t TEXT_FIELD_SIZE = 16;
@@ -30,7 +37,7 @@ struct BuyerRecord {
   char name[BUYER_NAME_SIZE];
   int32_t benefit_total;
   int32_t expenses;
-  int32_t status;  // 0 listed in the latest "buyers", 1 absent from it, 2 expelled since
+  int32_t status;  // BUYER_LISTED, BUYER_ABSENT or BUYER_EXPELLED
 };
 
 struct World {

@@ -11,13 +11,26 @@ namespace {
 
 using TablesTest = AgentTest;
 
-TEST_F(TablesTest, StartStateAndInitWorld) {
-  EXPECT_EQ(world.current_auction, 0);
-  EXPECT_EQ(world.current_good, 0);
-  EXPECT_EQ(world.current_price, 0);
-  EXPECT_EQ(world.I_bid, 0);
-  EXPECT_EQ(world.I_can_bid, 0);
-  EXPECT_EQ(world.go_on, 1);
+// The tables as the process started: world is constant-initialized, so this copy is taken before
+// any test or fixture has touched it.
+const World kAtStart = world;
+
+TEST(TablesAtStart, ZeroedButGoOn) {
+  EXPECT_EQ(kAtStart.current_auction, 0);
+  EXPECT_EQ(kAtStart.current_good, 0);
+  EXPECT_EQ(kAtStart.current_price, 0);
+  EXPECT_EQ(kAtStart.I_bid, 0);
+  EXPECT_EQ(kAtStart.I_can_bid, 0);
+  EXPECT_EQ(kAtStart.go_on, 1);
+  EXPECT_EQ(kAtStart.round_number, 0);
+  for (int a = 0; a < MAX_AUCTIONS; ++a) {
+    EXPECT_EQ(kAtStart.NGoods_to_be_sold[a], 0);
+    EXPECT_EQ(kAtStart.NBuyers[a], 0);
+    EXPECT_EQ(kAtStart.my_credit[a], 0);  // until InitWorld
+  }
+}
+
+TEST_F(TablesTest, InitWorld) {
   world.NGoods_to_be_sold[20] = 7;
   world.NBuyers[3] = 2;
   world.my_credit[5] = 12;

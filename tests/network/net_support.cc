@@ -1,12 +1,9 @@
 #include "tests/network/net_support.h"
 
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
-#include <signal.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -16,17 +13,12 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/process.h"
+
 namespace nettest {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-std::vector<char*> Pointers(const std::vector<std::string>& strings) {
-  std::vector<char*> pointers;
-  for (const std::string& s : strings) pointers.push_back(const_cast<char*>(s.c_str()));
-  pointers.push_back(nullptr);
-  return pointers;
-}
 
 Clock::time_point After(double seconds) {
   return Clock::now() +
@@ -46,44 +38,26 @@ Process Spawn(const std::vector<std::string>& argv, const std::vector<std::strin
   Process process;
   process.out_path = dir + "/" + name + ".out";
   process.err_path = dir + "/" + name + ".err";
-  std::vector<char*> args = Pointers(argv);
-  std::vector<char*> envp = Pointers(env);
-  const pid_t pid = fork();
-  if (pid == 0) {
-    const int in = open("/dev/null", O_RDONLY);
-    const int out = open(process.out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    const int err = open(process.err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (in < 0 || out < 0 || err < 0) _exit(126);
-    dup2(in, 0);
-    dup2(out, 1);
-    dup2(err, 2);
-    signal(SIGPIPE, SIG_DFL);
-    execve(args[0], args.data(), envp.data());
-    _exit(127);
-  }
-  process.pid = pid;
+  testproc::SpawnOptions options;
+  options.argv = argv;
+  options.env = env;
+  options.out = testproc::Stream::kFile;
+  options.out_path = process.out_path;
+  options.err = testproc::Stream::kFile;
+  options.err_path = process.err_path;
+  process.pid = testproc::Spawn(options).pid;
   return process;
 }
 
 int Wait(Process& process, double timeout_seconds) {
   if (process.pid < 0) return -1;
-  const auto deadline = After(timeout_seconds);
-  int status = 0;
-  for (;;) {
-    const pid_t done = waitpid(process.pid, &status, WNOHANG);
-    if (done == process.pid) break;
-    if (done < 0 && errno != EINTR) return -1;
-    if (Clock::now() >= deadline) {
-      ADD_FAILURE() << "killed after " << timeout_seconds << " s: " << process.out_path;
-      kill(process.pid, SIGKILL);
-      waitpid(process.pid, &status, 0);
-      process.pid = -1;
-      return -1;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
+  testproc::Child child;
+  child.pid = process.pid;
   process.pid = -1;
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  bool timed_out = false;
+  const int status = testproc::Wait(child, testproc::After(timeout_seconds), &timed_out);
+  if (timed_out) ADD_FAILURE() << "killed after " << timeout_seconds << " s: " << process.out_path;
+  return timed_out ? -1 : testproc::ExitCodeOf(status);
 }
 
 std::vector<std::string> SanitizerEnv() {

@@ -1,6 +1,7 @@
 // One market session over TCP on loopback: marketd, the real agent (buyer with RemoteControl in
 // connect mode), three scripted network bidders and the scenario's rivals. Everyone must see the
 // same market messages, and the agent's log, the bidders' counts and the results must agree.
+#include <iterator>
 #include <map>
 #include <set>
 #include <sstream>
@@ -10,15 +11,13 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include "buyer/link/protocol.h"
 #include "tests/network/net_support.h"
 
 namespace nettest {
 namespace {
 
-const std::set<std::string> kMarketTags = {
-    "accept",    "deny",      "open_auction", "buyers",       "goods",         "open_round",
-    "good",      "offer",     "collision",    "sold",         "out_of_market", "sanction",
-    "expulsion", "end_round", "end_auction",  "closed_market"};
+const std::set<std::string> kMarketTags(std::begin(Message_Tags), std::end(Message_Tags));
 
 std::string Trim(const std::string& line) {
   const size_t end = line.find_last_not_of(' ');

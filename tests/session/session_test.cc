@@ -11,7 +11,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include "gateway/child_process.h"
+#include "tests/support/child_process.h"
 
 namespace {
 

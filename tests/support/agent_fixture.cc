@@ -3,10 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "buyer/link/commands.h"
 #include "buyer/link/log.h"
-#include "buyer/link/reader.h"
-#include "buyer/market/tables.h"
+#include "tests/support/agent_reset.h"
 
 namespace {
 
@@ -42,12 +40,9 @@ Input MemoryInput(MemorySource* source) { return Input{ReadMemory, source}; }
 Output MemoryOutput(MemorySink* sink) { return Output{WriteMemory, sink}; }
 
 void AgentTest::SetUp() {
-  ResetWorld();
-  ResetReader();
-  ResetCommands();
   log_text.clear();
   captured_log = &log_text;
-  SetLogSink(CaptureLog);
+  ResetAgentForTest(CaptureLog);
   input_ = MemoryInput(&source_);
   output_ = MemoryOutput(&sent_);
 }

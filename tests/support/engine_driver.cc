@@ -1,9 +1,14 @@
-#include "engine/test_driver.h"
+#include "tests/support/engine_driver.h"
 
 #include <memory>
 #include <sstream>
 
 #include <gtest/gtest.h>
+
+#include "buyer/bidding/decision.h"
+#include "buyer/link/commands.h"
+#include "buyer/link/reader.h"
+#include "buyer/market/tables.h"
 
 namespace market::sim {
 namespace {
@@ -24,8 +29,8 @@ SessionRun RunSession(Engine& engine, const BidRule& rule, const std::string& pa
   constexpr ClientId kClient = 7;
   SessionRun run;
   Nanos now{0};
-  engine.Connect(kClient, "CLogin");
-  engine.OnLine(kClient, "admission CLogin " + password);
+  engine.Connect(kClient, ::agent_login);
+  engine.OnLine(kClient, std::string("admission ") + ::agent_login + " " + password);
   if (engine.Admitted(kClient)) engine.Start(now);
   for (;;) {
     for (const Outgoing& out : engine.TakeOutgoing()) {
@@ -53,19 +58,20 @@ BidRule AgentRule() {
   // What the agent has learnt so far: credit in the auction and the good under the hammer.
   struct State {
     size_t lines_read = 0;
-    long long credit = 0;
-    long long resale = -1;
+    int32_t credit = 0;
+    int32_t resale = -1;
   };
   auto state = std::make_shared<State>();
   return [state](const std::string& line, const std::vector<std::string>& seen) {
     for (; state->lines_read < seen.size(); ++state->lines_read) {
       const std::vector<std::string> w = Words(seen[state->lines_read]);
-      if (w[0] == "open_auction") state->credit = 50000;
-      if (w[0] == "good" && w.size() == 6) state->resale = std::stoll(w[5]);
-      if (w[0] == "sold" && w[1] == "CLogin") state->credit -= std::stoll(w[2]);
+      if (w[0] == "open_auction") state->credit = ::INITIAL_CREDIT;
+      if (w[0] == "good" && w.size() == 6) state->resale = ::ParseNumber(w[5].c_str());
+      if (w[0] == "sold" && w[1] == ::agent_login) {
+        state->credit = ::SaturatingSub(state->credit, ::ParseNumber(w[2].c_str()));
+      }
     }
-    const long long price = std::stoll(Words(line)[2]);
-    return price < state->credit && price < state->resale && price <= 2000;
+    return ::WouldBid(::ParseNumber(Words(line)[2].c_str()), state->credit, state->resale);
   };
 }
 

@@ -1,7 +1,7 @@
-// Test support: runs an engine with one participant on a fake clock, without sleeping. The
-// participant's bids are decided by a callback at each announced price.
-#ifndef ENGINE_TEST_DRIVER_H_
-#define ENGINE_TEST_DRIVER_H_
+// Runs an engine with one participant on a fake clock, without sleeping. The participant's bids
+// are decided by a callback at each announced price.
+#ifndef TESTS_SUPPORT_ENGINE_DRIVER_H_
+#define TESTS_SUPPORT_ENGINE_DRIVER_H_
 
 #include <functional>
 #include <string>
@@ -22,13 +22,13 @@ struct SessionRun {
   bool closed = false;             // the engine closed the participant's output
 };
 
-// Admits "CLogin" with `password`, starts the session and runs it to its end, ticking the fake
-// clock from one deadline to the next. Stops after max_ticks.
+// Admits the agent's login with `password`, starts the session and runs it to its end, ticking
+// the fake clock from one deadline to the next. Stops after max_ticks.
 SessionRun RunSession(Engine& engine, const BidRule& rule,
                       const std::string& password = "TGatekeep", int max_ticks = 1'000'000);
 
-// The buyer agent's own rule: bid when the price is below its credit in the auction (50000 at
-// each open_auction, less its purchases), below the good's resale price and at most 2000.
+// The buyer agent's own rule (WouldBid) on what the participant has seen: its credit in the
+// auction (INITIAL_CREDIT at each open_auction, less its purchases) and the good's resale price.
 BidRule AgentRule();
 
 // A scenario from TOML text; fails the calling test on an error.
@@ -39,4 +39,4 @@ std::string Tag(const std::string& line);
 
 }  // namespace market::sim
 
-#endif  // ENGINE_TEST_DRIVER_H_
+#endif  // TESTS_SUPPORT_ENGINE_DRIVER_H_

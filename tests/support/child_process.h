@@ -1,7 +1,8 @@
-// Test support: runs a program with its standard input, output and error on pipes and talks to
-// it line by line, with a deadline. Used by the gateway's tests and the end-to-end session tests.
-#ifndef GATEWAY_CHILD_PROCESS_H_
-#define GATEWAY_CHILD_PROCESS_H_
+// Runs a program with its standard input, output and error on pipes and talks to it line by
+// line, with a deadline. Used by the gateway's tests and the end-to-end session tests. Leaves the
+// caller's signal dispositions alone: a child that stops reading shows as a failed write.
+#ifndef TESTS_SUPPORT_CHILD_PROCESS_H_
+#define TESTS_SUPPORT_CHILD_PROCESS_H_
 
 #include <functional>
 #include <string>
@@ -44,4 +45,4 @@ using testfiles::WriteFile;
 
 }  // namespace gateway::testing
 
-#endif  // GATEWAY_CHILD_PROCESS_H_
+#endif  // TESTS_SUPPORT_CHILD_PROCESS_H_

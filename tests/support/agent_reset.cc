@@ -1,0 +1,13 @@
+#include "tests/support/agent_reset.h"
+
+#include "buyer/link/commands.h"
+#include "buyer/link/reader.h"
+#include "buyer/market/tables.h"
+
+void ResetAgentForTest(LogSink sink) {
+  ResetLog();
+  ResetWorld();
+  ResetReader();
+  ResetCommands();
+  SetLogSink(sink);
+}
