@@ -1,5 +1,6 @@
 #include "engine/engine.h"
 
+#include <algorithm>
 #include <map>
 #include <set>
 #include <string>
@@ -548,10 +549,42 @@ Scenario LoadExample(const std::string& name) {
   return load.scenario.value_or(Scenario{});
 }
 
-TEST(DefaultSession, EveryMessageKindButDenyOccursAndTheAgentWinsSome) {
-  const ScenarioLoad load = ParseScenario(DefaultScenarioText(), kDefaultScenarioName);
-  ASSERT_TRUE(load.scenario) << load.error.ToString();
-  Engine engine(*load.scenario, load.scenario->seed);
+// Two auctions in which every message but "deny" occurs with the agent's own rule. Auction 1:
+// Rash values gold above his credit and is sanctioned twice and expelled; the gold goes out of the
+// market; then the agent alone buys wine. Auction 2: the agent and Vera both bid on oil at 2000;
+// after the collision only Vera bids.
+constexpr char kEveryMessage[] = R"(tick_ms = 20
+collision_increment = 150
+max_collisions = 2
+sanctions_before_expulsion = 2
+fine_base = 500
+fine_percent = 10
+[[registry]]
+login = "CLogin"
+password = "TGatekeep"
+[[rivals]]
+name = "Rash"
+strategy = "careless"
+valuation = [100, 100]
+[[rivals]]
+name = "Vera"
+strategy = "value"
+valuation = [100, 100]
+[[auctions]]
+price_step = 10000
+rivals = ["Rash"]
+goods = [
+  { id = "gold", kind = "gold", seller = "Ana", initial = 70000, resale = 60000, reserve = 40000 },
+  { id = "wine", kind = "wine", seller = "Ben", initial = 1000, resale = 1500, reserve = 500 },
+]
+[[auctions]]
+rivals = ["Vera"]
+goods = [{ id = "oil", kind = "oil", seller = "Cruz", initial = 2000, resale = 2500, reserve = 1000 }]
+)";
+
+TEST(WholeSession, EveryMessageKindButDenyOccursAndTheAgentWinsSome) {
+  const Scenario scenario = MustParse(kEveryMessage);
+  Engine engine(scenario, 1);
   SessionRun run = RunSession(engine, AgentRule());
   std::map<std::string, int> kinds;
   for (const std::string& line : run.lines) ++kinds[Tag(line)];
@@ -561,13 +594,29 @@ TEST(DefaultSession, EveryMessageKindButDenyOccursAndTheAgentWinsSome) {
     EXPECT_GT(kinds[tag], 0) << tag;
   }
   EXPECT_EQ(kinds.size(), 15u);
-  int agent_purchases = 0;
-  for (const AuctionResult& auction : engine.results().auctions) {
-    agent_purchases += auction.buyers[0].purchases;
-  }
-  EXPECT_GE(agent_purchases, 3);
-  // Short enough for a demonstration at the scenario's tick.
-  EXPECT_LT(run.ticks * load.scenario->tick_ms, 20'000);
+  EXPECT_TRUE(run.closed);
+  // The messages and the results tell the same story.
+  const std::vector<std::string> expected_auction1 = {
+      "offer gold 70000", "offer gold 60000",         "sanction Rash 6500",
+      "offer gold 60000", "sanction Rash 6500",       "expulsion Rash",
+      "buyers CLogin",    "offer gold 60000",         "offer gold 50000",
+      "offer gold 40000", "out_of_market gold 40000", "good wine wine Ben 1000 1500",
+      "offer wine 1000",  "sold CLogin 1000"};
+  const auto first = std::find(run.lines.begin(), run.lines.end(), "offer gold 70000");
+  ASSERT_GE(run.lines.end() - first, 14);
+  EXPECT_EQ(std::vector<std::string>(first, first + 14), expected_auction1);
+  const Results& r = engine.results();
+  EXPECT_TRUE(r.completed);
+  ASSERT_EQ(r.auctions.size(), 2u);
+  EXPECT_EQ(r.auctions[0].goods[0].outcome, Outcome::kUnsold);
+  EXPECT_EQ(r.auctions[0].goods[0].sanctions, 2);
+  EXPECT_EQ(r.auctions[0].buyers[0].purchases, 1);
+  EXPECT_EQ(r.auctions[0].buyers[1].name, "Rash");
+  EXPECT_EQ(r.auctions[0].buyers[1].fines, 13000);
+  EXPECT_TRUE(r.auctions[0].buyers[1].expelled);
+  EXPECT_EQ(r.auctions[1].goods[0].buyer, "Vera");
+  EXPECT_EQ(r.auctions[1].goods[0].price, 2150);
+  EXPECT_EQ(r.auctions[1].goods[0].collisions, 1);
 }
 
 TEST(DefaultSession, SameSeedSameSessionOtherSeedAnotherSession) {
