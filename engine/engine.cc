@@ -52,7 +52,8 @@ void Engine::RecordIgnored(ClientId client, std::string_view line, const char* r
   record.from = it != clients_.end() && it->second.participant >= 0
                     ? participants_[static_cast<size_t>(it->second.participant)].login
                     : "(not admitted)";
-  record.line = std::string(line.substr(0, kIgnoredLineKept));
+  // Whatever it was, a password it held is not written out.
+  record.line = WithoutPassword(line).substr(0, kIgnoredLineKept);
   record.reason = reason;
   results_.ignored.push_back(std::move(record));
 }

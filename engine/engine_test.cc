@@ -335,13 +335,32 @@ TEST(Engine, CommandsThatCannotApplyAreIgnoredAndRecorded) {
       {"bid", "bid before admission"},
       {"hello market", "unknown command"},
       {"bid now", "unknown command"},
-      {"admission CLogin TGatekeep", "repeated admission"}};
+      {"admission CLogin [password hidden]", "repeated admission"}};
   for (size_t i = 0; i < expected.size(); ++i) {
     EXPECT_EQ(results.ignored[i].line, expected[i].first);
     EXPECT_EQ(results.ignored[i].reason, expected[i].second);
   }
   EXPECT_EQ(results.ignored[0].from, "(not admitted)");
   EXPECT_EQ(results.ignored[3].from, "CLogin");
+}
+
+TEST(Engine, PasswordsInIgnoredLinesAreNeverRecorded) {
+  Engine engine(MustParse(SmallScenario(
+                    "",
+                    "{ id = \"g1\", kind = \"k\", seller = \"s\", initial = 1000, resale = "
+                    "1500, reserve = 100 }")),
+                1);
+  engine.OnLine(1, "admission CLogin TGatekeep");
+  engine.OnLine(1, "admission CLogin TGatekeep");
+  engine.OnLine(2, "exit");
+  engine.OnLine(2, "admission CLogin TGatekeep");  // after its connection was closed
+  engine.RecordIgnored(3, "admission CLogin " + std::string(5000, 'x'), "line too long");
+  const Results& results = engine.results();
+  ASSERT_EQ(results.ignored.size(), 4u);
+  EXPECT_EQ(results.ignored[0].line, "admission CLogin [password hidden]");
+  EXPECT_EQ(results.ignored[2].line, "admission CLogin [password hidden]");
+  EXPECT_EQ(results.ignored[2].reason, "sent after the connection was closed");
+  EXPECT_EQ(results.ignored[3].line, "admission CLogin [password hidden]");
 }
 
 TEST(Engine, ParticipantThatLeavesIsDroppedFromTheBuyersList) {

@@ -76,7 +76,7 @@ struct DroppedConnection {
 
 struct IgnoredLine {
   std::string from;    // the login, or "(not admitted)"
-  std::string line;    // cut to its first 80 bytes
+  std::string line;    // an admission's password hidden, cut to 80 bytes (commands.h)
   std::string reason;  // e.g. "unknown command"
 };
 

@@ -1,6 +1,6 @@
-// Reading a TOML document table by table: each key read at most once, keys never asked for
-// refused (a misspelt setting is an error, not a silent default), values checked against their
-// range or rule. A fault is thrown as a FieldFault naming the line it is on.
+// Reading a TOML document table by table: keys never asked for are refused (a misspelt setting
+// is an error, not a silent default), values are checked against their range or rule. A fault is
+// thrown as a FieldFault naming the line it is on.
 #ifndef ENGINE_TOML_FIELDS_H_
 #define ENGINE_TOML_FIELDS_H_
 
