@@ -38,34 +38,34 @@ Credential ReadCredential(const toml::table& table) {
 
 RivalEntry ReadRival(const toml::table& table) {
   TableReader r(table, "[[rivals]]");
-  RivalEntry s;
-  s.line = LineOf(table.source());
-  s.name = r.RequireText("name", kName);
+  RivalEntry entry;
+  entry.line = LineOf(table.source());
+  entry.name = r.RequireText("name", kName);
   const toml::node& strategy = r.Require("strategy");
   const auto* text = strategy.as_string();
   const std::string value = text != nullptr ? text->get() : "";
   if (value == "value") {
-    s.strategy = Strategy::kValue;
+    entry.strategy = Strategy::kValue;
   } else if (value == "cautious") {
-    s.strategy = Strategy::kCautious;
+    entry.strategy = Strategy::kCautious;
   } else if (value == "careless") {
-    s.strategy = Strategy::kCareless;
-    s.valuation_low = 90;
-    s.valuation_high = 140;
+    entry.strategy = Strategy::kCareless;
+    entry.valuation_low = 90;
+    entry.valuation_high = 140;
   } else {
     Fail(strategy, "strategy must be \"value\", \"cautious\" or \"careless\"");
   }
-  auto [low, high] = r.Pair("valuation", 1, 1000, {s.valuation_low, s.valuation_high});
-  s.valuation_low = static_cast<int>(low);
-  s.valuation_high = static_cast<int>(high);
-  s.margin = static_cast<int>(r.Int("margin", 0, 99, s.margin));
-  s.count = static_cast<int>(r.Int("count", 1, kMaxBuyersPerAuction, 0));
-  if (s.count > 0 && s.name.size() + std::to_string(s.count).size() > kMaxNameLength) {
-    Fail(table, "rival names " + s.name + "1 .. " + s.name + std::to_string(s.count) +
+  auto [low, high] = r.Pair("valuation", 1, 1000, {entry.valuation_low, entry.valuation_high});
+  entry.valuation_low = static_cast<int>(low);
+  entry.valuation_high = static_cast<int>(high);
+  entry.margin = static_cast<int>(r.Int("margin", 0, 99, entry.margin));
+  entry.count = static_cast<int>(r.Int("count", 1, kMaxBuyersPerAuction, 0));
+  if (entry.count > 0 && entry.name.size() + std::to_string(entry.count).size() > kMaxNameLength) {
+    Fail(table, "rival names " + entry.name + "1 .. " + entry.name + std::to_string(entry.count) +
                     " would be longer than " + std::to_string(kMaxNameLength) + " characters");
   }
   r.RejectUnknownKeys();
-  return s;
+  return entry;
 }
 
 GeneratorEntry ReadGenerator(const toml::table& table) {
@@ -115,14 +115,14 @@ AuctionEntry ReadAuction(const toml::table& table, int number,
     std::set<std::string> seen;
     for (const std::string& name : *a.rivals) {
       auto entry = std::find_if(rivals.begin(), rivals.end(),
-                                [&](const RivalEntry& s) { return s.name == name; });
+                                [&](const RivalEntry& e) { return e.name == name; });
       if (entry == rivals.end())
         Fail(*node, "auction rivals: no [[rivals]] entry is named " + name);
       if (!seen.insert(name).second) Fail(*node, "auction rivals: " + name + " is named twice");
       rival_count += RivalNames(*entry).size();
     }
   } else {
-    for (const RivalEntry& s : rivals) rival_count += RivalNames(s).size();
+    for (const RivalEntry& e : rivals) rival_count += RivalNames(e).size();
   }
   if (registry_size + rival_count > static_cast<size_t>(kMaxBuyersPerAuction)) {
     Fail(table, "auction " + std::to_string(number) + " would have " +
