@@ -562,6 +562,64 @@ TEST(Engine, FullMarketIsDeniedAndALoginThatLeftTheLobbyMayReturn) {
   EXPECT_EQ(LinesTo(engine.TakeOutgoing(), 4), std::vector<std::string>{"deny market_running"});
 }
 
+TEST(Engine, ALoginBackFromTheLobbyKeepsItsRecordAndTakesItsNewPlaceInTheBuyersList) {
+  Engine engine(MustParse(TwoBuyerScenario()), 1);
+  engine.OnLine(1, "admission Ann pa");
+  engine.OnLine(2, "admission Bob pb");
+  engine.RecordDrop(1, "too many faults");
+  engine.Disconnect(1);
+  engine.OnLine(3, "admission Ann pa");
+  engine.RecordDrop(3, "output queue overflow");  // a second drop of the same login
+  for (int i = 0; i < 150; ++i) engine.RecordDrop(9, "too many faults");
+  engine.Start(Nanos{0});
+  const std::vector<std::string> lines = LinesTo(engine.TakeOutgoing(), 2);
+  EXPECT_NE(std::find(lines.begin(), lines.end(), "buyers Bob Ann"), lines.end());
+  const Results& r = engine.results();
+  ASSERT_EQ(r.participants.size(), 2u);
+  EXPECT_EQ(r.participants[0].login, "Ann");
+  EXPECT_EQ(r.participants[0].dropped, "too many faults");
+  EXPECT_EQ(r.auctions[0].buyers[1].name, "Ann");
+  EXPECT_TRUE(r.auctions[0].buyers[1].participant);
+  EXPECT_EQ(r.dropped_total, 152);
+  ASSERT_EQ(r.dropped.size(), kMaxDroppedKept);
+  EXPECT_EQ(r.dropped[1].from, "Ann");
+  EXPECT_EQ(r.dropped[1].reason, "output queue overflow");
+  EXPECT_EQ(r.dropped[2].from, "(not admitted)");
+}
+
+TEST(Engine, ProgressCountsTheGoodsDecidedInTheAuctionInProgress) {
+  const std::string good =
+      "{ id = \"g\", kind = \"k\", seller = \"s\", initial = 100, resale = 200, reserve = 50 }";
+  Engine engine(MustParse("tick_ms = 10\n[[registry]]\nlogin = \"CLogin\"\npassword = \"pw\"\n"
+                          "[[auctions]]\ngoods = [" +
+                          good + "]\ngenerated_goods = 1\n[[auctions]]\ngoods = [" + good + "]\n"),
+                1);
+  const auto figures = [](const Engine& e) {
+    const Progress p = e.progress();
+    return std::vector<int>{p.auction, p.auctions, p.goods_done, p.goods_total};
+  };
+  const auto progress = [&] { return figures(engine); };
+  const auto sell = [&engine] {
+    engine.OnLine(1, "bid");
+    engine.Advance(*engine.NextDeadline());
+  };
+  EXPECT_EQ(progress(), (std::vector<int>{0, 2, 0, 0}));
+  engine.OnLine(1, "admission CLogin pw");
+  engine.Start(Nanos{0});
+  EXPECT_EQ(progress(), (std::vector<int>{1, 2, 0, 2}));
+  sell();
+  EXPECT_EQ(progress(), (std::vector<int>{1, 2, 1, 2}));
+  sell();
+  EXPECT_EQ(progress(), (std::vector<int>{2, 2, 0, 1}));
+  Engine abandoned = engine;
+  abandoned.Abandon("the agent went away");
+  EXPECT_EQ(abandoned.stage(), Engine::Stage::kClosed);
+  EXPECT_EQ(figures(abandoned), (std::vector<int>{2, 2, 0, 1}));
+  sell();
+  EXPECT_EQ(engine.stage(), Engine::Stage::kClosed);
+  EXPECT_EQ(progress(), (std::vector<int>{2, 2, 1, 1}));
+}
+
 Scenario LoadExample(const std::string& name) {
   ScenarioLoad load = LoadScenarioFile(std::string(SCENARIOS_DIR) + "/" + name);
   EXPECT_TRUE(load.scenario.has_value()) << load.error.ToString();
