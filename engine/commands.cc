@@ -3,14 +3,19 @@
 #include <vector>
 
 namespace market {
+namespace {
+
+constexpr std::string_view kBlanks = " \t\r";
+
+}  // namespace
 
 Command ParseCommand(std::string_view line) {
   std::vector<std::string_view> words;
   size_t at = 0;
   while (at < line.size()) {
-    const size_t start = line.find_first_not_of(" \t\r", at);
+    const size_t start = line.find_first_not_of(kBlanks, at);
     if (start == std::string_view::npos) break;
-    size_t end = line.find_first_of(" \t\r", start);
+    size_t end = line.find_first_of(kBlanks, start);
     if (end == std::string_view::npos) end = line.size();
     words.push_back(line.substr(start, end - start));
     at = end;
@@ -31,6 +36,21 @@ Command ParseCommand(std::string_view line) {
     command.kind = Command::Kind::kExit;
   }
   return command;
+}
+
+std::string WithoutPassword(std::string_view line) {
+  constexpr auto kNone = std::string_view::npos;
+  const size_t first = line.find_first_not_of(kBlanks);
+  if (first == kNone) return std::string(line);
+  const size_t first_end = line.find_first_of(kBlanks, first);
+  if (line.substr(first, first_end - first) != "admission") return std::string(line);
+  const size_t login = line.find_first_not_of(kBlanks, first_end);
+  if (login == kNone) return std::string(line);
+  const size_t login_end = line.find_first_of(kBlanks, login);
+  if (login_end == kNone || line.find_first_not_of(kBlanks, login_end) == kNone) {
+    return std::string(line);
+  }
+  return std::string(line.substr(0, login_end)) + " [password hidden]";
 }
 
 }  // namespace market

@@ -25,6 +25,10 @@ struct Command {
 // (a line ended by "\r\n" reads as the same command); "bid" and "exit" take no words after them.
 Command ParseCommand(std::string_view line);
 
+// The line as it may be written out (results, summaries): an admission keeps its first two words
+// and everything after the login reads "[password hidden]"; any other line is kept whole.
+std::string WithoutPassword(std::string_view line);
+
 }  // namespace market
 
 #endif  // ENGINE_COMMANDS_H_

@@ -52,7 +52,8 @@ void Engine::RecordIgnored(ClientId client, std::string_view line, const char* r
   record.from = it != clients_.end() && it->second.participant >= 0
                     ? participants_[static_cast<size_t>(it->second.participant)].login
                     : "(not admitted)";
-  record.line = std::string(line.substr(0, kIgnoredLineKept));
+  // Whatever it was, a password it held is not written out.
+  record.line = WithoutPassword(line).substr(0, kIgnoredLineKept);
   record.reason = reason;
   results_.ignored.push_back(std::move(record));
 }
@@ -60,7 +61,8 @@ void Engine::RecordIgnored(ClientId client, std::string_view line, const char* r
 ParticipantResult* Engine::ResultOf(ClientId client) {
   auto it = clients_.find(client);
   if (it == clients_.end() || it->second.participant < 0) return nullptr;
-  return &results_.participants[participants_[static_cast<size_t>(it->second.participant)].result];
+  const Participant& participant = participants_[static_cast<size_t>(it->second.participant)];
+  return &results_.participants[members_[participant.member].result];
 }
 
 void Engine::RecordFault(ClientId client) {
@@ -68,12 +70,20 @@ void Engine::RecordFault(ClientId client) {
 }
 
 void Engine::RecordDrop(ClientId client, const std::string& reason) {
-  ParticipantResult* result = ResultOf(client);
-  if (result != nullptr && result->dropped.empty()) result->dropped = reason;
-  ++results_.dropped_total;
-  if (results_.dropped.size() < kMaxIgnoredKept) {
-    results_.dropped.push_back({result != nullptr ? result->login : "(not admitted)", reason});
+  std::string from = "(not admitted)";
+  auto it = clients_.find(client);
+  if (it != clients_.end() && it->second.participant >= 0) {
+    const Participant& participant = participants_[static_cast<size_t>(it->second.participant)];
+    Member& member = members_[participant.member];
+    from = member.login;
+    // The first reason a login was dropped for is the one its record keeps.
+    if (!member.dropped) {
+      member.dropped = true;
+      results_.participants[member.result].dropped = reason;
+    }
   }
+  ++results_.dropped_total;
+  if (results_.dropped.size() < kMaxDroppedKept) results_.dropped.push_back({from, reason});
 }
 
 int Engine::ParticipantsPresent() const {
@@ -153,17 +163,16 @@ void Engine::Admit(ClientId client, Client& state, std::string_view line) {
     return;
   }
   // A login that left the lobby and comes back keeps its record.
-  size_t result = results_.participants.size();
-  for (size_t r = 0; r < results_.participants.size(); ++r) {
-    if (results_.participants[r].login == command.login) result = r;
-  }
-  if (result == results_.participants.size()) {
+  size_t member = 0;
+  while (member < members_.size() && members_[member].login != command.login) ++member;
+  if (member == members_.size()) {
+    members_.push_back({command.login, false, results_.participants.size()});
     results_.participants.push_back({});
     results_.participants.back().login = command.login;
   }
-  results_.participants[result].left = false;
+  results_.participants[members_[member].result].left = false;
   state.participant = static_cast<int>(participants_.size());
-  participants_.push_back({client, command.login, true, result});
+  participants_.push_back({client, command.login, true, member});
   Emit(client, "accept");
 }
 
@@ -183,7 +192,7 @@ void Engine::Bid(ClientId client, const Client& state, std::string_view line, Na
       return;
     }
     BidRecord record;
-    record.auction = auction_result().number;
+    record.auction = auction().number;
     record.good = good().id;
     record.price = price_;
     record.buyer = participants_[static_cast<size_t>(state.participant)].login;
@@ -202,13 +211,15 @@ void Engine::Leave(Client& state) {
   Participant& participant = participants_[static_cast<size_t>(state.participant)];
   if (!participant.connected) return;
   participant.connected = false;
-  if (stage_ != Stage::kClosed) results_.participants[participant.result].left = true;
+  if (stage_ != Stage::kClosed) {
+    results_.participants[members_[participant.member].result].left = true;
+  }
   if (stage_ != Stage::kRunning) return;
-  for (size_t b = 0; b < buyers_.size(); ++b) {
-    if (buyers_[b].participant != state.participant || !buyers_[b].present) continue;
-    buyers_[b].present = false;
-    buyers_[b].bid = false;
-    auction_result().buyers[b].left = true;
+  for (Buyer& buyer : buyers_) {
+    if (buyer.participant != state.participant || !buyer.present) continue;
+    buyer.present = false;
+    buyer.bid = false;
+    account(buyer).left = true;
     Emit(kEveryone, BuyersLine());
   }
 }
@@ -230,7 +241,8 @@ void Engine::Start(Nanos now) {
 }
 
 void Engine::OpenAuction() {
-  const AuctionPlan& plan = plan_.auctions[auction_];
+  const AuctionPlan& plan = auction();
+  ++auctions_opened_;
   AuctionResult result;
   result.number = plan.number;
   result.rounds = plan.rounds;
@@ -238,34 +250,30 @@ void Engine::OpenAuction() {
   for (size_t p = 0; p < participants_.size(); ++p) {
     if (!participants_[p].connected) continue;
     Buyer buyer;
+    buyer.name = participants_[p].login;
     buyer.participant = static_cast<int>(p);
     buyers_.push_back(buyer);
-    BuyerResult r;
-    r.name = participants_[p].login;
-    r.participant = true;
-    result.buyers.push_back(r);
   }
   for (size_t rival : plan.rivals) {
     Buyer buyer;
+    buyer.name = plan_.rivals[rival].name;
     buyer.rival = static_cast<int>(rival);
     buyers_.push_back(buyer);
-    BuyerResult r;
-    r.name = plan_.rivals[rival].name;
-    result.buyers.push_back(r);
+  }
+  for (Buyer& buyer : buyers_) {
+    buyer.account = result.buyers.size();
+    BuyerResult account;
+    account.name = buyer.name;
+    account.participant = buyer.participant >= 0;
+    result.buyers.push_back(std::move(account));
   }
   std::string goods = "goods";
   for (const Good& g : plan.goods) {
     goods +=
         " " + g.id + " " + g.kind + " " + g.seller + " " + Num(g.initial) + " " + Num(g.resale);
-    GoodResult r;
-    r.id = g.id;
-    r.kind = g.kind;
-    r.seller = g.seller;
-    r.round = g.round;
-    r.initial = g.initial;
-    r.resale = g.resale;
-    r.reserve = g.reserve;
-    result.goods.push_back(r);
+    GoodResult record;
+    record.good = g;
+    result.goods.push_back(std::move(record));
   }
   results_.auctions.push_back(std::move(result));
   good_ = 0;
@@ -279,8 +287,8 @@ void Engine::OpenAuction() {
 
 std::string Engine::BuyersLine() const {
   std::string line = "buyers";
-  for (size_t b = 0; b < buyers_.size(); ++b) {
-    if (buyers_[b].present) line += " " + results_.auctions.back().buyers[b].name;
+  for (const Buyer& buyer : buyers_) {
+    if (buyer.present) line += " " + buyer.name;
   }
   return line;
 }
@@ -355,7 +363,7 @@ void Engine::ResolveTick(Nanos now) {
   if (bidders.empty()) {
     if (price_ - plan.price_step < good().reserve) {
       Emit(kEveryone, "out_of_market " + good().id + " " + Num(good().reserve));
-      auction_result().goods[good_].outcome = Outcome::kUnsold;
+      good_result().outcome = Outcome::kUnsold;
       GoodDone(now);
     } else {
       price_ -= plan.price_step;
@@ -369,7 +377,7 @@ void Engine::ResolveTick(Nanos now) {
   }
   if (collisions_ < scenario_.max_collisions) {
     ++collisions_;
-    ++auction_result().goods[good_].collisions;
+    ++good_result().collisions;
     price_ += scenario_.collision_increment;
     Announce(now, "collision");
     return;
@@ -382,34 +390,35 @@ void Engine::ResolveTick(Nanos now) {
 
 void Engine::Award(size_t winner, Nanos now) {
   Buyer& buyer = buyers_[winner];
-  BuyerResult& account = auction_result().buyers[winner];
-  GoodResult& record = auction_result().goods[good_];
+  BuyerResult& written = account(buyer);
+  GoodResult& record = good_result();
   if (price_ > buyer.credit) {
     // The winner cannot pay: fined, the sale is void and the good is offered again at the same
     // price. Fines are a penalty on the buyer's account, not taken from its credit.
     const int64_t fine = scenario_.fine_base + price_ * scenario_.fine_percent / 100;
-    ++account.sanctions;
-    account.fines += fine;
+    ++buyer.sanctions;
+    ++written.sanctions;
+    written.fines += fine;
     ++record.sanctions;
-    Emit(kEveryone, "sanction " + account.name + " " + Num(fine));
-    if (account.sanctions >= scenario_.sanctions_before_expulsion) {
+    Emit(kEveryone, "sanction " + buyer.name + " " + Num(fine));
+    if (buyer.sanctions >= scenario_.sanctions_before_expulsion) {
       // Expelled for the rest of this auction; back with fresh credit in the next one.
       buyer.present = false;
-      account.expelled = true;
-      Emit(kEveryone, "expulsion " + account.name);
+      written.expelled = true;
+      Emit(kEveryone, "expulsion " + buyer.name);
       Emit(kEveryone, BuyersLine());
     }
     Announce(now, "offer");
     return;
   }
   buyer.credit -= price_;
-  ++account.purchases;
-  account.spend += price_;
-  account.benefit += good().resale - price_;
+  ++written.purchases;
+  written.spend += price_;
+  written.benefit += good().resale - price_;
   record.outcome = Outcome::kSold;
-  record.buyer = account.name;
+  record.buyer = buyer.name;
   record.price = price_;
-  Emit(kEveryone, "sold " + account.name + " " + Num(price_));
+  Emit(kEveryone, "sold " + buyer.name + " " + Num(price_));
   GoodDone(now);
 }
 
@@ -446,10 +455,12 @@ std::vector<Outgoing> Engine::TakeOutgoing() { return std::exchange(outgoing_, {
 Progress Engine::progress() const {
   Progress p;
   p.auctions = static_cast<int>(plan_.auctions.size());
-  if (results_.auctions.empty()) return p;
-  p.auction = results_.auctions.back().number;
-  p.goods_total = static_cast<int>(results_.auctions.back().goods.size());
-  p.goods_done = stage_ == Stage::kClosed && results_.completed ? p.goods_total : goods_done_;
+  if (auctions_opened_ == 0) return p;
+  const AuctionPlan& last = plan_.auctions[auctions_opened_ - 1];
+  p.auction = last.number;
+  p.goods_total = static_cast<int>(last.goods.size());
+  // The market closed after the last good of the last auction.
+  p.goods_done = auction_ == plan_.auctions.size() ? p.goods_total : goods_done_;
   return p;
 }
 

@@ -124,27 +124,36 @@ class Engine {
     int participant = -1;  // index into participants_ once admitted
     bool closed = false;
   };
+  // One admission of a login; a login that leaves the lobby and comes back is admitted anew.
   struct Participant {
     ClientId client = 0;
     std::string login;
     bool connected = true;
-    size_t result = 0;  // index into results_.participants
+    size_t member = 0;  // index into members_
   };
-  // A buyer of the auction in progress, parallel to its BuyerResult.
+  // A login admitted at least once in the session.
+  struct Member {
+    std::string login;
+    bool dropped = false;  // the driver closed one of its connections
+    size_t result = 0;     // where it is written: index into results_.participants
+  };
+  // A buyer of the auction in progress, in buyers-list order.
   struct Buyer {
+    std::string name;
     int participant = -1;  // or
     int rival = -1;
     int64_t credit = kInitialCredit;
+    int sanctions = 0;    // in this auction
     bool present = true;  // not expelled and not gone
     bool bid = false;     // a participant's bid in the tick in force
     int64_t valuation = 0;
+    size_t account = 0;  // where it is written: index into the auction's BuyerResults
   };
 
   void Emit(ClientId to, std::string line);
   void CloseClient(ClientId client);
   void Admit(ClientId client, Client& state, std::string_view line);
   void Bid(ClientId client, const Client& state, std::string_view line, Nanos at);
-  ParticipantResult* ResultOf(ClientId client);
   void Leave(Client& state);
 
   void OpenAuction();
@@ -157,18 +166,26 @@ class Engine {
   void CloseMarket();
   std::string BuyersLine() const;
 
+  // Where the auction in progress, its good under the hammer and a buyer are written.
   AuctionResult& auction_result() { return results_.auctions.back(); }
-  const Good& good() const { return plan_.auctions[auction_].goods[good_]; }
+  GoodResult& good_result() { return auction_result().goods[good_]; }
+  BuyerResult& account(const Buyer& buyer) { return auction_result().buyers[buyer.account]; }
+  ParticipantResult* ResultOf(ClientId client);
+
+  const AuctionPlan& auction() const { return plan_.auctions[auction_]; }
+  const Good& good() const { return auction().goods[good_]; }
 
   Scenario scenario_;
   SessionPlan plan_;
   Stage stage_ = Stage::kLobby;
   std::map<ClientId, Client> clients_;
   std::vector<Participant> participants_;
+  std::vector<Member> members_;
   std::vector<Outgoing> outgoing_;
   Results results_;
 
-  size_t auction_ = 0;  // index into plan_.auctions
+  size_t auctions_opened_ = 0;
+  size_t auction_ = 0;  // index into plan_.auctions; its size once the market has closed
   int round_ = 0;
   size_t good_ = 0;  // index into the auction's goods
   int goods_done_ = 0;

@@ -1,5 +1,6 @@
 #include "engine/engine.h"
 
+#include <algorithm>
 #include <map>
 #include <set>
 #include <string>
@@ -335,13 +336,32 @@ TEST(Engine, CommandsThatCannotApplyAreIgnoredAndRecorded) {
       {"bid", "bid before admission"},
       {"hello market", "unknown command"},
       {"bid now", "unknown command"},
-      {"admission CLogin TGatekeep", "repeated admission"}};
+      {"admission CLogin [password hidden]", "repeated admission"}};
   for (size_t i = 0; i < expected.size(); ++i) {
     EXPECT_EQ(results.ignored[i].line, expected[i].first);
     EXPECT_EQ(results.ignored[i].reason, expected[i].second);
   }
   EXPECT_EQ(results.ignored[0].from, "(not admitted)");
   EXPECT_EQ(results.ignored[3].from, "CLogin");
+}
+
+TEST(Engine, PasswordsInIgnoredLinesAreNeverRecorded) {
+  Engine engine(MustParse(SmallScenario(
+                    "",
+                    "{ id = \"g1\", kind = \"k\", seller = \"s\", initial = 1000, resale = "
+                    "1500, reserve = 100 }")),
+                1);
+  engine.OnLine(1, "admission CLogin TGatekeep");
+  engine.OnLine(1, "admission CLogin TGatekeep");
+  engine.OnLine(2, "exit");
+  engine.OnLine(2, "admission CLogin TGatekeep");  // after its connection was closed
+  engine.RecordIgnored(3, "admission CLogin " + std::string(5000, 'x'), "line too long");
+  const Results& results = engine.results();
+  ASSERT_EQ(results.ignored.size(), 4u);
+  EXPECT_EQ(results.ignored[0].line, "admission CLogin [password hidden]");
+  EXPECT_EQ(results.ignored[2].line, "admission CLogin [password hidden]");
+  EXPECT_EQ(results.ignored[2].reason, "sent after the connection was closed");
+  EXPECT_EQ(results.ignored[3].line, "admission CLogin [password hidden]");
 }
 
 TEST(Engine, ParticipantThatLeavesIsDroppedFromTheBuyersList) {
@@ -543,16 +563,106 @@ TEST(Engine, FullMarketIsDeniedAndALoginThatLeftTheLobbyMayReturn) {
   EXPECT_EQ(LinesTo(engine.TakeOutgoing(), 4), std::vector<std::string>{"deny market_running"});
 }
 
+TEST(Engine, ALoginBackFromTheLobbyKeepsItsRecordAndTakesItsNewPlaceInTheBuyersList) {
+  Engine engine(MustParse(TwoBuyerScenario()), 1);
+  engine.OnLine(1, "admission Ann pa");
+  engine.OnLine(2, "admission Bob pb");
+  engine.RecordDrop(1, "too many faults");
+  engine.Disconnect(1);
+  engine.OnLine(3, "admission Ann pa");
+  engine.RecordDrop(3, "output queue overflow");  // a second drop of the same login
+  for (int i = 0; i < 150; ++i) engine.RecordDrop(9, "too many faults");
+  engine.Start(Nanos{0});
+  const std::vector<std::string> lines = LinesTo(engine.TakeOutgoing(), 2);
+  EXPECT_NE(std::find(lines.begin(), lines.end(), "buyers Bob Ann"), lines.end());
+  const Results& r = engine.results();
+  ASSERT_EQ(r.participants.size(), 2u);
+  EXPECT_EQ(r.participants[0].login, "Ann");
+  EXPECT_EQ(r.participants[0].dropped, "too many faults");
+  EXPECT_EQ(r.auctions[0].buyers[1].name, "Ann");
+  EXPECT_TRUE(r.auctions[0].buyers[1].participant);
+  EXPECT_EQ(r.dropped_total, 152);
+  ASSERT_EQ(r.dropped.size(), kMaxDroppedKept);
+  EXPECT_EQ(r.dropped[1].from, "Ann");
+  EXPECT_EQ(r.dropped[1].reason, "output queue overflow");
+  EXPECT_EQ(r.dropped[2].from, "(not admitted)");
+}
+
+TEST(Engine, ProgressCountsTheGoodsDecidedInTheAuctionInProgress) {
+  const std::string good =
+      "{ id = \"g\", kind = \"k\", seller = \"s\", initial = 100, resale = 200, reserve = 50 }";
+  Engine engine(MustParse("tick_ms = 10\n[[registry]]\nlogin = \"CLogin\"\npassword = \"pw\"\n"
+                          "[[auctions]]\ngoods = [" +
+                          good + "]\ngenerated_goods = 1\n[[auctions]]\ngoods = [" + good + "]\n"),
+                1);
+  const auto figures = [](const Engine& e) {
+    const Progress p = e.progress();
+    return std::vector<int>{p.auction, p.auctions, p.goods_done, p.goods_total};
+  };
+  const auto progress = [&] { return figures(engine); };
+  const auto sell = [&engine] {
+    engine.OnLine(1, "bid");
+    engine.Advance(*engine.NextDeadline());
+  };
+  EXPECT_EQ(progress(), (std::vector<int>{0, 2, 0, 0}));
+  engine.OnLine(1, "admission CLogin pw");
+  engine.Start(Nanos{0});
+  EXPECT_EQ(progress(), (std::vector<int>{1, 2, 0, 2}));
+  sell();
+  EXPECT_EQ(progress(), (std::vector<int>{1, 2, 1, 2}));
+  sell();
+  EXPECT_EQ(progress(), (std::vector<int>{2, 2, 0, 1}));
+  Engine abandoned = engine;
+  abandoned.Abandon("the agent went away");
+  EXPECT_EQ(abandoned.stage(), Engine::Stage::kClosed);
+  EXPECT_EQ(figures(abandoned), (std::vector<int>{2, 2, 0, 1}));
+  sell();
+  EXPECT_EQ(engine.stage(), Engine::Stage::kClosed);
+  EXPECT_EQ(progress(), (std::vector<int>{2, 2, 1, 1}));
+}
+
 Scenario LoadExample(const std::string& name) {
   ScenarioLoad load = LoadScenarioFile(std::string(SCENARIOS_DIR) + "/" + name);
   EXPECT_TRUE(load.scenario.has_value()) << load.error.ToString();
   return load.scenario.value_or(Scenario{});
 }
 
-TEST(DefaultSession, EveryMessageKindButDenyOccursAndTheAgentWinsSome) {
-  const ScenarioLoad load = ParseScenario(DefaultScenarioText(), kDefaultScenarioName);
-  ASSERT_TRUE(load.scenario) << load.error.ToString();
-  Engine engine(*load.scenario, load.scenario->seed);
+// Two auctions in which every message but "deny" occurs with the agent's own rule. Auction 1:
+// Rash values gold above his credit and is sanctioned twice and expelled; the gold goes out of the
+// market; then the agent alone buys wine. Auction 2: the agent and Vera both bid on oil at 2000;
+// after the collision only Vera bids.
+constexpr char kEveryMessage[] = R"(tick_ms = 20
+collision_increment = 150
+max_collisions = 2
+sanctions_before_expulsion = 2
+fine_base = 500
+fine_percent = 10
+[[registry]]
+login = "CLogin"
+password = "TGatekeep"
+[[rivals]]
+name = "Rash"
+strategy = "careless"
+valuation = [100, 100]
+[[rivals]]
+name = "Vera"
+strategy = "value"
+valuation = [100, 100]
+[[auctions]]
+price_step = 10000
+rivals = ["Rash"]
+goods = [
+  { id = "gold", kind = "gold", seller = "Ana", initial = 70000, resale = 60000, reserve = 40000 },
+  { id = "wine", kind = "wine", seller = "Ben", initial = 1000, resale = 1500, reserve = 500 },
+]
+[[auctions]]
+rivals = ["Vera"]
+goods = [{ id = "oil", kind = "oil", seller = "Cruz", initial = 2000, resale = 2500, reserve = 1000 }]
+)";
+
+TEST(WholeSession, EveryMessageKindButDenyOccursAndTheAgentWinsSome) {
+  const Scenario scenario = MustParse(kEveryMessage);
+  Engine engine(scenario, 1);
   SessionRun run = RunSession(engine, AgentRule());
   std::map<std::string, int> kinds;
   for (const std::string& line : run.lines) ++kinds[Tag(line)];
@@ -561,13 +671,29 @@ TEST(DefaultSession, EveryMessageKindButDenyOccursAndTheAgentWinsSome) {
     EXPECT_GT(kinds[tag], 0) << tag;
   }
   EXPECT_EQ(kinds.size(), static_cast<size_t>(NUM_MESSAGE_KINDS - 1));
-  int agent_purchases = 0;
-  for (const AuctionResult& auction : engine.results().auctions) {
-    agent_purchases += auction.buyers[0].purchases;
-  }
-  EXPECT_GE(agent_purchases, 3);
-  // Short enough for a demonstration at the scenario's tick.
-  EXPECT_LT(run.ticks * load.scenario->tick_ms, 20'000);
+  EXPECT_TRUE(run.closed);
+  // The messages and the results tell the same story.
+  const std::vector<std::string> expected_auction1 = {
+      "offer gold 70000", "offer gold 60000",         "sanction Rash 6500",
+      "offer gold 60000", "sanction Rash 6500",       "expulsion Rash",
+      "buyers CLogin",    "offer gold 60000",         "offer gold 50000",
+      "offer gold 40000", "out_of_market gold 40000", "good wine wine Ben 1000 1500",
+      "offer wine 1000",  "sold CLogin 1000"};
+  const auto first = std::find(run.lines.begin(), run.lines.end(), "offer gold 70000");
+  ASSERT_GE(run.lines.end() - first, 14);
+  EXPECT_EQ(std::vector<std::string>(first, first + 14), expected_auction1);
+  const Results& r = engine.results();
+  EXPECT_TRUE(r.completed);
+  ASSERT_EQ(r.auctions.size(), 2u);
+  EXPECT_EQ(r.auctions[0].goods[0].outcome, Outcome::kUnsold);
+  EXPECT_EQ(r.auctions[0].goods[0].sanctions, 2);
+  EXPECT_EQ(r.auctions[0].buyers[0].purchases, 1);
+  EXPECT_EQ(r.auctions[0].buyers[1].name, "Rash");
+  EXPECT_EQ(r.auctions[0].buyers[1].fines, 13000);
+  EXPECT_TRUE(r.auctions[0].buyers[1].expelled);
+  EXPECT_EQ(r.auctions[1].goods[0].buyer, "Vera");
+  EXPECT_EQ(r.auctions[1].goods[0].price, 2150);
+  EXPECT_EQ(r.auctions[1].goods[0].collisions, 1);
 }
 
 TEST(DefaultSession, SameSeedSameSessionOtherSeedAnotherSession) {

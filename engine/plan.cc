@@ -10,7 +10,7 @@ namespace {
 // Streams of the seed, so that goods drawn never depend on how many rivals there are and so on.
 constexpr uint64_t kGoodsStream = 1;
 
-Good GenerateGood(const GeneratorSpec& entry, uint64_t seed, int auction, int index) {
+Good GenerateGood(const GeneratorEntry& entry, uint64_t seed, int auction, int index) {
   Rng rng(DeriveSeed(seed,
                      {kGoodsStream, static_cast<uint64_t>(auction), static_cast<uint64_t>(index)}));
   Good good;
@@ -33,17 +33,17 @@ Good GenerateGood(const GeneratorSpec& entry, uint64_t seed, int auction, int in
 SessionPlan BuildPlan(const Scenario& scenario, uint64_t seed) {
   SessionPlan plan;
   plan.seed = seed;
-  std::vector<std::vector<size_t>> rivals_of_spec;
-  for (const RivalSpec& entry : scenario.rivals) {
-    rivals_of_spec.emplace_back();
+  std::vector<std::vector<size_t>> rivals_of_entry;
+  for (const RivalEntry& entry : scenario.rivals) {
+    rivals_of_entry.emplace_back();
     for (const std::string& name : RivalNames(entry)) {
-      rivals_of_spec.back().push_back(plan.rivals.size());
+      rivals_of_entry.back().push_back(plan.rivals.size());
       plan.rivals.push_back(
           {name, entry.strategy, entry.valuation_low, entry.valuation_high, entry.margin});
     }
   }
   for (size_t a = 0; a < scenario.auctions.size(); ++a) {
-    const AuctionSpec& entry = scenario.auctions[a];
+    const AuctionEntry& entry = scenario.auctions[a];
     AuctionPlan auction;
     auction.number = static_cast<int>(a) + 1;
     auction.rounds = entry.rounds;
@@ -53,14 +53,12 @@ SessionPlan BuildPlan(const Scenario& scenario, uint64_t seed) {
           !entry.rivals || std::find(entry.rivals->begin(), entry.rivals->end(),
                                      scenario.rivals[s].name) != entry.rivals->end();
       if (present) {
-        auction.rivals.insert(auction.rivals.end(), rivals_of_spec[s].begin(),
-                              rivals_of_spec[s].end());
+        auction.rivals.insert(auction.rivals.end(), rivals_of_entry[s].begin(),
+                              rivals_of_entry[s].end());
       }
     }
     std::sort(auction.rivals.begin(), auction.rivals.end());
-    for (const GoodSpec& g : entry.goods) {
-      auction.goods.push_back({g.id, g.kind, g.seller, g.initial, g.resale, g.reserve, g.round});
-    }
+    auction.goods = entry.goods;
     for (int i = 1; i <= entry.generated_goods; ++i) {
       auction.goods.push_back(GenerateGood(scenario.generator, seed, auction.number, i));
     }

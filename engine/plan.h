@@ -7,20 +7,11 @@
 #include <string>
 #include <vector>
 
+#include "engine/good.h"
 #include "engine/rivals.h"
 #include "engine/scenario.h"
 
 namespace market {
-
-struct Good {
-  std::string id;
-  std::string kind;
-  std::string seller;
-  int64_t initial = 0;
-  int64_t resale = 0;
-  int64_t reserve = 0;
-  int round = 1;  // 1-based
-};
 
 struct AuctionPlan {
   int number = 1;  // 1-based, as announced

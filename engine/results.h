@@ -1,13 +1,15 @@
 // What a session did: per auction, every good's outcome and every buyer's account; the commands
-// the market ignored. The engine fills it as the session runs; the summary and the JSON file are
-// written from it.
+// the market ignored. The engine writes it as the session runs and never reads it back; the
+// summary (summary.h) and the JSON document (results_json.h) are written from it.
 #ifndef ENGINE_RESULTS_H_
 #define ENGINE_RESULTS_H_
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
-#include <string_view>
 #include <vector>
+
+#include "engine/good.h"
 
 namespace market {
 
@@ -18,13 +20,7 @@ enum class Outcome {
 };
 
 struct GoodResult {
-  std::string id;
-  std::string kind;
-  std::string seller;
-  int round = 1;
-  int64_t initial = 0;
-  int64_t resale = 0;
-  int64_t reserve = 0;
+  Good good;  // as planned
   Outcome outcome = Outcome::kPending;
   std::string buyer;  // kSold only
   int64_t price = 0;  // kSold only
@@ -47,7 +43,7 @@ struct BuyerResult {
 struct AuctionResult {
   int number = 1;
   int rounds = 1;
-  std::vector<GoodResult> goods;
+  std::vector<GoodResult> goods;    // in the order they come under the hammer
   std::vector<BuyerResult> buyers;  // participants first, then rivals, as in the buyers list
 };
 
@@ -69,18 +65,8 @@ struct ParticipantResult {
   int64_t bids = 0;     // every "bid" line it sent, whatever became of it
   int64_t faults = 0;   // lines refused as no command at all (unknown or overlong)
   bool left = false;    // its connection ended before the market closed
-  std::string dropped;  // why the market closed its connection, if it did
+  std::string dropped;  // why the market first closed its connection, if it did
 };
-
-// Offer-to-bid response times of a set of counted bids, in microseconds (nearest rank).
-struct ResponseStats {
-  int64_t count = 0;
-  int64_t median_us = 0;
-  int64_t p99_us = 0;
-};
-
-// The stats of the counted bids of `buyer` (every buyer when empty).
-ResponseStats ResponseTimes(const std::vector<BidRecord>& bids, std::string_view buyer = {});
 
 // A connection the market closed on its own (too many faults, a full output queue).
 struct DroppedConnection {
@@ -90,9 +76,14 @@ struct DroppedConnection {
 
 struct IgnoredLine {
   std::string from;    // the login, or "(not admitted)"
-  std::string line;    // cut to its first 80 bytes
+  std::string line;    // an admission's password hidden, cut to 80 bytes (commands.h)
   std::string reason;  // e.g. "unknown command"
 };
+
+// How many ignored lines, and how many dropped connections, the results keep in full; beyond
+// that only their totals grow, so a flood of bad input cannot grow the results without bound.
+inline constexpr size_t kMaxIgnoredKept = 100;
+inline constexpr size_t kMaxDroppedKept = 100;
 
 struct Results {
   uint64_t seed = 0;
@@ -104,25 +95,9 @@ struct Results {
   int64_t ignored_total = 0;
   std::vector<ParticipantResult> participants;  // in the order they were first admitted
   std::vector<BidRecord> bids;                  // every bid at a price in force, in arrival order
-  std::vector<DroppedConnection> dropped;       // the first kMaxIgnoredKept
+  std::vector<DroppedConnection> dropped;       // the first kMaxDroppedKept
   int64_t dropped_total = 0;
 };
-
-inline constexpr size_t kMaxIgnoredKept = 100;
-
-// A human-readable account of the session: per auction a table of goods (sold to whom at what
-// price, or unsold) and a table of buyers (purchases, spend, benefit, sanctions, fines, expelled),
-// then the ignored commands, a table of the buyers that logged in (bids, response times, how they
-// left) and the connections the market dropped. Ends with a newline.
-std::string SummaryText(const Results& results);
-
-// The same as one JSON document, ended by a newline; it also holds every bid with its arrival and
-// response time, and each participant's response times (median and p99).
-std::string ResultsJson(const Results& results);
-
-// A JSON string literal for any bytes: quotes, backslashes and control characters escaped; bytes
-// that are not valid UTF-8 are replaced by U+FFFD, so the document is always valid.
-std::string JsonString(std::string_view text);
 
 }  // namespace market
 

@@ -1,201 +1,78 @@
 #include "engine/scenario.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <set>
 #include <utility>
 
 #include <toml++/toml.h>
 
+#include "engine/toml_fields.h"
+#include "wire/escape.h"
+
 namespace market {
 namespace {
 
-// A fault found while reading the tree; caught once at the top and turned into a ScenarioError.
-struct Fault {
-  int line;
-  std::string what;
-};
-
-int LineOf(const toml::source_region& where) {
-  return std::max(1, static_cast<int>(where.begin.line));
+bool IsValidPassword(std::string_view text) {
+  return !text.empty() && text.size() <= kMaxPasswordLength &&
+         std::all_of(text.begin(), text.end(), [](char ch) { return ch > ' ' && ch < 127; });
 }
 
-[[noreturn]] void Fail(const toml::node& node, std::string what) {
-  throw Fault{LineOf(node.source()), std::move(what)};
-}
-
-std::string Quote(std::string_view text) { return "'" + std::string(text) + "'"; }
-
-std::string Range(int64_t low, int64_t high) {
-  return "an integer from " + std::to_string(low) + " to " + std::to_string(high);
-}
-
-// Reads one table's keys, each at most once, and rejects keys it never asked for, so a misspelt
-// setting is an error instead of a silent default.
-class TableReader {
- public:
-  TableReader(const toml::table& table, std::string where)
-      : table_(table), where_(std::move(where)) {}
-
-  const toml::node* Find(std::string_view key) {
-    known_.insert(std::string(key));
-    return table_.get(key);
-  }
-
-  const toml::node& Require(std::string_view key) {
-    const toml::node* node = Find(key);
-    if (node == nullptr) Fail(table_, "missing key " + Quote(key) + " in " + where_);
-    return *node;
-  }
-
-  int64_t Int(std::string_view key, int64_t low, int64_t high, int64_t fallback) {
-    const toml::node* node = Find(key);
-    return node == nullptr ? fallback : IntValue(*node, key, low, high);
-  }
-
-  int64_t RequireInt(std::string_view key, int64_t low, int64_t high) {
-    return IntValue(Require(key), key, low, high);
-  }
-
-  std::string RequireName(std::string_view key) { return NameValue(Require(key), key); }
-
-  // A pair [low, high] of integers within [low_bound, high_bound], low <= high.
-  std::pair<int64_t, int64_t> Pair(std::string_view key, int64_t low_bound, int64_t high_bound,
-                                   std::pair<int64_t, int64_t> fallback) {
-    const toml::node* node = Find(key);
-    if (node == nullptr) return fallback;
-    const std::string fault = std::string(key) + " must be a pair [low, high] of " +
-                              Range(low_bound, high_bound) + ", low <= high";
-    const toml::array* array = node->as_array();
-    if (array == nullptr || array->size() != 2) Fail(*node, fault);
-    const auto* low = (*array)[0].as_integer();
-    const auto* high = (*array)[1].as_integer();
-    if (low == nullptr || high == nullptr) Fail(*node, fault);
-    const int64_t l = low->get();
-    const int64_t h = high->get();
-    if (l < low_bound || h > high_bound || l > h) Fail(*node, fault);
-    return {l, h};
-  }
-
-  // A non-empty array of names.
-  std::vector<std::string> Names(std::string_view key, std::vector<std::string> fallback,
-                                 bool allow_empty) {
-    const toml::node* node = Find(key);
-    if (node == nullptr) return fallback;
-    const toml::array* array = node->as_array();
-    if (array == nullptr) Fail(*node, std::string(key) + " must be an array of names");
-    if (array->empty() && !allow_empty) Fail(*node, std::string(key) + " must not be empty");
-    std::vector<std::string> names;
-    for (const toml::node& item : *array) names.push_back(NameValue(item, key));
-    return names;
-  }
-
-  void RejectUnknownKeys() const {
-    for (auto&& [key, node] : table_) {
-      if (known_.count(std::string(key.str())) == 0) {
-        throw Fault{LineOf(key.source()), "unknown key " + Quote(key.str()) + " in " + where_};
-      }
-    }
-  }
-
-  const toml::table& table() const { return table_; }
-
- private:
-  int64_t IntValue(const toml::node& node, std::string_view key, int64_t low, int64_t high) {
-    const auto* value = node.as_integer();
-    if (value == nullptr || value->get() < low || value->get() > high) {
-      Fail(node, std::string(key) + " must be " + Range(low, high));
-    }
-    return value->get();
-  }
-
-  std::string NameValue(const toml::node& node, std::string_view key) {
-    const auto* value = node.as_string();
-    if (value == nullptr || !IsValidName(value->get())) {
-      Fail(node, std::string(key) + " must be a string of 1 to " + std::to_string(kMaxNameLength) +
-                     " printable characters without spaces");
-    }
-    return value->get();
-  }
-
-  const toml::table& table_;
-  std::string where_;
-  std::set<std::string> known_;
-};
-
-// The tables of an array of tables (absent: none).
-std::vector<const toml::table*> Tables(TableReader& parent, std::string_view key) {
-  std::vector<const toml::table*> tables;
-  const toml::node* node = parent.Find(key);
-  if (node == nullptr) return tables;
-  const toml::array* array = node->as_array();
-  if (array == nullptr) Fail(*node, "[[" + std::string(key) + "]] must be an array of tables");
-  for (const toml::node& item : *array) {
-    const toml::table* table = item.as_table();
-    if (table == nullptr) Fail(item, "[[" + std::string(key) + "]] must be an array of tables");
-    tables.push_back(table);
-  }
-  return tables;
-}
+// Names and ids, and passwords: one word of printable characters each.
+const TextRule kName{
+    IsValidName,
+    "a string of 1 to " + std::to_string(kMaxNameLength) + " printable characters without spaces",
+    "names"};
+const TextRule kPassword{IsValidPassword,
+                         "a string of 1 to " + std::to_string(kMaxPasswordLength) +
+                             " printable characters without spaces",
+                         "passwords"};
 
 Credential ReadCredential(const toml::table& table) {
   TableReader r(table, "[[registry]]");
   Credential c;
-  c.login = r.RequireName("login");
-  const toml::node& password = r.Require("password");
-  const auto* text = password.as_string();
-  // Passwords travel as one word of a command line.
-  if (text == nullptr || text->get().empty() || text->get().size() > 64 ||
-      !std::all_of(text->get().begin(), text->get().end(),
-                   [](char ch) { return ch > ' ' && ch < 127; })) {
-    Fail(password, "password must be a string of 1 to 64 printable characters without spaces");
-  }
-  c.password = text->get();
+  c.login = r.RequireText("login", kName);
+  c.password = r.RequireText("password", kPassword);
   r.RejectUnknownKeys();
   return c;
 }
 
-RivalSpec ReadRival(const toml::table& table) {
+RivalEntry ReadRival(const toml::table& table) {
   TableReader r(table, "[[rivals]]");
-  RivalSpec s;
-  s.line = LineOf(table.source());
-  s.name = r.RequireName("name");
+  RivalEntry entry;
+  entry.line = LineOf(table.source());
+  entry.name = r.RequireText("name", kName);
   const toml::node& strategy = r.Require("strategy");
   const auto* text = strategy.as_string();
   const std::string value = text != nullptr ? text->get() : "";
   if (value == "value") {
-    s.strategy = Strategy::kValue;
+    entry.strategy = Strategy::kValue;
   } else if (value == "cautious") {
-    s.strategy = Strategy::kCautious;
+    entry.strategy = Strategy::kCautious;
   } else if (value == "careless") {
-    s.strategy = Strategy::kCareless;
-    s.valuation_low = 90;
-    s.valuation_high = 140;
+    entry.strategy = Strategy::kCareless;
+    entry.valuation_low = 90;
+    entry.valuation_high = 140;
   } else {
     Fail(strategy, "strategy must be \"value\", \"cautious\" or \"careless\"");
   }
-  auto [low, high] = r.Pair("valuation", 1, 1000, {s.valuation_low, s.valuation_high});
-  s.valuation_low = static_cast<int>(low);
-  s.valuation_high = static_cast<int>(high);
-  s.margin = static_cast<int>(r.Int("margin", 0, 99, s.margin));
-  s.count = static_cast<int>(r.Int("count", 1, kMaxBuyersPerAuction, 0));
-  if (s.count > 0 && s.name.size() + std::to_string(s.count).size() > kMaxNameLength) {
-    Fail(table, "rival names " + s.name + "1 .. " + s.name + std::to_string(s.count) +
+  auto [low, high] = r.Pair("valuation", 1, 1000, {entry.valuation_low, entry.valuation_high});
+  entry.valuation_low = static_cast<int>(low);
+  entry.valuation_high = static_cast<int>(high);
+  entry.margin = static_cast<int>(r.Int("margin", 0, 99, entry.margin));
+  entry.count = static_cast<int>(r.Int("count", 1, kMaxBuyersPerAuction, 0));
+  if (entry.count > 0 && entry.name.size() + std::to_string(entry.count).size() > kMaxNameLength) {
+    Fail(table, "rival names " + entry.name + "1 .. " + entry.name + std::to_string(entry.count) +
                     " would be longer than " + std::to_string(kMaxNameLength) + " characters");
   }
   r.RejectUnknownKeys();
-  return s;
+  return entry;
 }
 
-GeneratorSpec ReadGenerator(const toml::table& table) {
+GeneratorEntry ReadGenerator(const toml::table& table) {
   TableReader r(table, "[generator]");
-  GeneratorSpec g;
-  g.kinds = r.Names("kinds", g.kinds, false);
-  g.sellers = r.Names("sellers", g.sellers, false);
+  GeneratorEntry g;
+  g.kinds = r.Texts("kinds", g.kinds, false, kName);
+  g.sellers = r.Texts("sellers", g.sellers, false, kName);
   std::tie(g.initial_low, g.initial_high) =
       r.Pair("initial", 1, kMaxPrice, {g.initial_low, g.initial_high});
   auto resale = r.Pair("resale_percent", 1, 1000, {g.resale_low, g.resale_high});
@@ -208,14 +85,14 @@ GeneratorSpec ReadGenerator(const toml::table& table) {
   return g;
 }
 
-GoodSpec ReadGood(const toml::node& node, int rounds) {
+GoodEntry ReadGood(const toml::node& node, int rounds) {
   const toml::table* table = node.as_table();
   if (table == nullptr) Fail(node, "each of goods must be a table {id = ..., kind = ..., ...}");
   TableReader r(*table, "a good");
-  GoodSpec g;
-  g.id = r.RequireName("id");
-  g.kind = r.RequireName("kind");
-  g.seller = r.RequireName("seller");
+  GoodEntry g;
+  g.id = r.RequireText("id", kName);
+  g.kind = r.RequireText("kind", kName);
+  g.seller = r.RequireText("seller", kName);
   g.initial = r.RequireInt("initial", 1, kMaxPrice);
   g.resale = r.RequireInt("resale", 0, kMaxPrice);
   g.reserve = r.RequireInt("reserve", 0, g.initial);
@@ -224,28 +101,28 @@ GoodSpec ReadGood(const toml::node& node, int rounds) {
   return g;
 }
 
-AuctionSpec ReadAuction(const toml::table& table, int number, const std::vector<RivalSpec>& rivals,
-                        size_t registry_size) {
+AuctionEntry ReadAuction(const toml::table& table, int number,
+                         const std::vector<RivalEntry>& rivals, size_t registry_size) {
   TableReader r(table, "auction " + std::to_string(number));
-  AuctionSpec a;
+  AuctionEntry a;
   a.line = LineOf(table.source());
   a.rounds = static_cast<int>(r.Int("rounds", 1, 100, 1));
   if (r.Find("price_step") != nullptr) a.price_step = r.Int("price_step", 1, 1'000'000, 0);
 
   size_t rival_count = 0;
   if (const toml::node* node = r.Find("rivals"); node != nullptr) {
-    a.rivals = r.Names("rivals", {}, true);
+    a.rivals = r.Texts("rivals", {}, true, kName);
     std::set<std::string> seen;
     for (const std::string& name : *a.rivals) {
       auto entry = std::find_if(rivals.begin(), rivals.end(),
-                                [&](const RivalSpec& s) { return s.name == name; });
+                                [&](const RivalEntry& e) { return e.name == name; });
       if (entry == rivals.end())
         Fail(*node, "auction rivals: no [[rivals]] entry is named " + name);
       if (!seen.insert(name).second) Fail(*node, "auction rivals: " + name + " is named twice");
       rival_count += RivalNames(*entry).size();
     }
   } else {
-    for (const RivalSpec& s : rivals) rival_count += RivalNames(s).size();
+    for (const RivalEntry& e : rivals) rival_count += RivalNames(e).size();
   }
   if (registry_size + rival_count > static_cast<size_t>(kMaxBuyersPerAuction)) {
     Fail(table, "auction " + std::to_string(number) + " would have " +
@@ -298,30 +175,30 @@ Scenario ReadScenario(const toml::table& root) {
   s.max_buyers = static_cast<int>(r.Int("max_buyers", 0, kMaxBuyersPerAuction, s.max_buyers));
 
   std::set<std::string> names;  // logins and rival names share one namespace: the buyers list
-  for (const toml::table* table : Tables(r, "registry")) {
+  for (const toml::table* table : r.Tables("registry")) {
     s.registry.push_back(ReadCredential(*table));
     if (!names.insert(s.registry.back().login).second) {
       Fail(*table, "login " + s.registry.back().login + " is registered twice");
     }
   }
   if (s.registry.empty()) {
-    throw Fault{1, "the scenario has no [[registry]] entry: no buyer could log in"};
+    throw FieldFault{1, "the scenario has no [[registry]] entry: no buyer could log in"};
   }
   // A session that could never gather its buyers would wait for ever.
   const int capacity = BuyerCapacity(s);
   if (s.min_buyers > capacity) {
     const toml::node* node = root.get("min_buyers");
-    throw Fault{node != nullptr ? LineOf(node->source()) : 1,
-                "min_buyers is " + std::to_string(s.min_buyers) + " but at most " +
-                    std::to_string(capacity) + " buyers can be admitted"};
+    throw FieldFault{node != nullptr ? LineOf(node->source()) : 1,
+                     "min_buyers is " + std::to_string(s.min_buyers) + " but at most " +
+                         std::to_string(capacity) + " buyers can be admitted"};
   }
-  for (const toml::table* table : Tables(r, "rivals")) {
-    RivalSpec entry = ReadRival(*table);
+  for (const toml::table* table : r.Tables("rivals")) {
+    RivalEntry entry = ReadRival(*table);
     for (const std::string& name : RivalNames(entry)) {
       if (!names.insert(name).second) Fail(*table, "buyer name " + name + " is used twice");
     }
     // An auction names rival groups by their entry name, which must not be ambiguous either.
-    for (const RivalSpec& other : s.rivals) {
+    for (const RivalEntry& other : s.rivals) {
       if (other.name == entry.name) Fail(*table, "rival name " + entry.name + " is used twice");
     }
     s.rivals.push_back(std::move(entry));
@@ -330,12 +207,12 @@ Scenario ReadScenario(const toml::table& root) {
     if (node->as_table() == nullptr) Fail(*node, "[generator] must be a table");
     s.generator = ReadGenerator(*node->as_table());
   }
-  const std::vector<const toml::table*> auctions = Tables(r, "auctions");
+  const std::vector<const toml::table*> auctions = r.Tables("auctions");
   if (auctions.empty() || auctions.size() > static_cast<size_t>(kMaxAuctions)) {
     const toml::node* node = root.get("auctions");
-    throw Fault{node != nullptr ? LineOf(node->source()) : 1,
-                "the scenario must have 1 to " + std::to_string(kMaxAuctions) +
-                    " [[auctions]], not " + std::to_string(auctions.size())};
+    throw FieldFault{node != nullptr ? LineOf(node->source()) : 1,
+                     "the scenario must have 1 to " + std::to_string(kMaxAuctions) +
+                         " [[auctions]], not " + std::to_string(auctions.size())};
   }
   for (const toml::table* table : auctions) {
     const int number = static_cast<int>(s.auctions.size()) + 1;
@@ -347,36 +224,8 @@ Scenario ReadScenario(const toml::table& root) {
 
 }  // namespace
 
-namespace {
-
-// The text with every control character written as an escape, so that a fault quoting what it
-// found (a newline, say) still makes one line.
-std::string OneLine(const std::string& text) {
-  std::string out;
-  for (char ch : text) {
-    const auto c = static_cast<unsigned char>(ch);
-    if (c == '\n') {
-      out += "\\n";
-    } else if (c == '\r') {
-      out += "\\r";
-    } else if (c == '\t') {
-      out += "\\t";
-    } else if (c < 0x20 || c == 0x7f) {
-      static constexpr char kHex[] = "0123456789abcdef";
-      out += "\\x";
-      out += kHex[c >> 4];
-      out += kHex[c & 15];
-    } else {
-      out += ch;
-    }
-  }
-  return out;
-}
-
-}  // namespace
-
 std::string ScenarioError::ToString() const {
-  return OneLine(file) + ":" + std::to_string(line) + ": " + OneLine(fault);
+  return wire::Printable(file) + ":" + std::to_string(line) + ": " + wire::Printable(fault);
 }
 
 ScenarioLoad ParseScenario(std::string_view text, const std::string& source_name) {
@@ -388,31 +237,11 @@ ScenarioLoad ParseScenario(std::string_view text, const std::string& source_name
   } catch (const toml::parse_error& e) {
     load.error.line = LineOf(e.source());
     load.error.fault = std::string(e.description());
-  } catch (const Fault& f) {
+  } catch (const FieldFault& f) {
     load.error.line = f.line;
     load.error.fault = f.what;
   }
   return load;
-}
-
-ScenarioLoad LoadScenarioFile(const std::string& path) {
-  ScenarioLoad load;
-  std::error_code ignored;
-  if (std::filesystem::is_directory(path, ignored)) {
-    load.error = {path, 0, "is a folder, not a scenario file"};
-    return load;
-  }
-  std::ifstream file(path, std::ios::binary);
-  if (!file) {
-    load.error = {path, 0, "cannot open the file: " + std::string(std::strerror(errno))};
-    return load;
-  }
-  std::string text{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
-  if (file.bad()) {
-    load.error = {path, 0, "cannot read the file"};
-    return load;
-  }
-  return ParseScenario(text, path);
 }
 
 int BuyerCapacity(const Scenario& scenario) {
@@ -424,7 +253,7 @@ std::string GeneratedGoodId(int auction_number, int index) {
   return "a" + std::to_string(auction_number) + "g" + std::to_string(index);
 }
 
-std::vector<std::string> RivalNames(const RivalSpec& entry) {
+std::vector<std::string> RivalNames(const RivalEntry& entry) {
   if (entry.count == 0) return {entry.name};
   std::vector<std::string> names;
   for (int i = 1; i <= entry.count; ++i) names.push_back(entry.name + std::to_string(i));

@@ -10,6 +10,8 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/good.h"
+
 namespace market {
 
 // Limits of the buyer agents that use the market: auctions per session, goods and buyers per
@@ -18,6 +20,10 @@ inline constexpr int kMaxAuctions = 21;
 inline constexpr int kMaxGoodsPerAuction = 200;
 inline constexpr int kMaxBuyersPerAuction = 100;
 inline constexpr size_t kMaxNameLength = 15;
+
+// Longest password a registry entry may hold. A password travels as one word of the admission
+// line, so it is kept to printable characters without spaces, and short.
+inline constexpr size_t kMaxPasswordLength = 64;
 
 // Every buyer's credit at the start of each auction.
 inline constexpr int64_t kInitialCredit = 50000;
@@ -37,7 +43,7 @@ struct Credential {
   std::string password;
 };
 
-struct RivalSpec {
+struct RivalEntry {
   std::string name;  // the rival's name, or the prefix of a numbered group
   Strategy strategy = Strategy::kValue;
   int valuation_low = 80;  // valuation of a good, percent of its resale price, drawn per good
@@ -47,18 +53,12 @@ struct RivalSpec {
   int line = 0;     // where it is defined, for error messages
 };
 
-struct GoodSpec {
-  std::string id;
-  std::string kind;
-  std::string seller;
-  int64_t initial = 0;  // first price offered
-  int64_t resale = 0;   // what the good is worth to a buyer after the auction
-  int64_t reserve = 0;  // the lowest price offered; below it the good leaves the market
-  int round = 0;        // 1..rounds, or 0: spread over the rounds with the other such goods
-};
+// A good listed in an auction entry; its round is 1..rounds, or 0: spread over the rounds with the
+// other such goods when the plan is built.
+using GoodEntry = Good;
 
 // How goods are made up for an auction's generated_goods count. Prices are drawn from the seed.
-struct GeneratorSpec {
+struct GeneratorEntry {
   std::vector<std::string> kinds = {"wine", "oil", "cheese", "honey", "spice"};
   std::vector<std::string> sellers = {"Ana", "Ben", "Cruz", "Dora"};
   int64_t initial_low = 1200;
@@ -69,11 +69,11 @@ struct GeneratorSpec {
   int reserve_high = 70;
 };
 
-struct AuctionSpec {
+struct AuctionEntry {
   int rounds = 1;
   std::optional<int64_t> price_step;               // overrides the session's step
   std::optional<std::vector<std::string>> rivals;  // rival names (groups by prefix); none: all
-  std::vector<GoodSpec> goods;                     // explicit goods, offered first
+  std::vector<GoodEntry> goods;                    // explicit goods, offered first
   int generated_goods = 0;                         // goods made up after the explicit ones
   int line = 0;
 };
@@ -94,9 +94,9 @@ struct Scenario {
   int min_buyers = 1;
   int max_buyers = 0;  // buyers admitted at most; 0: as many as the registry holds
   std::vector<Credential> registry;
-  std::vector<RivalSpec> rivals;
-  GeneratorSpec generator;
-  std::vector<AuctionSpec> auctions;
+  std::vector<RivalEntry> rivals;
+  GeneratorEntry generator;
+  std::vector<AuctionEntry> auctions;
 };
 
 struct ScenarioError {
@@ -132,7 +132,7 @@ int BuyerCapacity(const Scenario& scenario);
 std::string GeneratedGoodId(int auction_number, int index);
 
 // The names of the rivals a [[rivals]] entry stands for, in order.
-std::vector<std::string> RivalNames(const RivalSpec& entry);
+std::vector<std::string> RivalNames(const RivalEntry& entry);
 
 // Whether a text is a valid name, id, kind or seller: 1..15 printable characters, no whitespace.
 bool IsValidName(std::string_view text);

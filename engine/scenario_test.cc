@@ -234,6 +234,9 @@ TEST(Scenario, SyntaxErrorsAndUnreadableFiles) {
   EXPECT_EQ(load.error.ToString().find('\n'), std::string::npos);
   EXPECT_NE(load.error.ToString().find("\\n"), std::string::npos) << load.error.ToString();
   EXPECT_EQ((ScenarioError{"a\tb", 2, "x\x01y\rz"}).ToString(), "a\\tb:2: x\\x01y\\rz");
+  // A backslash is doubled, so an escape in the text cannot be mistaken for one made here.
+  EXPECT_EQ((ScenarioError{"dir\\s.toml", 3, "found \\n"}).ToString(),
+            "dir\\\\s.toml:3: found \\\\n");
 
   load = LoadScenarioFile("/nonexistent/scenario.toml");
   EXPECT_EQ(load.error.ToString(),

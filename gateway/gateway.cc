@@ -15,7 +15,8 @@
 #include "gateway/progress.h"
 #include "gateway/transcript.h"
 #include "engine/engine.h"
-#include "engine/results.h"
+#include "engine/results_json.h"
+#include "engine/summary.h"
 
 namespace gateway {
 namespace {

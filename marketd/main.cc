@@ -17,7 +17,9 @@
 #include "gateway/address.h"
 #include "gateway/output.h"
 #include "gateway/transcript.h"
-#include "engine/results.h"
+#include "engine/response_stats.h"
+#include "engine/results_json.h"
+#include "engine/summary.h"
 #include "marketd/options.h"
 #include "marketd/server.h"
 

@@ -1,0 +1,164 @@
+#include "engine/results_json.h"
+
+#include <algorithm>
+
+#include <nlohmann/json.hpp>
+
+#include "engine/response_stats.h"
+
+namespace market {
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+const char* OutcomeName(Outcome outcome) {
+  switch (outcome) {
+    case Outcome::kPending:
+      return "pending";
+    case Outcome::kSold:
+      return "sold";
+    case Outcome::kUnsold:
+      return "unsold";
+  }
+  return "pending";
+}
+
+Json GoodJson(const GoodResult& result) {
+  const Good& g = result.good;
+  const bool sold = result.outcome == Outcome::kSold;
+  return {{"id", g.id},
+          {"kind", g.kind},
+          {"seller", g.seller},
+          {"round", g.round},
+          {"initial", g.initial},
+          {"resale", g.resale},
+          {"reserve", g.reserve},
+          {"outcome", OutcomeName(result.outcome)},
+          {"buyer", sold ? Json(result.buyer) : Json(nullptr)},
+          {"price", sold ? Json(result.price) : Json(nullptr)},
+          {"collisions", result.collisions},
+          {"sanctions", result.sanctions}};
+}
+
+Json BuyerJson(const BuyerResult& b) {
+  return {{"name", b.name},   {"participant", b.participant}, {"purchases", b.purchases},
+          {"spend", b.spend}, {"benefit", b.benefit},         {"sanctions", b.sanctions},
+          {"fines", b.fines}, {"expelled", b.expelled},       {"left", b.left}};
+}
+
+Json AuctionJson(const AuctionResult& auction) {
+  Json goods = Json::array();
+  for (const GoodResult& g : auction.goods) goods.push_back(GoodJson(g));
+  Json buyers = Json::array();
+  for (const BuyerResult& b : auction.buyers) buyers.push_back(BuyerJson(b));
+  return {{"number", auction.number},
+          {"rounds", auction.rounds},
+          {"goods", std::move(goods)},
+          {"buyers", std::move(buyers)}};
+}
+
+Json ParticipantJson(const ParticipantResult& p, const std::vector<BidRecord>& bids) {
+  const ResponseStats stats = ResponseTimes(bids, p.login);
+  const bool any = stats.count > 0;
+  return {{"login", p.login},
+          {"bids", p.bids},
+          {"faults", p.faults},
+          {"left", p.left},
+          {"dropped", p.dropped.empty() ? Json(nullptr) : Json(p.dropped)},
+          {"response_us",
+           {{"count", stats.count},
+            {"median", any ? Json(stats.median_us) : Json(nullptr)},
+            {"p99", any ? Json(stats.p99_us) : Json(nullptr)}}}};
+}
+
+Json BidJson(const BidRecord& b) {
+  return {{"auction", b.auction}, {"good", b.good},   {"price", b.price},
+          {"buyer", b.buyer},     {"at_us", b.at_us}, {"response_us", b.response_us},
+          {"counted", b.counted}};
+}
+
+Json Document(const Results& results) {
+  Json auctions = Json::array();
+  for (const AuctionResult& a : results.auctions) auctions.push_back(AuctionJson(a));
+  Json ignored = Json::array();
+  for (const IgnoredLine& line : results.ignored) {
+    ignored.push_back({{"from", line.from}, {"line", line.line}, {"reason", line.reason}});
+  }
+  Json participants = Json::array();
+  for (const ParticipantResult& p : results.participants) {
+    participants.push_back(ParticipantJson(p, results.bids));
+  }
+  Json bids = Json::array();
+  for (const BidRecord& b : results.bids) bids.push_back(BidJson(b));
+  Json dropped = Json::array();
+  for (const DroppedConnection& d : results.dropped) {
+    dropped.push_back({{"from", d.from}, {"reason", d.reason}});
+  }
+  return {{"seed", results.seed},
+          {"auctions_planned", results.auctions_planned},
+          {"completed", results.completed},
+          {"ended_early", results.completed ? Json(nullptr) : Json(results.ended_early)},
+          {"auctions", std::move(auctions)},
+          {"ignored_total", results.ignored_total},
+          {"ignored", std::move(ignored)},
+          {"participants", std::move(participants)},
+          {"bids", std::move(bids)},
+          {"dropped_total", results.dropped_total},
+          {"dropped", std::move(dropped)}};
+}
+
+// A scalar, or a value written on one line: strings that are not UTF-8 get U+FFFD, never an
+// exception.
+std::string Flat(const Json& value) {
+  return value.dump(-1, ' ', false, Json::error_handler_t::replace);
+}
+
+// Whether the value holds an array: such values take several lines, one element per line.
+bool HoldsArray(const Json& value) {
+  if (value.is_array()) return true;
+  if (!value.is_object()) return false;
+  return std::any_of(value.begin(), value.end(), [](const Json& v) { return HoldsArray(v); });
+}
+
+// The layout: values that hold arrays over several lines, indented by two spaces a level; every
+// other value (a record such as one good or one bid) on one line, as {"key": value, ...}.
+void Write(const Json& value, size_t indent, std::string& out) {
+  const bool object = value.is_object();
+  if (!HoldsArray(value) || value.empty()) {
+    if (!object || value.empty()) {
+      out += Flat(value);
+      return;
+    }
+    out += '{';
+    bool first = true;
+    for (const auto& [key, item] : value.items()) {
+      out += first ? "" : ", ";
+      first = false;
+      out += Flat(Json(key)) + ": ";
+      Write(item, indent, out);
+    }
+    out += '}';
+    return;
+  }
+  const std::string inner(indent + 2, ' ');
+  out += object ? '{' : '[';
+  bool first = true;
+  for (const auto& [key, item] : value.items()) {
+    out += first ? "\n" : ",\n";
+    first = false;
+    out += inner;
+    if (object) out += Flat(Json(key)) + ": ";
+    Write(item, indent + 2, out);
+  }
+  out += "\n" + std::string(indent, ' ') + (object ? '}' : ']');
+}
+
+}  // namespace
+
+std::string ResultsJson(const Results& results) {
+  std::string out;
+  Write(Document(results), 0, out);
+  return out + "\n";
+}
+
+}  // namespace market

@@ -1,0 +1,20 @@
+// The results of a session as one JSON document, for programs that read them.
+#ifndef ENGINE_RESULTS_JSON_H_
+#define ENGINE_RESULTS_JSON_H_
+
+#include <string>
+
+#include "engine/results.h"
+
+namespace market {
+
+// Every figure of the results as one JSON document, ended by a newline: the session, each
+// auction's goods and buyers, the ignored lines, each participant with its response times
+// (median and p99, null without counted bids), every bid with its arrival and response time, and
+// the dropped connections. Always valid JSON: bytes that are not UTF-8 become U+FFFD. One record
+// (a good, a buyer, a bid, ...) per line, so line-based tools can pick them out.
+std::string ResultsJson(const Results& results);
+
+}  // namespace market
+
+#endif  // ENGINE_RESULTS_JSON_H_

@@ -1,0 +1,155 @@
+#include "engine/results_json.h"
+
+#include <algorithm>
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include "engine/sample_results.h"
+
+namespace market {
+namespace {
+
+using testing::SampleResults;
+using testing::SampleWithParticipants;
+
+TEST(ResultsJson, CarriesEveryFigure) {
+  const nlohmann::json j = nlohmann::json::parse(ResultsJson(SampleResults()));
+  EXPECT_EQ(j["seed"], 7);
+  EXPECT_EQ(j["completed"], true);
+  EXPECT_TRUE(j["ended_early"].is_null());
+  const auto& goods = j["auctions"][0]["goods"];
+  ASSERT_EQ(goods.size(), 3u);
+  EXPECT_EQ(goods[0]["buyer"], "CLogin");
+  EXPECT_EQ(goods[0]["price"], 2000);
+  EXPECT_EQ(goods[1]["collisions"], 2);
+  EXPECT_EQ(goods[1]["round"], 2);
+  EXPECT_EQ(goods[2]["outcome"], "unsold");
+  EXPECT_TRUE(goods[2]["buyer"].is_null());
+  EXPECT_TRUE(goods[2]["price"].is_null());
+  EXPECT_EQ(goods[2]["reserve"], 1600);
+  const auto& rash = j["auctions"][0]["buyers"][2];
+  EXPECT_EQ(rash["name"], "Rash");
+  EXPECT_EQ(rash["fines"], 5300);
+  EXPECT_EQ(rash["expelled"], true);
+  EXPECT_EQ(rash["participant"], false);
+  EXPECT_EQ(j["auctions"][0]["buyers"][1]["benefit"], -500);
+  EXPECT_EQ(j["ignored"][0]["line"], "hello \"market\"");
+  EXPECT_EQ(j["ignored_total"], 1);
+
+  Results empty;
+  empty.ended_early = "denied";
+  const nlohmann::json e = nlohmann::json::parse(ResultsJson(empty));
+  EXPECT_TRUE(e["auctions"].empty());
+  EXPECT_EQ(e["ended_early"], "denied");
+}
+
+TEST(ResultsJson, ParticipantsCarryTheirResponseTimesAndDrops) {
+  const nlohmann::json j = nlohmann::json::parse(ResultsJson(SampleWithParticipants()));
+  ASSERT_EQ(j["participants"].size(), 2u);
+  EXPECT_EQ(j["participants"][0]["bids"], 3);
+  EXPECT_EQ(j["participants"][0]["response_us"]["count"], 2);
+  EXPECT_EQ(j["participants"][0]["response_us"]["median"], 1200);
+  EXPECT_EQ(j["participants"][0]["response_us"]["p99"], 3400);
+  EXPECT_TRUE(j["participants"][1]["response_us"]["median"].is_null());
+  EXPECT_EQ(j["participants"][1]["dropped"], "too many faults");
+  EXPECT_TRUE(j["participants"][0]["dropped"].is_null());
+  ASSERT_EQ(j["bids"].size(), 3u);
+  EXPECT_EQ(j["bids"][1]["counted"], false);
+  EXPECT_EQ(j["bids"][2]["at_us"], 9000);
+  EXPECT_EQ(j["dropped"][0]["reason"], "too many faults");
+}
+
+// Scripts pick records out line by line (e.g. '"login": "b1", "bids": 12'): one record per line,
+// keys in this order.
+TEST(ResultsJson, OneRecordPerLineInAFixedLayout) {
+  Results r;
+  r.seed = 3;
+  r.auctions_planned = 1;
+  r.ended_early = "stopped";
+  AuctionResult a;
+  a.goods = {{{"g1", "k", "s", 100, 90, 50, 1}, Outcome::kSold, "Ann", 100, 1, 0}};
+  r.auctions = {a, AuctionResult{2, 1, {}, {}}};
+  r.auctions[0].buyers = {{"Ann", true, 1, 100, -10, 0, 0, false, true}};
+  r.participants = {{"Ann", 2, 0, true, ""}};
+  r.bids = {{1, "g1", 100, "Ann", 7000, 250, true}};
+  r.dropped_total = 4;
+  const std::string expected =
+      "{\n"
+      "  \"seed\": 3,\n"
+      "  \"auctions_planned\": 1,\n"
+      "  \"completed\": false,\n"
+      "  \"ended_early\": \"stopped\",\n"
+      "  \"auctions\": [\n"
+      "    {\n"
+      "      \"number\": 1,\n"
+      "      \"rounds\": 1,\n"
+      "      \"goods\": [\n"
+      "        {\"id\": \"g1\", \"kind\": \"k\", \"seller\": \"s\", \"round\": 1, \"initial\": "
+      "100, "
+      "\"resale\": 90, \"reserve\": 50, \"outcome\": \"sold\", \"buyer\": \"Ann\", \"price\": 100, "
+      "\"collisions\": 1, \"sanctions\": 0}\n"
+      "      ],\n"
+      "      \"buyers\": [\n"
+      "        {\"name\": \"Ann\", \"participant\": true, \"purchases\": 1, \"spend\": 100, "
+      "\"benefit\": -10, \"sanctions\": 0, \"fines\": 0, \"expelled\": false, \"left\": true}\n"
+      "      ]\n"
+      "    },\n"
+      "    {\n"
+      "      \"number\": 2,\n"
+      "      \"rounds\": 1,\n"
+      "      \"goods\": [],\n"
+      "      \"buyers\": []\n"
+      "    }\n"
+      "  ],\n"
+      "  \"ignored_total\": 0,\n"
+      "  \"ignored\": [],\n"
+      "  \"participants\": [\n"
+      "    {\"login\": \"Ann\", \"bids\": 2, \"faults\": 0, \"left\": true, \"dropped\": null, "
+      "\"response_us\": {\"count\": 1, \"median\": 250, \"p99\": 250}}\n"
+      "  ],\n"
+      "  \"bids\": [\n"
+      "    {\"auction\": 1, \"good\": \"g1\", \"price\": 100, \"buyer\": \"Ann\", \"at_us\": 7000, "
+      "\"response_us\": 250, \"counted\": true}\n"
+      "  ],\n"
+      "  \"dropped_total\": 4,\n"
+      "  \"dropped\": []\n"
+      "}\n";
+  EXPECT_EQ(ResultsJson(r), expected);
+}
+
+TEST(ResultsJson, StringsOfAnyBytesKeepTheDocumentValidAndOnOneLinePerRecord) {
+  const struct {
+    std::string in;
+    std::string read_back;
+  } cases[] = {
+      {"plain", "plain"},
+      {"a\"b\\c", "a\"b\\c"},
+      {"tab\there\nnew\rret", "tab\there\nnew\rret"},
+      {std::string("nul\0x\x1f\x7f", 7), std::string("nul\0x\x1f\x7f", 7)},
+      {"caf\xc3\xa9 \xe2\x82\xac", "caf\xc3\xa9 \xe2\x82\xac"},  // valid UTF-8 kept
+      {"bad\xff", "bad\xef\xbf\xbd"},                            // not UTF-8: U+FFFD
+      {"overlong\xc0\xaf!", "overlong\xef\xbf\xbd\xef\xbf\xbd!"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.in);
+    Results r;
+    r.ignored = {{"(not admitted)", c.in, "unknown command"}};
+    r.ignored_total = 1;
+    const std::string text = ResultsJson(r);
+    ASSERT_TRUE(nlohmann::json::accept(text)) << text;
+    EXPECT_EQ(nlohmann::json::parse(text)["ignored"][0]["line"], c.read_back);
+    EXPECT_NE(text.find("    {\"from\": \"(not admitted)\", \"line\": \""), std::string::npos);
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 15);
+  }
+  // A sequence cut short at the end of the text is replaced as well.
+  Results cut;
+  cut.ignored = {{"(not admitted)", "cut\xe2\x82", "unknown command"}};
+  const std::string line = nlohmann::json::parse(ResultsJson(cut))["ignored"][0]["line"];
+  EXPECT_EQ(line.substr(0, 3), "cut");
+  EXPECT_NE(line.find("\xef\xbf\xbd"), std::string::npos);
+  EXPECT_EQ(line.find("\xe2\x82"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace market

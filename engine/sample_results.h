@@ -1,0 +1,49 @@
+// Test support: the results of a small session, for the tests of what is written from results.
+#ifndef ENGINE_SAMPLE_RESULTS_H_
+#define ENGINE_SAMPLE_RESULTS_H_
+
+#include "engine/results.h"
+
+namespace market::testing {
+
+// One auction of two planned: a good sold to the agent, one sold to a rival after collisions and
+// a voided sale, one unsold; a rival expelled; one ignored line.
+inline Results SampleResults() {
+  Results r;
+  r.seed = 7;
+  r.auctions_planned = 2;
+  r.completed = true;
+  AuctionResult a;
+  a.number = 1;
+  a.rounds = 2;
+  const GoodResult sold{
+      {"wine1", "wine", "Ana", 2600, 2300, 1400, 1}, Outcome::kSold, "CLogin", 2000, 0, 0};
+  const GoodResult contested{
+      {"gold1", "gold", "Dora", 24000, 20000, 15000, 2}, Outcome::kSold, "Vera", 20500, 2, 1};
+  const GoodResult unsold{
+      {"oil1", "oil", "Ben", 2500, 900, 1600, 2}, Outcome::kUnsold, "", 0, 0, 0};
+  a.goods = {sold, contested, unsold};
+  a.buyers = {{"CLogin", true, 1, 2000, 300, 0, 0, false, false},
+              {"Vera", false, 1, 20500, -500, 0, 0, false, false},
+              {"Rash", false, 0, 0, 0, 2, 5300, true, false}};
+  r.auctions = {a};
+  r.ignored = {{"(not admitted)", "hello \"market\"", "unknown command"}};
+  r.ignored_total = 1;
+  return r;
+}
+
+// The sample with two participants, their bids and a dropped connection.
+inline Results SampleWithParticipants() {
+  Results r = SampleResults();
+  r.participants = {{"CLogin", 3, 0, false, ""}, {"Ann", 1, 2, true, "too many faults"}};
+  r.bids = {{1, "wine1", 2000, "CLogin", 5000, 1200, true},
+            {1, "wine1", 2000, "CLogin", 5100, 1300, false},
+            {1, "wine1", 2000, "CLogin", 9000, 3400, true}};
+  r.dropped = {{"Ann", "too many faults"}};
+  r.dropped_total = 1;
+  return r;
+}
+
+}  // namespace market::testing
+
+#endif  // ENGINE_SAMPLE_RESULTS_H_
