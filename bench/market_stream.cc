@@ -7,7 +7,7 @@
 #include "buyer/bidding/decision.h"
 #include "buyer/link/commands.h"
 #include "buyer/market/tables.h"
-#include "engine/plan.h"
+#include "engine/good.h"
 
 namespace bench {
 namespace {
