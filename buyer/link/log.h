@@ -24,9 +24,9 @@ void LogFlush();
 // Called before a read that may block: flushes when standard output is a terminal.
 void LogFlushIfInteractive();
 
-// Bytes per write to standard output. Well below a pipe's 64 KiB capacity, so the reader drains
-// one piece while the agent fills the next instead of the two taking turns.
-constexpr size_t LOG_PIECE_SIZE = 16 * 1024;
+// Bytes per write to standard output: half a pipe's 64 KiB capacity, so the reader drains one
+// piece while the agent fills the next instead of the two taking turns, with few system calls.
+constexpr size_t LOG_PIECE_SIZE = 32 * 1024;
 // Bytes that may be reserved at once.
 constexpr size_t LOG_RESERVE_MAX = 4096 + 64;
 // Room for at least size bytes at the end of the log buffer. Write into it, then LogCommit the
