@@ -99,6 +99,16 @@ struct AuctionTrace {
 
 AuctionTrace auction_traces[MAX_AUCTIONS];
 
+// Bytes of rows and text the cache may hold. Auctions beyond it are formatted every time, so that
+// 21 full tables keep the agent's peak memory within its 4 MiB target.
+constexpr size_t kCacheBudget = 512 * 1024;
+size_t cache_bytes = 0;
+
+size_t Footprint(const AuctionTrace& cached) {
+  return cached.goods.capacity() * sizeof(GoodRecord) +
+         cached.buyers.capacity() * sizeof(BuyerRecord) + cached.text.capacity();
+}
+
 // Room for the largest goods and buyers part: two headings and every row.
 char scratch[64 + (MAX_GOODS + MAX_BUYERS) * kMaxRecordSize];
 
@@ -115,18 +125,28 @@ void TraceAuction(int i) {
   const GoodRecord* good_rows = world.Goods_to_be_sold[i];
   const BuyerRecord* buyer_rows = world.Buyers[i];
   AuctionTrace& cached = auction_traces[i];
-  if (!cached.printed || !SameRows(cached.goods, good_rows, goods) ||
-      !SameRows(cached.buyers, buyer_rows, buyers)) {
-    char* end = Record(scratch).Text("------GOODS-------\n").end();
-    for (size_t g = 0; g < goods; ++g) end = FormatGood(good_rows[g], end);
-    end = Record(end).Text("------BUYERS-------\n").end();
-    for (size_t b = 0; b < buyers; ++b) end = FormatBuyer(buyer_rows[b], end);
+  if (cached.printed && SameRows(cached.goods, good_rows, goods) &&
+      SameRows(cached.buyers, buyer_rows, buyers)) {
+    LogWrite(cached.text.data(), cached.text.size());
+    return;
+  }
+  char* end = Record(scratch).Text("------GOODS-------\n").end();
+  for (size_t g = 0; g < goods; ++g) end = FormatGood(good_rows[g], end);
+  end = Record(end).Text("------BUYERS-------\n").end();
+  for (size_t b = 0; b < buyers; ++b) end = FormatBuyer(buyer_rows[b], end);
+  const size_t length = static_cast<size_t>(end - scratch);
+  // A fresh entry, so that its memory is what it holds.
+  if (cached.printed) cache_bytes -= Footprint(cached);
+  cached = AuctionTrace();
+  if (cache_bytes + goods * sizeof(GoodRecord) + buyers * sizeof(BuyerRecord) + length <=
+      kCacheBudget) {
     cached.printed = true;
     cached.goods.assign(good_rows, good_rows + goods);
     cached.buyers.assign(buyer_rows, buyer_rows + buyers);
-    cached.text.assign(scratch, static_cast<size_t>(end - scratch));
+    cached.text.assign(scratch, length);
+    cache_bytes += Footprint(cached);
   }
-  LogWrite(cached.text.data(), cached.text.size());
+  LogWrite(scratch, length);
 }
 
 }  // namespace

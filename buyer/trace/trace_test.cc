@@ -136,6 +136,17 @@ TEST_F(TraceTest, EveryRoundShowsTheTablesAsTheyAre) {
       {"a count above the table", [] { world.NGoods_to_be_sold[7] = MAX_GOODS + 5; }},
       {"the credit", [] { world.my_credit[3] = 123; }},
       {"a row that came back as it was", [] { world.Buyers[20][1].expenses = 1; }},
+      // More than the cache holds: some auctions are formatted every time.
+      {"every table full",
+       [] {
+         for (int i = 0; i < MAX_AUCTIONS; ++i) Fill(i, MAX_GOODS, MAX_BUYERS);
+       }},
+      {"full tables, nothing", [] {}},
+      {"full tables, a row in the first and the last auction",
+       [] {
+         world.Goods_to_be_sold[0][199].sale_price = 1;
+         world.Buyers[20][99].expenses = 2;
+       }},
       {"a fresh world", [] { InitWorld(); }},
   };
   InitWorld();
