@@ -1,12 +1,13 @@
-// The throughput baseline: a program started like the agent that does only the agent's I/O. It
-// starts RemoteControl on two pipes, logs in, reads the gateway's output in 4096-byte reads,
-// sends "bid\n" once the input has passed each recorded bid offset, and writes a captured copy of
-// the agent's log to standard output: after each read its output is brought level with its input
-// (the same fraction of the capture as of the stream), written before the next read as the agent
-// flushes its log before each blocking read, in pieces of at most 64 KiB. At end of input it
-// writes the rest, closes the command pipe and waits for the gateway.
+// The throughput floor: a program started like the agent that does only the agent's I/O, as
+// cheaply as it can be done. Before it starts the gateway it loads the agent's captured log into
+// memory. It starts RemoteControl on two pipes, logs in, reads the gateway's output in 4096-byte
+// reads, sends "bid\n" once the input has passed each recorded bid offset, and after each read
+// brings its standard output level with its input (the same fraction of the capture as of the
+// stream), in writes of exactly PIECE bytes straight from memory; the remainder below one piece
+// waits for the next read. At end of input it writes the rest, closes the command pipe and waits
+// for the gateway. bench/run.sh runs it with several piece sizes and keeps the fastest.
 //
-//   io_baseline STREAM CAPTURE BIDS
+//   io_baseline STREAM CAPTURE BIDS [PIECE]     (PIECE: bytes per write, default 4096)
 //
 // Exit status 0 when the gateway exited 0.
 
@@ -15,9 +16,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <utility>
 #include <vector>
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -25,8 +26,6 @@
 #include "bench/bench_support.h"
 
 namespace {
-
-constexpr size_t kLogPiece = 64 * 1024;
 
 uint64_t FileSize(const char* path) {
   struct stat info {};
@@ -37,42 +36,49 @@ uint64_t FileSize(const char* path) {
   return static_cast<uint64_t>(info.st_size);
 }
 
-// Copies capture bytes to standard output up to a target offset, in pieces of at most kLogPiece.
+// Writes a capture held in memory to standard output in pieces of one fixed size.
 class CaptureWriter {
  public:
-  explicit CaptureWriter(const char* path) : fd_(open(path, O_RDONLY | O_CLOEXEC)) {
-    if (fd_ < 0) {
-      std::fprintf(stderr, "io_baseline: cannot open %s\n", path);
-      std::exit(90);
-    }
+  CaptureWriter(std::string capture, size_t piece) : capture_(std::move(capture)), piece_(piece) {}
+
+  // Writes whole pieces while they end at or before target.
+  void WritePiecesUpTo(uint64_t target) {
+    while (done_ + piece_ <= target) Write(piece_);
   }
-  void WriteUpTo(uint64_t target) {
-    while (done_ < target) {
-      size_t piece = static_cast<size_t>(std::min<uint64_t>(kLogPiece, target - done_));
-      ssize_t n = pread(fd_, buffer_, piece, static_cast<off_t>(done_));
-      if (n <= 0) std::exit(92);
-      // A reader that went away drops the log, as the agent does.
-      if (!broken_ && !bench::WriteAll(1, buffer_, static_cast<size_t>(n))) broken_ = true;
-      done_ += static_cast<uint64_t>(n);
-    }
+  // Writes everything left.
+  void WriteRest() {
+    while (done_ < capture_.size()) Write(std::min(piece_, capture_.size() - done_));
   }
+  uint64_t size() const { return capture_.size(); }
 
  private:
-  int fd_;
-  uint64_t done_ = 0;
+  void Write(size_t size) {
+    // A reader that went away drops the log, as the agent does.
+    if (!broken_ && !bench::WriteAll(1, capture_.data() + done_, size)) broken_ = true;
+    done_ += size;
+  }
+
+  std::string capture_;
+  size_t piece_;
+  size_t done_ = 0;
   bool broken_ = false;
-  char buffer_[kLogPiece];
 };
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 4) {
-    std::fprintf(stderr, "usage: io_baseline STREAM CAPTURE BIDS\n");
+  if (argc != 4 && argc != 5) {
+    std::fprintf(stderr, "usage: io_baseline STREAM CAPTURE BIDS [PIECE]\n");
     return 2;
   }
   const uint64_t stream_size = FileSize(argv[1]);
-  const uint64_t capture_size = FileSize(argv[2]);
+  std::string capture;
+  if (!bench::ReadWholeFile(argv[2], &capture)) return 90;
+  long long piece = argc == 5 ? std::atoll(argv[4]) : 4096;
+  if (piece < 1 || piece > (1 << 24)) {
+    std::fprintf(stderr, "io_baseline: PIECE must be 1 to 16777216 bytes\n");
+    return 2;
+  }
   std::string bid_text;
   if (!bench::ReadWholeFile(argv[3], &bid_text)) return 90;
   std::vector<uint64_t> bids;
@@ -83,7 +89,8 @@ int main(int argc, char** argv) {
     bids.push_back(offset);
     for (p = end; *p == '\n';) ++p;
   }
-  static CaptureWriter log(argv[2]);
+  CaptureWriter log(std::move(capture), static_cast<size_t>(piece));
+  const uint64_t capture_size = log.size();
 
   int commands = -1;
   int panel = -1;
@@ -93,10 +100,8 @@ int main(int argc, char** argv) {
   bool gateway_reads = bench::WriteAll(commands, login, sizeof login - 1);
   char input[4096];
   uint64_t consumed = 0;
-  uint64_t target = 0;
   size_t next_bid = 0;
   for (;;) {
-    log.WriteUpTo(target);
     ssize_t n = read(panel, input, sizeof input);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) break;
@@ -106,13 +111,14 @@ int main(int argc, char** argv) {
       ++next_bid;
     }
     // long double holds 64-bit integers exactly, so the product cannot overflow.
-    target = stream_size == 0 ? capture_size
-                              : static_cast<uint64_t>(static_cast<long double>(capture_size) *
-                                                      static_cast<long double>(consumed) /
-                                                      static_cast<long double>(stream_size));
-    if (target > capture_size) target = capture_size;
+    uint64_t target = stream_size == 0
+                          ? capture_size
+                          : static_cast<uint64_t>(static_cast<long double>(capture_size) *
+                                                  static_cast<long double>(consumed) /
+                                                  static_cast<long double>(stream_size));
+    log.WritePiecesUpTo(target);
   }
-  log.WriteUpTo(capture_size);
+  log.WriteRest();
   close(commands);
   int status = bench::WaitChild(gateway);
   return status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 0 ? 0 : 1;

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Checks on a tiny stream that the benchmark pieces fit together and measure what they claim to:
 #   - the agent sends exactly the bids the stream generator's model of its rule predicts;
-#   - the I/O baseline writes the agent's output byte for byte and sends the same bids;
+#   - the I/O floor writes the agent's output byte for byte, whatever its write size, and sends
+#     the same bids;
 #   - the trace stream fills all 21 auctions' tables (200 goods and 100 buyers each);
 #   - the latency gateway gets a "bid" for every offer from both the agent and the echo peer.
 #
@@ -32,11 +33,17 @@ BENCH_STREAM=$work/s.txt BENCH_RESULT=$work/agent.result PATH=$throughput_path \
 [ "$(field "$work/agent.result" complete)" -eq 1 ] || fail "the gateway did not write the stream"
 [ "$(grep -c '^bid$' "$work/agent.out")" -eq "$expected" ] || fail "the agent's log misses bids"
 
-BENCH_STREAM=$work/s.txt BENCH_RESULT=$work/base.result PATH=$throughput_path \
-  "$bin/io_baseline" "$work/s.txt" "$work/agent.out" "$work/s.bids" >"$work/base.out" ||
-  fail "the baseline failed"
-cmp -s "$work/agent.out" "$work/base.out" || fail "the baseline's output differs from the agent's"
-[ "$(field "$work/base.result" bids)" -eq "$expected" ] || fail "the baseline's bids differ"
+# Write sizes that divide the output unevenly, the default and the largest bench/run.sh tries.
+for piece in 1000 4096 65536; do
+  rm -f "$work/base.result"
+  BENCH_STREAM=$work/s.txt BENCH_RESULT=$work/base.result PATH=$throughput_path \
+    "$bin/io_baseline" "$work/s.txt" "$work/agent.out" "$work/s.bids" "$piece" >"$work/base.out" ||
+    fail "the baseline failed ($piece byte writes)"
+  cmp -s "$work/agent.out" "$work/base.out" ||
+    fail "the baseline's output differs from the agent's ($piece byte writes)"
+  [ "$(field "$work/base.result" bids)" -eq "$expected" ] ||
+    fail "the baseline's bids differ ($piece byte writes)"
+done
 
 "$bin/stream_gen" trace "$work/t.txt" "$work/t.bids" 2 >/dev/null
 BENCH_STREAM=$work/t.txt BENCH_RESULT=$work/trace.result PATH=$throughput_path \

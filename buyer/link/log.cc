@@ -1,16 +1,33 @@
 #include "buyer/link/log.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <utility>
 
 #include <unistd.h>
 
 namespace {
 
 constexpr size_t kLogBufferSize = 64 * 1024;
+// A write as large as a pipe's capacity (64 KiB) returns only once the reader has drained the
+// whole pipe, and agent and reader take turns; smaller pieces let them overlap.
+constexpr size_t kLogPiece = LOG_PIECE_SIZE;
+static_assert(kLogBufferSize % kLogPiece == 0 && kLogBufferSize - kLogPiece >= LOG_RESERVE_MAX);
 
 char log_buffer[kLogBufferSize];
+// log_buffer[0, log_written) has been handed out; [log_written, log_used) waits. Between calls
+// fewer than kLogPiece bytes wait, unless the buffer is held for a reservation.
 size_t log_used = 0;
+size_t log_written = 0;
+// Whether a reservation is being filled, its size, and its own buffer when it was larger than
+// LOG_RESERVE_MAX.
+bool log_reserving = false;
+size_t log_reserved = 0;
+std::unique_ptr<char[]> log_oversized;
 LogSink log_sink = nullptr;
 // -1 until the first blocking read asks; then whether standard output is a terminal.
 int stdout_interactive = -1;
@@ -35,12 +52,42 @@ void WriteAll(const char* data, size_t size) {
   }
 }
 
+// Hands out every whole piece that waits, one write each.
+void WritePieces() {
+  while (log_used - log_written >= kLogPiece) {
+    WriteAll(log_buffer + log_written, kLogPiece);
+    log_written += kLogPiece;
+  }
+}
+
+// Called after bytes were appended.
+inline void Appended() {
+  if (log_used - log_written >= kLogPiece) WritePieces();
+}
+
+// Moves the bytes that wait (less than one piece) to the start of the buffer, so the free room
+// is at least kLogBufferSize - kLogPiece and writes stay whole pieces.
+void MakeRoom() {
+  WritePieces();
+  size_t waiting = log_used - log_written;
+  std::memmove(log_buffer, log_buffer + log_written, waiting);
+  log_used = waiting;
+  log_written = 0;
+}
+
+// A caller broke the reservation contract; bytes may already lie beyond what was reserved, so
+// nothing more is written.
+[[noreturn]] void ContractFailed(const char* what) {
+  std::fprintf(stderr, "buyer: log: %s\n", what);
+  std::abort();
+}
+
 }  // namespace
 
 void LogFlush() {
-  if (log_used == 0) return;
-  WriteAll(log_buffer, log_used);
+  if (log_used > log_written) WriteAll(log_buffer + log_written, log_used - log_written);
   log_used = 0;
+  log_written = 0;
 }
 
 void LogFlushIfInteractive() {
@@ -49,22 +96,50 @@ void LogFlushIfInteractive() {
 }
 
 char* LogReserve(size_t size) {
-  if (size > kLogBufferSize - log_used) LogFlush();
+  if (log_reserving) ContractFailed("a reservation made before the last one was committed");
+  log_reserving = true;
+  log_reserved = size;
+  if (size > LOG_RESERVE_MAX) {
+    // Beyond the contract, so possibly beyond the buffer: the bytes go through a buffer of their
+    // own and reach the log, in order, when committed.
+    log_oversized.reset(new char[size]);
+    return log_oversized.get();
+  }
+  if (size > kLogBufferSize - log_used) MakeRoom();
   return log_buffer + log_used;
 }
 
-void LogCommit(size_t used) { log_used += used; }
+void LogCommit(size_t used) {
+  if (!log_reserving || used > log_reserved) {
+    ContractFailed("a commit of more bytes than were reserved");
+  }
+  log_reserving = false;
+  if (log_oversized) {
+    std::unique_ptr<char[]> oversized = std::move(log_oversized);
+    LogWrite(oversized.get(), used);
+    return;
+  }
+  log_used += used;
+  Appended();
+}
 
 void LogWrite(const char* data, size_t size) {
-  if (size > kLogBufferSize - log_used) {
-    LogFlush();
-    if (size >= kLogBufferSize) {
-      WriteAll(data, size);
-      return;
-    }
+  if (size <= kLogBufferSize - log_used) {
+    std::memcpy(log_buffer + log_used, data, size);
+    log_used += size;
+    Appended();
+    return;
   }
-  std::memcpy(log_buffer + log_used, data, size);
-  log_used += size;
+  // Larger than the room left: through the buffer in parts, so writes stay whole pieces.
+  while (size > 0) {
+    if (log_used == kLogBufferSize) MakeRoom();
+    size_t part = std::min(size, kLogBufferSize - log_used);
+    std::memcpy(log_buffer + log_used, data, part);
+    log_used += part;
+    data += part;
+    size -= part;
+    Appended();
+  }
 }
 
 void LogText(const char* text) { LogWrite(text, std::strlen(text)); }

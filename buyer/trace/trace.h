@@ -1,5 +1,6 @@
 // The state trace: a dump of the market tables to the log, printed at the start of every round.
-// It only reads.
+// It only reads the tables. It keeps each auction's goods and buyers rows as last printed, with
+// their text, and prints that text again when the rows are byte for byte the same.
 #ifndef BUYER_TRACE_TRACE_H_
 #define BUYER_TRACE_TRACE_H_
 
