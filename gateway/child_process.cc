@@ -9,7 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "gateway/output.h"
+#include "wire/write_all.h"
 
 namespace gateway::testing {
 namespace {
@@ -57,7 +57,7 @@ ChildResult Converse(const std::vector<std::string>& argv, const std::vector<std
   int to_child = in_pipe[1];
   int from_out = out_pipe[0];
   int from_err = err_pipe[0];
-  if (!WriteAll(to_child, conversation.input) || conversation.close_input_at_once) {
+  if (!wire::WriteAll(to_child, conversation.input) || conversation.close_input_at_once) {
     CloseFd(&to_child);
   }
   const auto deadline =
@@ -93,7 +93,7 @@ ChildResult Converse(const std::vector<std::string>& argv, const std::vector<std
           partial.erase(0, end + 1);
           ++lines;
           if (conversation.respond && to_child >= 0) {
-            if (!WriteAll(to_child, conversation.respond(line))) CloseFd(&to_child);
+            if (!wire::WriteAll(to_child, conversation.respond(line))) CloseFd(&to_child);
           }
           if (lines == conversation.stop_reading_after) {
             CloseFd(&from_out);

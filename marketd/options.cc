@@ -2,8 +2,8 @@
 
 #include <CLI/CLI.hpp>
 
-#include "gateway/address.h"
-#include "gateway/settings.h"
+#include "wire/address.h"
+#include "wire/number.h"
 
 namespace marketd {
 
@@ -66,7 +66,7 @@ OptionsParse ParseOptions(const std::vector<std::string>& args) {
     parse.error = std::move(error);
     return parse;
   };
-  const std::optional<gateway::Address> address = gateway::ParseAddress(listen);
+  const std::optional<wire::Address> address = wire::ParseAddress(listen);
   if (!address) return fail("--listen must be HOST:PORT, not '" + listen + "'");
   options.server.host = address->host;
   options.server.port = address->port;
@@ -76,7 +76,7 @@ OptionsParse ParseOptions(const std::vector<std::string>& args) {
   options.scenario = *load.scenario;
   options.seed = options.scenario.seed;
   if (!seed.empty()) {
-    const std::optional<uint64_t> value = gateway::ParseSeed(seed);
+    const std::optional<uint64_t> value = wire::ParseUint64(seed);
     if (!value) return fail("--seed must be a whole number from 0 to 18446744073709551615");
     options.seed = *value;
   }

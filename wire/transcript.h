@@ -1,24 +1,25 @@
 // The record of a session's traffic: every line sent and received, in order, each with the time
-// since the gateway started, so that a session can be read back or replayed into an agent.
+// since the program started, so that a session can be read back or replayed into an agent.
 //
 // Format, one entry per line:  SECONDS DIRECTION TEXT
 //   SECONDS    seconds since start, six decimals
-//   DIRECTION  ">" sent to the agent, "<" received from it, "!" an event (no traffic)
-// Received lines are written as they came, control bytes shown as \xHH so an entry stays on one
-// line; an overlong line is noted as such with its first bytes.
-#ifndef GATEWAY_TRANSCRIPT_H_
-#define GATEWAY_TRANSCRIPT_H_
+//   DIRECTION  ">" sent, "<" received, "!" an event (no traffic)
+// Text is written through wire::Printable, so an entry always stays on one line; an overlong
+// line is noted as such with its first bytes.
+#ifndef WIRE_TRANSCRIPT_H_
+#define WIRE_TRANSCRIPT_H_
 
+#include <chrono>
 #include <cstdio>
 #include <string>
 #include <string_view>
 
-#include "engine/engine.h"
-
-namespace gateway {
+namespace wire {
 
 class Transcript {
  public:
+  using Nanos = std::chrono::nanoseconds;
+
   Transcript() = default;
   ~Transcript();
   Transcript(const Transcript&) = delete;
@@ -26,24 +27,23 @@ class Transcript {
 
   // Creates or empties the file. False, with errno set, when it cannot be opened.
   bool Open(const std::string& path);
+  // True between a successful Open and Close: entries are being written.
+  bool is_open() const { return file_ != nullptr; }
 
-  void Sent(market::Nanos at, std::string_view line) { Write(at, '>', line); }
-  void Received(market::Nanos at, std::string_view line) { Write(at, '<', line); }
-  void Event(market::Nanos at, std::string_view what) { Write(at, '!', what); }
+  void Sent(Nanos at, std::string_view line) { Write(at, '>', line); }
+  void Received(Nanos at, std::string_view line) { Write(at, '<', line); }
+  void Event(Nanos at, std::string_view what) { Write(at, '!', what); }
 
-  // Closes the file; false if anything could not be written.
+  // Closes the file; false if anything could not be written. Without a file, true.
   bool Close();
 
  private:
-  void Write(market::Nanos at, char direction, std::string_view text);
+  void Write(Nanos at, char direction, std::string_view text);
 
   std::FILE* file_ = nullptr;
   bool failed_ = false;
 };
 
-// The text with bytes below 0x20 and 0x7f written as \xHH, and backslashes doubled.
-std::string Printable(std::string_view text);
+}  // namespace wire
 
-}  // namespace gateway
-
-#endif  // GATEWAY_TRANSCRIPT_H_
+#endif  // WIRE_TRANSCRIPT_H_
