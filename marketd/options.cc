@@ -2,6 +2,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include "session/exit_codes.h"
 #include "wire/address.h"
 #include "wire/number.h"
 
@@ -57,12 +58,12 @@ OptionsParse ParseOptions(const std::vector<std::string>& args) {
     parse.out = std::string(kVersion) + "\n";
     return parse;
   } catch (const CLI::ParseError& e) {
-    parse.exit_status = 2;
+    parse.exit_status = session::kExitBadSettings;
     parse.error = e.what();
     return parse;
   }
   const auto fail = [&parse](std::string error) {
-    parse.exit_status = 2;
+    parse.exit_status = session::kExitBadSettings;
     parse.error = std::move(error);
     return parse;
   };
