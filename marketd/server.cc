@@ -227,7 +227,9 @@ bool Server::Impl::HasUnsent(ClientId id) const {
 
 void Server::Impl::Close(ClientId id) {
   auto it = connections_.find(id);
-  if (it != connections_.end()) Remove(it->second);
+  if (it == connections_.end()) return;
+  const ConnectionPtr c = it->second;  // a copy: Remove erases the map's
+  Remove(c);
 }
 
 void Server::Impl::StopAccepting() {
@@ -270,13 +272,15 @@ void Server::Impl::ShutdownOutput(const ConnectionPtr& c) {
   c->socket.shutdown(tcp::socket::shutdown_send, ignored);
 }
 
+// `c` must not refer to the map's own pointer, which is erased here.
 void Server::Impl::Remove(const ConnectionPtr& c) {
   if (c->gone) return;
   c->gone = true;
   asio::error_code ignored;
   c->socket.close(ignored);
-  connections_.erase(c->id);
-  session_.Gone(c->id);
+  const ClientId id = c->id;
+  connections_.erase(id);
+  session_.Gone(id);
 }
 
 void Server::Impl::OnWake() {
