@@ -20,6 +20,28 @@ std::string Num(int64_t value) { return std::to_string(value); }
 
 }  // namespace
 
+const char* DenialText(Denial denial) {
+  switch (denial) {
+    case Denial::kMalformedAdmission:
+      return "malformed_admission";
+    case Denial::kLoginMismatch:
+      return "login_mismatch";
+    case Denial::kUnknownBuyer:
+      return "unknown_buyer";
+    case Denial::kBadPassword:
+      return "bad_password";
+    case Denial::kAlreadyAdmitted:
+      return "already_admitted";
+    case Denial::kMarketRunning:
+      return "market_running";
+    case Denial::kMarketClosed:
+      return "market_closed";
+    case Denial::kMarketFull:
+      return "market_full";
+  }
+  return "unknown";
+}
+
 Engine::Engine(const Scenario& scenario, uint64_t seed)
     : scenario_(scenario), plan_(BuildPlan(scenario, seed)) {
   results_.seed = seed;
@@ -35,13 +57,15 @@ bool Engine::Admitted(ClientId client) const {
   return it != clients_.end() && it->second.participant >= 0;
 }
 
-void Engine::Emit(ClientId to, std::string line) { outgoing_.push_back({to, std::move(line)}); }
+void Engine::Emit(ClientId to, std::string line) {
+  outgoing_.push_back({to, std::move(line), false, std::nullopt});
+}
 
 void Engine::CloseClient(ClientId client) {
   Client& state = clients_[client];
   if (state.closed) return;
   state.closed = true;
-  outgoing_.push_back({client, "", true});
+  outgoing_.push_back({client, "", true, std::nullopt});
 }
 
 void Engine::RecordIgnored(ClientId client, std::string_view line, const char* reason) {
@@ -131,7 +155,7 @@ void Engine::Admit(ClientId client, Client& state, std::string_view line) {
     return;
   }
   const Command command = ParseCommand(line);
-  const char* reason = nullptr;
+  std::optional<Denial> denial;
   const Credential* credential = nullptr;
   for (const Credential& c : scenario_.registry) {
     if (c.login == command.login) credential = &c;
@@ -141,24 +165,25 @@ void Engine::Admit(ClientId client, Client& state, std::string_view line) {
     if (p.login == command.login && p.connected) in_use = true;
   }
   if (command.kind == Command::Kind::kMalformedAdmission) {
-    reason = "malformed_admission";
+    denial = Denial::kMalformedAdmission;
   } else if (state.required_login && *state.required_login != command.login) {
-    reason = "login_mismatch";
+    denial = Denial::kLoginMismatch;
   } else if (credential == nullptr) {
-    reason = "unknown_buyer";
+    denial = Denial::kUnknownBuyer;
   } else if (credential->password != command.password) {
-    reason = "bad_password";
+    denial = Denial::kBadPassword;
   } else if (in_use) {
-    reason = "already_admitted";
+    denial = Denial::kAlreadyAdmitted;
   } else if (stage_ == Stage::kRunning) {
-    reason = "market_running";
+    denial = Denial::kMarketRunning;
   } else if (stage_ == Stage::kClosed) {
-    reason = "market_closed";
+    denial = Denial::kMarketClosed;
   } else if (ParticipantsPresent() >= BuyerCapacity(scenario_)) {
-    reason = "market_full";
+    denial = Denial::kMarketFull;
   }
-  if (reason != nullptr) {
-    Emit(client, std::string("deny ") + reason);
+  if (denial) {
+    Emit(client, std::string("deny ") + DenialText(*denial));
+    outgoing_.back().denial = denial;
     CloseClient(client);
     return;
   }
@@ -433,17 +458,19 @@ void Engine::CloseMarket() {
   stage_ = Stage::kClosed;
   deadline_.reset();
   results_.completed = true;
+  end_reason_ = EndReason::kCompleted;
   Emit(kEveryone, "closed_market");
   for (auto& [client, state] : clients_) {
     if (state.participant >= 0) CloseClient(client);
   }
 }
 
-void Engine::Abandon(const std::string& reason) {
+void Engine::Abandon(EndReason why, const std::string& reason) {
   if (stage_ == Stage::kClosed) return;
   stage_ = Stage::kClosed;
   deadline_.reset();
   results_.ended_early = reason;
+  end_reason_ = why;
 }
 
 std::optional<Nanos> Engine::NextDeadline() const {

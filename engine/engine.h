@@ -34,10 +34,38 @@ using ClientId = int;
 // The recipient of a broadcast: every client admitted and not yet closed when it is sent.
 inline constexpr ClientId kEveryone = -1;
 
+// Why an admission is refused: the REASON of "deny REASON" (see DenialText).
+enum class Denial {
+  kMalformedAdmission,
+  kLoginMismatch,
+  kUnknownBuyer,
+  kBadPassword,
+  kAlreadyAdmitted,
+  kMarketRunning,
+  kMarketClosed,
+  kMarketFull,
+};
+
+// The reason as sent on the wire: "malformed_admission", "login_mismatch", "unknown_buyer",
+// "bad_password", "already_admitted", "market_running", "market_closed", "market_full".
+const char* DenialText(Denial denial);
+
+// How the session ended, for drivers to branch on (Results::ended_early holds the words).
+enum class EndReason {
+  kNotEnded,     // in the lobby or running
+  kCompleted,    // the market reached closed_market
+  kClientExit,   // the driver's one client left with "exit"
+  kClientsGone,  // the clients' input ended or their output broke
+  kDenied,       // the driver's one client was refused admission
+  kInterrupted,  // the driver was told to stop
+  kStopped,      // the driver stopped for a reason given only in words
+};
+
 struct Outgoing {
   ClientId to = kEveryone;
   std::string line;    // one message without its newline; empty when close is set
   bool close = false;  // the driver ends this client's output here, after the lines before it
+  std::optional<Denial> denial;  // set on a "deny REASON" line, with that reason
 };
 
 struct Progress {
@@ -105,7 +133,11 @@ class Engine {
 
   // Ends the session where it stands, without further messages: the driver has no one left to
   // serve. The results record `reason` and keep the goods not yet decided as pending.
-  void Abandon(const std::string& reason);
+  void Abandon(EndReason why, const std::string& reason);
+  void Abandon(const std::string& reason) { Abandon(EndReason::kStopped, reason); }
+
+  // kNotEnded until the market closes or the session is abandoned.
+  EndReason end_reason() const { return end_reason_; }
 
   // When the price in force ends; empty unless running.
   std::optional<Nanos> NextDeadline() const;
@@ -196,6 +228,7 @@ class Engine {
   std::optional<Nanos> deadline_;
   Nanos announced_{0};  // when the price in force was announced
   Nanos now_{0};        // the latest time given to the engine
+  EndReason end_reason_ = EndReason::kNotEnded;
 };
 
 }  // namespace market

@@ -302,6 +302,11 @@ TEST(Engine, AdmissionOutcomes) {
       } else {
         EXPECT_FALSE(closed) << "a line after the close";
         replies.push_back(out.line);
+        // A refusal is typed as well, with the reason the line carries.
+        EXPECT_EQ(out.denial.has_value(), out.line.rfind("deny ", 0) == 0) << out.line;
+        if (out.denial) {
+          EXPECT_EQ(out.line, std::string("deny ") + DenialText(*out.denial));
+        }
       }
     }
     EXPECT_EQ(replies, c.replies);
@@ -385,7 +390,9 @@ TEST(Engine, ParticipantThatLeavesIsDroppedFromTheBuyersList) {
   EXPECT_EQ(out[1].to, kEveryone);
   EXPECT_EQ(out[1].line, "buyers Vera");
   EXPECT_TRUE(engine.results().auctions[0].buyers[0].left);
+  EXPECT_EQ(engine.end_reason(), EndReason::kNotEnded);
   engine.Abandon("no one left");
+  EXPECT_EQ(engine.end_reason(), EndReason::kStopped);
   EXPECT_EQ(engine.stage(), Engine::Stage::kClosed);
   EXPECT_FALSE(engine.NextDeadline().has_value());
   EXPECT_FALSE(engine.results().completed);
@@ -619,6 +626,29 @@ TEST(Engine, ProgressCountsTheGoodsDecidedInTheAuctionInProgress) {
   sell();
   EXPECT_EQ(engine.stage(), Engine::Stage::kClosed);
   EXPECT_EQ(progress(), (std::vector<int>{2, 2, 1, 1}));
+}
+
+TEST(Engine, EndReasonIsTypedAndTheFirstEndStands) {
+  const std::string text = SmallScenario(
+      "",
+      "{ id = \"g1\", kind = \"k\", seller = \"s\", initial = 1000, resale = 1500, reserve = "
+      "100 }");
+  Engine closed(MustParse(text), 1);
+  RunSession(closed, AgentRule());
+  EXPECT_EQ(closed.end_reason(), EndReason::kCompleted);
+  closed.Abandon(EndReason::kInterrupted, "too late");
+  EXPECT_EQ(closed.end_reason(), EndReason::kCompleted);
+  EXPECT_TRUE(closed.results().completed);
+  EXPECT_EQ(closed.results().ended_early, "");
+
+  Engine left(MustParse(text), 1);
+  left.Connect(1, "CLogin");
+  left.OnLine(1, "admission CLogin TGatekeep");
+  left.Start(Nanos{0});
+  left.Abandon(EndReason::kClientExit, "the agent left with exit");
+  left.Abandon(EndReason::kInterrupted, "interrupted");
+  EXPECT_EQ(left.end_reason(), EndReason::kClientExit);
+  EXPECT_EQ(left.results().ended_early, "the agent left with exit");
 }
 
 Scenario LoadExample(const std::string& name) {

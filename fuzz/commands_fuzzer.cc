@@ -6,9 +6,9 @@
 #include <string_view>
 #include <vector>
 
-#include "gateway/line_reader.h"
 #include "engine/engine.h"
 #include "engine/scenario.h"
+#include "wire/line_reader.h"
 
 namespace {
 
@@ -34,11 +34,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   constexpr market::ClientId kAgent = 0;
   market::Engine engine(DefaultScenario(), 7);
   engine.Connect(kAgent, "CLogin");
-  gateway::LineReader reader;
+  wire::LineReader reader;
   market::Nanos now{0};
-  std::vector<gateway::Line> lines;
+  std::vector<wire::Line> lines;
   auto handle = [&] {
-    for (const gateway::Line& line : lines) {
+    for (const wire::Line& line : lines) {
       if (line.overlong) {
         engine.RecordIgnored(kAgent, line.text, "line longer than 4096 bytes");
       } else {

@@ -1,194 +1,179 @@
 #include "gateway/gateway.h"
 
-#include <cerrno>
-#include <chrono>
-#include <cstdio>
-#include <cstring>
 #include <string>
 #include <vector>
 
-#include <poll.h>
-#include <unistd.h>
-
-#include "gateway/line_reader.h"
-#include "gateway/output.h"
-#include "gateway/progress.h"
-#include "gateway/transcript.h"
 #include "engine/engine.h"
+#include "engine/results.h"
 #include "engine/results_json.h"
 #include "engine/summary.h"
+#include "gateway/progress.h"
+#include "session/exit_codes.h"
+#include "session/intake.h"
+#include "session/notes.h"
+#include "session/output_files.h"
+#include "wire/line_reader.h"
 
 namespace gateway {
 namespace {
 
+using market::EndReason;
 using market::Engine;
 using market::Nanos;
 
 constexpr market::ClientId kAgent = 1;
-constexpr size_t kMaxLine = 4096;
+
+// One direction of the agent's pipes.
+enum class Pipe {
+  kOpen,
+  kClosed,  // ended: the input's end, or the output closed by the market
+  kBroken,  // failed: the input could not be read, or the agent stopped reading the output
+};
 
 class Session {
  public:
-  Session(const Settings& settings, Descriptors fds)
+  Session(const Settings& settings, AgentLink& link, const session::Clock& clock)
       : settings_(settings),
-        fds_(fds),
+        link_(link),
+        clock_(clock),
         engine_(settings.scenario, settings.seed),
-        start_(std::chrono::steady_clock::now()),
-        show_progress_(isatty(fds.err) == 1) {}
+        files_([this](const std::string& text) { Complain(text); }),
+        notes_(clock, files_.transcript()),
+        show_progress_(link.ErrorIsTerminal()) {}
 
   int Run();
 
  private:
-  Nanos Now() const {
-    return std::chrono::duration_cast<Nanos>(std::chrono::steady_clock::now() - start_);
-  }
-  bool OpenFiles();
   void WaitForInput();
   void ReadInput();
-  void HandleLine(const Line& line);
+  void HandleLine(const wire::Line& line);
   void Deliver();
   void CloseOutput(const char* why);
   void ShowProgress();
-  void EndSession(const std::string& reason_if_early);
-  void Complain(const std::string& text) { WriteAll(fds_.err, "RemoteControl: " + text + "\n"); }
+  void EndSession(EndReason why, const std::string& reason);
+  void EndIfTheAgentIsGone();
+  void Complain(const std::string& text) { link_.WriteError("RemoteControl: " + text + "\n"); }
 
   const Settings& settings_;
-  Descriptors fds_;
+  AgentLink& link_;
+  const session::Clock& clock_;
   Engine engine_;
-  std::chrono::steady_clock::time_point start_;
+  session::OutputFiles files_;
+  session::Notes notes_;
   bool show_progress_;
   std::string progress_shown_;
-  Transcript transcript_;
-  std::FILE* results_file_ = nullptr;
-  LineReader reader_{kMaxLine};
+  wire::LineReader reader_{session::kMaxLine};
 
-  bool input_open_ = true;
-  bool output_open_ = true;
-  bool output_broken_ = false;
-  std::string denied_;  // the deny reason, once denied
-  bool session_ended_ = false;
-  bool files_failed_ = false;
+  Pipe input_ = Pipe::kOpen;
+  Pipe output_ = Pipe::kOpen;
+  std::optional<market::Denial> denied_;
+  bool ended_ = false;  // the summary and the results are out
 };
 
-bool Session::OpenFiles() {
-  if (!settings_.transcript_path.empty() && !transcript_.Open(settings_.transcript_path)) {
-    Complain("cannot write the transcript file " + settings_.transcript_path + ": " +
-             std::strerror(errno));
-    return false;
-  }
-  // Opened now, so that a results file that cannot be written fails before the session, not
-  // after it.
-  if (!settings_.results_path.empty()) {
-    results_file_ = std::fopen(settings_.results_path.c_str(), "w");
-    if (results_file_ == nullptr) {
-      Complain("cannot write the results file " + settings_.results_path + ": " +
-               std::strerror(errno));
-      return false;
-    }
-  }
-  return true;
-}
-
 int Session::Run() {
-  if (!OpenFiles()) return kExitBadSettings;
+  if (!files_.Open(settings_.results_path, settings_.transcript_path)) {
+    return session::kExitBadSettings;
+  }
   engine_.Connect(kAgent, settings_.login);
-  transcript_.Event(
-      Now(), "gateway started for " + settings_.login + ", seed " + std::to_string(settings_.seed));
+  notes_.Event("gateway started for " + settings_.login + ", seed " +
+               std::to_string(settings_.seed));
   for (;;) {
     Deliver();
-    if (!denied_.empty()) {
-      EndSession("admission refused (" + denied_ + ")");
-      Complain("admission of " + settings_.login + " refused: " + denied_);
+    if (denied_) {
+      const std::string reason = market::DenialText(*denied_);
+      EndSession(EndReason::kDenied, "admission refused (" + reason + ")");
+      Complain("admission of " + settings_.login + " refused: " + reason);
       break;
     }
     const Engine::Stage stage = engine_.stage();
-    if (stage == Engine::Stage::kRunning && (!input_open_ || !output_open_)) {
-      EndSession(output_broken_ ? "the agent stopped reading (broken pipe)"
-                 : input_open_  ? "the agent left with exit"
-                                : "the agent's input ended");
-    } else if (stage == Engine::Stage::kLobby && (!input_open_ || !output_open_)) {
-      EndSession(output_open_ ? "the agent's input ended before it logged in"
-                              : "the agent left before logging in");
+    if (stage == Engine::Stage::kLobby && (input_ != Pipe::kOpen || output_ != Pipe::kOpen)) {
+      EndSession(EndReason::kClientsGone, output_ == Pipe::kOpen
+                                              ? "the agent's input ended before it logged in"
+                                              : "the agent left before logging in");
       Complain(engine_.results().ended_early);
       break;
-    } else if (stage == Engine::Stage::kClosed && !session_ended_) {
-      EndSession("");
     }
-    if (session_ended_) {
+    EndIfTheAgentIsGone();
+    if (ended_) {
       CloseOutput("session over");
       // After a market that closed, the agent closes its end once it has read everything; any
       // other end does not wait for an agent that may never do so.
-      if (!input_open_ || !engine_.results().completed || output_broken_) break;
+      if (input_ != Pipe::kOpen || engine_.end_reason() != EndReason::kCompleted ||
+          output_ == Pipe::kBroken) {
+        break;
+      }
     }
     WaitForInput();
     if (engine_.stage() == Engine::Stage::kRunning) {
-      engine_.Advance(Now());
+      engine_.Advance(clock_.Now());
       ShowProgress();
     }
   }
-  if (!transcript_.Close()) files_failed_ = true;
-  if (files_failed_) return kExitResultsLost;
-  if (!denied_.empty() || output_broken_) return kExitSessionFailed;
-  const market::Results& results = engine_.results();
-  if (results.completed || results.ended_early == "the agent left with exit") return kExitOk;
-  return kExitSessionFailed;
+  if (denied_ || output_ == Pipe::kBroken) return files_.Finish(session::kExitSessionFailed);
+  return files_.Finish(session::ExitStatusFor(engine_.end_reason()));
+}
+
+// A running session ends when the agent is gone; a closed market ends it as completed.
+void Session::EndIfTheAgentIsGone() {
+  const Engine::Stage stage = engine_.stage();
+  if (stage == Engine::Stage::kRunning && (input_ != Pipe::kOpen || output_ != Pipe::kOpen)) {
+    if (output_ == Pipe::kBroken) {
+      EndSession(EndReason::kClientsGone, "the agent stopped reading (broken pipe)");
+    } else if (input_ == Pipe::kOpen) {
+      // Only the market closes the output of a running session: after the agent's "exit".
+      EndSession(EndReason::kClientExit, "the agent left with exit");
+    } else {
+      EndSession(EndReason::kClientsGone, "the agent's input ended");
+    }
+  } else if (stage == Engine::Stage::kClosed) {
+    EndSession(EndReason::kCompleted, "");
+  }
 }
 
 // Waits until the agent has sent something or the price in force runs out. When the deadline has
 // passed, whatever the agent has already sent is still read first, so a bid written in time is
 // never decided after the tick.
 void Session::WaitForInput() {
-  const auto deadline = engine_.NextDeadline();
-  int timeout = -1;
-  if (deadline) {
-    const Nanos left = *deadline - Now();
-    // Rounded up: waking before the deadline would only loop.
-    timeout = left.count() <= 0 ? 0 : static_cast<int>((left.count() + 999'999) / 1'000'000);
-  }
-  if (!input_open_) {
-    if (timeout > 0) poll(nullptr, 0, timeout);
+  const std::optional<Nanos> deadline = engine_.NextDeadline();
+  std::optional<Nanos> timeout;
+  if (deadline) timeout = *deadline - clock_.Now();
+  if (input_ != Pipe::kOpen) {
+    if (timeout) link_.Sleep(*timeout);
     return;
   }
-  pollfd fd{fds_.in, POLLIN, 0};
-  int ready = poll(&fd, 1, timeout);
-  if (ready < 0 && errno == EINTR) return;
-  if (ready > 0) ReadInput();
+  if (link_.WaitForInput(timeout)) ReadInput();
   // Drain what is already there before the engine decides the tick.
-  while (input_open_ && deadline && Now() >= *deadline) {
-    fd.revents = 0;
-    if (poll(&fd, 1, 0) <= 0) break;
+  while (input_ == Pipe::kOpen && deadline && clock_.Now() >= *deadline) {
+    if (!link_.WaitForInput(Nanos{0})) break;
     ReadInput();
   }
 }
 
 void Session::ReadInput() {
-  char buffer[4096];
-  const ssize_t n = read(fds_.in, buffer, sizeof buffer);
-  std::vector<Line> lines;
-  if (n > 0) {
-    reader_.Feed(std::string_view(buffer, static_cast<size_t>(n)), &lines);
-  } else if (n < 0 && (errno == EINTR || errno == EAGAIN)) {
-    return;
+  std::string bytes;
+  const AgentLink::Read read = link_.ReadInput(&bytes);
+  if (read == AgentLink::Read::kAgain) return;
+  std::vector<wire::Line> lines;
+  if (read == AgentLink::Read::kData) {
+    reader_.Feed(bytes, &lines);
   } else {
     reader_.Finish(&lines);  // end of input, or an input that failed: the agent has gone
   }
-  for (const Line& line : lines) HandleLine(line);
-  if (n <= 0) {
-    input_open_ = false;
-    transcript_.Event(Now(), n == 0 ? "end of input" : "input failed");
+  for (const wire::Line& line : lines) HandleLine(line);
+  if (read != AgentLink::Read::kData) {
+    input_ = read == AgentLink::Read::kEnd ? Pipe::kClosed : Pipe::kBroken;
+    notes_.Event(read == AgentLink::Read::kEnd ? "end of input" : "input failed");
   }
 }
 
-void Session::HandleLine(const Line& line) {
-  const Nanos now = Now();
+void Session::HandleLine(const wire::Line& line) {
+  const Nanos now = clock_.Now();
   if (line.overlong) {
-    transcript_.Received(now, line.text.substr(0, 80) + "... (overlong line dropped)");
-    engine_.RecordIgnored(kAgent, line.text, "line longer than 4096 bytes");
-    engine_.RecordFault(kAgent);
+    session::RecordOverlong(engine_, kAgent, line, session::kMaxLine, notes_, "", "dropped");
     return;
   }
-  transcript_.Received(now, line.text);
-  if (session_ended_) return;  // after the session: recorded in the transcript only
+  notes_.Received(line.text);
+  if (ended_) return;  // after the session: recorded in the transcript only
   engine_.OnLine(kAgent, line.text, now);
   if (engine_.stage() == Engine::Stage::kLobby && engine_.Admitted(kAgent)) {
     engine_.Start(now);
@@ -199,25 +184,25 @@ void Session::HandleLine(const Line& line) {
 void Session::Deliver() {
   for (const market::Outgoing& out : engine_.TakeOutgoing()) {
     if (out.to != kAgent && out.to != market::kEveryone) continue;
-    if (!output_open_) continue;
+    if (output_ != Pipe::kOpen) continue;
     if (out.close) {
       CloseOutput(engine_.stage() == Engine::Stage::kClosed ? "market closed" : "client closed");
       continue;
     }
-    if (out.line.rfind("deny ", 0) == 0) denied_ = out.line.substr(5);
-    transcript_.Sent(Now(), out.line);
-    if (!WriteAll(fds_.out, out.line + "\n")) {
-      output_broken_ = true;
+    if (out.denial) denied_ = out.denial;
+    notes_.Sent(out.line);
+    if (!link_.Write(out.line + "\n")) {
       CloseOutput("output failed (the agent stopped reading)");
+      output_ = Pipe::kBroken;
     }
   }
 }
 
 void Session::CloseOutput(const char* why) {
-  if (!output_open_) return;
-  output_open_ = false;
-  close(fds_.out);
-  transcript_.Event(Now(), std::string("output closed: ") + why);
+  if (output_ != Pipe::kOpen) return;
+  output_ = Pipe::kClosed;
+  link_.CloseOutput();
+  notes_.Event(std::string("output closed: ") + why);
 }
 
 void Session::ShowProgress() {
@@ -228,39 +213,36 @@ void Session::ShowProgress() {
   std::string line = "\r" + text;
   if (text.size() < progress_shown_.size())
     line += std::string(progress_shown_.size() - text.size(), ' ');
-  WriteAll(fds_.err, line);
+  link_.WriteError(line);
   progress_shown_ = text;
 }
 
-// Ends the session (early when `reason_if_early` is set), writes the summary and the results.
-void Session::EndSession(const std::string& reason_if_early) {
-  if (session_ended_) return;
-  session_ended_ = true;
-  if (!reason_if_early.empty()) engine_.Abandon(reason_if_early);
+// Ends the session (early unless the market closed), writes the summary and the results.
+void Session::EndSession(EndReason why, const std::string& reason) {
+  if (ended_) return;
+  ended_ = true;
+  if (why != EndReason::kCompleted) engine_.Abandon(why, reason);
   const market::Results& results = engine_.results();
-  transcript_.Event(Now(),
-                    results.completed ? "market closed" : "session ended: " + results.ended_early);
+  notes_.Event(results.completed ? "market closed" : "session ended: " + results.ended_early);
   if (show_progress_ && !progress_shown_.empty()) {
-    WriteAll(fds_.err, "\r" + std::string(progress_shown_.size(), ' ') + "\r");
+    link_.WriteError("\r" + std::string(progress_shown_.size(), ' ') + "\r");
     progress_shown_.clear();
   }
-  if (!results.auctions.empty()) WriteAll(fds_.err, "\n" + market::SummaryText(results));
-  if (results_file_ != nullptr) {
-    const std::string json = market::ResultsJson(results);
-    const bool written = std::fwrite(json.data(), 1, json.size(), results_file_) == json.size();
-    if (std::fclose(results_file_) != 0 || !written) {
-      files_failed_ = true;
-      Complain("could not write the results file " + settings_.results_path);
-    }
-    results_file_ = nullptr;
-  }
+  if (!results.auctions.empty()) link_.WriteError("\n" + market::SummaryText(results));
+  files_.WriteResults(results);
 }
 
 }  // namespace
 
-int RunGateway(const Settings& settings, Descriptors fds) {
-  Session session(settings, fds);
+int RunSession(const Settings& settings, AgentLink& link, const session::Clock& clock) {
+  Session session(settings, link, clock);
   return session.Run();
+}
+
+int RunGateway(const Settings& settings, Descriptors fds) {
+  FdLink link(fds);
+  const session::SteadyClock clock;
+  return RunSession(settings, link, clock);
 }
 
 }  // namespace gateway

@@ -6,9 +6,10 @@
 #include <vector>
 
 #include "gateway/gateway.h"
-#include "gateway/output.h"
 #include "gateway/relay.h"
 #include "gateway/settings.h"
+#include "session/exit_codes.h"
+#include "wire/write_all.h"
 
 int main(int argc, char** argv) {
   // A reader that goes away must show as a failed write, not kill the gateway.
@@ -18,8 +19,8 @@ int main(int argc, char** argv) {
   const std::optional<gateway::Settings> settings = gateway::ReadSettings(
       args, [](const char* name) { return std::getenv(name); }, &error);
   if (!settings) {
-    gateway::WriteAll(2, "RemoteControl: " + error + "\n");
-    return gateway::kExitBadSettings;
+    wire::WriteAll(2, "RemoteControl: " + error + "\n");
+    return session::kExitBadSettings;
   }
   if (settings->connect) return gateway::RunRelay(*settings->connect, gateway::Descriptors{});
   return gateway::RunGateway(*settings, gateway::Descriptors{});

@@ -8,14 +8,25 @@
 
 #include <asio.hpp>
 
-#include "gateway/line_reader.h"
-#include "gateway/output.h"
 #include "engine/commands.h"
+#include "session/exit_codes.h"
+#include "wire/line_reader.h"
+#include "wire/write_all.h"
 
 namespace gateway {
 namespace {
 
 using asio::ip::tcp;
+using session::kExitOk;
+using session::kExitSessionFailed;
+using wire::Address;
+using wire::Line;
+using wire::LineReader;
+using wire::WriteAll;
+
+// Bytes moved per read in each direction. Lines are relayed as bytes, so this bounds only the
+// memory of the relay, not the length of a line; it covers a burst of market messages in one read.
+constexpr size_t kRelayChunk = 16384;
 
 // Lines are relayed as bytes; these readers only watch for the few lines that decide the exit
 // status, so a short bound is enough (longer lines are not among them).
@@ -77,7 +88,7 @@ class Relay {
     if (connected_ || reported_) return;
     reported_ = true;
     timer_.cancel();
-    Complain("cannot connect to the market at " + FormatAddress(address_) + ": " +
+    Complain("cannot connect to the market at " + wire::FormatAddress(address_) + ": " +
              (failure_.empty() ? error.message() : failure_));
     CloseAgent();
   }
@@ -179,8 +190,8 @@ class Relay {
   asio::steady_timer timer_;
   int in_fd_;
   int out_fd_;
-  std::array<char, 16384> up_{};
-  std::array<char, 16384> down_{};
+  std::array<char, kRelayChunk> up_{};
+  std::array<char, kRelayChunk> down_{};
   LineReader up_reader_{kWatchedLine};
   LineReader down_reader_{kWatchedLine};
   bool connected_ = false;

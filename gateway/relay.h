@@ -2,20 +2,21 @@
 // relays lines both ways between the agent's pipes and the socket, unchanged.
 //
 // - Connecting is bounded (kConnectTimeout); when it fails, one line on the error descriptor and
-//   kExitSessionFailed, with the agent's output closed unwritten.
+//   session::kExitSessionFailed, with the agent's output closed unwritten.
 // - The agent's end of input shuts down the socket's sending side (the server then sees the
 //   agent leave); the server's end of output closes the agent's output. The relay ends when both
 //   directions have ended, or kAgentGrace after the server's end if the agent keeps its side open.
-// - Exit status: kExitOk when the market's closed_market went through (or the agent left with
-//   "exit"); kExitSessionFailed otherwise (denied, connection lost). A "deny" is also reported on
-//   the error descriptor.
+// - Exit status: session::kExitOk when the market's closed_market went through (or the agent left
+// with
+//   "exit"); session::kExitSessionFailed otherwise (denied, connection lost). A "deny" is also
+//   reported on the error descriptor.
 #ifndef GATEWAY_RELAY_H_
 #define GATEWAY_RELAY_H_
 
 #include <chrono>
 
-#include "gateway/address.h"
-#include "gateway/gateway.h"
+#include "gateway/fd_link.h"
+#include "wire/address.h"
 
 namespace gateway {
 
@@ -24,7 +25,7 @@ inline constexpr std::chrono::seconds kAgentGrace{10};
 
 // Takes over fds.in and fds.out (closes them). Never dies of a closed pipe when SIGPIPE is
 // ignored.
-int RunRelay(const Address& address, Descriptors fds);
+int RunRelay(const wire::Address& address, Descriptors fds);
 
 }  // namespace gateway
 

@@ -1,6 +1,6 @@
 #include "gateway/settings.h"
 
-#include <limits>
+#include "wire/number.h"
 
 namespace gateway {
 namespace {
@@ -11,18 +11,6 @@ std::string Env(const EnvLookup& env, const char* name) {
 }
 
 }  // namespace
-
-std::optional<uint64_t> ParseSeed(const std::string& text) {
-  if (text.empty() || text.size() > 20) return std::nullopt;
-  uint64_t value = 0;
-  for (char ch : text) {
-    if (ch < '0' || ch > '9') return std::nullopt;
-    const auto digit = static_cast<uint64_t>(ch - '0');
-    if (value > (std::numeric_limits<uint64_t>::max() - digit) / 10) return std::nullopt;
-    value = value * 10 + digit;
-  }
-  return value;
-}
 
 std::optional<Settings> ReadSettings(const std::vector<std::string>& args, const EnvLookup& env,
                                      std::string* error) {
@@ -35,7 +23,7 @@ std::optional<Settings> ReadSettings(const std::vector<std::string>& args, const
   Settings settings;
   settings.login = args[1];
   if (const std::string address = Env(env, "MARKET_ADDRESS"); !address.empty()) {
-    settings.connect = ParseAddress(address);
+    settings.connect = wire::ParseAddress(address);
     if (!settings.connect) {
       *error = "MARKET_ADDRESS must be HOST:PORT, not '" + address + "'";
       return std::nullopt;
@@ -54,7 +42,7 @@ std::optional<Settings> ReadSettings(const std::vector<std::string>& args, const
   settings.scenario = *load.scenario;
   settings.seed = settings.scenario.seed;
   if (const std::string seed = Env(env, "MARKET_SEED"); !seed.empty()) {
-    const std::optional<uint64_t> value = ParseSeed(seed);
+    const std::optional<uint64_t> value = wire::ParseUint64(seed);
     if (!value) {
       *error =
           "MARKET_SEED must be a whole number from 0 to 18446744073709551615, not '" + seed + "'";

@@ -16,8 +16,8 @@
 #include <string>
 #include <vector>
 
-#include "gateway/address.h"
 #include "engine/scenario.h"
+#include "wire/address.h"
 
 namespace gateway {
 
@@ -25,9 +25,9 @@ struct Settings {
   std::string login;  // the only login this gateway admits
   market::Scenario scenario;
   uint64_t seed = 0;
-  std::string results_path;        // empty: none
-  std::string transcript_path;     // empty: none
-  std::optional<Address> connect;  // MARKET_ADDRESS: relay to this server instead
+  std::string results_path;              // empty: none
+  std::string transcript_path;           // empty: none
+  std::optional<wire::Address> connect;  // MARKET_ADDRESS: relay to this server instead
 };
 
 using EnvLookup = std::function<const char*(const char* name)>;
@@ -37,9 +37,6 @@ using EnvLookup = std::function<const char*(const char* name)>;
 // the file, the line and the fault).
 std::optional<Settings> ReadSettings(const std::vector<std::string>& args, const EnvLookup& env,
                                      std::string* error);
-
-// A seed written as decimal digits only, within 64 bits.
-std::optional<uint64_t> ParseSeed(const std::string& text);
 
 }  // namespace gateway
 

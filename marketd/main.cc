@@ -7,25 +7,25 @@
 // transcript file could not be written at the end.
 #include <sys/resource.h>
 
-#include <cerrno>
 #include <csignal>
 #include <cstdio>
-#include <cstring>
 #include <string>
 #include <vector>
 
-#include "gateway/address.h"
-#include "gateway/output.h"
-#include "gateway/transcript.h"
 #include "engine/response_stats.h"
+#include "engine/results.h"
 #include "engine/results_json.h"
 #include "engine/summary.h"
 #include "marketd/options.h"
 #include "marketd/server.h"
+#include "session/exit_codes.h"
+#include "session/output_files.h"
+#include "wire/address.h"
+#include "wire/write_all.h"
 
 namespace {
 
-void Complain(const std::string& text) { gateway::WriteAll(2, "marketd: " + text + "\n"); }
+void Complain(const std::string& text) { wire::WriteAll(2, "marketd: " + text + "\n"); }
 
 double Seconds(const timeval& t) {
   return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
@@ -65,38 +65,23 @@ int main(int argc, char** argv) {
   const marketd::OptionsParse parse =
       marketd::ParseOptions(std::vector<std::string>(argv, argv + argc));
   if (!parse.options) {
-    if (!parse.out.empty()) gateway::WriteAll(1, parse.out);
+    if (!parse.out.empty()) wire::WriteAll(1, parse.out);
     if (!parse.error.empty()) Complain(parse.error + " (see marketd --help)");
     return parse.exit_status;
   }
   const marketd::Options& options = *parse.options;
 
-  gateway::Transcript transcript;
-  if (!options.transcript_path.empty() && !transcript.Open(options.transcript_path)) {
-    Complain("cannot write the transcript file " + options.transcript_path + ": " +
-             std::strerror(errno));
-    return 2;
-  }
-  // Opened now, so that a file that cannot be written fails before the session, not after it.
-  std::FILE* results_file = nullptr;
-  if (!options.results_path.empty()) {
-    results_file = std::fopen(options.results_path.c_str(), "w");
-    if (results_file == nullptr) {
-      Complain("cannot write the results file " + options.results_path + ": " +
-               std::strerror(errno));
-      return 2;
-    }
-  }
+  session::OutputFiles files(Complain);
+  if (!files.Open(options.results_path, options.transcript_path)) return session::kExitBadSettings;
 
   marketd::Server server(options.scenario, options.seed, options.server,
-                         options.transcript_path.empty() ? nullptr : &transcript);
+                         files.has_transcript() ? &files.transcript() : nullptr);
   std::string error;
   if (!server.Listen(&error)) {
     Complain(error);
-    if (results_file != nullptr) std::fclose(results_file);
-    return 2;
+    return session::kExitBadSettings;
   }
-  const std::string address = gateway::FormatAddress({options.server.host, server.port()});
+  const std::string address = wire::FormatAddress({options.server.host, server.port()});
   if (!options.port_file.empty()) {
     // Written whole under another name first, so a reader never sees half a number.
     const std::string temporary = options.port_file + ".tmp";
@@ -105,28 +90,15 @@ int main(int argc, char** argv) {
     if (file == nullptr || std::fclose(file) != 0 || !written ||
         std::rename(temporary.c_str(), options.port_file.c_str()) != 0) {
       Complain("cannot write the port file " + options.port_file);
-      return 2;
+      return session::kExitBadSettings;
     }
   }
-  gateway::WriteAll(1, "marketd listening on " + address + "\n");
+  wire::WriteAll(1, "marketd listening on " + address + "\n");
 
   server.Run();
 
   const market::Results& results = server.results();
-  gateway::WriteAll(2, market::SummaryText(results) + "\n" + StatsLine(server.stats(), results));
-  bool files_failed = false;
-  if (results_file != nullptr) {
-    const std::string json = market::ResultsJson(results);
-    const bool written = std::fwrite(json.data(), 1, json.size(), results_file) == json.size();
-    if (std::fclose(results_file) != 0 || !written) {
-      files_failed = true;
-      Complain("could not write the results file " + options.results_path);
-    }
-  }
-  if (!transcript.Close()) {
-    files_failed = true;
-    Complain("could not write the transcript file " + options.transcript_path);
-  }
-  if (files_failed) return 3;
-  return results.completed ? 0 : 1;
+  wire::WriteAll(2, market::SummaryText(results) + "\n" + StatsLine(server.stats(), results));
+  files.WriteResults(results);
+  return files.Finish(session::ExitStatusFor(server.end_reason()));
 }

@@ -2,8 +2,9 @@
 
 #include <CLI/CLI.hpp>
 
-#include "gateway/address.h"
-#include "gateway/settings.h"
+#include "session/exit_codes.h"
+#include "wire/address.h"
+#include "wire/number.h"
 
 namespace marketd {
 
@@ -57,16 +58,16 @@ OptionsParse ParseOptions(const std::vector<std::string>& args) {
     parse.out = std::string(kVersion) + "\n";
     return parse;
   } catch (const CLI::ParseError& e) {
-    parse.exit_status = 2;
+    parse.exit_status = session::kExitBadSettings;
     parse.error = e.what();
     return parse;
   }
   const auto fail = [&parse](std::string error) {
-    parse.exit_status = 2;
+    parse.exit_status = session::kExitBadSettings;
     parse.error = std::move(error);
     return parse;
   };
-  const std::optional<gateway::Address> address = gateway::ParseAddress(listen);
+  const std::optional<wire::Address> address = wire::ParseAddress(listen);
   if (!address) return fail("--listen must be HOST:PORT, not '" + listen + "'");
   options.server.host = address->host;
   options.server.port = address->port;
@@ -76,7 +77,7 @@ OptionsParse ParseOptions(const std::vector<std::string>& args) {
   options.scenario = *load.scenario;
   options.seed = options.scenario.seed;
   if (!seed.empty()) {
-    const std::optional<uint64_t> value = gateway::ParseSeed(seed);
+    const std::optional<uint64_t> value = wire::ParseUint64(seed);
     if (!value) return fail("--seed must be a whole number from 0 to 18446744073709551615");
     options.seed = *value;
   }

@@ -12,6 +12,7 @@
 
 #include "engine/scenario.h"
 #include "marketd/server.h"
+#include "session/exit_codes.h"
 
 namespace marketd {
 
@@ -27,10 +28,11 @@ struct Options {
 };
 
 struct OptionsParse {
-  std::optional<Options> options;  // set when the server should run
-  int exit_status = 0;             // otherwise: 0 after --help or --version, 2 on bad usage
-  std::string out;                 // for standard output (help, version)
-  std::string error;               // one line without a newline, for standard error
+  std::optional<Options> options;      // set when the server should run
+  int exit_status = session::kExitOk;  // otherwise: kExitOk after --help or --version,
+                                       // kExitBadSettings on bad usage
+  std::string out;                     // for standard output (help, version)
+  std::string error;                   // one line without a newline, for standard error
 };
 
 // Parses the arguments (program name first) and loads the scenario.

@@ -3,8 +3,8 @@
 // market close or left as asked, 1 otherwise, 2 on bad usage.
 #include <CLI/CLI.hpp>
 
-#include "gateway/address.h"
 #include "marketd/peer.h"
+#include "wire/address.h"
 
 int main(int argc, char** argv) {
   CLI::App app("market_peer: scripted buyers that trade with marketd over TCP", "market_peer");
@@ -26,7 +26,7 @@ int main(int argc, char** argv) {
   app.add_option("--timeout", options.timeout_seconds, "give up after this many seconds")
       ->check(CLI::Range(0.1, 3600.0));
   CLI11_PARSE(app, argc, argv);
-  const std::optional<gateway::Address> parsed = gateway::ParseAddress(address);
+  const std::optional<wire::Address> parsed = wire::ParseAddress(address);
   if (!parsed) {
     std::fprintf(stderr, "market_peer: --connect must be HOST:PORT, not '%s'\n", address.c_str());
     return 2;

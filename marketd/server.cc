@@ -2,22 +2,20 @@
 
 #include <array>
 #include <csignal>
-#include <deque>
 #include <utility>
 #include <vector>
 
 #include <asio.hpp>
 
-#include "gateway/line_reader.h"
-#include "gateway/transcript.h"
-#include "engine/commands.h"
+#include "session/clock.h"
+#include "session/notes.h"
+#include "wire/line_reader.h"
 
 namespace marketd {
 namespace {
 
 using asio::ip::tcp;
 using market::ClientId;
-using market::Engine;
 using market::Nanos;
 
 // Bytes read from one connection before a tick is decided, at most: enough for every command a
@@ -26,26 +24,31 @@ constexpr size_t kDrainLimit = 64 * 1024;
 
 }  // namespace
 
-class Server::Impl {
+class Server::Impl : public Connections {
  public:
   Impl(const market::Scenario& scenario, uint64_t seed, const ServerOptions& options,
-       gateway::Transcript* transcript)
+       wire::Transcript* transcript)
       : scenario_(scenario),
         options_(options),
-        transcript_(transcript),
-        engine_(scenario, seed),
+        notes_(clock_, transcript != nullptr ? *transcript : no_transcript_),
+        session_(scenario_, seed, options, clock_, notes_, *this),
         acceptor_(io_),
-        window_timer_(io_),
-        tick_timer_(io_),
-        linger_timer_(io_),
-        signals_(io_, SIGINT, SIGTERM),
-        start_(std::chrono::steady_clock::now()) {}
+        wake_timer_(io_),
+        signals_(io_, SIGINT, SIGTERM) {}
 
   bool Listen(std::string* error);
   uint16_t port() const { return port_; }
   void Run();
-  const market::Results& results() const { return engine_.results(); }
+  const market::Results& results() const { return session_.results(); }
+  market::EndReason end_reason() const { return session_.end_reason(); }
   const NetworkStats& stats() const { return stats_; }
+
+  // Connections, for the session.
+  Queued Queue(ClientId id, const std::string& line) override;
+  void EndOutput(ClientId id) override;
+  bool HasUnsent(ClientId id) const override;
+  void Close(ClientId id) override;
+  void StopAccepting() override;
 
  private:
   struct Connection {
@@ -53,9 +56,8 @@ class Server::Impl {
         : id(client), socket(std::move(s)), reader(max_line) {}
     ClientId id;
     tcp::socket socket;
-    gateway::LineReader reader;
+    wire::LineReader reader;
     std::array<char, 8192> buffer{};
-    int faults = 0;
     std::string writing;  // being written now
     std::string pending;  // queued behind it
     bool write_in_flight = false;
@@ -65,56 +67,30 @@ class Server::Impl {
   };
   using ConnectionPtr = std::shared_ptr<Connection>;
 
-  Nanos Now() const {
-    return std::chrono::duration_cast<Nanos>(std::chrono::steady_clock::now() - start_);
-  }
-  void Note(char direction, const std::string& text) {
-    if (transcript_ == nullptr) return;
-    if (direction == '>') transcript_->Sent(Now(), text);
-    if (direction == '<') transcript_->Received(Now(), text);
-    if (direction == '!') transcript_->Event(Now(), text);
-  }
-
   void Accept();
   void Read(const ConnectionPtr& c);
   void OnBytes(const ConnectionPtr& c, const char* data, size_t size, bool end);
-  void HandleLine(const ConnectionPtr& c, const gateway::Line& line);
   void Drain(const ConnectionPtr& c);
-  void Send(const ConnectionPtr& c, const std::string& line);
   void Write(const ConnectionPtr& c);
   void ShutdownOutput(const ConnectionPtr& c);
-  void Drop(const ConnectionPtr& c, const std::string& reason);
   void Remove(const ConnectionPtr& c);
-  void ReadEnded(const ConnectionPtr& c, const char* why);
-
-  void Deliver();
-  void DeliverBatch(const std::vector<market::Outgoing>& batch);
-  void AfterEvent();
-  void MaybeStart();
-  void ScheduleTick();
-  void OnTick();
-  void SessionClosed();
-  void Finish();
+  void OnWake();
+  void Sync();
 
   market::Scenario scenario_;
   ServerOptions options_;
-  gateway::Transcript* transcript_;
-  Engine engine_;
+  session::SteadyClock clock_;
+  wire::Transcript no_transcript_;  // never opened: notes go nowhere
+  session::Notes notes_;
+  MarketSession session_;
   asio::io_context io_;
   tcp::acceptor acceptor_;
-  asio::steady_timer window_timer_;
-  asio::steady_timer tick_timer_;
-  asio::steady_timer linger_timer_;
+  asio::steady_timer wake_timer_;
+  std::optional<Nanos> wake_armed_;  // when wake_timer_ is set to fire
   asio::signal_set signals_;
-  std::chrono::steady_clock::time_point start_;
   uint16_t port_ = 0;
   std::map<ClientId, ConnectionPtr> connections_;
   ClientId next_id_ = 1;
-  bool window_passed_ = false;
-  bool started_ = false;
-  bool lingering_ = false;
-  bool finished_ = false;
-  Nanos session_start_{0};
   NetworkStats stats_;
 };
 
@@ -140,21 +116,17 @@ bool Server::Impl::Listen(std::string* error) {
 }
 
 void Server::Impl::Run() {
-  Note('!', "listening on port " + std::to_string(port_));
+  notes_.Event("listening on port " + std::to_string(port_));
   signals_.async_wait([this](const asio::error_code& ec, int) {
-    if (ec || finished_) return;
-    Note('!', "interrupted");
-    engine_.Abandon("interrupted");
-    Finish();
-  });
-  window_timer_.expires_after(std::chrono::milliseconds(scenario_.admission_window_ms));
-  window_timer_.async_wait([this](const asio::error_code& ec) {
     if (ec) return;
-    window_passed_ = true;
-    MaybeStart();
+    session_.Interrupt();
+    Sync();
   });
+  session_.Open();
   Accept();
+  Sync();
   io_.run();
+  stats_.session_time = session_.session_time();
 }
 
 void Server::Impl::Accept() {
@@ -163,7 +135,7 @@ void Server::Impl::Accept() {
     if (!ec) {
       ++stats_.connections;
       if (connections_.size() >= static_cast<size_t>(options_.max_connections)) {
-        Note('!', "connection refused: too many connections");
+        notes_.Event("connection refused: too many connections");
         asio::error_code ignored;
         socket.close(ignored);
       } else {
@@ -176,8 +148,7 @@ void Server::Impl::Accept() {
         socket.non_blocking(true, ignored);
         auto c = std::make_shared<Connection>(next_id_++, std::move(socket), options_.max_line);
         connections_[c->id] = c;
-        engine_.Connect(c->id, std::nullopt);
-        Note('!', "#" + std::to_string(c->id) + " connected");
+        session_.Connected(c->id);
         Read(c);
       }
     }
@@ -190,42 +161,26 @@ void Server::Impl::Read(const ConnectionPtr& c) {
                             [this, c](const asio::error_code& ec, size_t n) {
                               if (c->gone || ec == asio::error::operation_aborted) return;
                               OnBytes(c, c->buffer.data(), n, static_cast<bool>(ec));
+                              Sync();
                               if (!c->gone && c->reading) Read(c);
                             });
 }
 
 void Server::Impl::OnBytes(const ConnectionPtr& c, const char* data, size_t size, bool end) {
   stats_.bytes_received += static_cast<int64_t>(size);
-  std::vector<gateway::Line> lines;
+  std::vector<wire::Line> lines;
   c->reader.Feed(std::string_view(data, size), &lines);
   if (end) c->reader.Finish(&lines);
-  for (const gateway::Line& line : lines) {
+  for (const wire::Line& line : lines) {
     if (c->gone) break;
-    HandleLine(c, line);
+    ++stats_.lines_received;
+    session_.Received(c->id, line);
   }
-  if (end && !c->gone) ReadEnded(c, "connection ended");
-  AfterEvent();
-}
-
-void Server::Impl::HandleLine(const ConnectionPtr& c, const gateway::Line& line) {
-  ++stats_.lines_received;
-  const std::string tag = "#" + std::to_string(c->id) + " ";
-  if (line.overlong) {
-    Note('<', tag + line.text.substr(0, 80) + "... (overlong line refused)");
-    engine_.RecordIgnored(
-        c->id, line.text,
-        ("line longer than " + std::to_string(options_.max_line) + " bytes").c_str());
-    engine_.RecordFault(c->id);
-    ++c->faults;
-  } else {
-    Note('<', tag + line.text);
-    if (market::ParseCommand(line.text).kind == market::Command::Kind::kUnknown) ++c->faults;
-    engine_.OnLine(c->id, line.text, Now());
+  if (end && !c->gone) {
+    c->reading = false;
+    session_.InputEnded(c->id, "connection ended");
   }
-  if (c->faults >= options_.max_faults && !c->gone) {
-    Deliver();  // what the engine answered before the fault goes out first
-    Drop(c, "too many faults (" + std::to_string(c->faults) + " lines refused)");
-  }
+  session_.AfterEvent();
 }
 
 // Reads what is already waiting on the connection, without blocking.
@@ -242,16 +197,44 @@ void Server::Impl::Drain(const ConnectionPtr& c) {
   }
 }
 
-void Server::Impl::Send(const ConnectionPtr& c, const std::string& line) {
-  if (c->gone || c->output_closed) return;
+Connections::Queued Server::Impl::Queue(ClientId id, const std::string& line) {
+  auto it = connections_.find(id);
+  if (it == connections_.end()) return Queued::kIgnored;
+  const ConnectionPtr c = it->second;
+  if (c->gone || c->output_closed) return Queued::kIgnored;
   if (c->writing.size() + c->pending.size() + line.size() + 1 > options_.queue_limit) {
-    Drop(c, "output queue overflow (" + std::to_string(options_.queue_limit) + " bytes unsent)");
-    return;
+    return Queued::kOverflow;
   }
   c->pending += line;
   c->pending += '\n';
   ++stats_.lines_sent;
   if (!c->write_in_flight) Write(c);
+  return Queued::kYes;
+}
+
+void Server::Impl::EndOutput(ClientId id) {
+  auto it = connections_.find(id);
+  if (it == connections_.end()) return;
+  const ConnectionPtr c = it->second;
+  c->output_closed = true;
+  if (!c->write_in_flight) Write(c);
+}
+
+bool Server::Impl::HasUnsent(ClientId id) const {
+  auto it = connections_.find(id);
+  return it != connections_.end() && (it->second->write_in_flight || !it->second->pending.empty());
+}
+
+void Server::Impl::Close(ClientId id) {
+  auto it = connections_.find(id);
+  if (it == connections_.end()) return;
+  const ConnectionPtr c = it->second;  // a copy: Remove erases the map's
+  Remove(c);
+}
+
+void Server::Impl::StopAccepting() {
+  asio::error_code ignored;
+  acceptor_.close(ignored);
 }
 
 void Server::Impl::Write(const ConnectionPtr& c) {
@@ -269,20 +252,19 @@ void Server::Impl::Write(const ConnectionPtr& c) {
                       stats_.bytes_sent += static_cast<int64_t>(n);
                       c->writing.clear();
                       if (ec) {
-                        Note('!', "#" + std::to_string(c->id) + " output failed: " + ec.message());
-                        engine_.Disconnect(c->id);
-                        Remove(c);
-                        AfterEvent();
-                        return;
+                        session_.OutputFailed(c->id, ec.message());
+                        session_.AfterEvent();
+                      } else {
+                        Write(c);
                       }
-                      Write(c);
+                      Sync();
                     });
 }
 
 // The output is complete: admitted buyers keep their input open (their last commands are still
 // read); anyone else is done with.
 void Server::Impl::ShutdownOutput(const ConnectionPtr& c) {
-  if (!engine_.Admitted(c->id) || !c->reading) {
+  if (!session_.Admitted(c->id) || !c->reading) {
     Remove(c);
     return;
   }
@@ -290,165 +272,62 @@ void Server::Impl::ShutdownOutput(const ConnectionPtr& c) {
   c->socket.shutdown(tcp::socket::shutdown_send, ignored);
 }
 
-void Server::Impl::Drop(const ConnectionPtr& c, const std::string& reason) {
-  if (c->gone) return;
-  Note('!', "#" + std::to_string(c->id) + " dropped: " + reason);
-  engine_.RecordDrop(c->id, reason);
-  engine_.Disconnect(c->id);
-  Remove(c);
-}
-
+// `c` must not refer to the map's own pointer, which is erased here.
 void Server::Impl::Remove(const ConnectionPtr& c) {
   if (c->gone) return;
   c->gone = true;
   asio::error_code ignored;
   c->socket.close(ignored);
-  connections_.erase(c->id);
-  if (lingering_ && connections_.empty() && !finished_) asio::post(io_, [this] { Finish(); });
+  const ClientId id = c->id;
+  connections_.erase(id);
+  session_.Gone(id);
 }
 
-void Server::Impl::ReadEnded(const ConnectionPtr& c, const char* why) {
-  c->reading = false;
-  Note('!', "#" + std::to_string(c->id) + " " + why);
-  engine_.Disconnect(c->id);
-  // A buyer gone mid-session has no use for what is queued. Anyone else (a denied client that
-  // closed its side, a buyer after the close) may still read it: the queue is written out first,
-  // and the connection closed when it is (see Write).
-  if ((engine_.Admitted(c->id) && engine_.stage() != Engine::Stage::kClosed) ||
-      (!c->write_in_flight && c->pending.empty())) {
-    Remove(c);
+void Server::Impl::OnWake() {
+  wake_armed_.reset();
+  if (session_.TickDue()) {
+    // Bids that reached the server in time count at the price in force, from whichever
+    // connection.
+    std::vector<ConnectionPtr> all;
+    for (const auto& [id, c] : connections_) all.push_back(c);
+    for (const ConnectionPtr& c : all) Drain(c);
   }
+  session_.Wake();
+  Sync();
 }
 
-// Sends what the engine produced; a broadcast goes to every admitted connection whose output is
-// open, in the order of the engine's messages.
-void Server::Impl::Deliver() {
-  // Until nothing is left: a drop while sending makes the engine announce a new buyers list.
-  for (std::vector<market::Outgoing> batch; !(batch = engine_.TakeOutgoing()).empty();) {
-    DeliverBatch(batch);
-  }
-}
-
-void Server::Impl::DeliverBatch(const std::vector<market::Outgoing>& batch) {
-  for (const market::Outgoing& out : batch) {
-    if (out.close) {
-      auto it = connections_.find(out.to);
-      if (it == connections_.end()) continue;
-      const ConnectionPtr c = it->second;
-      c->output_closed = true;
-      if (!c->write_in_flight) Write(c);
-      continue;
-    }
-    if (out.to == market::kEveryone) {
-      Note('>', "* " + out.line);
-      // Copied: a drop for overflow removes from the map while it is walked.
-      std::vector<ConnectionPtr> targets;
-      for (const auto& [id, c] : connections_) {
-        if (engine_.Admitted(id)) targets.push_back(c);
-      }
-      for (const ConnectionPtr& c : targets) Send(c, out.line);
-    } else if (auto it = connections_.find(out.to); it != connections_.end()) {
-      Note('>', "#" + std::to_string(out.to) + " " + out.line);
-      Send(it->second, out.line);
-    }
-  }
-}
-
-// After anything happened: deliver, start the session when it is time, check how it stands.
-void Server::Impl::AfterEvent() {
-  if (finished_) return;
-  Deliver();
-  MaybeStart();
-  if (engine_.stage() == Engine::Stage::kRunning && engine_.ParticipantsPresent() == 0) {
-    Note('!', "every buyer left");
-    engine_.Abandon("every buyer left");
-    Finish();
+// After every handler: the timer follows the session's next wake; a finished session stops the
+// run (no timer, no signal wait, no accept left).
+void Server::Impl::Sync() {
+  if (session_.finished()) {
+    wake_timer_.cancel();
+    signals_.cancel();
+    StopAccepting();
     return;
   }
-  if (engine_.stage() == Engine::Stage::kClosed && !lingering_) SessionClosed();
-  if (lingering_ && connections_.empty()) Finish();
-}
-
-void Server::Impl::MaybeStart() {
-  if (engine_.stage() != Engine::Stage::kLobby) return;
-  const int present = engine_.ParticipantsPresent();
-  const bool full = present >= market::BuyerCapacity(scenario_);
-  if (!full && !(window_passed_ && present >= scenario_.min_buyers)) return;
-  window_timer_.cancel();
-  started_ = true;
-  session_start_ = Now();
-  Note('!', "session starts with " + std::to_string(present) + " buyers");
-  engine_.Start(session_start_);
-  Deliver();
-  ScheduleTick();
-}
-
-void Server::Impl::ScheduleTick() {
-  const std::optional<Nanos> deadline = engine_.NextDeadline();
-  if (!deadline) return;
-  tick_timer_.expires_at(start_ + *deadline);
-  tick_timer_.async_wait([this](const asio::error_code& ec) {
-    if (ec || finished_) return;
-    OnTick();
-  });
-}
-
-void Server::Impl::OnTick() {
-  // Bids that reached the server in time count at the price in force, from whichever connection.
-  std::vector<ConnectionPtr> all;
-  for (const auto& [id, c] : connections_) all.push_back(c);
-  for (const ConnectionPtr& c : all) Drain(c);
-  if (finished_) return;
-  engine_.Advance(Now());
-  AfterEvent();
-  if (!finished_) ScheduleTick();
-}
-
-void Server::Impl::SessionClosed() {
-  lingering_ = true;
-  stats_.session_time = Now() - session_start_;
-  Note('!', "market closed");
-  asio::error_code ignored;
-  acceptor_.close(ignored);
-  // Connections that never logged in have nothing more coming.
-  std::vector<ConnectionPtr> idle;
-  for (const auto& [id, c] : connections_) {
-    if (!engine_.Admitted(id)) idle.push_back(c);
+  const std::optional<Nanos> wake = session_.NextWake();
+  if (wake == wake_armed_) return;
+  wake_armed_ = wake;
+  if (!wake) {
+    wake_timer_.cancel();
+    return;
   }
-  for (const ConnectionPtr& c : idle) Remove(c);
-  linger_timer_.expires_after(options_.linger);
-  linger_timer_.async_wait([this](const asio::error_code& ec) {
-    if (ec || finished_) return;
-    Note('!', "linger time over");
-    Finish();
+  wake_timer_.expires_at(clock_.At(*wake));
+  wake_timer_.async_wait([this](const asio::error_code& ec) {
+    if (ec) return;
+    OnWake();
   });
-}
-
-void Server::Impl::Finish() {
-  if (finished_) return;
-  finished_ = true;
-  if (!lingering_ && started_) {
-    stats_.session_time = Now() - session_start_;
-  }
-  asio::error_code ignored;
-  acceptor_.close(ignored);
-  window_timer_.cancel();
-  tick_timer_.cancel();
-  linger_timer_.cancel();
-  signals_.cancel();
-  std::vector<ConnectionPtr> all;
-  for (const auto& [id, c] : connections_) all.push_back(c);
-  for (const ConnectionPtr& c : all) Remove(c);
 }
 
 Server::Server(const market::Scenario& scenario, uint64_t seed, const ServerOptions& options,
-               gateway::Transcript* transcript)
+               wire::Transcript* transcript)
     : impl_(std::make_unique<Impl>(scenario, seed, options, transcript)) {}
 Server::~Server() = default;
 bool Server::Listen(std::string* error) { return impl_->Listen(error); }
 uint16_t Server::port() const { return impl_->port(); }
 void Server::Run() { impl_->Run(); }
 const market::Results& Server::results() const { return impl_->results(); }
+market::EndReason Server::end_reason() const { return impl_->end_reason(); }
 const NetworkStats& Server::stats() const { return impl_->stats(); }
 
 }  // namespace marketd

@@ -18,6 +18,7 @@
 //   its buyers still send (late bids are counted) until they close or `linger` passes. When every
 //   admitted buyer has gone mid-session, the session ends early. Run returns when all is done.
 // Single-threaded: one io_context, no locks; every handler runs on the thread that calls Run.
+// The rules above are MarketSession's (market_session.h); this is their Asio transport.
 #ifndef MARKETD_SERVER_H_
 #define MARKETD_SERVER_H_
 
@@ -29,23 +30,10 @@
 
 #include "engine/engine.h"
 #include "engine/scenario.h"
-
-namespace gateway {
-class Transcript;
-}
+#include "marketd/market_session.h"
+#include "wire/transcript.h"
 
 namespace marketd {
-
-struct ServerOptions {
-  std::string host = "127.0.0.1";
-  uint16_t port = 7411;          // 0: any free port (see Server::port)
-  size_t max_line = 4096;        // longest command line, in bytes without the newline
-  int max_faults = 3;            // refused lines before the connection is closed
-  size_t queue_limit = 1 << 20;  // unsent output per connection, in bytes
-  int send_buffer = 0;           // the kernel's send buffer per connection; 0: the system's
-  int max_connections = 512;     // connections open at once; more are closed at once
-  std::chrono::milliseconds linger{5000};
-};
 
 // Traffic figures of a run.
 struct NetworkStats {
@@ -60,7 +48,7 @@ struct NetworkStats {
 class Server {
  public:
   Server(const market::Scenario& scenario, uint64_t seed, const ServerOptions& options,
-         gateway::Transcript* transcript);
+         wire::Transcript* transcript);
   ~Server();
   Server(const Server&) = delete;
   Server& operator=(const Server&) = delete;
@@ -75,6 +63,7 @@ class Server {
   void Run();
 
   const market::Results& results() const;
+  market::EndReason end_reason() const;
   const NetworkStats& stats() const;
 
  private:

@@ -177,58 +177,6 @@ TEST(Faults, OverlongLinesAndGarbageAreRefusedRecordedAndCloseTheConnectionAtThe
   EXPECT_EQ(results["ignored"][0]["line"], std::string(80, 'x'));  // kept short
 }
 
-TEST(Faults, BuyerGoneMidGoodLeavesTheListKeepsItsPurchaseAndCannotWin) {
-  const std::string dir = MakeTempDir();
-  WriteFile(dir + "/s.toml",
-            "tick_ms = 150\nadmission_window_ms = 60000\n" + Registry({"Ann", "Bob"}) + kTwoGoods);
-  Server server = StartServer(dir + "/s.toml", dir);
-  ASSERT_NE(server.port, 0);
-  // Ann bids on every price, so she buys g1 at once; on g2's first offer she bids and hangs up
-  // within the tick, so her bid must not buy it.
-  Process ann = Spawn({PEER_PATH, "--connect", server.address(), "--login", "Ann", "--password",
-                       "Ann-pw", "--bid-at-or-below", "5000", "--leave-after-offers", "2",
-                       "--log-dir", dir, "--timeout", "60"},
-                      SanitizerEnv(), dir, "ann");
-  Process bob = Spawn({PEER_PATH, "--connect", server.address(), "--login", "Bob", "--password",
-                       "Bob-pw", "--log-dir", dir, "--timeout", "60"},
-                      SanitizerEnv(), dir, "bob");
-  EXPECT_EQ(Wait(ann, kTimeout), 0) << ReadFile(ann.out_path);
-  EXPECT_EQ(Wait(bob, kTimeout), 0) << ReadFile(bob.out_path);
-  EXPECT_EQ(Wait(server.process, kTimeout), 0) << ReadFile(server.process.err_path);
-
-  const std::vector<std::string> bob_saw = Lines(ReadFile(dir + "/Bob.log"));
-  std::vector<std::string> from_g2;
-  for (size_t i = 0; i < bob_saw.size(); ++i) {
-    if (bob_saw[i] == "good g2 k s 1000 900") {
-      from_g2.assign(bob_saw.begin() + static_cast<std::ptrdiff_t>(i), bob_saw.end());
-    }
-  }
-  ASSERT_GE(from_g2.size(), 3u);
-  EXPECT_EQ(from_g2[1], "offer g2 1000");
-  EXPECT_EQ(from_g2[2], "buyers Bob");
-  EXPECT_TRUE(Contains(bob_saw, "sold Ann 1000"));
-  EXPECT_FALSE(Contains(from_g2, "sold Ann 1000"));
-  EXPECT_NE(ReadFile(ann.out_path).find("Ann bids=2 "), std::string::npos);
-
-  const nlohmann::json results = nlohmann::json::parse(ReadFile(server.results_path));
-  EXPECT_EQ(results["completed"], true);
-  const auto& auction = results["auctions"][0];
-  EXPECT_EQ(auction["goods"][0]["buyer"], "Ann");
-  EXPECT_EQ(auction["goods"][1]["outcome"], "unsold");
-  bool ann_found = false;
-  for (const auto& buyer : auction["buyers"]) {
-    if (buyer["name"] != "Ann") continue;
-    ann_found = true;
-    EXPECT_EQ(buyer["purchases"], 1);
-    EXPECT_EQ(buyer["spend"], 1000);
-    EXPECT_EQ(buyer["left"], true);
-  }
-  EXPECT_TRUE(ann_found);
-  EXPECT_EQ(Participant(results, "Ann")["left"], true);
-  EXPECT_EQ(Participant(results, "Ann")["bids"], 2);
-  EXPECT_EQ(Participant(results, "Ann")["dropped"], nullptr);
-}
-
 TEST(Faults, SlowReaderIsDroppedAndTheClockRunsOnForTheOthers) {
   const std::string dir = MakeTempDir();
   // Many goods of one tick each: far more output than the reader's buffers and queue hold.

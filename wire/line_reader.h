@@ -1,14 +1,14 @@
 // Splits the bytes of a command stream into lines, with a bound on a line's length: a line longer
 // than the bound is reported as overlong with its first bytes only, and the rest of it is dropped
 // as it arrives, so memory never grows with what a peer sends.
-#ifndef GATEWAY_LINE_READER_H_
-#define GATEWAY_LINE_READER_H_
+#ifndef WIRE_LINE_READER_H_
+#define WIRE_LINE_READER_H_
 
 #include <string>
 #include <string_view>
 #include <vector>
 
-namespace gateway {
+namespace wire {
 
 struct Line {
   std::string text;  // without its newline; for an overlong line, its first max_length bytes
@@ -31,6 +31,6 @@ class LineReader {
   bool overlong_ = false;
 };
 
-}  // namespace gateway
+}  // namespace wire
 
-#endif  // GATEWAY_LINE_READER_H_
+#endif  // WIRE_LINE_READER_H_

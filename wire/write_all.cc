@@ -1,10 +1,10 @@
-#include "gateway/output.h"
+#include "wire/write_all.h"
 
 #include <cerrno>
 
 #include <unistd.h>
 
-namespace gateway {
+namespace wire {
 
 bool WriteAll(int fd, std::string_view data) {
   while (!data.empty()) {
@@ -18,4 +18,4 @@ bool WriteAll(int fd, std::string_view data) {
   return true;
 }
 
-}  // namespace gateway
+}  // namespace wire

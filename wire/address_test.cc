@@ -1,8 +1,8 @@
-#include "gateway/address.h"
+#include "wire/address.h"
 
 #include <gtest/gtest.h>
 
-namespace gateway {
+namespace wire {
 namespace {
 
 TEST(Address, ParsesHostAndPortAndRejectsTheRest) {
@@ -38,4 +38,4 @@ TEST(Address, ParsesHostAndPortAndRejectsTheRest) {
 }
 
 }  // namespace
-}  // namespace gateway
+}  // namespace wire

@@ -1,6 +1,8 @@
-#include "gateway/transcript.h"
+#include "wire/transcript.h"
 
-namespace gateway {
+#include "wire/escape.h"
+
+namespace wire {
 
 Transcript::~Transcript() { Close(); }
 
@@ -9,7 +11,7 @@ bool Transcript::Open(const std::string& path) {
   return file_ != nullptr;
 }
 
-void Transcript::Write(market::Nanos at, char direction, std::string_view text) {
+void Transcript::Write(Nanos at, char direction, std::string_view text) {
   if (file_ == nullptr) return;
   const long long micros = at.count() / 1000;
   // Flushed per entry: the transcript is most wanted when a session ends badly.
@@ -27,22 +29,4 @@ bool Transcript::Close() {
   return !failed_;
 }
 
-std::string Printable(std::string_view text) {
-  static const char kHex[] = "0123456789abcdef";
-  std::string out;
-  for (char ch : text) {
-    const auto byte = static_cast<unsigned char>(ch);
-    if (ch == '\\') {
-      out += "\\\\";
-    } else if (byte < 0x20 || byte == 0x7f) {
-      out += "\\x";
-      out += kHex[byte >> 4];
-      out += kHex[byte & 15];
-    } else {
-      out += ch;
-    }
-  }
-  return out;
-}
-
-}  // namespace gateway
+}  // namespace wire

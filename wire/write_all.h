@@ -1,15 +1,15 @@
 // Writing to a descriptor that a peer may close at any time.
-#ifndef GATEWAY_OUTPUT_H_
-#define GATEWAY_OUTPUT_H_
+#ifndef WIRE_WRITE_ALL_H_
+#define WIRE_WRITE_ALL_H_
 
 #include <string_view>
 
-namespace gateway {
+namespace wire {
 
 // Writes all of `data`, retrying short writes and interrupted calls. False when the descriptor
 // fails (a reader that has gone away gives EPIPE: the caller must ignore SIGPIPE).
 bool WriteAll(int fd, std::string_view data);
 
-}  // namespace gateway
+}  // namespace wire
 
-#endif  // GATEWAY_OUTPUT_H_
+#endif  // WIRE_WRITE_ALL_H_

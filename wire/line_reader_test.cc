@@ -1,8 +1,8 @@
-#include "gateway/line_reader.h"
+#include "wire/line_reader.h"
 
 #include <gtest/gtest.h>
 
-namespace gateway {
+namespace wire {
 namespace {
 
 std::vector<Line> FeedAll(LineReader& reader, const std::vector<std::string>& chunks, bool finish) {
@@ -65,4 +65,4 @@ TEST(LineReader, AMegabyteWithoutNewlineKeepsOnlyTheLimit) {
 }
 
 }  // namespace
-}  // namespace gateway
+}  // namespace wire

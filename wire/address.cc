@@ -1,6 +1,6 @@
-#include "gateway/address.h"
+#include "wire/address.h"
 
-namespace gateway {
+namespace wire {
 
 std::optional<Address> ParseAddress(const std::string& text) {
   const size_t colon = text.rfind(':');
@@ -28,4 +28,4 @@ std::string FormatAddress(const Address& address) {
   return (bracket ? "[" + address.host + "]" : address.host) + ":" + std::to_string(address.port);
 }
 
-}  // namespace gateway
+}  // namespace wire

@@ -1,6 +1,6 @@
-#include "gateway/line_reader.h"
+#include "wire/line_reader.h"
 
-namespace gateway {
+namespace wire {
 
 void LineReader::Feed(std::string_view bytes, std::vector<Line>* lines) {
   while (!bytes.empty()) {
@@ -25,4 +25,4 @@ void LineReader::Finish(std::vector<Line>* lines) {
   overlong_ = false;
 }
 
-}  // namespace gateway
+}  // namespace wire

@@ -1,13 +1,13 @@
 // Network addresses written as HOST:PORT, as the market server listens on and the gateway connects
 // to: "127.0.0.1:7411", "localhost:7411", "[::1]:7411".
-#ifndef GATEWAY_ADDRESS_H_
-#define GATEWAY_ADDRESS_H_
+#ifndef WIRE_ADDRESS_H_
+#define WIRE_ADDRESS_H_
 
 #include <cstdint>
 #include <optional>
 #include <string>
 
-namespace gateway {
+namespace wire {
 
 struct Address {
   std::string host;  // without brackets
@@ -21,6 +21,6 @@ std::optional<Address> ParseAddress(const std::string& text);
 // HOST:PORT, brackets around a host with a colon.
 std::string FormatAddress(const Address& address);
 
-}  // namespace gateway
+}  // namespace wire
 
-#endif  // GATEWAY_ADDRESS_H_
+#endif  // WIRE_ADDRESS_H_

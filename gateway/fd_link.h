@@ -1,0 +1,35 @@
+// The agent on a pair of descriptors, as the gateway program runs it: poll(2) for the waits,
+// read(2) and write(2) for the bytes.
+#ifndef GATEWAY_FD_LINK_H_
+#define GATEWAY_FD_LINK_H_
+
+#include "gateway/agent_link.h"
+
+namespace gateway {
+
+struct Descriptors {
+  int in = 0;
+  int out = 1;
+  int err = 2;
+};
+
+// Never dies of a closed pipe when SIGPIPE is ignored; closes only `out`, and only when asked.
+class FdLink : public AgentLink {
+ public:
+  explicit FdLink(Descriptors fds) : fds_(fds) {}
+
+  bool WaitForInput(std::optional<session::Nanos> timeout) override;
+  void Sleep(session::Nanos timeout) override;
+  Read ReadInput(std::string* bytes) override;
+  bool Write(std::string_view bytes) override;
+  void CloseOutput() override;
+  void WriteError(std::string_view text) override;
+  bool ErrorIsTerminal() const override;
+
+ private:
+  Descriptors fds_;
+};
+
+}  // namespace gateway
+
+#endif  // GATEWAY_FD_LINK_H_

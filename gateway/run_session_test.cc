@@ -1,0 +1,308 @@
+// The gateway's session rules in process: a scripted agent on a clock the test moves, so every
+// ending, exit status and tick boundary is exact and nothing waits on real time.
+
+#include <algorithm>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "engine/scenario.h"
+#include "gateway/gateway.h"
+#include "session/exit_codes.h"
+#include "tests/support/files.h"
+
+namespace gateway {
+namespace {
+
+using session::ManualClock;
+using session::Nanos;
+using std::chrono::milliseconds;
+
+// An agent whose input is a timetable of bytes, ends and failures, and which may answer what it
+// reads after a delay. Moves the clock to the next input whenever the gateway waits.
+class ScriptedAgent : public AgentLink {
+ public:
+  using Respond = std::function<std::string(const std::string& line)>;
+
+  explicit ScriptedAgent(ManualClock& clock) : clock_(clock) {}
+
+  void Send(Nanos at, std::string bytes) { Add({at, Read::kData, std::move(bytes)}); }
+  void End(Nanos at) { Add({at, Read::kEnd, ""}); }
+  void Fail(Nanos at) { Add({at, Read::kFailed, ""}); }
+  void Answer(Nanos delay, Respond respond) {
+    delay_ = delay;
+    respond_ = std::move(respond);
+  }
+  void StopReadingAfter(int lines) { read_limit_ = lines; }
+
+  bool WaitForInput(std::optional<Nanos> timeout) override {
+    if (++waits_ > 100'000) {
+      ADD_FAILURE() << "the gateway keeps waiting";
+      inputs_.insert(inputs_.begin(), {clock_.Now(), Read::kEnd, ""});
+    }
+    if (!inputs_.empty() && inputs_.front().at <= clock_.Now()) return true;
+    if (inputs_.empty() || (timeout && clock_.Now() + *timeout < inputs_.front().at)) {
+      if (!timeout) {
+        ADD_FAILURE() << "the gateway waits for input that never comes";
+        inputs_.push_back({clock_.Now(), Read::kEnd, ""});
+        return true;
+      }
+      clock_.Advance(*timeout);
+      return false;
+    }
+    clock_.Set(inputs_.front().at);
+    return true;
+  }
+  void Sleep(Nanos timeout) override { clock_.Advance(timeout); }
+  Read ReadInput(std::string* bytes) override {
+    if (inputs_.empty() || inputs_.front().at > clock_.Now()) return Read::kAgain;
+    const Input input = inputs_.front();
+    inputs_.erase(inputs_.begin());
+    *bytes += input.bytes;
+    return input.kind;
+  }
+  bool Write(std::string_view bytes) override {
+    EXPECT_FALSE(closed_at) << "written after the close: " << bytes;
+    if (read_limit_ >= 0 && lines_read_ >= read_limit_) return false;
+    out += bytes;
+    for (size_t at = 0; at < bytes.size();) {
+      const size_t end = bytes.find('\n', at);
+      const std::string line(bytes.substr(at, end - at));
+      ++lines_read_;
+      if (respond_) {
+        const std::string answer = respond_(line);
+        if (!answer.empty()) Send(clock_.Now() + delay_, answer);
+      }
+      at = end == std::string_view::npos ? bytes.size() : end + 1;
+    }
+    return true;
+  }
+  void CloseOutput() override {
+    EXPECT_FALSE(closed_at) << "closed twice";
+    closed_at = clock_.Now();
+  }
+  void WriteError(std::string_view text) override { err += text; }
+  bool ErrorIsTerminal() const override { return false; }
+
+  std::string out;
+  std::string err;
+  std::optional<Nanos> closed_at;
+
+ private:
+  struct Input {
+    Nanos at;
+    Read kind;
+    std::string bytes;
+  };
+  void Add(Input input) {
+    auto later = std::upper_bound(inputs_.begin(), inputs_.end(), input.at,
+                                  [](Nanos at, const Input& i) { return at < i.at; });
+    inputs_.insert(later, std::move(input));
+  }
+
+  ManualClock& clock_;
+  std::vector<Input> inputs_;
+  Respond respond_;
+  Nanos delay_{0};
+  int read_limit_ = -1;
+  int lines_read_ = 0;
+  int waits_ = 0;
+};
+
+constexpr Nanos Ms(int64_t ms) { return milliseconds(ms); }
+
+const std::string kAdmission = "admission CLogin TGatekeep\n";
+
+Settings MakeSettings(int tick_ms, const std::string& goods, const std::string& dir) {
+  const std::string text = "tick_ms = " + std::to_string(tick_ms) +
+                           "\nprice_step = 100\n[[registry]]\nlogin = \"CLogin\"\npassword = "
+                           "\"TGatekeep\"\n[[auctions]]\ngoods = [" +
+                           goods + "]\n";
+  market::ScenarioLoad load = market::ParseScenario(text, "test.toml");
+  EXPECT_TRUE(load.scenario.has_value()) << load.error.ToString();
+  Settings settings;
+  settings.login = "CLogin";
+  settings.scenario = load.scenario.value_or(market::Scenario{});
+  settings.seed = 1;
+  settings.results_path = dir + "/results.json";
+  settings.transcript_path = dir + "/transcript.txt";
+  return settings;
+}
+
+// Nobody wants g1 (resale below every price): two offers of a tick each, then the market closes.
+const std::string kUnwanted =
+    "{ id = \"g1\", kind = \"k\", seller = \"s\", initial = 300, resale = 200, reserve = 200 }";
+const std::string kUnwantedSession =
+    "accept\nopen_auction 1\nbuyers CLogin\ngoods g1 k s 300 200\nopen_round 1\n"
+    "good g1 k s 300 200\noffer g1 300\noffer g1 200\nout_of_market g1 200\nend_round 1\n"
+    "end_auction 1\nclosed_market\n";
+const std::string kUntilFirstOffer =
+    "accept\nopen_auction 1\nbuyers CLogin\ngoods g1 k s 300 200\nopen_round 1\n"
+    "good g1 k s 300 200\noffer g1 300\n";
+
+TEST(GatewaySession, EndingsGiveTheirStatusResultsAndComplaints) {
+  const struct {
+    const char* name;
+    std::function<void(ScriptedAgent&)> script;
+    int status;
+    std::string out;
+    std::string ended;  // the transcript's note of the end
+    std::string err;    // the gateway's complaint, if any
+  } cases[] = {
+      {"the market closes, then the agent hangs up",
+       [](ScriptedAgent& a) {
+         a.Send(Ms(0), kAdmission);
+         a.End(Ms(5000));
+       },
+       session::kExitOk, kUnwantedSession, "market closed", ""},
+      {"the agent leaves with exit in the first tick",
+       [](ScriptedAgent& a) {
+         a.Send(Ms(0), kAdmission);
+         a.Send(Ms(50), "exit\n");
+       },
+       session::kExitOk, kUntilFirstOffer, "session ended: the agent left with exit", ""},
+      {"the agent's input ends mid-session",
+       [](ScriptedAgent& a) {
+         a.Send(Ms(0), kAdmission);
+         a.End(Ms(50));
+       },
+       session::kExitSessionFailed, kUntilFirstOffer, "session ended: the agent's input ended", ""},
+      {"the agent's input fails mid-session",
+       [](ScriptedAgent& a) {
+         a.Send(Ms(0), kAdmission);
+         a.Fail(Ms(150));
+       },
+       session::kExitSessionFailed, kUntilFirstOffer + "offer g1 200\n",
+       "session ended: the agent's input ended", ""},
+      {"the agent stops reading",
+       [](ScriptedAgent& a) {
+         a.Send(Ms(0), kAdmission);
+         a.StopReadingAfter(3);
+       },
+       session::kExitSessionFailed, "accept\nopen_auction 1\nbuyers CLogin\n",
+       "session ended: the agent stopped reading (broken pipe)", ""},
+      {"admission denied", [](ScriptedAgent& a) { a.Send(Ms(0), "admission CLogin wrong\n"); },
+       session::kExitSessionFailed, "deny bad_password\n",
+       "session ended: admission refused (bad_password)",
+       "RemoteControl: admission of CLogin refused: bad_password\n"},
+      {"input ends before the agent logs in", [](ScriptedAgent& a) { a.End(Ms(0)); },
+       session::kExitSessionFailed, "",
+       "session ended: the agent's input ended before it logged in",
+       "RemoteControl: the agent's input ended before it logged in\n"},
+      {"exit before logging in", [](ScriptedAgent& a) { a.Send(Ms(0), "exit\n"); },
+       session::kExitSessionFailed, "", "session ended: the agent left before logging in",
+       "RemoteControl: the agent left before logging in\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string dir = testfiles::MakeTempDir();
+    const Settings settings = MakeSettings(100, kUnwanted, dir);
+    ManualClock clock;
+    ScriptedAgent agent(clock);
+    c.script(agent);
+    EXPECT_EQ(RunSession(settings, agent, clock), c.status);
+    EXPECT_EQ(agent.out, c.out);
+    const std::string transcript = testfiles::ReadFile(dir + "/transcript.txt");
+    EXPECT_NE(transcript.find(" ! " + c.ended + "\n"), std::string::npos) << transcript;
+    // The complaint comes first on the error channel (before any summary), as one line.
+    EXPECT_EQ(agent.err.substr(0, c.err.size()), c.err) << agent.err;
+    const std::string results = testfiles::ReadFile(dir + "/results.json");
+    const bool completed = c.ended == "market closed";
+    EXPECT_NE(results.find(completed ? "\"completed\": true" : "\"completed\": false"),
+              std::string::npos)
+        << results;
+  }
+}
+
+TEST(GatewaySession, AClosedMarketWaitsForTheAgentToHangUp) {
+  const std::string dir = testfiles::MakeTempDir();
+  const Settings settings = MakeSettings(100, kUnwanted, dir);
+  ManualClock clock;
+  ScriptedAgent agent(clock);
+  agent.Send(Ms(0), kAdmission);
+  agent.Send(Ms(4000), "bid\n");  // after the session: in the transcript only
+  agent.End(Ms(5000));
+  EXPECT_EQ(RunSession(settings, agent, clock), session::kExitOk);
+  ASSERT_TRUE(agent.closed_at.has_value());
+  EXPECT_EQ(*agent.closed_at, Ms(200));  // two ticks: the market closes at once after them
+  EXPECT_EQ(clock.Now(), Ms(5000));      // and the gateway waited for the end of input
+  EXPECT_NE(testfiles::ReadFile(dir + "/transcript.txt").find("4.000000 < bid\n"),
+            std::string::npos);
+}
+
+TEST(GatewaySession, OutputFilesThatFailGiveStatus2Or3) {
+  const std::string dir = testfiles::MakeTempDir();
+  const struct {
+    const char* name;
+    std::string results;
+    std::string transcript;
+    int status;
+    std::string err;  // the first line on the error channel
+    bool session_runs;
+  } cases[] = {
+      {"results folder missing", dir + "/no/r.json", "", session::kExitBadSettings,
+       "RemoteControl: cannot write the results file " + dir +
+           "/no/r.json: No such file or directory\n",
+       false},
+      {"transcript folder missing", "", dir + "/no/t.txt", session::kExitBadSettings,
+       "RemoteControl: cannot write the transcript file " + dir +
+           "/no/t.txt: No such file or directory\n",
+       false},
+      {"results on a full device", "/dev/full", "", session::kExitResultsLost,
+       "RemoteControl: could not write the results file /dev/full\n", true},
+      {"transcript on a full device", "", "/dev/full", session::kExitResultsLost,
+       "RemoteControl: could not write the transcript file /dev/full\n", true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Settings settings = MakeSettings(100, kUnwanted, dir);
+    settings.results_path = c.results;
+    settings.transcript_path = c.transcript;
+    ManualClock clock;
+    ScriptedAgent agent(clock);
+    agent.Send(Ms(0), kAdmission);
+    agent.End(Ms(5000));
+    EXPECT_EQ(RunSession(settings, agent, clock), c.status);
+    EXPECT_EQ(agent.out, c.session_runs ? kUnwantedSession : "");
+    EXPECT_NE(agent.err.find(c.err), std::string::npos) << agent.err;
+    if (!c.session_runs) {
+      EXPECT_EQ(agent.err, c.err);
+    }
+  }
+}
+
+// A bid counts at the price in force when it arrives: one that arrives by the tick's deadline is
+// read before the tick is decided, one a moment later is a bid at the next price.
+TEST(GatewaySession, BidsCountAtThePriceInForceWhenTheyArrive) {
+  const std::string wanted =
+      "{ id = \"g1\", kind = \"k\", seller = \"s\", initial = 1000, resale = 1500, reserve = 100 }";
+  const struct {
+    int64_t delay_ms;  // from the first offer to the agent's bid
+    std::string sale;
+  } cases[] = {
+      {0, "sold CLogin 1000"},   {99, "sold CLogin 1000"},
+      {100, "sold CLogin 1000"},  // at the deadline: still read before the tick is decided
+      {101, "sold CLogin 900"},  {250, "sold CLogin 800"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.delay_ms);
+    const std::string dir = testfiles::MakeTempDir();
+    ManualClock clock;
+    ScriptedAgent agent(clock);
+    agent.Send(Ms(0), kAdmission);
+    bool bid = false;
+    agent.Answer(Ms(c.delay_ms), [&](const std::string& line) {
+      if (line.rfind("offer ", 0) != 0 || bid) return std::string();
+      bid = true;
+      return std::string("bid\n");
+    });
+    agent.End(Ms(60'000));
+    EXPECT_EQ(RunSession(MakeSettings(100, wanted, dir), agent, clock), session::kExitOk);
+    EXPECT_NE(agent.out.find("\n" + c.sale + "\n"), std::string::npos) << agent.out;
+  }
+}
+
+}  // namespace
+}  // namespace gateway

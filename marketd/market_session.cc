@@ -1,0 +1,214 @@
+#include "marketd/market_session.h"
+
+#include <algorithm>
+
+#include "engine/commands.h"
+#include "session/intake.h"
+
+namespace marketd {
+
+using market::ClientId;
+using market::Engine;
+using market::Nanos;
+
+MarketSession::MarketSession(const market::Scenario& scenario, uint64_t seed,
+                             const ServerOptions& options, const session::Clock& clock,
+                             session::Notes& notes, Connections& connections)
+    : scenario_(scenario),
+      options_(options),
+      clock_(clock),
+      notes_(notes),
+      connections_(connections),
+      engine_(scenario, seed) {}
+
+void MarketSession::Open() {
+  window_ends_ = clock_.Now() + std::chrono::milliseconds(scenario_.admission_window_ms);
+}
+
+void MarketSession::Connected(ClientId id) {
+  open_.insert(id);
+  engine_.Connect(id, std::nullopt);
+  notes_.Event("#" + std::to_string(id) + " connected");
+}
+
+void MarketSession::Received(ClientId id, const wire::Line& line) {
+  if (open_.count(id) == 0) return;
+  const std::string tag = Tag(id);
+  int& faults = faults_[id];
+  if (line.overlong) {
+    session::RecordOverlong(engine_, id, line, options_.max_line, notes_, tag, "refused");
+    ++faults;
+  } else {
+    notes_.Received(tag + line.text);
+    if (market::ParseCommand(line.text).kind == market::Command::Kind::kUnknown) ++faults;
+    engine_.OnLine(id, line.text, clock_.Now());
+  }
+  if (faults >= options_.max_faults && open_.count(id) > 0) {
+    Deliver();  // what the engine answered before the fault goes out first
+    Drop(id, "too many faults (" + std::to_string(faults) + " lines refused)");
+  }
+}
+
+void MarketSession::InputEnded(ClientId id, const std::string& why) {
+  if (open_.count(id) == 0) return;
+  notes_.Event(Tag(id) + why);
+  engine_.Disconnect(id);
+  // A buyer gone mid-session has no use for what is queued. Anyone else (a denied client that
+  // closed its side, a buyer after the close) may still read it: the queue is written out first,
+  // and the connection closed when it is.
+  if ((engine_.Admitted(id) && engine_.stage() != Engine::Stage::kClosed) ||
+      !connections_.HasUnsent(id)) {
+    connections_.Close(id);
+  }
+}
+
+void MarketSession::OutputFailed(ClientId id, const std::string& why) {
+  if (open_.count(id) == 0) return;
+  notes_.Event(Tag(id) + "output failed: " + why);
+  engine_.Disconnect(id);
+  connections_.Close(id);
+}
+
+void MarketSession::Gone(ClientId id) {
+  open_.erase(id);
+  if (linger_ends_ && open_.empty() && !finished_) finish_due_ = true;
+}
+
+void MarketSession::Interrupt() {
+  if (finished_) return;
+  notes_.Event("interrupted");
+  engine_.Abandon(market::EndReason::kInterrupted, "interrupted");
+  Finish();
+}
+
+void MarketSession::Drop(ClientId id, const std::string& reason) {
+  if (open_.count(id) == 0) return;
+  notes_.Event(Tag(id) + "dropped: " + reason);
+  engine_.RecordDrop(id, reason);
+  engine_.Disconnect(id);
+  connections_.Close(id);
+}
+
+void MarketSession::Send(ClientId id, const std::string& line) {
+  if (open_.count(id) == 0) return;
+  if (connections_.Queue(id, line) == Connections::Queued::kOverflow) {
+    Drop(id, "output queue overflow (" + std::to_string(options_.queue_limit) + " bytes unsent)");
+  }
+}
+
+// Sends what the engine produced; a broadcast goes to every admitted connection whose output is
+// open, in the order of the engine's messages.
+void MarketSession::Deliver() {
+  // Until nothing is left: a drop while sending makes the engine announce a new buyers list.
+  for (std::vector<market::Outgoing> batch; !(batch = engine_.TakeOutgoing()).empty();) {
+    DeliverBatch(batch);
+  }
+}
+
+void MarketSession::DeliverBatch(const std::vector<market::Outgoing>& batch) {
+  for (const market::Outgoing& out : batch) {
+    if (out.close) {
+      if (open_.count(out.to) > 0) connections_.EndOutput(out.to);
+      continue;
+    }
+    if (out.to == market::kEveryone) {
+      notes_.Sent("* " + out.line);
+      // Copied: a drop for overflow removes a connection while they are walked.
+      std::vector<ClientId> targets;
+      for (ClientId id : open_) {
+        if (engine_.Admitted(id)) targets.push_back(id);
+      }
+      for (ClientId id : targets) Send(id, out.line);
+    } else if (open_.count(out.to) > 0) {
+      notes_.Sent(Tag(out.to) + out.line);
+      Send(out.to, out.line);
+    }
+  }
+}
+
+void MarketSession::AfterEvent() {
+  if (finished_) return;
+  Deliver();
+  MaybeStart();
+  if (engine_.stage() == Engine::Stage::kRunning && engine_.ParticipantsPresent() == 0) {
+    notes_.Event("every buyer left");
+    engine_.Abandon(market::EndReason::kClientsGone, "every buyer left");
+    Finish();
+    return;
+  }
+  if (engine_.stage() == Engine::Stage::kClosed && !linger_ends_) SessionClosed();
+  if (linger_ends_ && open_.empty()) Finish();
+}
+
+void MarketSession::MaybeStart() {
+  if (engine_.stage() != Engine::Stage::kLobby) return;
+  const int present = engine_.ParticipantsPresent();
+  const bool full = present >= market::BuyerCapacity(scenario_);
+  const bool window_passed = !window_ends_;
+  if (!full && !(window_passed && present >= scenario_.min_buyers)) return;
+  window_ends_.reset();
+  started_ = true;
+  session_start_ = clock_.Now();
+  notes_.Event("session starts with " + std::to_string(present) + " buyers");
+  engine_.Start(session_start_);
+  Deliver();
+}
+
+void MarketSession::SessionClosed() {
+  linger_ends_ = clock_.Now() + options_.linger;
+  session_time_ = clock_.Now() - session_start_;
+  notes_.Event("market closed");
+  connections_.StopAccepting();
+  // Connections that never logged in have nothing more coming.
+  std::vector<ClientId> idle;
+  for (ClientId id : open_) {
+    if (!engine_.Admitted(id)) idle.push_back(id);
+  }
+  for (ClientId id : idle) connections_.Close(id);
+}
+
+std::optional<Nanos> MarketSession::NextWake() const {
+  if (finished_) return std::nullopt;
+  if (finish_due_) return clock_.Now();
+  std::optional<Nanos> wake = engine_.NextDeadline();
+  for (const std::optional<Nanos>& other : {window_ends_, linger_ends_}) {
+    if (other && (!wake || *other < *wake)) wake = other;
+  }
+  return wake;
+}
+
+bool MarketSession::TickDue() const {
+  const std::optional<Nanos> deadline = engine_.NextDeadline();
+  return deadline && clock_.Now() >= *deadline;
+}
+
+void MarketSession::Wake() {
+  if (finished_) return;
+  const Nanos now = clock_.Now();
+  if (finish_due_) {
+    Finish();
+    return;
+  }
+  if (window_ends_ && now >= *window_ends_ && engine_.stage() == Engine::Stage::kLobby) {
+    window_ends_.reset();
+  }
+  if (TickDue()) engine_.Advance(now);
+  if (linger_ends_ && now >= *linger_ends_) {
+    notes_.Event("linger time over");
+    Finish();
+    return;
+  }
+  AfterEvent();
+}
+
+void MarketSession::Finish() {
+  if (finished_) return;
+  finished_ = true;
+  finish_due_ = false;
+  if (!linger_ends_ && started_) session_time_ = clock_.Now() - session_start_;
+  connections_.StopAccepting();
+  const std::vector<ClientId> all(open_.begin(), open_.end());
+  for (ClientId id : all) connections_.Close(id);
+}
+
+}  // namespace marketd

@@ -1,0 +1,123 @@
+// The rules of a networked market session, apart from the sockets: admission window, min_buyers
+// and a full market, ticks, faults and drops, the close and the linger time, the early end. The
+// server (server.h) feeds it connections, lines and the clock's wake-ups and carries out what it
+// asks of the connections; the rules themselves run the same on any clock.
+#ifndef MARKETD_MARKET_SESSION_H_
+#define MARKETD_MARKET_SESSION_H_
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "engine/engine.h"
+#include "engine/scenario.h"
+#include "session/clock.h"
+#include "session/notes.h"
+#include "wire/line_reader.h"
+
+namespace marketd {
+
+struct ServerOptions {
+  std::string host = "127.0.0.1";
+  uint16_t port = 7411;          // 0: any free port (see Server::port)
+  size_t max_line = 4096;        // longest command line, in bytes without the newline
+  int max_faults = 3;            // refused lines before the connection is closed
+  size_t queue_limit = 1 << 20;  // unsent output per connection, in bytes
+  int send_buffer = 0;           // the kernel's send buffer per connection; 0: the system's
+  int max_connections = 512;     // connections open at once; more are closed at once
+  std::chrono::milliseconds linger{5000};
+};
+
+// What the session asks of the connections it serves.
+class Connections {
+ public:
+  enum class Queued { kYes, kIgnored, kOverflow };
+
+  virtual ~Connections() = default;
+  // Queues one line (without its newline) on the connection's output: kIgnored when its output
+  // is already closed, kOverflow (nothing queued) when the unsent bytes would pass queue_limit.
+  virtual Queued Queue(market::ClientId id, const std::string& line) = 0;
+  // The connection's output is complete: it is shut once what is queued has been written.
+  virtual void EndOutput(market::ClientId id) = 0;
+  // True while output is queued or being written.
+  virtual bool HasUnsent(market::ClientId id) const = 0;
+  // Closes the connection at once; its end is reported back through MarketSession::Gone.
+  virtual void Close(market::ClientId id) = 0;
+  // No more connections are accepted.
+  virtual void StopAccepting() = 0;
+};
+
+class MarketSession {
+ public:
+  MarketSession(const market::Scenario& scenario, uint64_t seed, const ServerOptions& options,
+                const session::Clock& clock, session::Notes& notes, Connections& connections);
+
+  // The admission window opens now.
+  void Open();
+  // A new connection, numbered by the server.
+  void Connected(market::ClientId id);
+  // One line read from a connection (call AfterEvent once the bytes read are taken in).
+  void Received(market::ClientId id, const wire::Line& line);
+  // The connection's input ended (or failed), `why` for the transcript.
+  void InputEnded(market::ClientId id, const std::string& why);
+  // Writing to the connection failed: it is closed.
+  void OutputFailed(market::ClientId id, const std::string& why);
+  // The connection was closed (by the server or at the session's request).
+  void Gone(market::ClientId id);
+  // SIGINT or SIGTERM: the session ends early, "interrupted".
+  void Interrupt();
+  // After anything happened: sends what the engine produced, starts the session when it is time
+  // and checks how it stands.
+  void AfterEvent();
+
+  // When Wake is next due (a tick, the end of the window or of the linger time); empty: nothing
+  // is waited for.
+  std::optional<market::Nanos> NextWake() const;
+  // True when a tick is due at the next wake: the server reads what every connection has
+  // waiting before calling Wake, so that bids sent in time count at the price in force.
+  bool TickDue() const;
+  // Does what is due by now.
+  void Wake();
+
+  bool finished() const { return finished_; }
+  bool Admitted(market::ClientId id) const { return engine_.Admitted(id); }
+  const market::Results& results() const { return engine_.results(); }
+  market::EndReason end_reason() const { return engine_.end_reason(); }
+  // From the start of the session to the market's close (or end); zero if it never started.
+  market::Nanos session_time() const { return session_time_; }
+
+ private:
+  void Deliver();
+  void DeliverBatch(const std::vector<market::Outgoing>& batch);
+  void Send(market::ClientId id, const std::string& line);
+  void Drop(market::ClientId id, const std::string& reason);
+  void MaybeStart();
+  void SessionClosed();
+  void Finish();
+  std::string Tag(market::ClientId id) const { return "#" + std::to_string(id) + " "; }
+
+  const market::Scenario& scenario_;
+  ServerOptions options_;
+  const session::Clock& clock_;
+  session::Notes& notes_;
+  Connections& connections_;
+  market::Engine engine_;
+  std::set<market::ClientId> open_;
+  std::map<market::ClientId, int> faults_;
+  std::optional<market::Nanos> window_ends_;  // while the window has not passed
+  std::optional<market::Nanos> linger_ends_;  // once the market has closed
+  bool finish_due_ = false;  // lingering and every connection gone: finish at the next wake
+  bool started_ = false;
+  bool finished_ = false;
+  market::Nanos session_start_{0};
+  market::Nanos session_time_{0};
+};
+
+}  // namespace marketd
+
+#endif  // MARKETD_MARKET_SESSION_H_

@@ -1,0 +1,329 @@
+// The networked session's rules in process, on a clock the test moves: admission window,
+// min_buyers and a full market, the ends of a session and their exit status, faults and drops,
+// and which price a bid counts at.
+
+#include "marketd/market_session.h"
+
+#include <algorithm>
+#include <functional>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "session/exit_codes.h"
+
+namespace marketd {
+namespace {
+
+using market::ClientId;
+using market::EndReason;
+using session::Nanos;
+
+constexpr Nanos Ms(int64_t ms) { return std::chrono::milliseconds(ms); }
+
+// Connections whose writes complete at once; records what each was sent and when.
+class FakeConnections : public Connections {
+ public:
+  explicit FakeConnections(const session::Clock& clock) : clock_(clock) {}
+
+  Queued Queue(ClientId id, const std::string& line) override {
+    if (closed.count(id) > 0 || output_ended.count(id) > 0) return Queued::kIgnored;
+    auto limit = line_limit.find(id);
+    if (limit != line_limit.end() && sent[id].size() >= limit->second) return Queued::kOverflow;
+    sent[id].push_back(line);
+    if (line == "open_auction 1" && !opened) opened = clock_.Now();
+    return Queued::kYes;
+  }
+  void EndOutput(ClientId id) override {
+    output_ended.insert(id);
+    // As the server does: a connection that is no buyer is done with once its output is out.
+    if (!session->Admitted(id)) Close(id);
+  }
+  bool HasUnsent(ClientId) const override { return false; }
+  void Close(ClientId id) override {
+    if (closed.insert(id).second) session->Gone(id);
+  }
+  void StopAccepting() override { accepting = false; }
+
+  MarketSession* session = nullptr;
+  std::map<ClientId, std::vector<std::string>> sent;
+  std::map<ClientId, size_t> line_limit;  // lines a connection takes before its queue overflows
+  std::set<ClientId> output_ended;
+  std::set<ClientId> closed;
+  std::optional<Nanos> opened;  // when the first open_auction went out
+  bool accepting = true;
+
+ private:
+  const session::Clock& clock_;
+};
+
+market::Scenario Parse(const std::string& text) {
+  market::ScenarioLoad load = market::ParseScenario(text, "test.toml");
+  EXPECT_TRUE(load.scenario.has_value()) << load.error.ToString();
+  return load.scenario.value_or(market::Scenario{});
+}
+
+const std::string kRegistry =
+    "[[registry]]\nlogin = \"Ann\"\npassword = \"pa\"\n"
+    "[[registry]]\nlogin = \"Bob\"\npassword = \"pb\"\n"
+    "[[registry]]\nlogin = \"Cy\"\npassword = \"pc\"\n";
+// Nobody wants g1: two offers of a tick each, then the market closes (at 200 ms from the start).
+const std::string kUnwanted =
+    "[[auctions]]\ngoods = [{ id = \"g1\", kind = \"k\", seller = \"s\", initial = 300, "
+    "resale = 200, reserve = 200 }]\n";
+const std::string kWanted =
+    "[[auctions]]\ngoods = [{ id = \"g1\", kind = \"k\", seller = \"s\", initial = 1000, "
+    "resale = 1500, reserve = 100 }]\n";
+
+// One session on a manual clock with fake connections.
+struct Market {
+  explicit Market(const std::string& text, ServerOptions options = {})
+      : scenario(Parse(text)),
+        connections(clock),
+        session(scenario, 1, options, clock, notes, connections) {
+    connections.session = &session;
+    session.Open();
+  }
+  void Admit(ClientId id, const std::string& login, const std::string& password) {
+    session.Connected(id);
+    Say(id, "admission " + login + " " + password);
+  }
+  void Say(ClientId id, const std::string& line, bool overlong = false) {
+    session.Received(id, wire::Line{line, overlong});
+    session.AfterEvent();
+  }
+  void HangUp(ClientId id) {
+    session.InputEnded(id, "connection ended");
+    session.AfterEvent();
+  }
+  // Moves the clock to `at`, waking the session whenever it is due; stops early when it ends.
+  void RunUntil(Nanos at) {
+    while (!session.finished()) {
+      const std::optional<Nanos> wake = session.NextWake();
+      if (!wake || *wake > at) break;
+      clock.Set(*wake);
+      session.Wake();
+    }
+    if (!session.finished()) clock.Set(at);
+  }
+  bool Got(ClientId id, const std::string& line) {
+    const std::vector<std::string>& lines = connections.sent[id];
+    return std::find(lines.begin(), lines.end(), line) != lines.end();
+  }
+
+  session::ManualClock clock;
+  wire::Transcript transcript;  // not opened: notes go nowhere
+  session::Notes notes{clock, transcript};
+  market::Scenario scenario;
+  FakeConnections connections;
+  MarketSession session;
+};
+
+TEST(MarketSession, StartsAfterTheWindowWithMinBuyersOrAtOnceWhenFull) {
+  const std::string text =
+      "tick_ms = 100\nadmission_window_ms = 1000\nmin_buyers = 2\n" + kRegistry + kUnwanted;
+  const struct {
+    const char* name;
+    std::vector<std::tuple<int64_t, ClientId, std::string>> admissions;  // at ms, id, login
+    std::optional<Nanos> start;
+  } cases[] = {
+      {"two in the window start when it ends", {{10, 1, "Ann"}, {20, 2, "Bob"}}, Ms(1000)},
+      {"one waits past the window for a second", {{10, 1, "Ann"}, {1500, 2, "Bob"}}, Ms(1500)},
+      {"a full market starts at once", {{10, 1, "Ann"}, {20, 2, "Bob"}, {30, 3, "Cy"}}, Ms(30)},
+      {"too few never start", {{10, 1, "Ann"}}, std::nullopt},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Market m(text);
+    for (const auto& [at, id, login] : c.admissions) {
+      m.RunUntil(Ms(at));
+      m.Admit(id, login, login == "Ann" ? "pa" : login == "Bob" ? "pb" : "pc");
+    }
+    m.RunUntil(Ms(3000));
+    EXPECT_EQ(m.connections.opened, c.start);
+    EXPECT_FALSE(m.session.finished());  // nobody hung up, and the linger time runs
+  }
+  // A connection after the start is refused and done with.
+  Market m(text);
+  m.Admit(1, "Ann", "pa");
+  m.Admit(2, "Bob", "pb");
+  m.RunUntil(Ms(1050));
+  m.Admit(3, "Cy", "pc");
+  EXPECT_EQ(m.connections.sent[3], std::vector<std::string>{"deny market_running"});
+  EXPECT_EQ(m.connections.closed.count(3), 1u);
+}
+
+TEST(MarketSession, EndsWithTheRightReasonTimeAndExitStatus) {
+  const std::string text = "tick_ms = 100\nadmission_window_ms = 0\n" + kRegistry + kUnwanted;
+  const struct {
+    const char* name;
+    std::function<void(Market&)> script;  // after Ann (1) and Bob (2) are admitted at 0
+    EndReason end;
+    Nanos finished_at;
+    std::string ended_early;
+  } cases[] = {
+      {"the market closes and both buyers hang up",
+       [](Market& m) {
+         m.RunUntil(Ms(1000));
+         m.HangUp(1);
+         m.HangUp(2);
+       },
+       EndReason::kCompleted, Ms(1000), ""},
+      {"a buyer that stays connected is waited for until the linger time is over",
+       [](Market& m) {
+         m.RunUntil(Ms(1000));
+         m.HangUp(1);
+         m.RunUntil(Ms(60'000));
+       },
+       EndReason::kCompleted, Ms(200 + 5000), ""},
+      {"every buyer leaves mid-session",
+       [](Market& m) {
+         m.RunUntil(Ms(50));
+         m.HangUp(1);
+         m.RunUntil(Ms(150));
+         m.HangUp(2);
+       },
+       EndReason::kClientsGone, Ms(150), "every buyer left"},
+      {"one buyer leaves, the other stays to the close",
+       [](Market& m) {
+         m.RunUntil(Ms(50));
+         m.HangUp(1);
+         m.RunUntil(Ms(300));
+         m.HangUp(2);
+       },
+       EndReason::kCompleted, Ms(300), ""},
+      {"interrupted",
+       [](Market& m) {
+         m.RunUntil(Ms(50));
+         m.session.Interrupt();
+       },
+       EndReason::kInterrupted, Ms(50), "interrupted"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Market m(text);
+    m.Admit(1, "Ann", "pa");
+    m.Admit(2, "Bob", "pb");
+    c.script(m);
+    ASSERT_TRUE(m.session.finished());
+    EXPECT_EQ(m.clock.Now(), c.finished_at);
+    EXPECT_EQ(m.session.end_reason(), c.end);
+    EXPECT_EQ(m.session.results().ended_early, c.ended_early);
+    EXPECT_EQ(session::ExitStatusFor(m.session.end_reason()),
+              c.end == EndReason::kCompleted ? session::kExitOk : session::kExitSessionFailed);
+    EXPECT_FALSE(m.connections.accepting);
+    EXPECT_EQ(m.connections.closed, (std::set<ClientId>{1, 2})) << "every connection is closed";
+    EXPECT_EQ(m.session.NextWake(), std::nullopt);
+  }
+}
+
+TEST(MarketSession, FaultsAndAFullQueueDropTheBuyerWhoLeavesTheList) {
+  const std::string text = "tick_ms = 100\nadmission_window_ms = 0\n" + kRegistry + kUnwanted;
+  const struct {
+    const char* name;
+    std::function<void(Market&)> fault;  // by Ann (1) in the first tick
+    std::string dropped;
+  } cases[] = {
+      {"three lines that are no command",
+       [](Market& m) {
+         m.Say(1, "hello");
+         m.Say(1, "", true);  // overlong
+         m.Say(1, "exit now");
+       },
+       "too many faults (3 lines refused)"},
+      {"output that would overflow the queue",
+       [](Market& m) {
+         m.connections.line_limit[1] = m.connections.sent[1].size();
+         m.RunUntil(Ms(100));  // the next offer does not fit
+       },
+       "output queue overflow (1048576 bytes unsent)"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Market m(text);
+    m.Admit(1, "Ann", "pa");
+    m.Admit(2, "Bob", "pb");
+    m.RunUntil(Ms(10));
+    ASSERT_TRUE(m.Got(2, "buyers Ann Bob"));
+    c.fault(m);
+    EXPECT_EQ(m.connections.closed.count(1), 1u);
+    EXPECT_TRUE(m.Got(2, "buyers Bob")) << "Ann leaves the buyers list";
+    m.RunUntil(Ms(1000));
+    EXPECT_TRUE(m.Got(2, "closed_market"));
+    const market::Results& results = m.session.results();
+    ASSERT_EQ(results.dropped.size(), 1u);
+    EXPECT_EQ(results.dropped[0].from, "Ann");
+    EXPECT_EQ(results.dropped[0].reason, c.dropped);
+    EXPECT_TRUE(results.completed);
+  }
+}
+
+TEST(MarketSession, ABidCountsAtThePriceInForceWhenItArrives) {
+  const std::string text = "tick_ms = 100\nadmission_window_ms = 0\n" + kRegistry + kWanted;
+  const struct {
+    int64_t at_ms;
+    std::string sale;
+  } cases[] = {
+      {0, "sold Ann 1000"}, {99, "sold Ann 1000"}, {101, "sold Ann 900"}, {250, "sold Ann 800"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.at_ms);
+    Market m(text);
+    m.Admit(1, "Ann", "pa");
+    m.Admit(2, "Bob", "pb");
+    m.RunUntil(Ms(0));
+    ASSERT_TRUE(m.Got(1, "offer g1 1000"));
+    m.RunUntil(Ms(c.at_ms));
+    m.Say(1, "bid");
+    m.RunUntil(Ms(5000));
+    EXPECT_TRUE(m.Got(2, c.sale));
+  }
+}
+
+TEST(MarketSession, BuyerGoneWithinATickLeavesTheListKeepsItsPurchaseAndCannotWin) {
+  const std::string text = "tick_ms = 150\nadmission_window_ms = 0\n" + kRegistry +
+                           "[[auctions]]\ngoods = [\n"
+                           "  { id = \"g1\", kind = \"k\", seller = \"s\", initial = 1000, resale "
+                           "= 900, reserve = 700 },\n"
+                           "  { id = \"g2\", kind = \"k\", seller = \"s\", initial = 1000, resale "
+                           "= 900, reserve = 700 },\n"
+                           "]\n";
+  Market m(text);
+  m.Admit(1, "Ann", "pa");
+  m.Admit(2, "Bob", "pb");
+  m.RunUntil(Ms(10));
+  m.Say(1, "bid");  // g1 at 1000
+  m.RunUntil(Ms(150));
+  ASSERT_TRUE(m.Got(2, "sold Ann 1000"));
+  ASSERT_TRUE(m.Got(1, "offer g2 1000"));
+  m.RunUntil(Ms(160));
+  m.Say(1, "bid");  // g2 at 1000, then gone within the same tick
+  m.HangUp(1);
+  m.RunUntil(Ms(10'000));
+
+  const std::vector<std::string>& bob = m.connections.sent[2];
+  const auto g2 = std::find(bob.begin(), bob.end(), "good g2 k s 1000 900");
+  ASSERT_GE(bob.end() - g2, 3);
+  EXPECT_EQ(g2[1], "offer g2 1000");
+  EXPECT_EQ(g2[2], "buyers Bob");
+  EXPECT_EQ(std::find(g2, bob.end(), "sold Ann 1000"), bob.end()) << "Ann cannot win g2";
+
+  const market::Results& results = m.session.results();
+  ASSERT_TRUE(results.completed);
+  const market::AuctionResult& auction = results.auctions[0];
+  EXPECT_EQ(auction.goods[0].buyer, "Ann");
+  EXPECT_EQ(auction.goods[1].outcome, market::Outcome::kUnsold);
+  ASSERT_EQ(results.participants[0].login, "Ann");
+  EXPECT_TRUE(results.participants[0].left);
+  EXPECT_EQ(results.participants[0].bids, 2);
+  EXPECT_EQ(results.participants[0].dropped, "");
+  EXPECT_EQ(auction.buyers[0].name, "Ann");
+  EXPECT_EQ(auction.buyers[0].purchases, 1);
+  EXPECT_EQ(auction.buyers[0].spend, 1000);
+  EXPECT_TRUE(auction.buyers[0].left);
+}
+
+}  // namespace
+}  // namespace marketd

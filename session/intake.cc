@@ -1,0 +1,18 @@
+#include "session/intake.h"
+
+namespace session {
+
+void RecordOverlong(market::Engine& engine, market::ClientId client, const wire::Line& line,
+                    size_t max_line, Notes& notes, std::string_view tag, std::string_view fate) {
+  std::string note(tag);
+  note += std::string_view(line.text).substr(0, kOverlongExcerpt);
+  note += "... (overlong line ";
+  note += fate;
+  note += ")";
+  notes.Received(note);
+  const std::string reason = "line longer than " + std::to_string(max_line) + " bytes";
+  engine.RecordIgnored(client, line.text, reason.c_str());
+  engine.RecordFault(client);
+}
+
+}  // namespace session

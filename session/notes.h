@@ -1,0 +1,29 @@
+// A session's transcript entries, each stamped with the session's clock. Without a transcript
+// file, every note is dropped.
+#ifndef SESSION_NOTES_H_
+#define SESSION_NOTES_H_
+
+#include <string_view>
+
+#include "session/clock.h"
+#include "wire/transcript.h"
+
+namespace session {
+
+class Notes {
+ public:
+  Notes(const Clock& clock, wire::Transcript& transcript)
+      : clock_(clock), transcript_(transcript) {}
+
+  void Sent(std::string_view line) { transcript_.Sent(clock_.Now(), line); }
+  void Received(std::string_view line) { transcript_.Received(clock_.Now(), line); }
+  void Event(std::string_view what) { transcript_.Event(clock_.Now(), what); }
+
+ private:
+  const Clock& clock_;
+  wire::Transcript& transcript_;
+};
+
+}  // namespace session
+
+#endif  // SESSION_NOTES_H_

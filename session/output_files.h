@@ -1,0 +1,54 @@
+// A session's output files: the results (JSON) and the transcript. Both are opened before the
+// session, so that a file that cannot be written fails at once (kExitBadSettings), not after the
+// market has run; a file that fails at the end costs kExitResultsLost. Every failure is
+// complained about in one line.
+#ifndef SESSION_OUTPUT_FILES_H_
+#define SESSION_OUTPUT_FILES_H_
+
+#include <cstdio>
+#include <functional>
+#include <string>
+
+#include "engine/results.h"
+#include "wire/transcript.h"
+
+namespace session {
+
+// Receives one complaint, without its newline (the program adds its name).
+using Complain = std::function<void(const std::string& text)>;
+
+class OutputFiles {
+ public:
+  explicit OutputFiles(Complain complain) : complain_(std::move(complain)) {}
+  ~OutputFiles();
+  OutputFiles(const OutputFiles&) = delete;
+  OutputFiles& operator=(const OutputFiles&) = delete;
+
+  // Creates (or empties) the files whose path is not empty: "cannot write the transcript file
+  // PATH: WHY" or "cannot write the results file PATH: WHY" and false when one cannot be.
+  bool Open(const std::string& results_path, const std::string& transcript_path);
+
+  // Entries go to the transcript file; without one, nowhere.
+  wire::Transcript& transcript() { return transcript_; }
+  bool has_transcript() const { return !transcript_path_.empty(); }
+
+  // Writes the results once (later calls do nothing) and closes the file; without a results
+  // file, nothing. "could not write the results file PATH" when it fails.
+  void WriteResults(const market::Results& results);
+
+  // Closes the transcript ("could not write the transcript file PATH" when any entry failed) and
+  // gives `status`, or kExitResultsLost when a file failed.
+  int Finish(int status);
+
+ private:
+  Complain complain_;
+  std::string results_path_;
+  std::string transcript_path_;
+  std::FILE* results_ = nullptr;
+  wire::Transcript transcript_;
+  bool failed_ = false;
+};
+
+}  // namespace session
+
+#endif  // SESSION_OUTPUT_FILES_H_
