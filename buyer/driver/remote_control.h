@@ -14,9 +14,9 @@ extern int Pannel[2];
 // Creates both pipes, forks, and runs "RemoteControl" (found along PATH, argv "../RemoteControl"
 // "CLogin") in the child. If it cannot be run, the child exits 255 and the parent learns the
 // exec's errno through a close-on-exec status pipe (see GatewayExecError); the parent waits only
-// for the exec, never for the gateway itself. The parent closes the ends it does not keep, ignores SIGPIPE (a gateway that stopped
-// reading shows as a failed write, not as the agent's death) and resets the tables. Prints
-// nothing to standard output.
+// for the exec, never for the gateway itself. The parent closes the ends it does not keep, ignores
+// SIGPIPE (a gateway that stopped reading shows as a failed write, not as the agent's death) and
+// resets the tables. Prints nothing to standard output.
 void catch_the_remote_control();
 
 // The errno of the gateway's failed exec, or 0 when it started (or was never forked).
