@@ -24,6 +24,7 @@
 #include "engine/plan.h"
 #include "engine/results.h"
 #include "engine/scenario.h"
+#include "engine/strategies/bidder.h"
 
 namespace market {
 
@@ -143,11 +144,11 @@ class Engine {
     int participant = -1;  // or
     int rival = -1;
     int64_t credit = kInitialCredit;
-    int sanctions = 0;    // in this auction
-    bool present = true;  // not expelled and not gone
-    bool bid = false;     // a participant's bid in the tick in force
-    int64_t valuation = 0;
-    size_t account = 0;  // where it is written: index into the auction's BuyerResults
+    int sanctions = 0;      // in this auction
+    bool present = true;    // not expelled and not gone
+    bool bid = false;       // a participant's bid in the tick in force
+    int64_t valuation = 0;  // its value for the good under the hammer
+    size_t account = 0;     // where it is written: index into the auction's BuyerResults
   };
 
   void Emit(ClientId to, std::string line);
@@ -163,6 +164,8 @@ class Engine {
   void ResolveTick(Nanos now);
   void Award(size_t winner, Nanos now);
   void GoodDone(Nanos now);
+  // Tells every rival present how the good ended: sold to buyers_[winner] at price_, or unsold.
+  void TellBidders(std::optional<size_t> winner);
   void CloseMarket();
   std::string BuyersLine() const;
 
@@ -193,6 +196,7 @@ class Engine {
   int collisions_ = 0;
   int tie_breaks_ = 0;
   std::vector<Buyer> buyers_;
+  std::vector<BidderSlot> bidders_;  // one per rival of the plan, for the session
   std::optional<Nanos> deadline_;
   Nanos announced_{0};  // when the price in force was announced
   Nanos now_{0};        // the latest time given to the engine
