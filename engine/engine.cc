@@ -38,7 +38,9 @@ bool Engine::Admitted(ClientId client) const {
   return it != clients_.end() && it->second.participant >= 0;
 }
 
-void Engine::Emit(ClientId to, std::string line) { outgoing_.push_back({to, std::move(line)}); }
+void Engine::Emit(ClientId to, std::string line) {
+  if (!silent_) outgoing_.push_back({to, std::move(line)});
+}
 
 void Engine::CloseClient(ClientId client) {
   Client& state = clients_[client];
@@ -352,7 +354,7 @@ void Engine::BeginGood(Nanos now) {
 
 void Engine::Announce(Nanos now, const char* tag) {
   for (Buyer& buyer : buyers_) buyer.bid = false;
-  Emit(kEveryone, std::string(tag) + " " + good().id + " " + Num(price_));
+  if (!silent_) Emit(kEveryone, std::string(tag) + " " + good().id + " " + Num(price_));
   announced_ = now;
   deadline_ = now + std::chrono::milliseconds(scenario_.tick_ms);
 }

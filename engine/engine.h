@@ -108,6 +108,11 @@ class Engine {
   // serve. The results record `reason` and keep the goods not yet decided as pending.
   void Abandon(const std::string& reason);
 
+  // A session nobody watches (built-in bidders only): from now on the engine produces no messages
+  // at all, so a driver that reads only the results runs it as fast as the CPU allows. The
+  // session and its results are the same as with messages.
+  void Silence() { silent_ = true; }
+
   // When the price in force ends; empty unless running.
   std::optional<Nanos> NextDeadline() const;
 
@@ -198,8 +203,9 @@ class Engine {
   std::vector<Buyer> buyers_;
   std::vector<BidderSlot> bidders_;  // one per rival of the plan, for the session
   std::optional<Nanos> deadline_;
-  Nanos announced_{0};  // when the price in force was announced
-  Nanos now_{0};        // the latest time given to the engine
+  Nanos announced_{0};   // when the price in force was announced
+  Nanos now_{0};         // the latest time given to the engine
+  bool silent_ = false;  // no messages are produced (Silence)
 };
 
 }  // namespace market

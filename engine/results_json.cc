@@ -187,6 +187,8 @@ void Write(const Json& value, size_t indent, std::string& out) {
 
 }  // namespace
 
+std::string ResultsJsonLine(const Results& results) { return Flat(Document(results)) + "\n"; }
+
 std::string ResultsJson(const Results& results) {
   std::string out;
   Write(Document(results), 0, out);
