@@ -276,8 +276,10 @@ void Engine::OpenAuction() {
   }
   std::string goods = "goods";
   for (const Good& g : plan.goods) {
-    goods +=
-        " " + g.id + " " + g.kind + " " + g.seller + " " + Num(g.initial) + " " + Num(g.resale);
+    if (!silent_) {
+      goods +=
+          " " + g.id + " " + g.kind + " " + g.seller + " " + Num(g.initial) + " " + Num(g.resale);
+    }
     GoodResult record;
     record.good = g;
     result.goods.push_back(std::move(record));
@@ -331,6 +333,7 @@ void Engine::BeginGood(Nanos now) {
   collisions_ = 0;
   tie_breaks_ = 0;
   GoodResult& record = good_result();
+  record.values.reserve(buyers_.size());
   for (Buyer& buyer : buyers_) {
     buyer.bid = false;
     if (!buyer.present) continue;
@@ -347,8 +350,10 @@ void Engine::BeginGood(Nanos now) {
     }
     record.values.push_back({buyer.name, buyer.valuation});
   }
-  Emit(kEveryone,
-       "good " + g.id + " " + g.kind + " " + g.seller + " " + Num(g.initial) + " " + Num(g.resale));
+  if (!silent_) {
+    Emit(kEveryone, "good " + g.id + " " + g.kind + " " + g.seller + " " + Num(g.initial) + " " +
+                        Num(g.resale));
+  }
   Announce(now, "offer");
 }
 

@@ -19,6 +19,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "engine/plan.h"
@@ -122,6 +123,8 @@ class Engine {
   Stage stage() const { return stage_; }
   Progress progress() const;
   const Results& results() const { return results_; }
+  // The results, moved out: for a driver done with the engine (results() is empty afterwards).
+  Results TakeResults() { return std::exchange(results_, {}); }
   const SessionPlan& plan() const { return plan_; }
 
  private:

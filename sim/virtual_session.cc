@@ -14,7 +14,7 @@ Results RunVirtualSession(const Scenario& scenario, uint64_t seed) {
   // Every tick ends in a decision, and every good ends after finitely many ticks (the price
   // falls, or rises a bounded number of times), so this loop ends.
   while (std::optional<Nanos> deadline = engine.NextDeadline()) engine.Advance(*deadline);
-  return engine.results();
+  return engine.TakeResults();
 }
 
 }  // namespace market::sim
