@@ -6,6 +6,7 @@
 #include "engine/commands.h"
 #include "engine/rivals.h"
 #include "engine/rng.h"
+#include "engine/values.h"
 
 namespace market {
 namespace {
@@ -13,6 +14,7 @@ namespace {
 // Streams of the seed (see DeriveSeed); the goods stream is 1 (plan.cc).
 constexpr uint64_t kValuationStream = 2;
 constexpr uint64_t kTieBreakStream = 3;
+constexpr uint64_t kBidderStream = 4;  // draws a bidder makes for one good (its own limit)
 
 constexpr size_t kIgnoredLineKept = 80;
 
@@ -46,6 +48,7 @@ Engine::Engine(const Scenario& scenario, uint64_t seed)
     : scenario_(scenario), plan_(BuildPlan(scenario, seed)) {
   results_.seed = seed;
   results_.auctions_planned = static_cast<int>(plan_.auctions.size());
+  for (const Rival& rival : plan_.rivals) bidders_.emplace_back(MakeBidder(rival));
 }
 
 void Engine::Connect(ClientId client, std::optional<std::string> required_login) {
@@ -58,7 +61,7 @@ bool Engine::Admitted(ClientId client) const {
 }
 
 void Engine::Emit(ClientId to, std::string line) {
-  outgoing_.push_back({to, std::move(line), false, std::nullopt});
+  if (!silent_) outgoing_.push_back({to, std::move(line), false, std::nullopt});
 }
 
 void Engine::CloseClient(ClientId client) {
@@ -183,7 +186,7 @@ void Engine::Admit(ClientId client, Client& state, std::string_view line) {
   }
   if (denial) {
     Emit(client, std::string("deny ") + DenialText(*denial));
-    outgoing_.back().denial = denial;
+    if (!silent_) outgoing_.back().denial = denial;
     CloseClient(client);
     return;
   }
@@ -290,12 +293,16 @@ void Engine::OpenAuction() {
     BuyerResult account;
     account.name = buyer.name;
     account.participant = buyer.participant >= 0;
+    account.strategy =
+        buyer.rival >= 0 ? bidders_[static_cast<size_t>(buyer.rival)]->name() : "agent";
     result.buyers.push_back(std::move(account));
   }
   std::string goods = "goods";
   for (const Good& g : plan.goods) {
-    goods +=
-        " " + g.id + " " + g.kind + " " + g.seller + " " + Num(g.initial) + " " + Num(g.resale);
+    if (!silent_) {
+      goods +=
+          " " + g.id + " " + g.kind + " " + g.seller + " " + Num(g.initial) + " " + Num(g.resale);
+    }
     GoodResult record;
     record.good = g;
     result.goods.push_back(std::move(record));
@@ -348,21 +355,34 @@ void Engine::BeginGood(Nanos now) {
   price_ = g.initial;
   collisions_ = 0;
   tie_breaks_ = 0;
+  GoodResult& record = good_result();
+  record.values.reserve(buyers_.size());
   for (Buyer& buyer : buyers_) {
     buyer.bid = false;
-    if (buyer.rival < 0) continue;
-    const uint64_t draw = DeriveSeed(plan_.seed, {kValuationStream, static_cast<uint64_t>(auction_),
-                                                  good_, static_cast<uint64_t>(buyer.rival)});
-    buyer.valuation = Valuation(plan_.rivals[static_cast<size_t>(buyer.rival)], g.resale, draw);
+    if (!buyer.present) continue;
+    if (buyer.rival < 0) {
+      buyer.valuation = g.resale;  // what an agent's benefit counts
+    } else {
+      const auto rival = static_cast<uint64_t>(buyer.rival);
+      const auto auction = static_cast<uint64_t>(auction_);
+      buyer.valuation =
+          DrawValue(plan_.rivals[rival].value, g.resale,
+                    DeriveSeed(plan_.seed, {kValuationStream, auction, good_, rival}));
+      bidders_[rival]->BeginGood(buyer.valuation, g.reserve,
+                                 DeriveSeed(plan_.seed, {kBidderStream, auction, good_, rival}));
+    }
+    record.values.push_back({buyer.name, buyer.valuation});
   }
-  Emit(kEveryone,
-       "good " + g.id + " " + g.kind + " " + g.seller + " " + Num(g.initial) + " " + Num(g.resale));
+  if (!silent_) {
+    Emit(kEveryone, "good " + g.id + " " + g.kind + " " + g.seller + " " + Num(g.initial) + " " +
+                        Num(g.resale));
+  }
   Announce(now, "offer");
 }
 
 void Engine::Announce(Nanos now, const char* tag) {
   for (Buyer& buyer : buyers_) buyer.bid = false;
-  Emit(kEveryone, std::string(tag) + " " + good().id + " " + Num(price_));
+  if (!silent_) Emit(kEveryone, std::string(tag) + " " + good().id + " " + Num(price_));
   announced_ = now;
   deadline_ = now + std::chrono::milliseconds(scenario_.tick_ms);
 }
@@ -376,11 +396,13 @@ void Engine::Advance(Nanos now) {
 void Engine::ResolveTick(Nanos now) {
   // Bidders in buyers-list order, so that a tie-break depends on the seed alone.
   std::vector<size_t> bidders;
+  const auto present = static_cast<int>(
+      std::count_if(buyers_.begin(), buyers_.end(), [](const Buyer& b) { return b.present; }));
   for (size_t b = 0; b < buyers_.size(); ++b) {
     const Buyer& buyer = buyers_[b];
     if (!buyer.present) continue;
-    const bool bids = buyer.rival >= 0 ? WantsToBid(plan_.rivals[static_cast<size_t>(buyer.rival)],
-                                                    buyer.valuation, price_, buyer.credit)
+    const bool bids = buyer.rival >= 0 ? bidders_[static_cast<size_t>(buyer.rival)]->Bids(
+                                             price_, buyer.credit, present)
                                        : buyer.bid;
     if (bids) bidders.push_back(b);
   }
@@ -389,6 +411,7 @@ void Engine::ResolveTick(Nanos now) {
     if (price_ - plan.price_step < good().reserve) {
       Emit(kEveryone, "out_of_market " + good().id + " " + Num(good().reserve));
       good_result().outcome = Outcome::kUnsold;
+      TellBidders(std::nullopt);
       GoodDone(now);
     } else {
       price_ -= plan.price_step;
@@ -444,7 +467,17 @@ void Engine::Award(size_t winner, Nanos now) {
   record.buyer = buyer.name;
   record.price = price_;
   Emit(kEveryone, "sold " + buyer.name + " " + Num(price_));
+  TellBidders(winner);
   GoodDone(now);
+}
+
+void Engine::TellBidders(std::optional<size_t> winner) {
+  for (size_t b = 0; b < buyers_.size(); ++b) {
+    const Buyer& buyer = buyers_[b];
+    if (buyer.rival < 0 || !buyer.present) continue;
+    const GoodEnd end = !winner ? GoodEnd::kUnsold : *winner == b ? GoodEnd::kWon : GoodEnd::kLost;
+    bidders_[static_cast<size_t>(buyer.rival)]->GoodEnded(end, price_);
+  }
 }
 
 void Engine::GoodDone(Nanos now) {

@@ -19,11 +19,13 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "engine/plan.h"
 #include "engine/results.h"
 #include "engine/scenario.h"
+#include "engine/strategies/bidder.h"
 
 namespace market {
 
@@ -139,6 +141,11 @@ class Engine {
   // kNotEnded until the market closes or the session is abandoned.
   EndReason end_reason() const { return end_reason_; }
 
+  // A session nobody watches (built-in bidders only): from now on the engine produces no messages
+  // at all, so a driver that reads only the results runs it as fast as the CPU allows. The
+  // session and its results are the same as with messages.
+  void Silence() { silent_ = true; }
+
   // When the price in force ends; empty unless running.
   std::optional<Nanos> NextDeadline() const;
 
@@ -148,6 +155,8 @@ class Engine {
   Stage stage() const { return stage_; }
   Progress progress() const;
   const Results& results() const { return results_; }
+  // The results, moved out: for a driver done with the engine (results() is empty afterwards).
+  Results TakeResults() { return std::exchange(results_, {}); }
   const SessionPlan& plan() const { return plan_; }
 
  private:
@@ -175,11 +184,11 @@ class Engine {
     int participant = -1;  // or
     int rival = -1;
     int64_t credit = kInitialCredit;
-    int sanctions = 0;    // in this auction
-    bool present = true;  // not expelled and not gone
-    bool bid = false;     // a participant's bid in the tick in force
-    int64_t valuation = 0;
-    size_t account = 0;  // where it is written: index into the auction's BuyerResults
+    int sanctions = 0;      // in this auction
+    bool present = true;    // not expelled and not gone
+    bool bid = false;       // a participant's bid in the tick in force
+    int64_t valuation = 0;  // its value for the good under the hammer
+    size_t account = 0;     // where it is written: index into the auction's BuyerResults
   };
 
   void Emit(ClientId to, std::string line);
@@ -195,6 +204,8 @@ class Engine {
   void ResolveTick(Nanos now);
   void Award(size_t winner, Nanos now);
   void GoodDone(Nanos now);
+  // Tells every rival present how the good ended: sold to buyers_[winner] at price_, or unsold.
+  void TellBidders(std::optional<size_t> winner);
   void CloseMarket();
   std::string BuyersLine() const;
 
@@ -225,9 +236,11 @@ class Engine {
   int collisions_ = 0;
   int tie_breaks_ = 0;
   std::vector<Buyer> buyers_;
+  std::vector<BidderSlot> bidders_;  // one per rival of the plan, for the session
   std::optional<Nanos> deadline_;
-  Nanos announced_{0};  // when the price in force was announced
-  Nanos now_{0};        // the latest time given to the engine
+  Nanos announced_{0};   // when the price in force was announced
+  Nanos now_{0};         // the latest time given to the engine
+  bool silent_ = false;  // no messages are produced (Silence)
   EndReason end_reason_ = EndReason::kNotEnded;
 };
 

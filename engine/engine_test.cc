@@ -762,5 +762,48 @@ TEST(LargeSession, RunsToTheEndWithinTheAgentsTableLimits) {
   EXPECT_EQ(most_buyers, 100u);
 }
 
+// Every buyer present has a value for each good in the results (the agent's is the resale
+// price), and the equilibrium rival counts every buyer in the buyers list, the agent included:
+// with three buyers and value 900 its limit is 600 (with two it would be 450, sold at 400).
+TEST(Engine, ValuesOfEveryBuyerAndTheEquilibriumBidOnTheBuyersList) {
+  const std::string rivals =
+      "[[rivals]]\nname = \"Eve\"\nstrategy = \"equilibrium\"\nvalue = { fixed = 900 }\n"
+      "[[rivals]]\nname = \"Tom\"\nstrategy = \"truthful\"\nvalue = { fixed = 100 }\n";
+  const std::string goods =
+      "{ id = \"g1\", kind = \"k\", seller = \"s\", initial = 1000, resale = 700, reserve = 0 "
+      "}";
+  Engine engine(MustParse(SmallScenario(rivals, goods)), 1);
+  const SessionRun run = RunSession(engine, BidsOn({}));
+  EXPECT_NE(std::find(run.lines.begin(), run.lines.end(), "sold Eve 600"), run.lines.end());
+  const AuctionResult& auction = engine.results().auctions[0];
+  ASSERT_EQ(auction.goods[0].values.size(), 3u);
+  EXPECT_EQ(auction.goods[0].values[0].buyer, "CLogin");
+  EXPECT_EQ(auction.goods[0].values[0].value, 700);
+  EXPECT_EQ(auction.goods[0].values[1].value, 900);
+  EXPECT_EQ(auction.goods[0].values[2].buyer, "Tom");
+  EXPECT_EQ(auction.goods[0].values[2].value, 100);
+  EXPECT_EQ(auction.buyers[0].strategy, "agent");
+  EXPECT_EQ(auction.buyers[1].strategy, "equilibrium");
+  EXPECT_EQ(auction.buyers[2].strategy, "truthful");
+}
+
+// The engine tells each rival how every good ended: the adaptive rival wins g1 unshaded, then
+// shades 50 points and lets g2 run down to half its value.
+TEST(Engine, AnAdaptiveRivalLearnsFromTheGoodsItWins) {
+  const std::string rivals =
+      "[[rivals]]\nname = \"Ada\"\nstrategy = \"adaptive\"\nvalue = { fixed = 1000 }\n"
+      "shade = 0\nlearning_rate = 50\n";
+  const std::string goods =
+      "{ id = \"g1\", kind = \"k\", seller = \"s\", initial = 1000, resale = 700, reserve = 0 "
+      "}, { id = \"g2\", kind = \"k\", seller = \"s\", initial = 1000, resale = 700, reserve = "
+      "0 }";
+  Engine engine(MustParse(SmallScenario(rivals, goods)), 1);
+  RunSession(engine, BidsOn({}));
+  const AuctionResult& auction = engine.results().auctions[0];
+  EXPECT_EQ(auction.goods[0].price, 1000);
+  EXPECT_EQ(auction.goods[1].buyer, "Ada");
+  EXPECT_EQ(auction.goods[1].price, 500);
+}
+
 }  // namespace
 }  // namespace market

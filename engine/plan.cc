@@ -39,7 +39,7 @@ SessionPlan BuildPlan(const Scenario& scenario, uint64_t seed) {
     for (const std::string& name : RivalNames(entry)) {
       rivals_of_entry.back().push_back(plan.rivals.size());
       plan.rivals.push_back(
-          {name, entry.strategy, entry.valuation_low, entry.valuation_high, entry.margin});
+          {name, entry.strategy, entry.value, entry.margin, entry.shade, entry.learning_rate});
     }
   }
   for (size_t a = 0; a < scenario.auctions.size(); ++a) {

@@ -19,6 +19,12 @@ enum class Outcome {
   kUnsold,  // left the market at its reserve price
 };
 
+// What a good was worth to one buyer: a rival's private value, an agent's resale price.
+struct BuyerValue {
+  std::string buyer;
+  int64_t value = 0;
+};
+
 struct GoodResult {
   Good good;  // as planned
   Outcome outcome = Outcome::kPending;
@@ -26,6 +32,8 @@ struct GoodResult {
   int64_t price = 0;  // kSold only
   int collisions = 0;
   int sanctions = 0;  // sales of this good voided because the winner could not pay
+  // Every buyer present when the good came under the hammer, in buyers-list order, with its value.
+  std::vector<BuyerValue> values;
 };
 
 struct BuyerResult {
@@ -37,7 +45,8 @@ struct BuyerResult {
   int sanctions = 0;
   int64_t fines = 0;
   bool expelled = false;
-  bool left = false;  // a participant that went away during the auction
+  bool left = false;     // a participant that went away during the auction
+  std::string strategy;  // a rival's strategy name; "agent" for a participant
 };
 
 struct AuctionResult {

@@ -4,6 +4,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "engine/measures.h"
 #include "engine/response_stats.h"
 
 namespace market {
@@ -23,9 +24,14 @@ const char* OutcomeName(Outcome outcome) {
   return "pending";
 }
 
+Json Optional(const std::optional<double>& value) { return value ? Json(*value) : Json(nullptr); }
+
 Json GoodJson(const GoodResult& result) {
   const Good& g = result.good;
   const bool sold = result.outcome == Outcome::kSold;
+  Json values = Json::object();
+  for (const BuyerValue& v : result.values) values[v.buyer] = v.value;
+  const GoodMeasures m = MeasureGood(result);
   return {{"id", g.id},
           {"kind", g.kind},
           {"seller", g.seller},
@@ -37,24 +43,45 @@ Json GoodJson(const GoodResult& result) {
           {"buyer", sold ? Json(result.buyer) : Json(nullptr)},
           {"price", sold ? Json(result.price) : Json(nullptr)},
           {"collisions", result.collisions},
-          {"sanctions", result.sanctions}};
+          {"sanctions", result.sanctions},
+          {"values", std::move(values)},
+          {"top_value", m.top_value},
+          {"winner_value", m.winner_value ? Json(*m.winner_value) : Json(nullptr)},
+          {"won_by_top_value", sold ? Json(m.won_by_top) : Json(nullptr)},
+          {"price_over_top_value", Optional(m.price_over_top)}};
 }
 
-Json BuyerJson(const BuyerResult& b) {
-  return {{"name", b.name},   {"participant", b.participant}, {"purchases", b.purchases},
-          {"spend", b.spend}, {"benefit", b.benefit},         {"sanctions", b.sanctions},
-          {"fines", b.fines}, {"expelled", b.expelled},       {"left", b.left}};
+Json MeasuresJson(const MarketMeasures& m) {
+  return {{"goods", m.goods},
+          {"sold", m.sold},
+          {"revenue", m.revenue},
+          {"efficiency", Optional(m.efficiency())},
+          {"top_value_share", Optional(m.top_value_share())},
+          {"price_over_top_value", Optional(m.price_over_top())}};
+}
+
+Json BuyerJson(const BuyerResult& b, int64_t surplus) {
+  return {{"name", b.name},           {"participant", b.participant},
+          {"purchases", b.purchases}, {"spend", b.spend},
+          {"benefit", b.benefit},     {"sanctions", b.sanctions},
+          {"fines", b.fines},         {"expelled", b.expelled},
+          {"left", b.left},           {"strategy", b.strategy},
+          {"surplus", surplus}};
 }
 
 Json AuctionJson(const AuctionResult& auction) {
   Json goods = Json::array();
   for (const GoodResult& g : auction.goods) goods.push_back(GoodJson(g));
   Json buyers = Json::array();
-  for (const BuyerResult& b : auction.buyers) buyers.push_back(BuyerJson(b));
+  const std::vector<int64_t> surplus = Surpluses(auction);
+  for (size_t b = 0; b < auction.buyers.size(); ++b) {
+    buyers.push_back(BuyerJson(auction.buyers[b], surplus[b]));
+  }
   return {{"number", auction.number},
           {"rounds", auction.rounds},
           {"goods", std::move(goods)},
-          {"buyers", std::move(buyers)}};
+          {"buyers", std::move(buyers)},
+          {"measures", MeasuresJson(MeasureAuction(auction))}};
 }
 
 Json ParticipantJson(const ParticipantResult& p, const std::vector<BidRecord>& bids) {
@@ -94,11 +121,16 @@ Json Document(const Results& results) {
   for (const DroppedConnection& d : results.dropped) {
     dropped.push_back({{"from", d.from}, {"reason", d.reason}});
   }
+  const SessionMeasures session = MeasureSession(results);
+  Json measures = MeasuresJson(session.market);
+  measures["surplus"] = Json::object();
+  for (const auto& [name, surplus] : session.surplus) measures["surplus"][name] = surplus;
   return {{"seed", results.seed},
           {"auctions_planned", results.auctions_planned},
           {"completed", results.completed},
           {"ended_early", results.completed ? Json(nullptr) : Json(results.ended_early)},
           {"auctions", std::move(auctions)},
+          {"measures", std::move(measures)},
           {"ignored_total", results.ignored_total},
           {"ignored", std::move(ignored)},
           {"participants", std::move(participants)},
@@ -154,6 +186,8 @@ void Write(const Json& value, size_t indent, std::string& out) {
 }
 
 }  // namespace
+
+std::string ResultsJsonLine(const Results& results) { return Flat(Document(results)) + "\n"; }
 
 std::string ResultsJson(const Results& results) {
   std::string out;

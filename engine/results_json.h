@@ -15,6 +15,9 @@ namespace market {
 // (a good, a buyer, a bid, ...) per line, so line-based tools can pick them out.
 std::string ResultsJson(const Results& results);
 
+// The same document on one line, ended by a newline: one session per line of a JSON-lines file.
+std::string ResultsJsonLine(const Results& results);
+
 }  // namespace market
 
 #endif  // ENGINE_RESULTS_JSON_H_

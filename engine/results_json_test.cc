@@ -68,9 +68,9 @@ TEST(ResultsJson, OneRecordPerLineInAFixedLayout) {
   r.auctions_planned = 1;
   r.ended_early = "stopped";
   AuctionResult a;
-  a.goods = {{{"g1", "k", "s", 100, 90, 50, 1}, Outcome::kSold, "Ann", 100, 1, 0}};
+  a.goods = {{{"g1", "k", "s", 100, 90, 50, 1}, Outcome::kSold, "Ann", 100, 1, 0, {{"Ann", 90}}}};
   r.auctions = {a, AuctionResult{2, 1, {}, {}}};
-  r.auctions[0].buyers = {{"Ann", true, 1, 100, -10, 0, 0, false, true}};
+  r.auctions[0].buyers = {{"Ann", true, 1, 100, -10, 0, 0, false, true, "agent"}};
   r.participants = {{"Ann", 2, 0, true, ""}};
   r.bids = {{1, "g1", 100, "Ann", 7000, 250, true}};
   r.dropped_total = 4;
@@ -88,20 +88,30 @@ TEST(ResultsJson, OneRecordPerLineInAFixedLayout) {
       "        {\"id\": \"g1\", \"kind\": \"k\", \"seller\": \"s\", \"round\": 1, \"initial\": "
       "100, "
       "\"resale\": 90, \"reserve\": 50, \"outcome\": \"sold\", \"buyer\": \"Ann\", \"price\": 100, "
-      "\"collisions\": 1, \"sanctions\": 0}\n"
+      "\"collisions\": 1, \"sanctions\": 0, \"values\": {\"Ann\": 90}, \"top_value\": 90, "
+      "\"winner_value\": 90, \"won_by_top_value\": true, \"price_over_top_value\": "
+      "1.1111111111111112}\n"
       "      ],\n"
       "      \"buyers\": [\n"
       "        {\"name\": \"Ann\", \"participant\": true, \"purchases\": 1, \"spend\": 100, "
-      "\"benefit\": -10, \"sanctions\": 0, \"fines\": 0, \"expelled\": false, \"left\": true}\n"
-      "      ]\n"
+      "\"benefit\": -10, \"sanctions\": 0, \"fines\": 0, \"expelled\": false, \"left\": true, "
+      "\"strategy\": \"agent\", \"surplus\": -10}\n"
+      "      ],\n"
+      "      \"measures\": {\"goods\": 1, \"sold\": 1, \"revenue\": 100, \"efficiency\": 1.0, "
+      "\"top_value_share\": 1.0, \"price_over_top_value\": 1.1111111111111112}\n"
       "    },\n"
       "    {\n"
       "      \"number\": 2,\n"
       "      \"rounds\": 1,\n"
       "      \"goods\": [],\n"
-      "      \"buyers\": []\n"
+      "      \"buyers\": [],\n"
+      "      \"measures\": {\"goods\": 0, \"sold\": 0, \"revenue\": 0, \"efficiency\": null, "
+      "\"top_value_share\": null, \"price_over_top_value\": null}\n"
       "    }\n"
       "  ],\n"
+      "  \"measures\": {\"goods\": 1, \"sold\": 1, \"revenue\": 100, \"efficiency\": 1.0, "
+      "\"top_value_share\": 1.0, \"price_over_top_value\": 1.1111111111111112, \"surplus\": "
+      "{\"Ann\": -10}},\n"
       "  \"ignored_total\": 0,\n"
       "  \"ignored\": [],\n"
       "  \"participants\": [\n"
@@ -140,7 +150,7 @@ TEST(ResultsJson, StringsOfAnyBytesKeepTheDocumentValidAndOnOneLinePerRecord) {
     ASSERT_TRUE(nlohmann::json::accept(text)) << text;
     EXPECT_EQ(nlohmann::json::parse(text)["ignored"][0]["line"], c.read_back);
     EXPECT_NE(text.find("    {\"from\": \"(not admitted)\", \"line\": \""), std::string::npos);
-    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 15);
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 16);
   }
   // A sequence cut short at the end of the text is replaced as well.
   Results cut;

@@ -1,25 +1,32 @@
 #include "engine/rivals.h"
 
-#include "engine/rng.h"
+#include "engine/strategies/adaptive.h"
+#include "engine/strategies/careless.h"
+#include "engine/strategies/cautious.h"
+#include "engine/strategies/equilibrium.h"
+#include "engine/strategies/truthful.h"
+#include "engine/strategies/zero_intelligence.h"
 
 namespace market {
 
-int64_t Valuation(const Rival& rival, int64_t resale, uint64_t draw_seed) {
-  Rng rng(draw_seed);
-  const int64_t percent = rng.Between(rival.valuation_low, rival.valuation_high);
-  return resale * percent / 100;
-}
-
-bool WantsToBid(const Rival& rival, int64_t valuation, int64_t price, int64_t credit) {
+std::unique_ptr<Bidder> MakeBidder(const Rival& rival) {
   switch (rival.strategy) {
     case Strategy::kValue:
-      return price <= valuation && price <= credit;
+      return std::make_unique<TruthfulBidder>("value");
+    case Strategy::kTruthful:
+      return std::make_unique<TruthfulBidder>("truthful");
     case Strategy::kCautious:
-      return price <= valuation * (100 - rival.margin) / 100 && price <= credit / 2;
+      return std::make_unique<CautiousBidder>(rival.margin);
     case Strategy::kCareless:
-      return price <= valuation;
+      return std::make_unique<CarelessBidder>();
+    case Strategy::kEquilibrium:
+      return std::make_unique<EquilibriumBidder>();
+    case Strategy::kZeroIntelligence:
+      return std::make_unique<ZeroIntelligenceBidder>();
+    case Strategy::kAdaptive:
+      return std::make_unique<AdaptiveBidder>(rival.shade, rival.learning_rate);
   }
-  return false;
+  return std::make_unique<TruthfulBidder>("value");
 }
 
 }  // namespace market

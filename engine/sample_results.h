@@ -7,7 +7,9 @@
 namespace market::testing {
 
 // One auction of two planned: a good sold to the agent, one sold to a rival after collisions and
-// a voided sale, one unsold; a rival expelled; one ignored line.
+// a voided sale, one unsold; a rival expelled (gone before the last good, so absent from its
+// values); one ignored line. Rash valued both goods sold most; Vera valued the unsold good below
+// its reserve.
 inline Results SampleResults() {
   Results r;
   r.seed = 7;
@@ -17,15 +19,17 @@ inline Results SampleResults() {
   a.number = 1;
   a.rounds = 2;
   const GoodResult sold{
-      {"wine1", "wine", "Ana", 2600, 2300, 1400, 1}, Outcome::kSold, "CLogin", 2000, 0, 0};
+      {"wine1", "wine", "Ana", 2600, 2300, 1400, 1},     Outcome::kSold, "CLogin", 2000, 0, 0,
+      {{"CLogin", 2300}, {"Vera", 2100}, {"Rash", 2600}}};
   const GoodResult contested{
-      {"gold1", "gold", "Dora", 24000, 20000, 15000, 2}, Outcome::kSold, "Vera", 20500, 2, 1};
-  const GoodResult unsold{
-      {"oil1", "oil", "Ben", 2500, 900, 1600, 2}, Outcome::kUnsold, "", 0, 0, 0};
+      {"gold1", "gold", "Dora", 24000, 20000, 15000, 2},    Outcome::kSold, "Vera", 20500, 2, 1,
+      {{"CLogin", 20000}, {"Vera", 21000}, {"Rash", 27000}}};
+  const GoodResult unsold{{"oil1", "oil", "Ben", 2500, 900, 1600, 2}, Outcome::kUnsold, "", 0, 0, 0,
+                          {{"CLogin", 900}, {"Vera", 1000}}};
   a.goods = {sold, contested, unsold};
-  a.buyers = {{"CLogin", true, 1, 2000, 300, 0, 0, false, false},
-              {"Vera", false, 1, 20500, -500, 0, 0, false, false},
-              {"Rash", false, 0, 0, 0, 2, 5300, true, false}};
+  a.buyers = {{"CLogin", true, 1, 2000, 300, 0, 0, false, false, "agent"},
+              {"Vera", false, 1, 20500, -500, 0, 0, false, false, "value"},
+              {"Rash", false, 0, 0, 0, 2, 5300, true, false, "careless"}};
   r.auctions = {a};
   r.ignored = {{"(not admitted)", "hello \"market\"", "unknown command"}};
   r.ignored_total = 1;

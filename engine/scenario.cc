@@ -36,6 +36,43 @@ Credential ReadCredential(const toml::table& table) {
   return c;
 }
 
+// Every strategy a scenario may name, in the order faults list them.
+constexpr Strategy kStrategies[] = {
+    Strategy::kValue,       Strategy::kCautious,         Strategy::kCareless, Strategy::kTruthful,
+    Strategy::kEquilibrium, Strategy::kZeroIntelligence, Strategy::kAdaptive};
+
+// value = { fixed = N } | { uniform = [low, high] } | { mean = M, sd = S, clip = [low, high] }
+ValueRule ReadValueRule(const toml::node& node) {
+  const toml::table* table = node.as_table();
+  if (table == nullptr) {
+    Fail(node,
+         "value must be a table: { fixed = N }, { uniform = [low, high] } or "
+         "{ mean = M, sd = S, clip = [low, high] }");
+  }
+  TableReader r(*table, "value");
+  ValueRule rule;
+  const bool fixed = r.Find("fixed") != nullptr;
+  const bool uniform = r.Find("uniform") != nullptr;
+  const bool normal = r.Find("mean") != nullptr;
+  if (fixed + uniform + normal != 1) {
+    Fail(node, "value must hold exactly one of fixed, uniform and mean (with sd)");
+  }
+  if (fixed) {
+    rule.kind = ValueRule::Kind::kFixed;
+    rule.fixed = r.Int("fixed", 0, kMaxPrice, 0);
+  } else if (uniform) {
+    rule.kind = ValueRule::Kind::kUniform;
+    std::tie(rule.low, rule.high) = r.Pair("uniform", 0, kMaxPrice, {0, 0});
+  } else {
+    rule.kind = ValueRule::Kind::kNormal;
+    rule.mean = r.RequireInt("mean", 0, kMaxPrice);
+    rule.sd = r.RequireInt("sd", 0, kMaxPrice);
+    std::tie(rule.low, rule.high) = r.Pair("clip", 0, kMaxPrice, {0, kMaxPrice});
+  }
+  r.RejectUnknownKeys();
+  return rule;
+}
+
 RivalEntry ReadRival(const toml::table& table) {
   TableReader r(table, "[[rivals]]");
   RivalEntry entry;
@@ -43,22 +80,32 @@ RivalEntry ReadRival(const toml::table& table) {
   entry.name = r.RequireText("name", kName);
   const toml::node& strategy = r.Require("strategy");
   const auto* text = strategy.as_string();
-  const std::string value = text != nullptr ? text->get() : "";
-  if (value == "value") {
-    entry.strategy = Strategy::kValue;
-  } else if (value == "cautious") {
-    entry.strategy = Strategy::kCautious;
-  } else if (value == "careless") {
-    entry.strategy = Strategy::kCareless;
-    entry.valuation_low = 90;
-    entry.valuation_high = 140;
-  } else {
-    Fail(strategy, "strategy must be \"value\", \"cautious\" or \"careless\"");
+  const std::string name = text != nullptr ? text->get() : "";
+  const Strategy* found = std::find_if(std::begin(kStrategies), std::end(kStrategies),
+                                       [&](Strategy s) { return name == StrategyName(s); });
+  if (found == std::end(kStrategies)) {
+    std::string names;
+    for (Strategy s : kStrategies) {
+      names += std::string(names.empty() ? "" : ", ") + "\"" + StrategyName(s) + "\"";
+    }
+    Fail(strategy, "strategy must be one of " + names);
   }
-  auto [low, high] = r.Pair("valuation", 1, 1000, {entry.valuation_low, entry.valuation_high});
-  entry.valuation_low = static_cast<int>(low);
-  entry.valuation_high = static_cast<int>(high);
+  entry.strategy = *found;
+  if (entry.strategy == Strategy::kCareless) {
+    entry.value.low = 90;
+    entry.value.high = 140;
+  }
+  const toml::node* valuation = r.Find("valuation");
+  auto [low, high] = r.Pair("valuation", 1, 1000, {entry.value.low, entry.value.high});
+  entry.value.low = low;
+  entry.value.high = high;
+  if (const toml::node* value = r.Find("value"); value != nullptr) {
+    if (valuation != nullptr) Fail(*value, "a rival has either valuation or value, not both");
+    entry.value = ReadValueRule(*value);
+  }
   entry.margin = static_cast<int>(r.Int("margin", 0, 99, entry.margin));
+  entry.shade = static_cast<int>(r.Int("shade", 0, 95, entry.shade));
+  entry.learning_rate = static_cast<int>(r.Int("learning_rate", 0, 50, entry.learning_rate));
   entry.count = static_cast<int>(r.Int("count", 1, kMaxBuyersPerAuction, 0));
   if (entry.count > 0 && entry.name.size() + std::to_string(entry.count).size() > kMaxNameLength) {
     Fail(table, "rival names " + entry.name + "1 .. " + entry.name + std::to_string(entry.count) +
@@ -223,6 +270,26 @@ Scenario ReadScenario(const toml::table& root) {
 }
 
 }  // namespace
+
+const char* StrategyName(Strategy strategy) {
+  switch (strategy) {
+    case Strategy::kValue:
+      return "value";
+    case Strategy::kCautious:
+      return "cautious";
+    case Strategy::kCareless:
+      return "careless";
+    case Strategy::kTruthful:
+      return "truthful";
+    case Strategy::kEquilibrium:
+      return "equilibrium";
+    case Strategy::kZeroIntelligence:
+      return "zero_intelligence";
+    case Strategy::kAdaptive:
+      return "adaptive";
+  }
+  return "value";
+}
 
 std::string ScenarioError::ToString() const {
   return wire::Printable(file) + ":" + std::to_string(line) + ": " + wire::Printable(fault);

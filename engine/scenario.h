@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "engine/good.h"
+#include "engine/values.h"
 
 namespace market {
 
@@ -32,11 +33,19 @@ inline constexpr int64_t kInitialCredit = 50000;
 // market announces, raised by collisions, inside a signed 32-bit number.
 inline constexpr int64_t kMaxPrice = 100'000'000;
 
+// A rival's bidding rule (engine/strategies/ holds one class for each).
 enum class Strategy {
-  kValue,     // bids as soon as the price is at or below its valuation and within its credit
-  kCautious,  // bids only well below its valuation, and never more than half its credit
-  kCareless,  // bids at its valuation, whatever its credit: overspends and draws sanctions
+  kValue,        // bids as soon as the price is at or below its valuation and within its credit
+  kCautious,     // bids only well below its valuation, and never more than half its credit
+  kCareless,     // bids at its valuation, whatever its credit: overspends and draws sanctions
+  kTruthful,     // as kValue, under the name the literature gives it
+  kEquilibrium,  // risk-neutral equilibrium bid for uniform values, n buyers, the reserve
+  kZeroIntelligence,  // a limit drawn uniformly between the reserve and its value, per good
+  kAdaptive,          // value less a shading it learns from its own wins and losses
 };
+
+// The strategy's name as a scenario spells it.
+const char* StrategyName(Strategy strategy);
 
 struct Credential {
   std::string login;
@@ -46,11 +55,14 @@ struct Credential {
 struct RivalEntry {
   std::string name;  // the rival's name, or the prefix of a numbered group
   Strategy strategy = Strategy::kValue;
-  int valuation_low = 80;  // valuation of a good, percent of its resale price, drawn per good
-  int valuation_high = 110;
-  int margin = 20;  // kCautious: bids at valuation minus this percent
-  int count = 0;    // 0: one rival called `name`; n: rivals name1 .. nameN
-  int line = 0;     // where it is defined, for error messages
+  // Its value for each good: by default a percentage of the good's resale price in
+  // [low, high] ("valuation"); or fixed, uniform or clipped normal ("value").
+  ValueRule value;
+  int margin = 20;        // kCautious: bids at valuation minus this percent
+  int shade = 10;         // kAdaptive: the shading it starts with, percent of its value
+  int learning_rate = 2;  // kAdaptive: points of shading learnt per good
+  int count = 0;          // 0: one rival called `name`; n: rivals name1 .. nameN
+  int line = 0;           // where it is defined, for error messages
 };
 
 // A good listed in an auction entry; its round is 1..rounds, or 0: spread over the rounds with the

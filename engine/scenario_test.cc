@@ -16,7 +16,7 @@ std::string ReadFile(const std::string& path) {
 }
 
 TEST(Scenario, ShippedExamplesLoad) {
-  for (const char* name : {"default.toml", "large.toml", "network.toml", "load.toml"}) {
+  for (const char* name : {"default.toml", "large.toml", "network.toml", "load.toml", "sim_large.toml"}) {
     SCOPED_TRACE(name);
     ScenarioLoad load = LoadScenarioFile(std::string(SCENARIOS_DIR) + "/" + name);
     ASSERT_TRUE(load.scenario.has_value()) << load.error.ToString();
@@ -38,7 +38,7 @@ TEST(Scenario, DefaultScenarioSettings) {
   ASSERT_EQ(s.rivals.size(), 4u);
   EXPECT_EQ(s.rivals[2].strategy, Strategy::kCautious);
   EXPECT_EQ(s.rivals[3].strategy, Strategy::kCareless);
-  EXPECT_EQ(s.rivals[3].valuation_low, 120);
+  EXPECT_EQ(s.rivals[3].value.low, 120);
   EXPECT_EQ(s.auctions[1].price_step, 500);
   EXPECT_EQ(s.auctions[1].goods[3].round, 2);
 }
@@ -184,7 +184,24 @@ TEST(Scenario, MalformedFilesNameTheLineAndTheFault) {
                    "resale = 90, reserve = 50 }]\n",
        "test.toml:5: missing key 'initial' in a good"},
       {kRegistry + "[[rivals]]\nname = \"Vera\"\nstrategy = \"greedy\"\n" + kAuction,
-       "test.toml:6: strategy must be \"value\", \"cautious\" or \"careless\""},
+       "test.toml:6: strategy must be one of \"value\", \"cautious\", \"careless\", "
+       "\"truthful\", \"equilibrium\", \"zero_intelligence\", \"adaptive\""},
+      {kRegistry + rival + "valuation = [90, 100]\nvalue = { fixed = 5 }\n" + kAuction,
+       "test.toml:8: a rival has either valuation or value, not both"},
+      {kRegistry + rival + "value = { fixed = 5, uniform = [1, 2] }\n" + kAuction,
+       "test.toml:7: value must hold exactly one of fixed, uniform and mean (with sd)"},
+      {kRegistry + rival + "value = { uniform = [9, 2] }\n" + kAuction,
+       "test.toml:7: uniform must be a pair [low, high] of an integer from 0 to 100000000, low <= "
+       "high"},
+      {kRegistry + rival + "value = { mean = 500 }\n" + kAuction,
+       "test.toml:7: missing key 'sd' in value"},
+      {kRegistry + rival + "value = { mean = 500, sd = 50, clip = [0, 1], shape = 2 }\n" + kAuction,
+       "test.toml:7: unknown key 'shape' in value"},
+      {kRegistry + rival + "value = 5\n" + kAuction,
+       "test.toml:7: value must be a table: { fixed = N }, { uniform = [low, high] } or "
+       "{ mean = M, sd = S, clip = [low, high] }"},
+      {kRegistry + rival + "shade = 96\n" + kAuction,
+       "test.toml:7: shade must be an integer from 0 to 95"},
       {kRegistry + rival + "valuation = [90]\n" + kAuction,
        "test.toml:7: valuation must be a pair [low, high] of an integer from 1 to 1000, low <= "
        "high"},
@@ -254,6 +271,70 @@ TEST(Scenario, Names) {
   EXPECT_FALSE(IsValidName("tab\there"));
   EXPECT_FALSE(IsValidName(std::string("nul\0", 4)));
   EXPECT_FALSE(IsValidName("caf\xc3\xa9"));
+}
+
+}  // namespace
+}  // namespace market
+
+namespace market {
+namespace {
+
+TEST(Scenario, RivalValueRulesAndStrategyParameters) {
+  const std::string text = R"(
+[[registry]]
+login = "A"
+password = "pa"
+[[rivals]]
+name = "Fix"
+strategy = "truthful"
+value = { fixed = 1200 }
+[[rivals]]
+name = "Uni"
+strategy = "equilibrium"
+value = { uniform = [0, 1000] }
+count = 3
+[[rivals]]
+name = "Nor"
+strategy = "zero_intelligence"
+value = { mean = 800, sd = 150, clip = [100, 1500] }
+[[rivals]]
+name = "Ada"
+strategy = "adaptive"
+shade = 25
+learning_rate = 4
+[[rivals]]
+name = "Old"
+strategy = "careless"
+[[auctions]]
+generated_goods = 1
+)";
+  ScenarioLoad load = ParseScenario(text, "values.toml");
+  ASSERT_TRUE(load.scenario.has_value()) << load.error.ToString();
+  const Scenario& s = *load.scenario;
+  ASSERT_EQ(s.rivals.size(), 5u);
+  EXPECT_EQ(s.rivals[0].strategy, Strategy::kTruthful);
+  EXPECT_EQ(s.rivals[0].value.kind, ValueRule::Kind::kFixed);
+  EXPECT_EQ(s.rivals[0].value.fixed, 1200);
+  EXPECT_EQ(s.rivals[1].strategy, Strategy::kEquilibrium);
+  EXPECT_EQ(s.rivals[1].value.kind, ValueRule::Kind::kUniform);
+  EXPECT_EQ(s.rivals[1].value.high, 1000);
+  EXPECT_EQ(s.rivals[2].strategy, Strategy::kZeroIntelligence);
+  EXPECT_EQ(s.rivals[2].value.kind, ValueRule::Kind::kNormal);
+  EXPECT_EQ(s.rivals[2].value.mean, 800);
+  EXPECT_EQ(s.rivals[2].value.sd, 150);
+  EXPECT_EQ(s.rivals[2].value.low, 100);
+  EXPECT_EQ(s.rivals[2].value.high, 1500);
+  EXPECT_EQ(s.rivals[3].strategy, Strategy::kAdaptive);
+  EXPECT_EQ(s.rivals[3].shade, 25);
+  EXPECT_EQ(s.rivals[3].learning_rate, 4);
+  EXPECT_EQ(s.rivals[3].value.kind, ValueRule::Kind::kResalePercent);  // the default
+  EXPECT_EQ(s.rivals[4].value.low, 90);  // the careless default range, percent of resale
+  EXPECT_EQ(s.rivals[4].value.high, 140);
+
+  const SessionPlan plan = BuildPlan(s, 1);
+  ASSERT_EQ(plan.rivals.size(), 7u);
+  EXPECT_EQ(plan.rivals[3].value.kind, ValueRule::Kind::kUniform);  // Uni3
+  EXPECT_EQ(plan.rivals[5].shade, 25);
 }
 
 }  // namespace

@@ -1,8 +1,10 @@
 #include "engine/summary.h"
 
 #include <cstdio>
+#include <optional>
 #include <vector>
 
+#include "engine/measures.h"
 #include "engine/response_stats.h"
 #include "engine/text_table.h"
 #include "wire/escape.h"
@@ -43,6 +45,20 @@ std::string Millis(int64_t us) {
   return text;
 }
 
+// A ratio with three decimals, or "-" when there is none.
+std::string Ratio(const std::optional<double>& value) {
+  if (!value) return "-";
+  char text[32];
+  std::snprintf(text, sizeof text, "%.3f", *value);
+  return text;
+}
+
+std::string MeasuresText(const MarketMeasures& m) {
+  return "revenue " + Num(m.revenue) + ", efficiency " + Ratio(m.efficiency()) +
+         ", won by the top value " + Num(m.won_by_top) + " of " + Num(m.sold) +
+         ", price / top value " + Ratio(m.price_over_top());
+}
+
 std::string AuctionText(const AuctionResult& auction) {
   int64_t sold = 0;
   int64_t unsold = 0;
@@ -64,16 +80,30 @@ std::string AuctionText(const AuctionResult& auction) {
                OutcomeText(result)});
   }
   text += goods.Render("  ");
-  TextTable buyers({"buyer", "bought", "spend", "benefit", "sanctions", "fines", "status"},
-                   {false, true, true, true, true, true, false});
-  for (const BuyerResult& b : auction.buyers) {
+  TextTable buyers(
+      {"buyer", "bought", "spend", "benefit", "sanctions", "fines", "surplus", "status"},
+      {false, true, true, true, true, true, true, false});
+  const std::vector<int64_t> surplus = Surpluses(auction);
+  for (size_t i = 0; i < auction.buyers.size(); ++i) {
+    const BuyerResult& b = auction.buyers[i];
     std::string status = b.participant ? "agent" : "rival";
+    if (!b.participant && !b.strategy.empty()) status += " (" + b.strategy + ")";
     if (b.expelled) status += ", expelled";
     if (b.left) status += ", left";
     buyers.Add({b.name, Num(b.purchases), Num(b.spend), Num(b.benefit), Num(b.sanctions),
-                Num(b.fines), status});
+                Num(b.fines), Num(surplus[i]), status});
   }
-  return text + buyers.Render("  ");
+  text += buyers.Render("  ");
+  TextTable values({"good", "top value", "winner's value", "price / top value"},
+                   {false, true, true, true});
+  for (const GoodResult& result : auction.goods) {
+    if (result.outcome == Outcome::kPending) continue;
+    const GoodMeasures m = MeasureGood(result);
+    values.Add({result.good.id, Num(m.top_value), m.winner_value ? Num(*m.winner_value) : "-",
+                Ratio(m.price_over_top)});
+  }
+  text += values.Render("  ");
+  return text + "  " + MeasuresText(MeasureAuction(auction)) + "\n";
 }
 
 std::string ParticipantsText(const Results& results) {
@@ -102,6 +132,9 @@ std::string SummaryText(const Results& results) {
             " of " + Num(results.auctions_planned) + ": " + results.ended_early + "\n";
   }
   for (const AuctionResult& auction : results.auctions) text += AuctionText(auction);
+  if (!results.auctions.empty()) {
+    text += "\nMarket: " + MeasuresText(MeasureSession(results).market) + "\n";
+  }
   if (results.ignored_total > 0) {
     text += "\nIgnored commands: " + Num(results.ignored_total) + "\n";
     for (const IgnoredLine& line : results.ignored) {

@@ -1,0 +1,112 @@
+#include "sim/virtual_session.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <nlohmann/json.hpp>
+#include <string>
+
+#include "engine/engine.h"
+#include "engine/results_json.h"
+#include "engine/summary.h"
+
+namespace market::sim {
+namespace {
+
+Scenario Default() {
+  ScenarioLoad load = ParseScenario(DefaultScenarioText(), kDefaultScenarioName);
+  EXPECT_TRUE(load.scenario.has_value());
+  return *load.scenario;
+}
+
+TEST(VirtualSession, RunsToTheCloseAndIsReproducibleForASeed) {
+  const Scenario scenario = Default();
+  const Results a = RunVirtualSession(scenario, 5);
+  EXPECT_TRUE(a.completed);
+  EXPECT_EQ(a.auctions.size(), 3u);
+  EXPECT_TRUE(a.participants.empty());
+  EXPECT_EQ(ResultsJson(a), ResultsJson(RunVirtualSession(scenario, 5)));
+  EXPECT_NE(ResultsJson(a), ResultsJson(RunVirtualSession(scenario, 6)));
+}
+
+// Silencing the engine changes nothing but the messages: the same session, the same results.
+TEST(VirtualSession, ASilentEngineDecidesAsOneWithMessages) {
+  const Scenario scenario = Default();
+  Engine loud(scenario, 11);
+  loud.Start(Nanos{0});
+  size_t messages = 0;
+  while (std::optional<Nanos> deadline = loud.NextDeadline()) {
+    loud.Advance(*deadline);
+    messages += loud.TakeOutgoing().size();
+  }
+  EXPECT_GT(messages, 100u);
+  EXPECT_EQ(SummaryText(loud.results()), SummaryText(RunVirtualSession(scenario, 11)));
+}
+
+// Every measure can be recomputed from the results JSON alone: the values of every buyer present
+// for every good, the outcome and price.
+TEST(VirtualSession, TheMeasuresFollowFromTheValuesInTheJson) {
+  const std::string text = R"(
+seed = 3
+price_step = 10
+[[registry]]
+login = "Nobody"
+password = "x"
+[[rivals]]
+name = "T"
+count = 2
+strategy = "truthful"
+value = { uniform = [0, 1000] }
+[[rivals]]
+name = "Z"
+strategy = "zero_intelligence"
+value = { mean = 600, sd = 200, clip = [0, 1000] }
+[[rivals]]
+name = "A"
+strategy = "adaptive"
+value = { fixed = 700 }
+[[auctions]]
+generated_goods = 40
+[generator]
+initial = [1000, 1000]
+reserve_percent = [20, 40]
+)";
+  ScenarioLoad load = ParseScenario(text, "mixed.toml");
+  ASSERT_TRUE(load.scenario.has_value()) << load.error.ToString();
+  const nlohmann::json j = nlohmann::json::parse(ResultsJson(RunVirtualSession(*load.scenario, 3)));
+  int64_t revenue = 0;
+  int64_t winners = 0;
+  int64_t tops = 0;
+  std::map<std::string, int64_t> surplus;
+  for (const auto& good : j["auctions"][0]["goods"]) {
+    ASSERT_EQ(good["values"].size(), 4u);
+    EXPECT_EQ(good["values"]["A"], 700);
+    int64_t top = 0;
+    for (const auto& [name, value] : good["values"].items()) top = std::max<int64_t>(top, value);
+    EXPECT_EQ(good["top_value"], top);
+    if (good["outcome"] == "sold") {
+      const int64_t price = good["price"];
+      const int64_t value = good["values"][good["buyer"].get<std::string>()];
+      revenue += price;
+      winners += value;
+      tops += top;
+      surplus[good["buyer"]] += value - price;
+      EXPECT_EQ(good["winner_value"], value);
+    } else if (top >= good["reserve"].get<int64_t>()) {
+      tops += top;
+    }
+  }
+  const auto& measures = j["auctions"][0]["measures"];
+  EXPECT_GT(revenue, 0);
+  EXPECT_EQ(measures["revenue"], revenue);
+  EXPECT_DOUBLE_EQ(measures["efficiency"].get<double>(),
+                   static_cast<double>(winners) / static_cast<double>(tops));
+  for (const auto& buyer : j["auctions"][0]["buyers"]) {
+    EXPECT_EQ(buyer["surplus"], surplus[buyer["name"]] - buyer["fines"].get<int64_t>());
+    EXPECT_FALSE(buyer["strategy"].get<std::string>().empty());
+  }
+  EXPECT_EQ(j["auctions"][0]["buyers"][3]["strategy"], "adaptive");
+}
+
+}  // namespace
+}  // namespace market::sim
