@@ -19,7 +19,7 @@ struct ChildSpec {
   std::string cwd;               // empty: the runner's
   std::string stdout_path = "/dev/null";
   std::string stderr_path = "/dev/null";  // used unless stderr_pipe is set
-  bool stderr_pipe = false;  // stderr to a pipe the caller reads (Child::stderr_fd)
+  bool stderr_pipe = false;               // stderr to a pipe the caller reads (Child::stderr_fd)
 };
 
 class Child {

@@ -20,7 +20,8 @@ double StudentT975(size_t df) {
   for (size_t i = 0; i + 1 < std::size(kTail); ++i) {
     const double x0 = 1.0 / kTail[i].df;
     const double x1 = 1.0 / kTail[i + 1].df;
-    if (x <= x0 && x >= x1) return kTail[i + 1].t + (kTail[i].t - kTail[i + 1].t) * (x - x1) / (x0 - x1);
+    if (x <= x0 && x >= x1)
+      return kTail[i + 1].t + (kTail[i].t - kTail[i + 1].t) * (x - x1) / (x0 - x1);
   }
   const double x0 = 1.0 / 120;
   return 1.960 + (1.980 - 1.960) * x / x0;

@@ -36,8 +36,8 @@ std::string CsvField(const std::string& text) {
 }  // namespace
 
 std::string LeaderboardTable(const Leaderboard& board) {
-  std::string out = "Tournament " + board.name + " (" + board.hash + "): " +
-                    std::to_string(board.stored) + " of " + std::to_string(board.planned) +
+  std::string out = "Tournament " + board.name + " (" + board.hash +
+                    "): " + std::to_string(board.stored) + " of " + std::to_string(board.planned) +
                     " sessions\n";
   std::string lineup;
   std::optional<market::TextTable> table;
@@ -48,13 +48,13 @@ std::string LeaderboardTable(const Leaderboard& board) {
     if (!table || s.lineup != lineup) {
       flush();
       lineup = s.lineup;
-      table.emplace(std::vector<std::string>{"rank", "entry", "strategy", "sessions",
-                                             "mean_surplus", "95% interval", "overlaps", "goods",
-                                             "spend", "sanctions", "expelled", "crashed",
-                                             "timeouts", "no_login", "resp_median_us",
-                                             "resp_p99_us"},
-                    std::vector<bool>{true, false, false, true, true, false, false, true, true,
-                                      true, true, true, true, true, true, true});
+      table.emplace(
+          std::vector<std::string>{"rank", "entry", "strategy", "sessions", "mean_surplus",
+                                   "95% interval", "overlaps", "goods", "spend", "sanctions",
+                                   "expelled", "crashed", "timeouts", "no_login", "resp_median_us",
+                                   "resp_p99_us"},
+          std::vector<bool>{true, false, false, true, true, false, false, true, true, true, true,
+                            true, true, true, true, true});
     }
     table->Add({std::to_string(s.rank), s.name, s.strategy, std::to_string(s.surplus.n),
                 Fixed(s.surplus.mean),
@@ -66,9 +66,9 @@ std::string LeaderboardTable(const Leaderboard& board) {
   }
   flush();
   if (!board.scenarios.empty()) {
-    market::TextTable measures({"scenario", "sessions", "failed", "mean_revenue", "95% interval",
-                                "goods_sold", "goods"},
-                               {false, true, true, true, false, true, true});
+    market::TextTable measures(
+        {"scenario", "sessions", "failed", "mean_revenue", "95% interval", "goods_sold", "goods"},
+        {false, true, true, true, false, true, true});
     for (const ScenarioMeasures& m : board.scenarios) {
       measures.Add({m.scenario, std::to_string(m.sessions), std::to_string(m.failed),
                     Fixed(m.revenue.mean),
@@ -77,8 +77,9 @@ std::string LeaderboardTable(const Leaderboard& board) {
     }
     out += "\nMarkets\n" + measures.Render("  ");
   }
-  out += "\nIntervals: 95%, Student t on the per-session values; \"overlaps\" lists the ranks a\n"
-         "ranking cannot be told apart from.\n";
+  out +=
+      "\nIntervals: 95%, Student t on the per-session values; \"overlaps\" lists the ranks a\n"
+      "ranking cannot be told apart from.\n";
   return out;
 }
 
@@ -87,13 +88,25 @@ std::string LeaderboardCsv(const Leaderboard& board) {
       "lineup,rank,entry,kind,strategy,sessions,mean_surplus,ci95_low,ci95_high,overlaps,goods,"
       "spend,sanctions,expelled,crashed,timeouts,no_login,resp_median_us,resp_p99_us\n";
   for (const Standing& s : board.standings) {
-    const std::vector<std::string> fields = {
-        s.lineup, std::to_string(s.rank), s.name, s.kind, s.strategy,
-        std::to_string(s.surplus.n), Fixed(s.surplus.mean), Fixed(s.surplus.low()),
-        Fixed(s.surplus.high()), Ranks(s.overlaps), std::to_string(s.goods_won),
-        std::to_string(s.spend), std::to_string(s.sanctions), std::to_string(s.expulsions),
-        std::to_string(s.crashes), std::to_string(s.timeouts), std::to_string(s.no_login),
-        Optional(s.response_median_us), Optional(s.response_p99_us)};
+    const std::vector<std::string> fields = {s.lineup,
+                                             std::to_string(s.rank),
+                                             s.name,
+                                             s.kind,
+                                             s.strategy,
+                                             std::to_string(s.surplus.n),
+                                             Fixed(s.surplus.mean),
+                                             Fixed(s.surplus.low()),
+                                             Fixed(s.surplus.high()),
+                                             Ranks(s.overlaps),
+                                             std::to_string(s.goods_won),
+                                             std::to_string(s.spend),
+                                             std::to_string(s.sanctions),
+                                             std::to_string(s.expulsions),
+                                             std::to_string(s.crashes),
+                                             std::to_string(s.timeouts),
+                                             std::to_string(s.no_login),
+                                             Optional(s.response_median_us),
+                                             Optional(s.response_p99_us)};
     for (size_t i = 0; i < fields.size(); ++i) out += (i ? "," : "") + CsvField(fields[i]);
     out += '\n';
   }
@@ -134,9 +147,12 @@ std::string LeaderboardJson(const Leaderboard& board) {
                          {"goods_sold", m.goods_sold},
                          {"goods", m.goods_total}});
   }
-  Json doc = {{"tournament", board.name},   {"hash", board.hash},
-              {"planned", board.planned},   {"stored", board.stored},
-              {"standings", standings},     {"scenarios", scenarios},
+  Json doc = {{"tournament", board.name},
+              {"hash", board.hash},
+              {"planned", board.planned},
+              {"stored", board.stored},
+              {"standings", standings},
+              {"scenarios", scenarios},
               {"interval", "95%, Student t on per-session values"}};
   return doc.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
 }

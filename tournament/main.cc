@@ -55,11 +55,11 @@ int Run(const std::string& file, const std::string& db_path, int jobs, const std
       if (now - last < std::chrono::milliseconds(200) && done != total) return;
       last = now;
       const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(now - start);
-      std::cerr << "\r\033[K" << tournament::ProgressLine(done, total, here, elapsed)
-                << std::flush;
+      std::cerr << "\r\033[K" << tournament::ProgressLine(done, total, here, elapsed) << std::flush;
     };
   }
-  const tournament::RunSummary summary = tournament::RunTournament(*load.tournament, store, options);
+  const tournament::RunSummary summary =
+      tournament::RunTournament(*load.tournament, store, options);
   if (terminal) std::cerr << "\r\033[K" << std::flush;
   if (summary.interrupted) {
     std::cerr << "tournament: interrupted; " << summary.found + summary.written << " of "
@@ -84,7 +84,8 @@ int main(int argc, char** argv) {
   run->add_option("--db", db_path, "the SQLite database (created when missing)")->required();
   run->add_option("--jobs", jobs, "sessions at once (default: the number of cores)")
       ->check(CLI::Range(1, 256));
-  run->add_option("--bin", bin, "where marketd, buyer and RemoteControl are (default: beside this)");
+  run->add_option("--bin", bin,
+                  "where marketd, buyer and RemoteControl are (default: beside this)");
   run->add_option("--format", format, "the final leaderboard: table, csv or json")
       ->check(CLI::IsMember({"table", "csv", "json"}));
   CLI::App* show = app.add_subcommand("show", "print the leaderboard of a tournament");

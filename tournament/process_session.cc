@@ -48,10 +48,17 @@ void RunProcessSession(const SessionScenario& scenario, uint64_t seed, const Lin
   std::ofstream(scenario_path, std::ios::binary) << scenario.text;
 
   ChildSpec server_spec;
-  server_spec.argv = {settings.bin_dir + "/marketd", "--scenario", scenario_path,
-                      "--listen",   "127.0.0.1:0",   "--port-file",
-                      port_path,    "--seed",        std::to_string(seed),
-                      "--results",  results_path};
+  server_spec.argv = {settings.bin_dir + "/marketd",
+                      "--scenario",
+                      scenario_path,
+                      "--listen",
+                      "127.0.0.1:0",
+                      "--port-file",
+                      port_path,
+                      "--seed",
+                      std::to_string(seed),
+                      "--results",
+                      results_path};
   server_spec.stderr_path = dir + "/marketd.err";
   std::string failure;
   std::unique_ptr<Child> server;
@@ -137,8 +144,8 @@ void RunProcessSession(const SessionScenario& scenario, uint64_t seed, const Lin
   const std::string detail = record.detail;
   if (failure.empty()) {
     const std::string results = ReadWhole(results_path);
-    const std::string fault = results.empty() ? "marketd wrote no results"
-                                              : ReadResults(results, lineup, record);
+    const std::string fault =
+        results.empty() ? "marketd wrote no results" : ReadResults(results, lineup, record);
     if (!fault.empty()) failure = fault;
   }
   if (!failure.empty()) {

@@ -14,11 +14,11 @@
 namespace tournament {
 
 struct ProcessSettings {
-  std::string bin_dir;      // where marketd, buyer and RemoteControl are
-  std::string work_dir;     // a folder this session may fill (scenario, results, logs)
-  std::string agent_cwd;    // where agents run (the tournament file's folder)
+  std::string bin_dir;            // where marketd, buyer and RemoteControl are
+  std::string work_dir;           // a folder this session may fill (scenario, results, logs)
+  std::string agent_cwd;          // where agents run (the tournament file's folder)
   int64_t deadline_ms = 120'000;  // the whole session, start-up included
-  int64_t grace_ms = 3'000;  // how long agents may take to leave after the market has closed
+  int64_t grace_ms = 3'000;       // how long agents may take to leave after the market has closed
 };
 
 // How many bytes of an agent's standard error are kept.

@@ -12,7 +12,8 @@ std::string ProgressLine(int64_t done, int64_t total, int64_t run_here,
   if (run_here > 0 && seconds > 0) {
     const double per_second = static_cast<double>(run_here) / seconds;
     std::snprintf(rate, sizeof rate, "%.1f", per_second);
-    const auto remaining = static_cast<int64_t>(static_cast<double>(total - done) / per_second + 0.5);
+    const auto remaining =
+        static_cast<int64_t>(static_cast<double>(total - done) / per_second + 0.5);
     std::snprintf(left, sizeof left, "%lld:%02lld", static_cast<long long>(remaining / 60),
                   static_cast<long long>(remaining % 60));
   }

@@ -75,8 +75,8 @@ RunSummary RunTournament(const TournamentFile& t, Store& store, const RunOptions
     std::ifstream in(path, std::ios::binary);
     const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
     for (const Lineup& lineup : t.lineups) {
-      SessionScenarioBuild build = BuildSessionScenario(text, path, lineup, t.tick_ms,
-                                                        t.admission_ms);
+      SessionScenarioBuild build =
+          BuildSessionScenario(text, path, lineup, t.tick_ms, t.admission_ms);
       if (!build.scenario) throw std::runtime_error(build.error);
       scenarios.emplace(std::make_pair(path, lineup.name), std::move(*build.scenario));
     }

@@ -82,7 +82,7 @@ struct SessionRecord {
   int64_t duration_us = 0;
   // "completed", "ended_early" (the market stopped before its close), "failed" (no results).
   std::string outcome;
-  std::string detail;  // why it ended early or failed
+  std::string detail;   // why it ended early or failed
   int64_t revenue = 0;  // sum of the prices of the goods sold
   std::vector<GoodRow> goods;
   std::vector<ParticipantRow> participants;  // in lineup order

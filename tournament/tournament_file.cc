@@ -29,12 +29,10 @@ bool IsPassword(std::string_view text) {
   return true;
 }
 
-const market::TextRule kNameRule{market::IsValidName,
-                                 "a string of 1 to 15 printable characters without spaces",
-                                 "names"};
-const market::TextRule kPasswordRule{IsPassword,
-                                     "a string of 1 to 64 printable characters without spaces",
-                                     "passwords"};
+const market::TextRule kNameRule{
+    market::IsValidName, "a string of 1 to 15 printable characters without spaces", "names"};
+const market::TextRule kPasswordRule{
+    IsPassword, "a string of 1 to 64 printable characters without spaces", "passwords"};
 const market::TextRule kAnyText{[](std::string_view t) { return !t.empty(); }, "a non-empty string",
                                 "non-empty strings"};
 
@@ -140,8 +138,8 @@ Lineup ReadLineup(const toml::table& table, size_t number) {
   for (const toml::table* entry : r.Tables("entries")) {
     lineup.entries.push_back(ReadEntry(*entry));
     if (!names.insert(lineup.entries.back().name).second) {
-      Fail(*entry, "name " + lineup.entries.back().name + " is used twice in lineup " +
-                       lineup.name);
+      Fail(*entry,
+           "name " + lineup.entries.back().name + " is used twice in lineup " + lineup.name);
     }
   }
   if (lineup.entries.empty()) Fail(table, "lineup " + lineup.name + " has no [[lineups.entries]]");
@@ -221,8 +219,8 @@ TournamentLoad ParseTournament(std::string_view text, const std::string& path) {
     t.hash = HashText(hashed);
     load.tournament = std::move(t);
   } catch (const toml::parse_error& e) {
-    load.error = path + ":" + std::to_string(LineOf(e.source())) + ": " +
-                 std::string(e.description());
+    load.error =
+        path + ":" + std::to_string(LineOf(e.source())) + ": " + std::string(e.description());
   } catch (const FieldFault& f) {
     load.error = path + ":" + std::to_string(f.line) + ": " + f.what;
   }

@@ -47,10 +47,10 @@ struct TournamentFile {
   std::vector<std::string> scenarios;  // paths, resolved against `folder`
   std::vector<uint64_t> seeds;
   std::vector<Lineup> lineups;
-  std::optional<int64_t> tick_ms;     // replaces every scenario's tick
-  int64_t deadline_ms = 120'000;      // a real-clock session is ended after this long
-  int64_t admission_ms = 3'000;       // how long a real-clock market waits for late agents
-  std::string hash;                   // of the file and every scenario's text, hex
+  std::optional<int64_t> tick_ms;  // replaces every scenario's tick
+  int64_t deadline_ms = 120'000;   // a real-clock session is ended after this long
+  int64_t admission_ms = 3'000;    // how long a real-clock market waits for late agents
+  std::string hash;                // of the file and every scenario's text, hex
 };
 
 struct TournamentLoad {
