@@ -21,6 +21,12 @@ std::string Ranks(const std::vector<int>& ranks) {
   return out.empty() ? "-" : out;
 }
 
+// A long command line cut for the table; CSV and JSON keep it whole.
+std::string Cut(const std::string& text) {
+  constexpr size_t kWidth = 40;
+  return text.size() <= kWidth ? text : text.substr(0, kWidth - 3) + "...";
+}
+
 std::string Optional(const std::optional<int64_t>& value) {
   return value ? std::to_string(*value) : "";
 }
@@ -56,7 +62,7 @@ std::string LeaderboardTable(const Leaderboard& board) {
           std::vector<bool>{true, false, false, true, true, false, false, true, true, true, true,
                             true, true, true, true, true});
     }
-    table->Add({std::to_string(s.rank), s.name, s.strategy, std::to_string(s.surplus.n),
+    table->Add({std::to_string(s.rank), s.name, Cut(s.strategy), std::to_string(s.surplus.n),
                 Fixed(s.surplus.mean),
                 "[" + Fixed(s.surplus.low()) + ", " + Fixed(s.surplus.high()) + "]",
                 Ranks(s.overlaps), std::to_string(s.goods_won), std::to_string(s.spend),

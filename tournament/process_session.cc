@@ -163,7 +163,7 @@ void RunProcessSession(const SessionScenario& scenario, uint64_t seed, const Lin
       continue;
     }
     Agent& a = agents[index++];
-    row.stderr_tail = a.tail;
+    row.stderr_tail = MaskPassword(a.tail, a.entry->password);
     if (!a.child) {
       row.status = "crashed";
       row.stderr_tail = a.start_error;

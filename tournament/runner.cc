@@ -83,10 +83,13 @@ RunSummary RunTournament(const TournamentFile& t, Store& store, const RunOptions
   }
   RunSummary summary;
   std::vector<Planned> all;
-  for (const std::string& path : t.scenarios) {
+  for (size_t i = 0; i < t.scenarios.size(); ++i) {
+    const std::string& path = t.scenarios[i];
     for (uint64_t seed : t.seeds) {
       for (const Lineup& lineup : t.lineups) {
-        all.push_back({{path, seed, lineup.name}, &scenarios.at({path, lineup.name}), &lineup});
+        all.push_back({{t.scenario_names[i], seed, lineup.name},
+                       &scenarios.at({path, lineup.name}),
+                       &lineup});
       }
     }
   }

@@ -162,6 +162,7 @@ TournamentFile Read(const toml::table& root, const std::string& path, std::strin
     hashed += ReadWhole(resolved, ok);
     if (!ok) Fail(*root.get("scenarios"), "cannot read scenario " + resolved);
     t.scenarios.push_back(std::move(resolved));
+    t.scenario_names.push_back(s);
   }
   r.Find("seeds");
   t.seeds = ReadSeeds(root);
@@ -192,9 +193,20 @@ std::string Entry::Describe() const {
     case Kind::kCommand:
       break;
   }
-  if (argv.size() == 3 && argv[0] == "/bin/sh" && argv[1] == "-c") return argv[2];
   std::string text;
-  for (const std::string& a : argv) text += (text.empty() ? "" : " ") + a;
+  if (argv.size() == 3 && argv[0] == "/bin/sh" && argv[1] == "-c") {
+    text = argv[2];
+  } else {
+    for (const std::string& a : argv) text += (text.empty() ? "" : " ") + a;
+  }
+  return MaskPassword(text, password);
+}
+
+std::string MaskPassword(std::string text, const std::string& password) {
+  if (password.empty()) return text;
+  for (size_t at = text.find(password); at != std::string::npos; at = text.find(password, at + 3)) {
+    text.replace(at, password.size(), "***");
+  }
   return text;
 }
 

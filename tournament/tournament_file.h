@@ -31,7 +31,8 @@ struct Entry {
   int line = 0;
 
   bool IsProcess() const { return kind != Kind::kBuiltIn; }
-  // What the entry is, for the results: the strategy, "buyer", or the command line.
+  // What the entry is, for the results: the strategy, "buyer", or the command line with the
+  // entry's password masked.
   std::string Describe() const;
 };
 
@@ -45,6 +46,9 @@ struct TournamentFile {
   std::string path;                    // as given
   std::string folder;                  // where relative paths start
   std::vector<std::string> scenarios;  // paths, resolved against `folder`
+  // The same as written in the file: what the database keys sessions by, whatever the folder
+  // the runner is started from.
+  std::vector<std::string> scenario_names;
   std::vector<uint64_t> seeds;
   std::vector<Lineup> lineups;
   std::optional<int64_t> tick_ms;  // replaces every scenario's tick
@@ -62,6 +66,9 @@ struct TournamentLoad {
 // Scenario files are read to compute the hash; one that cannot be read is an error.
 TournamentLoad ParseTournament(std::string_view text, const std::string& path);
 TournamentLoad LoadTournament(const std::string& path);
+
+// The text with every occurrence of the password replaced by "***".
+std::string MaskPassword(std::string text, const std::string& password);
 
 // FNV-1a, 64 bits, as 16 hex digits: the identity of a text in the database.
 std::string HashText(std::string_view text);

@@ -63,6 +63,19 @@ TEST_F(TournamentFileTest, ReadsEveryKindOfEntryAndPassesStrategyKeysThrough) {
   EXPECT_EQ(e[3].Describe(), "exec ./agent 2>&1");
 }
 
+TEST_F(TournamentFileTest, CommandLinesNeverShowThePassword) {
+  const TournamentLoad load = Parse(
+      "scenarios = [\"s.toml\"]\nseeds = [1]\n[[lineups]]\n[[lineups.entries]]\n"
+      "command = \"agent --password s3cret --login P\"\nlogin = \"P\"\npassword = \"s3cret\"\n"
+      "[[lineups.entries]]\ncommand = [\"agent\", \"s3cret\"]\nlogin = \"Q\"\n"
+      "password = \"s3cret\"\n");
+  ASSERT_TRUE(load.tournament) << load.error;
+  EXPECT_EQ(load.tournament->lineups[0].entries[0].Describe(), "agent --password *** --login P");
+  EXPECT_EQ(load.tournament->lineups[0].entries[1].Describe(), "agent ***");
+  EXPECT_EQ(MaskPassword("aaaa", "aa"), "******");
+  EXPECT_EQ(MaskPassword("x", ""), "x");
+}
+
 TEST_F(TournamentFileTest, HashFollowsTheScenarioText) {
   const std::string text = std::string("scenarios = [\"s.toml\"]\nseeds = [1, 5]\n") + kLineups;
   const std::string before = Parse(text).tournament->hash;
