@@ -4,6 +4,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "engine/response_stats.h"
+
 namespace tournament {
 namespace {
 
@@ -21,73 +23,84 @@ const char* KindName(Entry::Kind kind) {
   return "builtin";
 }
 
+const char* OutcomeName(market::Outcome outcome) {
+  switch (outcome) {
+    case market::Outcome::kPending:
+      return "pending";
+    case market::Outcome::kSold:
+      return "sold";
+    case market::Outcome::kUnsold:
+      return "unsold";
+  }
+  return "pending";
+}
+
+market::Outcome OutcomeOf(const std::string& name) {
+  if (name == "sold") return market::Outcome::kSold;
+  if (name == "unsold") return market::Outcome::kUnsold;
+  if (name == "pending") return market::Outcome::kPending;
+  throw std::invalid_argument("unknown outcome " + name);
+}
+
 template <typename T>
-std::optional<T> Maybe(const Json& j, const char* key) {
+T Or(const Json& j, const char* key, T fallback) {
   const auto it = j.find(key);
-  if (it == j.end() || it->is_null()) return std::nullopt;
+  if (it == j.end() || it->is_null()) return fallback;
   return it->get<T>();
 }
 
-void Fill(const Json& doc, const Lineup& lineup, SessionRecord& record) {
-  StartRecord(lineup, record);
-  for (const Json& auction : doc.at("auctions")) {
-    const int number = auction.at("number").get<int>();
-    for (const Json& g : auction.at("goods")) {
-      GoodRow good;
-      good.auction = number;
-      good.id = g.at("id").get<std::string>();
-      good.kind = g.at("kind").get<std::string>();
-      good.seller = g.at("seller").get<std::string>();
-      good.round = g.at("round").get<int>();
-      good.initial = g.at("initial").get<int64_t>();
-      good.resale = g.at("resale").get<int64_t>();
-      good.reserve = g.at("reserve").get<int64_t>();
-      good.outcome = g.at("outcome").get<std::string>();
-      good.buyer = Maybe<std::string>(g, "buyer");
-      good.price = Maybe<int64_t>(g, "price");
+// The document back into the market's results: what the engine wrote, field for field.
+market::Results Parse(const Json& doc) {
+  market::Results r;
+  r.seed = doc.at("seed").get<uint64_t>();
+  r.completed = doc.at("completed").get<bool>();
+  r.ended_early = Or<std::string>(doc, "ended_early", "");
+  for (const Json& a : doc.at("auctions")) {
+    market::AuctionResult auction;
+    auction.number = a.at("number").get<int>();
+    auction.rounds = a.at("rounds").get<int>();
+    for (const Json& g : a.at("goods")) {
+      market::GoodResult good;
+      good.good.id = g.at("id").get<std::string>();
+      good.good.kind = g.at("kind").get<std::string>();
+      good.good.seller = g.at("seller").get<std::string>();
+      good.good.round = g.at("round").get<int>();
+      good.good.initial = g.at("initial").get<int64_t>();
+      good.good.resale = g.at("resale").get<int64_t>();
+      good.good.reserve = g.at("reserve").get<int64_t>();
+      good.outcome = OutcomeOf(g.at("outcome").get<std::string>());
+      good.buyer = Or<std::string>(g, "buyer", "");
+      good.price = Or<int64_t>(g, "price", 0);
       good.collisions = g.at("collisions").get<int>();
       good.sanctions = g.at("sanctions").get<int>();
-      if (good.outcome == "sold" && good.price) record.revenue += *good.price;
-      record.goods.push_back(std::move(good));
+      auction.goods.push_back(std::move(good));
     }
-    for (const Json& b : auction.at("buyers")) {
-      const std::string name = b.at("name").get<std::string>();
-      // The entry of that name, or else the group it is a numbered member of.
-      auto it = std::find_if(record.participants.begin(), record.participants.end(),
-                             [&](const ParticipantRow& r) { return r.name == name; });
-      if (it == record.participants.end()) {
-        it = std::find_if(record.participants.begin(), record.participants.end(),
-                          [&](const ParticipantRow& r) { return BelongsTo(name, r.name); });
-      }
-      if (it != record.participants.end()) {
-        ParticipantRow& row = *it;
-        row.purchases += b.at("purchases").get<int>();
-        row.spend += b.at("spend").get<int64_t>();
-        row.benefit += b.at("benefit").get<int64_t>();
-        row.fines += b.at("fines").get<int64_t>();
-        row.sanctions += b.at("sanctions").get<int>();
-        row.expulsions += b.at("expelled").get<bool>() ? 1 : 0;
-      }
+    for (const Json& b : a.at("buyers")) {
+      market::BuyerResult buyer;
+      buyer.name = b.at("name").get<std::string>();
+      buyer.participant = b.at("participant").get<bool>();
+      buyer.purchases = b.at("purchases").get<int>();
+      buyer.spend = b.at("spend").get<int64_t>();
+      buyer.benefit = b.at("benefit").get<int64_t>();
+      buyer.sanctions = b.at("sanctions").get<int>();
+      buyer.fines = b.at("fines").get<int64_t>();
+      buyer.expelled = b.at("expelled").get<bool>();
+      buyer.left = b.at("left").get<bool>();
+      auction.buyers.push_back(std::move(buyer));
     }
+    r.auctions.push_back(std::move(auction));
   }
-  for (ParticipantRow& row : record.participants) row.surplus = row.benefit - row.fines;
   for (const Json& p : doc.at("participants")) {
-    const std::string login = p.at("login").get<std::string>();
-    for (ParticipantRow& row : record.participants) {
-      if (row.kind == "builtin" || row.name != login) continue;
-      row.logged_in = true;
-      row.bids += p.at("bids").get<int64_t>();
-      row.faults += p.at("faults").get<int64_t>();
-      row.left = row.left || p.at("left").get<bool>();
-      if (row.dropped.empty()) row.dropped = Maybe<std::string>(p, "dropped").value_or("");
-      const Json& response = p.at("response_us");
-      row.response_count = response.at("count").get<int64_t>();
-      row.response_median_us = Maybe<int64_t>(response, "median");
-      row.response_p99_us = Maybe<int64_t>(response, "p99");
-    }
+    market::ParticipantResult participant;
+    participant.login = p.at("login").get<std::string>();
+    participant.bids = p.at("bids").get<int64_t>();
+    participant.faults = p.at("faults").get<int64_t>();
+    participant.left = p.at("left").get<bool>();
+    participant.dropped = Or<std::string>(p, "dropped", "");
+    r.participants.push_back(std::move(participant));
   }
   for (const Json& b : doc.at("bids")) {
-    BidRow bid;
+    market::BidRecord bid;
     bid.auction = b.at("auction").get<int>();
     bid.good = b.at("good").get<std::string>();
     bid.price = b.at("price").get<int64_t>();
@@ -95,11 +108,9 @@ void Fill(const Json& doc, const Lineup& lineup, SessionRecord& record) {
     bid.at_us = b.at("at_us").get<int64_t>();
     bid.response_us = b.at("response_us").get<int64_t>();
     bid.counted = b.at("counted").get<bool>();
-    record.bids.push_back(std::move(bid));
+    r.bids.push_back(std::move(bid));
   }
-  const bool completed = doc.at("completed").get<bool>();
-  record.outcome = completed ? "completed" : "ended_early";
-  record.detail = completed ? "" : Maybe<std::string>(doc, "ended_early").value_or("");
+  return r;
 }
 
 }  // namespace
@@ -125,11 +136,78 @@ bool BelongsTo(std::string_view buyer, std::string_view entry) {
          (rest.empty() || rest[0] != '0');
 }
 
+void ReadResults(const market::Results& results, const Lineup& lineup, SessionRecord& record) {
+  StartRecord(lineup, record);
+  for (const market::AuctionResult& auction : results.auctions) {
+    for (const market::GoodResult& g : auction.goods) {
+      GoodRow good;
+      good.auction = auction.number;
+      good.id = g.good.id;
+      good.kind = g.good.kind;
+      good.seller = g.good.seller;
+      good.round = g.good.round;
+      good.initial = g.good.initial;
+      good.resale = g.good.resale;
+      good.reserve = g.good.reserve;
+      good.outcome = OutcomeName(g.outcome);
+      if (g.outcome == market::Outcome::kSold) {
+        good.buyer = g.buyer;
+        good.price = g.price;
+        record.revenue += g.price;
+      }
+      good.collisions = g.collisions;
+      good.sanctions = g.sanctions;
+      record.goods.push_back(std::move(good));
+    }
+    for (const market::BuyerResult& b : auction.buyers) {
+      // The entry of that name, or else the group it is a numbered member of.
+      auto it = std::find_if(record.participants.begin(), record.participants.end(),
+                             [&](const ParticipantRow& r) { return r.name == b.name; });
+      if (it == record.participants.end()) {
+        it = std::find_if(record.participants.begin(), record.participants.end(),
+                          [&](const ParticipantRow& r) { return BelongsTo(b.name, r.name); });
+      }
+      if (it == record.participants.end()) continue;
+      it->purchases += b.purchases;
+      it->spend += b.spend;
+      it->benefit += b.benefit;
+      it->fines += b.fines;
+      it->sanctions += b.sanctions;
+      it->expulsions += b.expelled ? 1 : 0;
+    }
+  }
+  for (ParticipantRow& row : record.participants) row.surplus = row.benefit - row.fines;
+  for (const market::ParticipantResult& p : results.participants) {
+    for (ParticipantRow& row : record.participants) {
+      if (row.kind == "builtin" || row.name != p.login) continue;
+      row.logged_in = true;
+      row.bids += p.bids;
+      row.faults += p.faults;
+      row.left = row.left || p.left;
+      if (row.dropped.empty()) row.dropped = p.dropped;
+    }
+  }
+  for (ParticipantRow& row : record.participants) {
+    if (!row.logged_in) continue;
+    const market::ResponseStats stats = market::ResponseTimes(results.bids, row.name);
+    row.response_count = stats.count;
+    if (stats.count > 0) {
+      row.response_median_us = stats.median_us;
+      row.response_p99_us = stats.p99_us;
+    }
+  }
+  for (const market::BidRecord& b : results.bids) {
+    record.bids.push_back({b.auction, b.good, b.price, b.buyer, b.at_us, b.response_us, b.counted});
+  }
+  record.outcome = results.completed ? "completed" : "ended_early";
+  record.detail = results.completed ? "" : results.ended_early;
+}
+
 std::string ReadResults(std::string_view json, const Lineup& lineup, SessionRecord& record) {
   try {
-    Fill(Json::parse(json), lineup, record);
+    ReadResults(Parse(Json::parse(json)), lineup, record);
     return {};
-  } catch (const Json::exception& e) {
+  } catch (const std::exception& e) {  // nlohmann's faults and an unknown outcome
     StartRecord(lineup, record);
     record.outcome = "failed";
     return std::string("the results are not the market's JSON: ") + e.what();

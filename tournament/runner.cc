@@ -1,6 +1,7 @@
 #include "tournament/runner.h"
 
 #include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -10,7 +11,6 @@
 #include <stdexcept>
 #include <thread>
 
-#include "engine/results_json.h"
 #include "tournament/child.h"
 #include "tournament/process_session.h"
 #include "tournament/results_reader.h"
@@ -19,6 +19,10 @@
 
 namespace tournament {
 namespace {
+
+// Finished virtual sessions are written together once this many wait, or this long has passed.
+constexpr size_t kBatch = 200;
+constexpr std::chrono::milliseconds kBatchTime{100};
 
 struct Planned {
   SessionKey key;
@@ -50,8 +54,7 @@ SessionRecord RunOne(const Planned& p, const TournamentFile& t, const RunOptions
   if (!HasAgents(*p.lineup)) {
     const VirtualRun run = RunVirtualSession(p.scenario->scenario, p.key.seed);
     record.duration_us = run.duration_us;
-    const std::string fault = ReadResults(market::ResultsJson(run.results), *p.lineup, record);
-    if (!fault.empty()) record.detail = fault;
+    ReadResults(run.results, *p.lineup, record);
     return record;
   }
   ProcessSettings settings;
@@ -102,9 +105,25 @@ RunSummary RunTournament(const TournamentFile& t, Store& store, const RunOptions
   }
   summary.found = summary.planned - static_cast<int64_t>(todo.size());
 
+  // Finished sessions wait here for the next write: virtual sessions end every few microseconds,
+  // so they are written in batches, each session whole inside one transaction. A session on the
+  // real clock is written at once, with whatever waits before it.
   std::atomic<size_t> next{0};
   std::mutex write_mutex;
+  std::vector<SessionRecord> pending;
+  auto last_write = std::chrono::steady_clock::now();
   std::exception_ptr failure;
+  auto flush = [&] {  // with write_mutex held
+    if (pending.empty()) return;
+    std::vector<const SessionRecord*> batch;
+    for (const SessionRecord& r : pending) batch.push_back(&r);
+    summary.written += store.Write(summary.tournament, batch);
+    pending.clear();
+    last_write = std::chrono::steady_clock::now();
+    if (options.on_progress) {
+      options.on_progress(summary.found + summary.written, summary.planned, summary.written);
+    }
+  };
   auto work = [&] {
     for (;;) {
       if (Interrupted()) return;
@@ -113,12 +132,14 @@ RunSummary RunTournament(const TournamentFile& t, Store& store, const RunOptions
       try {
         SessionRecord record = RunOne(todo[i], t, options, static_cast<int64_t>(i));
         // A session cut short by the interruption is not a result: it runs again next time.
-        if (Interrupted()) return;
+        if (Interrupted() && !record.virtual_time) return;
         std::lock_guard<std::mutex> lock(write_mutex);
         if (failure) return;
-        if (store.Write(summary.tournament, record)) ++summary.written;
-        if (options.on_progress) {
-          options.on_progress(summary.found + summary.written, summary.planned, summary.written);
+        const bool now = !record.virtual_time;
+        pending.push_back(std::move(record));
+        if (now || pending.size() >= kBatch ||
+            std::chrono::steady_clock::now() - last_write > kBatchTime) {
+          flush();
         }
       } catch (...) {
         std::lock_guard<std::mutex> lock(write_mutex);
@@ -134,6 +155,7 @@ RunSummary RunTournament(const TournamentFile& t, Store& store, const RunOptions
   work();
   for (std::thread& w : workers) w.join();
   if (failure) std::rethrow_exception(failure);
+  flush();  // also when interrupted: these sessions ran to their end
   summary.interrupted = Interrupted();
   return summary;
 }

@@ -147,3 +147,86 @@ TEST(ResultsReader, GroupMembersBelongToTheirEntry) {
 
 }  // namespace
 }  // namespace tournament
+
+namespace tournament {
+namespace {
+
+// Every field of a record on one line each, to compare two records whole.
+std::string Render(const SessionRecord& r) {
+  std::string out = r.outcome + "|" + r.detail + "|" + std::to_string(r.revenue) + "\n";
+  for (const GoodRow& g : r.goods) {
+    out += std::to_string(g.auction) + g.id + g.kind + g.seller + std::to_string(g.round) + "|" +
+           std::to_string(g.initial) + "|" + std::to_string(g.resale) + "|" +
+           std::to_string(g.reserve) + g.outcome + g.buyer.value_or("-") + "|" +
+           std::to_string(g.price.value_or(-1)) + "|" + std::to_string(g.collisions) +
+           std::to_string(g.sanctions) + "\n";
+  }
+  for (const ParticipantRow& p : r.participants) {
+    out += p.name + p.kind + p.strategy + "|" + std::to_string(p.purchases) + "|" +
+           std::to_string(p.spend) + "|" + std::to_string(p.benefit) + "|" +
+           std::to_string(p.fines) + "|" + std::to_string(p.surplus) + "|" +
+           std::to_string(p.sanctions) + std::to_string(p.expulsions) + (p.logged_in ? "L" : "") +
+           std::to_string(p.bids) + "|" + std::to_string(p.faults) + (p.left ? "left" : "") +
+           p.dropped + std::to_string(p.response_count) + "|" +
+           std::to_string(p.response_median_us.value_or(-1)) + "|" +
+           std::to_string(p.response_p99_us.value_or(-1)) + "\n";
+  }
+  for (const BidRow& b : r.bids) {
+    out += std::to_string(b.auction) + b.good + std::to_string(b.price) + b.buyer + "|" +
+           std::to_string(b.at_us) + "|" + std::to_string(b.response_us) + (b.counted ? "c" : "") +
+           "\n";
+  }
+  return out;
+}
+
+TEST(ResultsReader, TheJsonDocumentGivesTheSameRecordAsTheResults) {
+  const Lineup lineup = LoadLineup(std::string(kRivals) +
+                                   "[[lineups.entries]]\nagent = \"buyer\"\n"
+                                   "[[lineups.entries]]\ncommand = \"x\"\nlogin = \"Never\"\n"
+                                   "password = \"pw\"\n");
+  market::Results results;
+  results.seed = 4;
+  results.completed = false;
+  results.ended_early = "every buyer left";
+  market::AuctionResult auction;
+  auction.number = 2;
+  market::GoodResult sold;
+  sold.good = {"w\xff", "wine", "Ana", 2000, 1800, 900, 1};
+  sold.outcome = market::Outcome::kSold;
+  sold.buyer = "CLogin";
+  sold.price = 1500;
+  sold.collisions = 2;
+  market::GoodResult pending;
+  pending.good = {"oil", "oil", "Ben", 1000, 800, 500, 2};
+  auction.goods = {sold, pending};
+  auction.buyers = {{"CLogin", true, 1, 1500, 300, 1, 600, true, false},
+                    {"Ana", false, 0, 0, 0, 0, 0, false, false},
+                    {"Bo2", false, 0, 0, 0, 2, 1200, false, false}};
+  results.auctions = {auction, auction};
+  results.participants = {{"CLogin", 7, 1, true, "too many faults"}};
+  results.bids = {{2, "w", 1500, "CLogin", 10, 400, true},
+                  {2, "w", 1500, "CLogin", 11, 900, false},
+                  {2, "w", 1400, "CLogin", 30, 100, true}};
+  SessionRecord direct;
+  ReadResults(results, lineup, direct);
+  SessionRecord via_json;
+  ASSERT_EQ(ReadResults(market::ResultsJson(results), lineup, via_json), "");
+  // The good id that is not UTF-8 comes back from JSON with U+FFFD, as marketd writes it.
+  std::string expected = Render(direct);
+  for (size_t at = expected.find("w\xff"); at != std::string::npos; at = expected.find("w\xff")) {
+    expected.replace(at, 2, "w\xef\xbf\xbd");
+  }
+  EXPECT_EQ(Render(via_json), expected);
+  EXPECT_EQ(direct.outcome, "ended_early");
+  EXPECT_EQ(direct.revenue, 3000);
+  const ParticipantRow& agent = direct.participants[2];
+  EXPECT_EQ(agent.surplus, (300 - 600) * 2);
+  EXPECT_EQ(agent.expulsions, 2);
+  EXPECT_TRUE(agent.logged_in);
+  EXPECT_EQ(agent.response_count, 2);             // the counted bids
+  EXPECT_EQ(direct.participants[1].fines, 2400);  // Bo2 is a member of the group Bo
+  EXPECT_FALSE(direct.participants[3].logged_in);
+}
+
+}  // namespace
+}  // namespace tournament

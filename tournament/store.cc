@@ -85,7 +85,9 @@ int64_t Flag(bool value) { return value ? 1 : 0; }
 }  // namespace
 
 Store::Store(const std::string& path, bool create) : db_(path, create) {
-  db_.Exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; PRAGMA foreign_keys=ON;");
+  db_.Exec(
+      "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; PRAGMA foreign_keys=ON; "
+      "PRAGMA wal_autocheckpoint=8192; PRAGMA cache_size=-16384;");
   Statement version = db_.Prepare("PRAGMA user_version");
   version.Step();
   const int64_t found = version.Int(0);
@@ -101,6 +103,15 @@ Store::Store(const std::string& path, bool create) : db_(path, create) {
     throw DbError(path + " holds schema version " + std::to_string(found) +
                   "; this program reads version " + std::to_string(kSchemaVersion));
   }
+  session_ = std::make_unique<Statement>(db_.Prepare(
+      "INSERT OR IGNORE INTO session(tournament, scenario, scenario_hash, seed, lineup, "
+      "virtual_time, started_us, duration_us, outcome, detail, revenue) "
+      "VALUES(?,?,?,?,?,?,?,?,?,?,?)"));
+  participant_ = std::make_unique<Statement>(db_.Prepare(
+      "INSERT INTO participant VALUES(?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)"));
+  good_ = std::make_unique<Statement>(
+      db_.Prepare("INSERT INTO good VALUES(?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)"));
+  bid_ = std::make_unique<Statement>(db_.Prepare("INSERT INTO bid VALUES(?,?,?,?,?,?,?,?,?)"));
 }
 
 int64_t Store::AddTournament(const TournamentFile& tournament, int64_t sessions_planned) {
@@ -123,22 +134,34 @@ std::set<SessionKey> Store::StoredSessions(int64_t tournament) {
   return keys;
 }
 
-bool Store::Write(int64_t tournament, const SessionRecord& r) {
+bool Store::Write(int64_t tournament, const SessionRecord& record) {
+  return Write(tournament, std::vector<const SessionRecord*>{&record}) == 1;
+}
+
+int64_t Store::Write(int64_t tournament, const std::vector<const SessionRecord*>& records) {
+  // Ready whatever a failed write before left behind.
+  for (Statement* statement : {session_.get(), participant_.get(), good_.get(), bid_.get()}) {
+    statement->Reset();
+  }
   Transaction t(db_);
-  Statement session = db_.Prepare(
-      "INSERT OR IGNORE INTO session(tournament, scenario, scenario_hash, seed, lineup, "
-      "virtual_time, started_us, duration_us, outcome, detail, revenue) "
-      "VALUES(?,?,?,?,?,?,?,?,?,?,?)");
+  int64_t written = 0;
+  for (const SessionRecord* record : records) written += Insert(tournament, *record) ? 1 : 0;
+  t.Commit();
+  return written;
+}
+
+bool Store::Insert(int64_t tournament, const SessionRecord& r) {
+  Statement& session = *session_;
   session.Bind(1, tournament).Bind(2, r.key.scenario).Bind(3, r.scenario_hash);
   session.Bind(4, static_cast<int64_t>(r.key.seed)).Bind(5, r.key.lineup);
   session.Bind(6, Flag(r.virtual_time)).Bind(7, r.started_us).Bind(8, r.duration_us);
   session.Bind(9, r.outcome).Bind(10, r.detail).Bind(11, r.revenue);
   session.Step();
-  if (db_.Changes() == 0) return false;  // stored before: the transaction rolls back
+  session.Reset();
+  if (db_.Changes() == 0) return false;  // stored before
   const int64_t id = db_.LastInsertId();
 
-  Statement p = db_.Prepare(
-      "INSERT INTO participant VALUES(?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)");
+  Statement& p = *participant_;
   int64_t position = 0;
   for (const ParticipantRow& x : r.participants) {
     p.Bind(1, id).Bind(2, position++).Bind(3, x.name).Bind(4, x.kind).Bind(5, x.strategy);
@@ -153,7 +176,7 @@ bool Store::Write(int64_t tournament, const SessionRecord& r) {
     p.Step();
     p.Reset();
   }
-  Statement g = db_.Prepare("INSERT INTO good VALUES(?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)");
+  Statement& g = *good_;
   position = 0;
   for (const GoodRow& x : r.goods) {
     g.Bind(1, id).Bind(2, position++).Bind(3, int64_t{x.auction}).Bind(4, x.id).Bind(5, x.kind);
@@ -163,7 +186,7 @@ bool Store::Write(int64_t tournament, const SessionRecord& r) {
     g.Step();
     g.Reset();
   }
-  Statement b = db_.Prepare("INSERT INTO bid VALUES(?,?,?,?,?,?,?,?,?)");
+  Statement& b = *bid_;
   position = 0;
   for (const BidRow& x : r.bids) {
     b.Bind(1, id).Bind(2, position++).Bind(3, int64_t{x.auction}).Bind(4, x.good);
@@ -172,7 +195,6 @@ bool Store::Write(int64_t tournament, const SessionRecord& r) {
     b.Step();
     b.Reset();
   }
-  t.Commit();
   return true;
 }
 

@@ -1,5 +1,5 @@
 // The tournament database: its schema (versioned by PRAGMA user_version), the tournaments and the
-// sessions written so far. Each session is written whole in one transaction, once: a session
+// sessions written so far. Each session is written whole within one transaction, once: a session
 // already stored is never written again, so a resumed run neither loses nor repeats one.
 //
 // Schema version 1:
@@ -17,8 +17,10 @@
 #define TOURNAMENT_STORE_H_
 
 #include <cstdint>
+#include <memory>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "tournament/session_record.h"
 #include "tournament/sqlite_db.h"
@@ -43,11 +45,19 @@ class Store {
   // Writes the session and everything in it in one transaction. False, writing nothing, when the
   // session is stored already.
   bool Write(int64_t tournament, const SessionRecord& record);
+  // Writes several whole sessions in one transaction (a transaction's cost is mostly its pages,
+  // so a batch of fast sessions costs little more than one), skipping those stored already.
+  // Returns how many were written.
+  int64_t Write(int64_t tournament, const std::vector<const SessionRecord*>& records);
 
   Db& db() { return db_; }
 
  private:
+  bool Insert(int64_t tournament, const SessionRecord& record);  // inside a transaction
+
   Db db_;
+  // The inserts of Write, prepared once.
+  std::unique_ptr<Statement> session_, participant_, good_, bid_;
 };
 
 }  // namespace tournament
