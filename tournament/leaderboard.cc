@@ -31,7 +31,7 @@ Leaderboard ReadLeaderboard(Db& db, const std::string& which) {
   // Per lineup entry, the per-session figures in lineup order.
   Statement rows = db.Prepare(
       "SELECT s.lineup, p.position, p.name, p.kind, p.strategy, p.surplus, p.purchases, p.spend, "
-      "p.sanctions, p.expulsions, p.status, s.outcome "
+      "p.sanctions, p.expulsions, p.status, s.outcome, p.dropped != '' "
       "FROM participant p JOIN session s ON s.id = p.session "
       "WHERE s.tournament = ? ORDER BY s.lineup, p.position, s.id");
   rows.Bind(1, board.tournament);
@@ -58,6 +58,7 @@ Leaderboard ReadLeaderboard(Db& db, const std::string& which) {
     s.crashes += status == "crashed" ? 1 : 0;
     s.timeouts += status == "timeout" ? 1 : 0;
     s.no_login += status == "no_login" ? 1 : 0;
+    s.dropped += rows.Int(12);
   }
   for (size_t i = 0; i < board.standings.size(); ++i) {
     board.standings[i].surplus = Interval95(surpluses[i]);

@@ -30,6 +30,7 @@ struct Standing {
   int64_t crashes = 0;
   int64_t timeouts = 0;
   int64_t no_login = 0;
+  int64_t dropped = 0;  // sessions in which the market closed its connection (faults, flooding)
   std::optional<int64_t> response_median_us;  // agents with counted bids
   std::optional<int64_t> response_p99_us;
   std::vector<int> overlaps;  // ranks in the same lineup whose interval meets this one

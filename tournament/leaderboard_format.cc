@@ -57,18 +57,18 @@ std::string LeaderboardTable(const Leaderboard& board) {
       table.emplace(
           std::vector<std::string>{"rank", "entry", "strategy", "sessions", "mean_surplus",
                                    "95% interval", "overlaps", "goods", "spend", "sanctions",
-                                   "expelled", "crashed", "timeouts", "no_login", "resp_median_us",
-                                   "resp_p99_us"},
+                                   "expelled", "crashed", "timeouts", "no_login", "dropped",
+                                   "resp_median_us", "resp_p99_us"},
           std::vector<bool>{true, false, false, true, true, false, false, true, true, true, true,
-                            true, true, true, true, true});
+                            true, true, true, true, true, true});
     }
-    table->Add({std::to_string(s.rank), s.name, Cut(s.strategy), std::to_string(s.surplus.n),
-                Fixed(s.surplus.mean),
-                "[" + Fixed(s.surplus.low()) + ", " + Fixed(s.surplus.high()) + "]",
-                Ranks(s.overlaps), std::to_string(s.goods_won), std::to_string(s.spend),
-                std::to_string(s.sanctions), std::to_string(s.expulsions),
-                std::to_string(s.crashes), std::to_string(s.timeouts), std::to_string(s.no_login),
-                Optional(s.response_median_us), Optional(s.response_p99_us)});
+    table->Add(
+        {std::to_string(s.rank), s.name, Cut(s.strategy), std::to_string(s.surplus.n),
+         Fixed(s.surplus.mean), "[" + Fixed(s.surplus.low()) + ", " + Fixed(s.surplus.high()) + "]",
+         Ranks(s.overlaps), std::to_string(s.goods_won), std::to_string(s.spend),
+         std::to_string(s.sanctions), std::to_string(s.expulsions), std::to_string(s.crashes),
+         std::to_string(s.timeouts), std::to_string(s.no_login), std::to_string(s.dropped),
+         Optional(s.response_median_us), Optional(s.response_p99_us)});
   }
   flush();
   if (!board.scenarios.empty()) {
@@ -92,7 +92,7 @@ std::string LeaderboardTable(const Leaderboard& board) {
 std::string LeaderboardCsv(const Leaderboard& board) {
   std::string out =
       "lineup,rank,entry,kind,strategy,sessions,mean_surplus,ci95_low,ci95_high,overlaps,goods,"
-      "spend,sanctions,expelled,crashed,timeouts,no_login,resp_median_us,resp_p99_us\n";
+      "spend,sanctions,expelled,crashed,timeouts,no_login,dropped,resp_median_us,resp_p99_us\n";
   for (const Standing& s : board.standings) {
     const std::vector<std::string> fields = {s.lineup,
                                              std::to_string(s.rank),
@@ -111,6 +111,7 @@ std::string LeaderboardCsv(const Leaderboard& board) {
                                              std::to_string(s.crashes),
                                              std::to_string(s.timeouts),
                                              std::to_string(s.no_login),
+                                             std::to_string(s.dropped),
                                              Optional(s.response_median_us),
                                              Optional(s.response_p99_us)};
     for (size_t i = 0; i < fields.size(); ++i) out += (i ? "," : "") + CsvField(fields[i]);
@@ -140,6 +141,7 @@ std::string LeaderboardJson(const Leaderboard& board) {
                          {"crashed", s.crashes},
                          {"timeouts", s.timeouts},
                          {"no_login", s.no_login},
+                         {"dropped", s.dropped},
                          {"resp_median_us", optional(s.response_median_us)},
                          {"resp_p99_us", optional(s.response_p99_us)}});
   }

@@ -230,9 +230,10 @@ TEST(TournamentRun, InterruptedRunEndsItsAgentsAndStoresNothingHalfDone) {
   EXPECT_EQ(Sessions(dir + "/t.db"), 0);
 }
 
-TEST(TournamentRun, BadUsageAndBadFilesExitTwo) {
+TEST(TournamentRun, BadUsageAndBadFilesExitTwoAndFailuresOne) {
   const std::string dir = testfiles::MakeTempDir();
   testfiles::WriteFile(dir + "/bad.toml", "seeds = [1]\n");
+  testfiles::WriteFile(dir + "/agents.toml", WithScenarios(kAgents));
   struct Case {
     std::vector<std::string> args;
     int code;
@@ -243,6 +244,8 @@ TEST(TournamentRun, BadUsageAndBadFilesExitTwo) {
       {{kBin, "show", "--db", dir + "/x.db", "--format", "xml"}, 2},
       {{kBin, "run", dir + "/bad.toml", "--db", dir + "/x.db"}, 2},
       {{kBin, "show", "--db", dir + "/missing.db"}, 1},
+      // No marketd there: refused before any session is stored as failed.
+      {{kBin, "run", dir + "/agents.toml", "--db", dir + "/y.db", "--bin", dir}, 1},
       {{kBin, "--version"}, 0},
       {{kBin, "run", "--help"}, 0},
   };
@@ -253,6 +256,7 @@ TEST(TournamentRun, BadUsageAndBadFilesExitTwo) {
       EXPECT_EQ(testfiles::Lines(r.err).size(), 1u) << r.err;
     }
   }
+  EXPECT_EQ(Sessions(dir + "/y.db"), 0);
 }
 
 }  // namespace

@@ -11,6 +11,8 @@
 #include <stdexcept>
 #include <thread>
 
+#include <unistd.h>
+
 #include "tournament/child.h"
 #include "tournament/process_session.h"
 #include "tournament/results_reader.h"
@@ -82,6 +84,22 @@ RunSummary RunTournament(const TournamentFile& t, Store& store, const RunOptions
           BuildSessionScenario(text, path, lineup, t.tick_ms, t.admission_ms);
       if (!build.scenario) throw std::runtime_error(build.error);
       scenarios.emplace(std::make_pair(path, lineup.name), std::move(*build.scenario));
+    }
+  }
+  // Programs a real-clock session needs, checked now: a session that cannot start one would be
+  // stored as failed, and a resumed run would not play it again.
+  std::vector<std::string> programs;
+  for (const Lineup& lineup : t.lineups) {
+    if (!HasAgents(lineup)) continue;
+    programs = {"marketd", "RemoteControl"};
+    for (const Entry& e : lineup.entries) {
+      if (e.kind == Entry::Kind::kBuyer) programs.push_back("buyer");
+    }
+  }
+  for (const std::string& program : programs) {
+    const std::string path = options.bin_dir + "/" + program;
+    if (access(path.c_str(), X_OK) != 0) {
+      throw std::runtime_error(path + " is not an executable program (see --bin)");
     }
   }
   RunSummary summary;
