@@ -261,3 +261,66 @@ TEST(TournamentRun, BadUsageAndBadFilesExitTwoAndFailuresOne) {
 
 }  // namespace
 }  // namespace tournament
+
+namespace tournament {
+namespace {
+
+// The agent and an external agent command through marketd, beside two built-in strategies: both
+// are admitted (the market waits for them, however loaded the machine) and the session completes.
+const char* kMixed = R"(
+scenarios = ["%SCENARIOS%/default.toml"]
+seeds = [3]
+tick_ms = 5
+deadline_ms = 120000
+admission_ms = 60000
+
+[[lineups]]
+name = "mixed"
+  [[lineups.entries]]
+  agent = "buyer"
+  [[lineups.entries]]
+  name = "Vera"
+  strategy = "value"
+  [[lineups.entries]]
+  name = "Cleo"
+  strategy = "cautious"
+  [[lineups.entries]]
+  command = "exec market_peer --connect \"$MARKET_ADDRESS\" --login Pia --password pia-pw --bid-at-or-below 1900 --timeout 100"
+  login = "Pia"
+  password = "pia-pw"
+)";
+
+TEST(TournamentRun, AgentAndExternalCommandTradeThroughMarketd) {
+  const std::string dir = testfiles::MakeTempDir();
+  testfiles::WriteFile(dir + "/t.toml", WithScenarios(kMixed));
+  const ProcessResult run =
+      RunProcess({kBin, "run", dir + "/t.toml", "--db", dir + "/t.db"}, Env(), 180);
+  ASSERT_EQ(ExitCode(run), 0) << run.err;
+  Store store(dir + "/t.db", false);
+  Statement session = store.db().Prepare("SELECT outcome, virtual_time FROM session");
+  ASSERT_TRUE(session.Step());
+  EXPECT_EQ(session.Text(0), "completed");
+  EXPECT_EQ(session.Int(1), 0);
+  Statement q = store.db().Prepare(
+      "SELECT name, status, logged_in, exit_code, strategy FROM participant ORDER BY position");
+  const std::vector<std::string> names = {"CLogin", "Vera", "Cleo", "Pia"};
+  for (const std::string& name : names) {
+    ASSERT_TRUE(q.Step());
+    EXPECT_EQ(q.Text(0), name);
+    if (name == "CLogin" || name == "Pia") {
+      EXPECT_EQ(q.Text(1), "ok") << name;
+      EXPECT_EQ(q.Int(2), 1) << name;
+      EXPECT_EQ(q.Int(3), 0) << name;
+    }
+  }
+  // The password is never shown, not in the database nor in the leaderboard.
+  EXPECT_EQ(run.out.find("pia-pw"), std::string::npos);
+  Statement secret =
+      store.db().Prepare("SELECT count(*) FROM participant WHERE strategy LIKE '%pia-pw%'");
+  secret.Step();
+  EXPECT_EQ(secret.Int(0), 0);
+  EXPECT_NE(run.out.find("Pia"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace tournament
