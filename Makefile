@@ -44,7 +44,7 @@ fuzz: | deps
 	bash fuzz/run.sh $(FUZZ_SECONDS)
 
 format:
-	find buyer wire engine gateway marketd bench fuzz tests -name '*.cc' -o -name '*.h' | xargs clang-format -i
+	find buyer wire engine gateway marketd tournament bench fuzz tests -name '*.cc' -o -name '*.h' | xargs clang-format -i
 
 clean:
 	rm -rf $(BUILD) $(SAN_BUILD)
@@ -77,3 +77,12 @@ bench-network: | deps
 	cmake -S . -B $(BENCH_NET_BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release > /dev/null
 	cmake --build $(BENCH_NET_BUILD) -j $(JOBS) --target marketd market_peer
 	bash marketd/bench_network.sh $(BENCH_NET_BUILD)
+
+# A demo tournament: the agent against the default scenario's rivals over 30 seeds on a 10 ms
+# tick (tournament/demo.toml), into out/tournament.db; prints the leaderboard.
+TOURNAMENT_JOBS ?= 4
+.PHONY: tournament
+tournament: $(BUILD)/build.ninja
+	@cmake --build $(BUILD) -j $(JOBS) --target tournament
+	@mkdir -p out
+	$(BUILD)/bin/tournament run tournament/demo.toml --db out/tournament.db --jobs $(TOURNAMENT_JOBS)

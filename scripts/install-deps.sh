@@ -4,7 +4,8 @@
 set -euo pipefail
 
 packages=(cmake ninja-build g++ clang libgtest-dev libgmock-dev libbenchmark-dev
-          libtomlplusplus-dev libcli11-dev libasio-dev nlohmann-json3-dev)
+          libtomlplusplus-dev libcli11-dev libasio-dev nlohmann-json3-dev
+          libsqlite3-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")

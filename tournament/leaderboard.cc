@@ -1,0 +1,136 @@
+#include "tournament/leaderboard.h"
+
+#include <algorithm>
+
+#include "engine/response_stats.h"
+
+namespace tournament {
+
+Leaderboard ReadLeaderboard(Db& db, const std::string& which) {
+  Leaderboard board;
+  Statement t = db.Prepare(
+      which.empty()
+          ? "SELECT id, name, hash, sessions_planned FROM tournament ORDER BY id DESC LIMIT 1"
+          : "SELECT id, name, hash, sessions_planned FROM tournament "
+            "WHERE hash = ?1 OR CAST(id AS TEXT) = ?1");
+  if (!which.empty()) t.Bind(1, which);
+  if (!t.Step()) {
+    throw DbError(which.empty() ? "the database holds no tournament"
+                                : "the database holds no tournament " + which);
+  }
+  board.tournament = t.Int(0);
+  board.name = t.Text(1);
+  board.hash = t.Text(2);
+  board.planned = t.Int(3);
+
+  Statement count = db.Prepare("SELECT count(*) FROM session WHERE tournament = ?");
+  count.Bind(1, board.tournament);
+  count.Step();
+  board.stored = count.Int(0);
+
+  // Per lineup entry, the per-session figures in lineup order.
+  Statement rows = db.Prepare(
+      "SELECT s.lineup, p.position, p.name, p.kind, p.strategy, p.surplus, p.purchases, p.spend, "
+      "p.sanctions, p.expulsions, p.status, s.outcome, p.dropped != '' "
+      "FROM participant p JOIN session s ON s.id = p.session "
+      "WHERE s.tournament = ? ORDER BY s.lineup, p.position, s.id");
+  rows.Bind(1, board.tournament);
+  std::vector<std::vector<double>> surpluses;
+  while (rows.Step()) {
+    if (board.standings.empty() || board.standings.back().lineup != rows.Text(0) ||
+        board.standings.back().name != rows.Text(2)) {
+      Standing s;
+      s.lineup = rows.Text(0);
+      s.name = rows.Text(2);
+      s.kind = rows.Text(3);
+      s.strategy = rows.Text(4);
+      board.standings.push_back(std::move(s));
+      surpluses.emplace_back();
+    }
+    Standing& s = board.standings.back();
+    // A session without results says nothing of surplus; its agents' faults still count.
+    if (rows.Text(11) != "failed") surpluses.back().push_back(static_cast<double>(rows.Int(5)));
+    s.goods_won += rows.Int(6);
+    s.spend += rows.Int(7);
+    s.sanctions += rows.Int(8);
+    s.expulsions += rows.Int(9);
+    const std::string status = rows.Text(10);
+    s.crashes += status == "crashed" ? 1 : 0;
+    s.timeouts += status == "timeout" ? 1 : 0;
+    s.no_login += status == "no_login" ? 1 : 0;
+    s.dropped += rows.Int(12);
+  }
+  for (size_t i = 0; i < board.standings.size(); ++i) {
+    board.standings[i].surplus = Interval95(surpluses[i]);
+  }
+
+  // Response times at the market, over every counted bid of the agent in the tournament.
+  Statement bids = db.Prepare(
+      "SELECT b.response_us FROM bid b JOIN session s ON s.id = b.session "
+      "WHERE s.tournament = ? AND s.lineup = ? AND b.buyer = ? AND b.counted = 1");
+  for (Standing& s : board.standings) {
+    if (s.kind == "builtin") continue;
+    std::vector<market::BidRecord> records;
+    bids.Bind(1, board.tournament).Bind(2, s.lineup).Bind(3, s.name);
+    while (bids.Step()) {
+      market::BidRecord r;
+      r.buyer = s.name;
+      r.response_us = bids.Int(0);
+      records.push_back(std::move(r));
+    }
+    bids.Reset();
+    const market::ResponseStats stats = market::ResponseTimes(records, s.name);
+    if (stats.count > 0) {
+      s.response_median_us = stats.median_us;
+      s.response_p99_us = stats.p99_us;
+    }
+  }
+
+  // Ranks within each lineup, and which intervals meet.
+  auto begin = board.standings.begin();
+  while (begin != board.standings.end()) {
+    auto end = std::find_if(begin, board.standings.end(),
+                            [&](const Standing& s) { return s.lineup != begin->lineup; });
+    std::stable_sort(begin, end, [](const Standing& a, const Standing& b) {
+      return a.surplus.mean > b.surplus.mean;
+    });
+    int rank = 0;
+    for (auto it = begin; it != end; ++it) it->rank = ++rank;
+    for (auto a = begin; a != end; ++a) {
+      for (auto b = begin; b != end; ++b) {
+        if (a != b && Overlap(a->surplus, b->surplus)) a->overlaps.push_back(b->rank);
+      }
+    }
+    begin = end;
+  }
+
+  Statement measures = db.Prepare(
+      "SELECT s.scenario, s.outcome, s.revenue, "
+      "(SELECT count(*) FROM good g WHERE g.session = s.id AND g.outcome = 'sold'), "
+      "(SELECT count(*) FROM good g WHERE g.session = s.id) "
+      "FROM session s WHERE s.tournament = ? ORDER BY s.scenario, s.id");
+  measures.Bind(1, board.tournament);
+  std::vector<std::vector<double>> revenues;
+  while (measures.Step()) {
+    if (board.scenarios.empty() || board.scenarios.back().scenario != measures.Text(0)) {
+      board.scenarios.push_back({});
+      board.scenarios.back().scenario = measures.Text(0);
+      revenues.emplace_back();
+    }
+    ScenarioMeasures& m = board.scenarios.back();
+    ++m.sessions;
+    if (measures.Text(1) == "failed") {
+      ++m.failed;
+      continue;
+    }
+    revenues.back().push_back(static_cast<double>(measures.Int(2)));
+    m.goods_sold += measures.Int(3);
+    m.goods_total += measures.Int(4);
+  }
+  for (size_t i = 0; i < board.scenarios.size(); ++i) {
+    board.scenarios[i].revenue = Interval95(revenues[i]);
+  }
+  return board;
+}
+
+}  // namespace tournament

@@ -1,0 +1,168 @@
+#include "tournament/leaderboard_format.h"
+
+#include <cstdio>
+
+#include <nlohmann/json.hpp>
+
+#include "engine/text_table.h"
+
+namespace tournament {
+namespace {
+
+std::string Fixed(double value) {
+  char text[48];
+  std::snprintf(text, sizeof text, "%.1f", value);
+  return text;
+}
+
+std::string Ranks(const std::vector<int>& ranks) {
+  std::string out;
+  for (int r : ranks) out += (out.empty() ? "" : " ") + std::to_string(r);
+  return out.empty() ? "-" : out;
+}
+
+// A long command line cut for the table; CSV and JSON keep it whole.
+std::string Cut(const std::string& text) {
+  constexpr size_t kWidth = 40;
+  return text.size() <= kWidth ? text : text.substr(0, kWidth - 3) + "...";
+}
+
+std::string Optional(const std::optional<int64_t>& value) {
+  return value ? std::to_string(*value) : "";
+}
+
+// RFC 4180: a field with a comma, quote or line break is quoted, its quotes doubled.
+std::string CsvField(const std::string& text) {
+  if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
+  std::string out = "\"";
+  for (char c : text) out += c == '"' ? std::string("\"\"") : std::string(1, c);
+  return out + "\"";
+}
+
+}  // namespace
+
+std::string LeaderboardTable(const Leaderboard& board) {
+  std::string out = "Tournament " + board.name + " (" + board.hash +
+                    "): " + std::to_string(board.stored) + " of " + std::to_string(board.planned) +
+                    " sessions\n";
+  std::string lineup;
+  std::optional<market::TextTable> table;
+  auto flush = [&] {
+    if (table) out += "\nLineup " + lineup + "\n" + table->Render("  ");
+  };
+  for (const Standing& s : board.standings) {
+    if (!table || s.lineup != lineup) {
+      flush();
+      lineup = s.lineup;
+      table.emplace(
+          std::vector<std::string>{"rank", "entry", "strategy", "sessions", "mean_surplus",
+                                   "95% interval", "overlaps", "goods", "spend", "sanctions",
+                                   "expelled", "crashed", "timeouts", "no_login", "dropped",
+                                   "resp_median_us", "resp_p99_us"},
+          std::vector<bool>{true, false, false, true, true, false, false, true, true, true, true,
+                            true, true, true, true, true, true});
+    }
+    table->Add(
+        {std::to_string(s.rank), s.name, Cut(s.strategy), std::to_string(s.surplus.n),
+         Fixed(s.surplus.mean), "[" + Fixed(s.surplus.low()) + ", " + Fixed(s.surplus.high()) + "]",
+         Ranks(s.overlaps), std::to_string(s.goods_won), std::to_string(s.spend),
+         std::to_string(s.sanctions), std::to_string(s.expulsions), std::to_string(s.crashes),
+         std::to_string(s.timeouts), std::to_string(s.no_login), std::to_string(s.dropped),
+         Optional(s.response_median_us), Optional(s.response_p99_us)});
+  }
+  flush();
+  if (!board.scenarios.empty()) {
+    market::TextTable measures(
+        {"scenario", "sessions", "failed", "mean_revenue", "95% interval", "goods_sold", "goods"},
+        {false, true, true, true, false, true, true});
+    for (const ScenarioMeasures& m : board.scenarios) {
+      measures.Add({m.scenario, std::to_string(m.sessions), std::to_string(m.failed),
+                    Fixed(m.revenue.mean),
+                    "[" + Fixed(m.revenue.low()) + ", " + Fixed(m.revenue.high()) + "]",
+                    std::to_string(m.goods_sold), std::to_string(m.goods_total)});
+    }
+    out += "\nMarkets\n" + measures.Render("  ");
+  }
+  out +=
+      "\nIntervals: 95%, Student t on the per-session values; \"overlaps\" lists the ranks a\n"
+      "ranking cannot be told apart from.\n";
+  return out;
+}
+
+std::string LeaderboardCsv(const Leaderboard& board) {
+  std::string out =
+      "lineup,rank,entry,kind,strategy,sessions,mean_surplus,ci95_low,ci95_high,overlaps,goods,"
+      "spend,sanctions,expelled,crashed,timeouts,no_login,dropped,resp_median_us,resp_p99_us\n";
+  for (const Standing& s : board.standings) {
+    const std::vector<std::string> fields = {s.lineup,
+                                             std::to_string(s.rank),
+                                             s.name,
+                                             s.kind,
+                                             s.strategy,
+                                             std::to_string(s.surplus.n),
+                                             Fixed(s.surplus.mean),
+                                             Fixed(s.surplus.low()),
+                                             Fixed(s.surplus.high()),
+                                             Ranks(s.overlaps),
+                                             std::to_string(s.goods_won),
+                                             std::to_string(s.spend),
+                                             std::to_string(s.sanctions),
+                                             std::to_string(s.expulsions),
+                                             std::to_string(s.crashes),
+                                             std::to_string(s.timeouts),
+                                             std::to_string(s.no_login),
+                                             std::to_string(s.dropped),
+                                             Optional(s.response_median_us),
+                                             Optional(s.response_p99_us)};
+    for (size_t i = 0; i < fields.size(); ++i) out += (i ? "," : "") + CsvField(fields[i]);
+    out += '\n';
+  }
+  return out;
+}
+
+std::string LeaderboardJson(const Leaderboard& board) {
+  using Json = nlohmann::ordered_json;
+  auto optional = [](const std::optional<int64_t>& v) { return v ? Json(*v) : Json(nullptr); };
+  Json standings = Json::array();
+  for (const Standing& s : board.standings) {
+    standings.push_back({{"lineup", s.lineup},
+                         {"rank", s.rank},
+                         {"entry", s.name},
+                         {"kind", s.kind},
+                         {"strategy", s.strategy},
+                         {"sessions", s.surplus.n},
+                         {"mean_surplus", s.surplus.mean},
+                         {"ci95", {s.surplus.low(), s.surplus.high()}},
+                         {"overlaps", s.overlaps},
+                         {"goods", s.goods_won},
+                         {"spend", s.spend},
+                         {"sanctions", s.sanctions},
+                         {"expelled", s.expulsions},
+                         {"crashed", s.crashes},
+                         {"timeouts", s.timeouts},
+                         {"no_login", s.no_login},
+                         {"dropped", s.dropped},
+                         {"resp_median_us", optional(s.response_median_us)},
+                         {"resp_p99_us", optional(s.response_p99_us)}});
+  }
+  Json scenarios = Json::array();
+  for (const ScenarioMeasures& m : board.scenarios) {
+    scenarios.push_back({{"scenario", m.scenario},
+                         {"sessions", m.sessions},
+                         {"failed", m.failed},
+                         {"mean_revenue", m.revenue.mean},
+                         {"ci95", {m.revenue.low(), m.revenue.high()}},
+                         {"goods_sold", m.goods_sold},
+                         {"goods", m.goods_total}});
+  }
+  Json doc = {{"tournament", board.name},
+              {"hash", board.hash},
+              {"planned", board.planned},
+              {"stored", board.stored},
+              {"standings", standings},
+              {"scenarios", scenarios},
+              {"interval", "95%, Student t on per-session values"}};
+  return doc.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
+}
+
+}  // namespace tournament

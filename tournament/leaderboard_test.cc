@@ -1,0 +1,139 @@
+#include "tournament/leaderboard.h"
+
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+#include "tests/support/files.h"
+#include "tournament/leaderboard_format.h"
+#include "tournament/store.h"
+
+namespace tournament {
+namespace {
+
+// A lineup of a strong and a weak built-in rival and one agent, over sessions with known
+// surpluses; one more session failed (no results).
+class LeaderboardTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    store_.emplace(testfiles::MakeTempDir() + "/t.db", true);
+    TournamentFile t;
+    t.hash = "h1";
+    t.name = "board";
+    id_ = store_->AddTournament(t, 5);
+    const int64_t strong[] = {1000, 1100, 900, 1000};
+    const int64_t weak[] = {-50, 40, 10, 0};
+    const int64_t agent[] = {980, 1020, 1000, 1000};
+    for (uint64_t seed = 0; seed < 4; ++seed) {
+      SessionRecord r = Record(seed, "completed");
+      r.participants[0].surplus = weak[seed];
+      r.participants[1].surplus = strong[seed];
+      r.participants[2].surplus = agent[seed];
+      r.participants[2].purchases = 2;
+      r.participants[2].spend = 3000;
+      r.participants[2].status = seed == 3 ? "crashed" : "ok";
+      r.participants[2].dropped = seed == 2 ? "too many faults" : "";
+      r.goods.resize(3);
+      r.goods[0].outcome = "sold";
+      r.revenue = 100 * static_cast<int64_t>(seed + 1);
+      for (int64_t us = 1; us <= 100; ++us) {
+        r.bids.push_back({1, "g", 10, "Agent", 0, us * 10 + static_cast<int64_t>(seed), true});
+      }
+      r.bids.push_back({1, "g", 10, "Agent", 0, 999999, false});  // a repeat: not counted
+      ASSERT_TRUE(store_->Write(id_, r));
+    }
+    SessionRecord failed = Record(9, "failed");
+    failed.participants[2].status = "timeout";
+    failed.participants[1].surplus = -100000;  // must not count: the session has no results
+    ASSERT_TRUE(store_->Write(id_, failed));
+  }
+
+  SessionRecord Record(uint64_t seed, const std::string& outcome) {
+    SessionRecord r;
+    r.key = {"s.toml", seed, "L"};
+    r.outcome = outcome;
+    r.participants.resize(3);
+    r.participants[0].name = "Weak";
+    r.participants[0].kind = "builtin";
+    r.participants[1].name = "Strong";
+    r.participants[1].kind = "builtin";
+    r.participants[2].name = "Agent";
+    r.participants[2].kind = "command";
+    r.participants[2].strategy = "./agent --mode \"a,b\"";
+    return r;
+  }
+
+  std::optional<Store> store_;
+  int64_t id_ = 0;
+};
+
+TEST_F(LeaderboardTest, RanksByMeanSurplusAndShowsWhereIntervalsMeet) {
+  const Leaderboard board = ReadLeaderboard(store_->db(), "");
+  EXPECT_EQ(board.stored, 5);
+  ASSERT_EQ(board.standings.size(), 3u);
+  const Standing& first = board.standings[0];
+  const Standing& second = board.standings[1];
+  const Standing& third = board.standings[2];
+  EXPECT_EQ(first.name, "Strong");
+  EXPECT_EQ(second.name, "Agent");
+  EXPECT_EQ(third.name, "Weak");
+  EXPECT_EQ(first.surplus.n, 4u);  // the failed session is left out
+  EXPECT_DOUBLE_EQ(first.surplus.mean, 1000);
+  EXPECT_DOUBLE_EQ(second.surplus.mean, 1000);
+  // Strong: sd 81.65, t(3) 3.182 -> +-129.9; Agent: sd 16.33 -> +-26.0.
+  EXPECT_NEAR(first.surplus.half_width, 129.9, 0.1);
+  EXPECT_NEAR(second.surplus.half_width, 26.0, 0.1);
+  EXPECT_EQ(first.overlaps, std::vector<int>{2});
+  EXPECT_EQ(second.overlaps, std::vector<int>{1});
+  EXPECT_TRUE(third.overlaps.empty());
+  EXPECT_EQ(second.crashes, 1);
+  EXPECT_EQ(second.timeouts, 1);
+  EXPECT_EQ(second.dropped, 1);
+  EXPECT_EQ(second.goods_won, 8);
+  EXPECT_EQ(second.spend, 12000);
+  // Over the 400 counted bids (10 * k + seed us), nearest rank.
+  ASSERT_TRUE(second.response_median_us && second.response_p99_us);
+  EXPECT_EQ(*second.response_median_us, 503);  // the 200th of 400
+  EXPECT_EQ(*second.response_p99_us, 993);     // the 396th
+  EXPECT_FALSE(first.response_median_us);
+  ASSERT_EQ(board.scenarios.size(), 1u);
+  EXPECT_EQ(board.scenarios[0].sessions, 5);
+  EXPECT_EQ(board.scenarios[0].failed, 1);
+  EXPECT_DOUBLE_EQ(board.scenarios[0].revenue.mean, 250);
+  EXPECT_EQ(board.scenarios[0].goods_sold, 4);
+  EXPECT_EQ(board.scenarios[0].goods_total, 12);
+}
+
+TEST_F(LeaderboardTest, EveryFormatCarriesEveryEntry) {
+  const Leaderboard board = ReadLeaderboard(store_->db(), "h1");
+  const std::string csv = LeaderboardCsv(board);
+  const std::vector<std::string> lines = testfiles::Lines(csv);
+  ASSERT_EQ(lines.size(), 4u);
+  // A command with a comma and quotes stays one field.
+  EXPECT_NE(lines[2].find(",\"./agent --mode \"\"a,b\"\"\","), std::string::npos) << lines[2];
+  const auto commas = [](const std::string& line) {
+    size_t n = 0;
+    bool quoted = false;
+    for (char c : line) {
+      if (c == '"') quoted = !quoted;
+      n += !quoted && c == ',' ? 1 : 0;
+    }
+    return n;
+  };
+  for (const std::string& line : lines) EXPECT_EQ(commas(line), commas(lines[0])) << line;
+
+  const nlohmann::json json = nlohmann::json::parse(LeaderboardJson(board));
+  ASSERT_EQ(json["standings"].size(), 3u);
+  EXPECT_EQ(json["standings"][1]["entry"], "Agent");
+  EXPECT_EQ(json["standings"][1]["resp_p99_us"], 993);
+  EXPECT_EQ(json["standings"][0]["resp_p99_us"], nullptr);
+
+  const std::string table = LeaderboardTable(board);
+  for (const char* name : {"Strong", "Agent", "Weak", "dropped", "Lineup L", "5 of 5 sessions"}) {
+    EXPECT_NE(table.find(name), std::string::npos) << name;
+  }
+  EXPECT_THROW(ReadLeaderboard(store_->db(), "nope"), DbError);
+}
+
+}  // namespace
+}  // namespace tournament

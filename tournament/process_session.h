@@ -1,0 +1,35 @@
+// A session on the real clock: marketd serves the session's scenario on a free loopback port and
+// each agent of the lineup runs as a process with the build's programs first on its PATH and
+// MARKET_ADDRESS set, so the RemoteControl it starts relays to that market.
+#ifndef TOURNAMENT_PROCESS_SESSION_H_
+#define TOURNAMENT_PROCESS_SESSION_H_
+
+#include <cstdint>
+#include <string>
+
+#include "tournament/session_record.h"
+#include "tournament/session_scenario.h"
+#include "tournament/tournament_file.h"
+
+namespace tournament {
+
+struct ProcessSettings {
+  std::string bin_dir;            // where marketd, buyer and RemoteControl are
+  std::string work_dir;           // a folder this session may fill (scenario, results, logs)
+  std::string agent_cwd;          // where agents run (the tournament file's folder)
+  int64_t deadline_ms = 120'000;  // the whole session, start-up included
+  int64_t grace_ms = 3'000;       // how long agents may take to leave after the market has closed
+};
+
+// How many bytes of an agent's standard error are kept.
+inline constexpr size_t kStderrTail = 2048;
+
+// Runs the session and fills the record (outcome, goods, participants with their exit status and
+// stderr tail, bids). Never throws for a fault of an agent: an agent that crashes, hangs or never
+// logs in is recorded as such. The session's children are all reaped when it returns.
+void RunProcessSession(const SessionScenario& scenario, uint64_t seed, const Lineup& lineup,
+                       const ProcessSettings& settings, SessionRecord& record);
+
+}  // namespace tournament
+
+#endif  // TOURNAMENT_PROCESS_SESSION_H_

@@ -1,0 +1,326 @@
+// The tournament program end to end: a run killed at any moment and run again stores every
+// session exactly once, as an uninterrupted run does; agents that crash or hang are recorded and
+// leave no process behind.
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+#include "tests/support/files.h"
+#include "tests/support/process.h"
+#include "tournament/store.h"
+
+namespace tournament {
+namespace {
+
+const std::string kBin = TOURNAMENT_BIN;
+
+// The test's own environment, so agents find their programs on PATH.
+std::vector<std::string> Env() {
+  std::vector<std::string> env;
+  for (char** e = ::environ; *e != nullptr; ++e) env.emplace_back(*e);
+  return env;
+}
+
+// Every stored row with its session's natural key in place of row ids, in a fixed order.
+std::string Dump(const std::string& db_path) {
+  Store store(db_path, false);
+  const char* queries[] = {
+      "SELECT hash, name, file, sessions_planned FROM tournament ORDER BY hash",
+      "SELECT t.hash, s.scenario, s.seed, s.lineup, s.scenario_hash, s.virtual_time, "
+      "s.started_us, s.duration_us, s.outcome, s.detail, s.revenue FROM session s JOIN "
+      "tournament t ON t.id = s.tournament ORDER BY 1, 2, 3, 4",
+      "SELECT s.scenario, s.seed, s.lineup, p.* FROM participant p JOIN session s ON "
+      "s.id = p.session ORDER BY 1, 2, 3, p.position",
+      "SELECT s.scenario, s.seed, s.lineup, g.* FROM good g JOIN session s ON s.id = g.session "
+      "ORDER BY 1, 2, 3, g.position",
+      "SELECT s.scenario, s.seed, s.lineup, b.* FROM bid b JOIN session s ON s.id = b.session "
+      "ORDER BY 1, 2, 3, b.position",
+  };
+  std::string out;
+  for (const char* sql : queries) {
+    Statement q = store.db().Prepare(sql);
+    while (q.Step()) {
+      for (int c = 0; c < q.Columns(); ++c) {
+        // Row ids differ between runs; everything else must not.
+        const bool id = std::string(sql).find("p.*") != std::string::npos && c == 3;
+        const bool id2 = (std::string(sql).find("g.*") != std::string::npos ||
+                          std::string(sql).find("b.*") != std::string::npos) &&
+                         c == 3;
+        out += id || id2 ? "-" : (q.IsNull(c) ? "NULL" : q.Text(c));
+        out += '|';
+      }
+      out += '\n';
+    }
+  }
+  return out;
+}
+
+int64_t Sessions(const std::string& db_path) {
+  try {
+    Store store(db_path, false);
+    Statement q = store.db().Prepare("SELECT count(*) FROM session");
+    q.Step();
+    return q.Int(0);
+  } catch (const DbError&) {
+    return 0;  // not created yet
+  }
+}
+
+testproc::Child Start(const std::vector<std::string>& args) {
+  testproc::SpawnOptions options;
+  options.argv = args;
+  options.argv.insert(options.argv.begin(), kBin);
+  options.out = testproc::Stream::kNull;
+  options.err = testproc::Stream::kNull;
+  return testproc::Spawn(options);
+}
+
+const char* kVirtual = R"(
+name = "resume"
+scenarios = ["%SCENARIOS%/default.toml"]
+seeds = { base = 100, count = 150 }
+
+[[lineups]]
+name = "trio"
+  [[lineups.entries]]
+  name = "Vera"
+  strategy = "value"
+  valuation = [70, 105]
+  [[lineups.entries]]
+  name = "Cleo"
+  strategy = "cautious"
+  valuation = [85, 115]
+  margin = 15
+  [[lineups.entries]]
+  name = "Rash"
+  strategy = "careless"
+  valuation = [120, 150]
+
+[[lineups]]
+name = "duo"
+  [[lineups.entries]]
+  name = "Otto"
+  strategy = "value"
+  valuation = [75, 100]
+  [[lineups.entries]]
+  name = "Cleo"
+  strategy = "cautious"
+  valuation = [85, 115]
+  margin = 15
+)";
+
+std::string WithScenarios(std::string text) {
+  const std::string mark = "%SCENARIOS%";
+  text.replace(text.find(mark), mark.size(), SCENARIOS_DIR);
+  return text;
+}
+
+TEST(TournamentRun, KilledAndRunAgainEqualsAnUninterruptedRun) {
+  const std::string dir = testfiles::MakeTempDir();
+  testfiles::WriteFile(dir + "/t.toml", WithScenarios(kVirtual));
+
+  const ProcessResult whole = RunProcess(
+      {kBin, "run", dir + "/t.toml", "--db", dir + "/whole.db", "--jobs", "2"}, Env(), 120);
+  ASSERT_EQ(ExitCode(whole), 0) << whole.err;
+  ASSERT_EQ(Sessions(dir + "/whole.db"), 300);
+
+  // Killed without warning once some sessions are stored (or when it ends first on a fast
+  // machine), then the same command again.
+  const std::string db = dir + "/resumed.db";
+  testproc::Child run = Start({"run", dir + "/t.toml", "--db", db, "--jobs", "2"});
+  ASSERT_GT(run.pid, 0);
+  const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (Sessions(db) == 0 && std::chrono::steady_clock::now() < give_up) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  kill(run.pid, SIGKILL);
+  testproc::Wait(run);
+  const ProcessResult again =
+      RunProcess({kBin, "run", dir + "/t.toml", "--db", db, "--jobs", "2"}, Env(), 120);
+  ASSERT_EQ(ExitCode(again), 0) << again.err;
+  const ProcessResult third =
+      RunProcess({kBin, "run", dir + "/t.toml", "--db", db, "--jobs", "1"}, Env(), 120);
+  ASSERT_EQ(ExitCode(third), 0) << third.err;
+  EXPECT_EQ(Dump(db), Dump(dir + "/whole.db"));
+  EXPECT_EQ(third.out, whole.out);  // the same leaderboard
+}
+
+// Agents that never log in: one crashes at once, one hangs until the session's deadline. The
+// market, with no one admitted, is ended at the deadline too.
+const char* kAgents = R"(
+scenarios = ["%SCENARIOS%/default.toml"]
+seeds = [1]
+tick_ms = 5
+deadline_ms = 2000
+admission_ms = 200
+
+[[lineups]]
+name = "faulty"
+  [[lineups.entries]]
+  name = "Vera"
+  strategy = "value"
+  [[lineups.entries]]
+  command = "echo boom >&2; exit 3"
+  login = "Crash"
+  password = "pw"
+  [[lineups.entries]]
+  command = "echo $$ > hang.pid; exec sleep 600"
+  login = "Hang"
+  password = "pw"
+)";
+
+bool Alive(const std::string& pid_file) {
+  const std::string text = testfiles::ReadFile(pid_file);
+  if (text.empty()) return false;
+  return kill(static_cast<pid_t>(std::stol(text)), 0) == 0;
+}
+
+TEST(TournamentRun, CrashingAndHangingAgentsAreRecordedAndReaped) {
+  const std::string dir = testfiles::MakeTempDir();
+  testfiles::WriteFile(dir + "/t.toml", WithScenarios(kAgents));
+  const ProcessResult run = RunProcess(
+      {kBin, "run", dir + "/t.toml", "--db", dir + "/t.db", "--format", "csv"}, Env(), 60);
+  ASSERT_EQ(ExitCode(run), 0) << run.err;
+  EXPECT_FALSE(Alive(dir + "/hang.pid"));
+
+  Store store(dir + "/t.db", false);
+  Statement q = store.db().Prepare(
+      "SELECT name, status, exit_code, exit_signal, stderr_tail FROM participant ORDER BY "
+      "position");
+  ASSERT_TRUE(q.Step());
+  EXPECT_EQ(q.Text(0), "Vera");
+  ASSERT_TRUE(q.Step());
+  EXPECT_EQ(q.Text(1), "crashed");
+  EXPECT_EQ(q.Int(2), 3);
+  EXPECT_EQ(q.Text(4), "boom\n");
+  ASSERT_TRUE(q.Step());
+  EXPECT_EQ(q.Text(1), "timeout");
+  EXPECT_TRUE(q.IsNull(2));
+  EXPECT_EQ(q.Int(3), SIGKILL);
+  // The leaderboard, in CSV, counts them.
+  EXPECT_NE(run.out.find("faulty,"), std::string::npos) << run.out;
+  const std::vector<std::string> lines = testfiles::Lines(run.out);
+  ASSERT_EQ(lines.size(), 4u) << run.out;
+  EXPECT_NE(lines[0].find("crashed,timeouts"), std::string::npos);
+}
+
+TEST(TournamentRun, InterruptedRunEndsItsAgentsAndStoresNothingHalfDone) {
+  const std::string dir = testfiles::MakeTempDir();
+  std::string text = WithScenarios(kAgents);
+  text.replace(text.find("deadline_ms = 2000"), 18, "deadline_ms = 600000");
+  testfiles::WriteFile(dir + "/t.toml", text);
+  testproc::Child run = Start({"run", dir + "/t.toml", "--db", dir + "/t.db"});
+  ASSERT_GT(run.pid, 0);
+  const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (!Alive(dir + "/hang.pid") && std::chrono::steady_clock::now() < give_up) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  ASSERT_TRUE(Alive(dir + "/hang.pid"));
+  kill(run.pid, SIGTERM);
+  bool timed_out = false;
+  const int status = testproc::Wait(run, testproc::After(30), &timed_out);
+  ASSERT_FALSE(timed_out);
+  EXPECT_EQ(testproc::ExitCodeOf(status), 128 + SIGTERM);
+  EXPECT_FALSE(Alive(dir + "/hang.pid"));
+  EXPECT_EQ(Sessions(dir + "/t.db"), 0);
+}
+
+TEST(TournamentRun, BadUsageAndBadFilesExitTwoAndFailuresOne) {
+  const std::string dir = testfiles::MakeTempDir();
+  testfiles::WriteFile(dir + "/bad.toml", "seeds = [1]\n");
+  testfiles::WriteFile(dir + "/agents.toml", WithScenarios(kAgents));
+  struct Case {
+    std::vector<std::string> args;
+    int code;
+  };
+  const Case cases[] = {
+      {{kBin}, 2},
+      {{kBin, "run", dir + "/bad.toml"}, 2},  // no --db
+      {{kBin, "show", "--db", dir + "/x.db", "--format", "xml"}, 2},
+      {{kBin, "run", dir + "/bad.toml", "--db", dir + "/x.db"}, 2},
+      {{kBin, "show", "--db", dir + "/missing.db"}, 1},
+      // No marketd there: refused before any session is stored as failed.
+      {{kBin, "run", dir + "/agents.toml", "--db", dir + "/y.db", "--bin", dir}, 1},
+      {{kBin, "--version"}, 0},
+      {{kBin, "run", "--help"}, 0},
+  };
+  for (const Case& c : cases) {
+    const ProcessResult r = RunProcess(c.args, Env(), 30);
+    EXPECT_EQ(ExitCode(r), c.code) << c.args.back() << ": " << r.err;
+    if (c.code != 0) {
+      EXPECT_EQ(testfiles::Lines(r.err).size(), 1u) << r.err;
+    }
+  }
+  EXPECT_EQ(Sessions(dir + "/y.db"), 0);
+}
+
+}  // namespace
+}  // namespace tournament
+
+namespace tournament {
+namespace {
+
+// The agent and an external agent command through marketd, beside two built-in strategies: both
+// are admitted (the market waits for them, however loaded the machine) and the session completes.
+const char* kMixed = R"(
+scenarios = ["%SCENARIOS%/default.toml"]
+seeds = [3]
+tick_ms = 5
+deadline_ms = 120000
+admission_ms = 60000
+
+[[lineups]]
+name = "mixed"
+  [[lineups.entries]]
+  agent = "buyer"
+  [[lineups.entries]]
+  name = "Vera"
+  strategy = "value"
+  [[lineups.entries]]
+  name = "Cleo"
+  strategy = "cautious"
+  [[lineups.entries]]
+  command = "exec market_peer --connect \"$MARKET_ADDRESS\" --login Pia --password pia-pw --bid-at-or-below 1900 --timeout 100"
+  login = "Pia"
+  password = "pia-pw"
+)";
+
+TEST(TournamentRun, AgentAndExternalCommandTradeThroughMarketd) {
+  const std::string dir = testfiles::MakeTempDir();
+  testfiles::WriteFile(dir + "/t.toml", WithScenarios(kMixed));
+  const ProcessResult run =
+      RunProcess({kBin, "run", dir + "/t.toml", "--db", dir + "/t.db"}, Env(), 180);
+  ASSERT_EQ(ExitCode(run), 0) << run.err;
+  Store store(dir + "/t.db", false);
+  Statement session = store.db().Prepare("SELECT outcome, virtual_time FROM session");
+  ASSERT_TRUE(session.Step());
+  EXPECT_EQ(session.Text(0), "completed");
+  EXPECT_EQ(session.Int(1), 0);
+  Statement q = store.db().Prepare(
+      "SELECT name, status, logged_in, exit_code, strategy FROM participant ORDER BY position");
+  const std::vector<std::string> names = {"CLogin", "Vera", "Cleo", "Pia"};
+  for (const std::string& name : names) {
+    ASSERT_TRUE(q.Step());
+    EXPECT_EQ(q.Text(0), name);
+    if (name == "CLogin" || name == "Pia") {
+      EXPECT_EQ(q.Text(1), "ok") << name;
+      EXPECT_EQ(q.Int(2), 1) << name;
+      EXPECT_EQ(q.Int(3), 0) << name;
+    }
+  }
+  // The password is never shown, not in the database nor in the leaderboard.
+  EXPECT_EQ(run.out.find("pia-pw"), std::string::npos);
+  Statement secret =
+      store.db().Prepare("SELECT count(*) FROM participant WHERE strategy LIKE '%pia-pw%'");
+  secret.Step();
+  EXPECT_EQ(secret.Int(0), 0);
+  EXPECT_NE(run.out.find("Pia"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace tournament

@@ -1,0 +1,38 @@
+// Running a tournament: every (scenario, seed, lineup) session not yet in the database, on
+// --jobs worker threads, each session written the moment it ends. Interrupted (SIGINT/SIGTERM),
+// the sessions in progress end their children and are not written; running the same command
+// again plays exactly the sessions still missing.
+#ifndef TOURNAMENT_RUNNER_H_
+#define TOURNAMENT_RUNNER_H_
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "tournament/store.h"
+#include "tournament/tournament_file.h"
+
+namespace tournament {
+
+struct RunOptions {
+  int jobs = 1;
+  std::string bin_dir;  // marketd, buyer, RemoteControl
+  // Called after each session is written, with (done, total, run by this call).
+  std::function<void(int64_t, int64_t, int64_t)> on_progress;
+};
+
+struct RunSummary {
+  int64_t tournament = 0;  // its id in the database
+  int64_t planned = 0;
+  int64_t found = 0;    // stored by an earlier run
+  int64_t written = 0;  // by this run
+  int interrupted = 0;  // the signal that stopped it, or 0
+};
+
+// Throws std::runtime_error (one line) when a scenario cannot be combined with a lineup, and
+// DbError when the database fails.
+RunSummary RunTournament(const TournamentFile& tournament, Store& store, const RunOptions& options);
+
+}  // namespace tournament
+
+#endif  // TOURNAMENT_RUNNER_H_

@@ -1,0 +1,127 @@
+#include "tournament/tournament_file.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "tests/support/files.h"
+
+namespace tournament {
+namespace {
+
+// A folder with one scenario file, so relative paths and the hash have something to read.
+class TournamentFileTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = testfiles::MakeTempDir();
+    testfiles::WriteFile(dir_ + "/s.toml", "seed = 1\n");
+  }
+  TournamentLoad Parse(const std::string& text) { return ParseTournament(text, dir_ + "/t.toml"); }
+  std::string dir_;
+};
+
+constexpr const char* kLineups = R"(
+[[lineups]]
+name = "L"
+  [[lineups.entries]]
+  name = "Vera"
+  strategy = "value"
+  valuation = [70, 105]
+  future_knob = 3
+  [[lineups.entries]]
+  agent = "buyer"
+  [[lineups.entries]]
+  command = ["./agent", "--fast"]
+  login = "Ext"
+  password = "pw"
+  [[lineups.entries]]
+  command = "exec ./agent 2>&1"
+  login = "Ext2"
+  password = "pw2"
+)";
+
+TEST_F(TournamentFileTest, ReadsEveryKindOfEntryAndPassesStrategyKeysThrough) {
+  const TournamentLoad load =
+      Parse(std::string("scenarios = [\"s.toml\"]\nseeds = { base = 7, count = 3 }\n") + kLineups);
+  ASSERT_TRUE(load.tournament) << load.error;
+  const TournamentFile& t = *load.tournament;
+  EXPECT_EQ(t.scenarios, std::vector<std::string>{dir_ + "/s.toml"});
+  EXPECT_EQ(t.seeds, (std::vector<uint64_t>{7, 8, 9}));
+  ASSERT_EQ(t.lineups.size(), 1u);
+  const std::vector<Entry>& e = t.lineups[0].entries;
+  ASSERT_EQ(e.size(), 4u);
+  EXPECT_EQ(e[0].kind, Entry::Kind::kBuiltIn);
+  EXPECT_EQ(e[0].Describe(), "value");
+  // Keys this program does not know reach the scenario as they stand.
+  EXPECT_NE(e[0].rival_toml.find("future_knob = 3"), std::string::npos) << e[0].rival_toml;
+  EXPECT_NE(e[0].rival_toml.find("name = 'Vera'"), std::string::npos) << e[0].rival_toml;
+  EXPECT_EQ(e[1].kind, Entry::Kind::kBuyer);
+  EXPECT_EQ(e[1].name, kBuyerLogin);
+  EXPECT_EQ(e[1].password, kBuyerPassword);
+  EXPECT_EQ(e[2].argv, (std::vector<std::string>{"./agent", "--fast"}));
+  EXPECT_EQ(e[3].argv, (std::vector<std::string>{"/bin/sh", "-c", "exec ./agent 2>&1"}));
+  EXPECT_EQ(e[3].Describe(), "exec ./agent 2>&1");
+}
+
+TEST_F(TournamentFileTest, CommandLinesNeverShowThePassword) {
+  const TournamentLoad load = Parse(
+      "scenarios = [\"s.toml\"]\nseeds = [1]\n[[lineups]]\n[[lineups.entries]]\n"
+      "command = \"agent --password s3cret --login P\"\nlogin = \"P\"\npassword = \"s3cret\"\n"
+      "[[lineups.entries]]\ncommand = [\"agent\", \"s3cret\"]\nlogin = \"Q\"\n"
+      "password = \"s3cret\"\n");
+  ASSERT_TRUE(load.tournament) << load.error;
+  EXPECT_EQ(load.tournament->lineups[0].entries[0].Describe(), "agent --password *** --login P");
+  EXPECT_EQ(load.tournament->lineups[0].entries[1].Describe(), "agent ***");
+  EXPECT_EQ(MaskPassword("aaaa", "aa"), "******");
+  EXPECT_EQ(MaskPassword("x", ""), "x");
+}
+
+TEST_F(TournamentFileTest, HashFollowsTheScenarioText) {
+  const std::string text = std::string("scenarios = [\"s.toml\"]\nseeds = [1, 5]\n") + kLineups;
+  const std::string before = Parse(text).tournament->hash;
+  EXPECT_EQ(Parse(text).tournament->hash, before);
+  testfiles::WriteFile(dir_ + "/s.toml", "seed = 2\n");
+  EXPECT_NE(Parse(text).tournament->hash, before);
+}
+
+TEST_F(TournamentFileTest, FaultsNameTheFileAndLine) {
+  struct Case {
+    std::string text;
+    std::string error;  // after "DIR/t.toml:"
+  };
+  const std::string ok_head = "scenarios = [\"s.toml\"]\nseeds = [1]\n";
+  const Case cases[] = {
+      {"scenarios = [\"s.toml\"]\n", "1: missing key 'seeds'"},
+      {"scenarios = [\"s.toml\"]\nseeds = [1, 1]\n" + std::string(kLineups),
+       "2: seed 1 is listed twice"},
+      {"scenarios = [\"s.toml\"]\nseeds = { base = 1, count = 0 }\n" + std::string(kLineups),
+       "2: count"},
+      {"scenarios = [\"missing.toml\"]\nseeds = [1]\n" + std::string(kLineups),
+       "1: cannot read scenario"},
+      {ok_head, "1: the tournament has no [[lineups]]"},
+      {ok_head + "[[lineups]]\nname = \"L\"\n", "3: lineup L has no [[lineups.entries]]"},
+      {ok_head + "[[lineups]]\n[[lineups.entries]]\nname = \"A\"\n",
+       "4: an entry needs exactly one of"},
+      {ok_head + "[[lineups]]\n[[lineups.entries]]\ncommand = \"x\"\nlogin = \"A\"\n",
+       "4: missing key 'password'"},
+      {ok_head + "[[lineups]]\n[[lineups.entries]]\nagent = \"buyer\"\nlogin = \"Other\"\n",
+       "4: the buyer agent logs in as CLogin"},
+      {ok_head + "[[lineups]]\n[[lineups.entries]]\nname=\"A\"\nstrategy=\"value\"\n"
+                 "[[lineups.entries]]\nname=\"A\"\nstrategy=\"value\"\n",
+       "7: name A is used twice"},
+      {ok_head + "speed = 3\n[[lineups]]\n[[lineups.entries]]\nname=\"A\"\nstrategy=\"value\"\n",
+       "3: unknown key 'speed'"},
+      {"seeds = [1]\nx = = 2\n", "2:"},
+  };
+  for (const Case& c : cases) {
+    const TournamentLoad load = Parse(c.text);
+    ASSERT_FALSE(load.tournament) << c.text;
+    const std::string prefix = dir_ + "/t.toml:";
+    ASSERT_EQ(load.error.rfind(prefix, 0), 0u) << load.error;
+    EXPECT_EQ(load.error.substr(prefix.size(), c.error.size()), c.error) << load.error;
+    EXPECT_EQ(load.error.find('\n'), std::string::npos) << load.error;
+  }
+}
+
+}  // namespace
+}  // namespace tournament
