@@ -58,7 +58,7 @@ bench: | deps
 # MARKET_RESULTS and MARKET_TRANSCRIPT are passed on to the gateway). The agent's log goes to
 # buyer.log, the market's summary to the terminal.
 run: $(BUILD)/build.ninja
-	@cmake --build $(BUILD) -j $(JOBS) --target buyer RemoteControl
+	@cmake --build $(BUILD) -j $(JOBS) --target buyer remote_control
 	@PATH="$(abspath $(BUILD))/bin:$$PATH" $(BUILD)/bin/buyer > buyer.log; status=$$?; \
 	  echo "The agent's log is in buyer.log; the agent exited with status $$status."; exit $$status
 
@@ -67,7 +67,7 @@ run: $(BUILD)/build.ninja
 # results go to out/network/, the market's summary to the terminal.
 .PHONY: run-network bench-network
 run-network: $(BUILD)/build.ninja
-	@cmake --build $(BUILD) -j $(JOBS) --target buyer RemoteControl marketd market_peer
+	@cmake --build $(BUILD) -j $(JOBS) --target buyer remote_control marketd market_peer
 	bash marketd/run_network.sh $(BUILD)
 
 # marketd's load benchmark: 100 scripted bidders on 100 connections for a whole session, in a
