@@ -19,6 +19,8 @@ const char* OutcomeName(Outcome outcome) {
       return "sold";
     case Outcome::kUnsold:
       return "unsold";
+    case Outcome::kInterrupted:
+      return "interrupted";
   }
   return "pending";
 }
@@ -94,6 +96,11 @@ Json Document(const Results& results) {
   for (const DroppedConnection& d : results.dropped) {
     dropped.push_back({{"from", d.from}, {"reason", d.reason}});
   }
+  Json failed = Json::array();
+  for (const FailedLogin& f : results.failed_logins) {
+    failed.push_back(
+        {{"login", f.login}, {"peer", f.peer}, {"at_us", f.at_us}, {"reason", f.reason}});
+  }
   return {{"seed", results.seed},
           {"auctions_planned", results.auctions_planned},
           {"completed", results.completed},
@@ -104,7 +111,9 @@ Json Document(const Results& results) {
           {"participants", std::move(participants)},
           {"bids", std::move(bids)},
           {"dropped_total", results.dropped_total},
-          {"dropped", std::move(dropped)}};
+          {"dropped", std::move(dropped)},
+          {"failed_logins_total", results.failed_logins_total},
+          {"failed_logins", std::move(failed)}};
 }
 
 // A scalar, or a value written on one line: strings that are not UTF-8 get U+FFFD, never an
