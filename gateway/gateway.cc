@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/commands.h"
 #include "engine/engine.h"
 #include "engine/results.h"
 #include "engine/results_json.h"
@@ -45,7 +46,11 @@ class Session {
 
  private:
   void WaitForInput();
-  void ReadInput();
+  struct Taken {
+    size_t bytes = 0;
+    size_t lines = 0;
+  };
+  Taken ReadInput();
   void HandleLine(const wire::Line& line);
   void Deliver();
   void CloseOutput(const char* why);
@@ -103,6 +108,7 @@ int Session::Run() {
         break;
       }
     }
+    notes_.Flush();
     WaitForInput();
     if (engine_.stage() == Engine::Stage::kRunning) {
       engine_.Advance(clock_.Now());
@@ -142,17 +148,24 @@ void Session::WaitForInput() {
     return;
   }
   if (link_.WaitForInput(timeout)) ReadInput();
-  // Drain what is already there before the engine decides the tick.
-  while (input_ == Pipe::kOpen && deadline && clock_.Now() >= *deadline) {
+  // Drain what is already there before the engine decides the tick, up to a budget: an agent
+  // that keeps writing cannot keep the tick from being decided.
+  size_t bytes = 0;
+  size_t lines = 0;
+  while (input_ == Pipe::kOpen && deadline && clock_.Now() >= *deadline &&
+         bytes < session::kTickReadBudget && lines < session::kTickLineBudget) {
     if (!link_.WaitForInput(Nanos{0})) break;
-    ReadInput();
+    const Taken taken = ReadInput();
+    if (taken.bytes == 0 && input_ == Pipe::kOpen) break;
+    bytes += taken.bytes;
+    lines += taken.lines;
   }
 }
 
-void Session::ReadInput() {
+Session::Taken Session::ReadInput() {
   std::string bytes;
   const AgentLink::Read read = link_.ReadInput(&bytes);
-  if (read == AgentLink::Read::kAgain) return;
+  if (read == AgentLink::Read::kAgain) return {};
   std::vector<wire::Line> lines;
   if (read == AgentLink::Read::kData) {
     reader_.Feed(bytes, &lines);
@@ -164,6 +177,7 @@ void Session::ReadInput() {
     input_ = read == AgentLink::Read::kEnd ? Pipe::kClosed : Pipe::kBroken;
     notes_.Event(read == AgentLink::Read::kEnd ? "end of input" : "input failed");
   }
+  return {bytes.size(), lines.size()};
 }
 
 void Session::HandleLine(const wire::Line& line) {
@@ -172,7 +186,7 @@ void Session::HandleLine(const wire::Line& line) {
     session::RecordOverlong(engine_, kAgent, line, session::kMaxLine, notes_, "", "dropped");
     return;
   }
-  notes_.Received(line.text);
+  notes_.Received(market::WithoutPassword(line.text));
   if (ended_) return;  // after the session: recorded in the transcript only
   engine_.OnLine(kAgent, line.text, now);
   if (engine_.stage() == Engine::Stage::kLobby && engine_.Admitted(kAgent)) {
