@@ -203,7 +203,8 @@ void Engine::Admit(ClientId client, Client& state, std::string_view line) {
   } else if (state.required_login && *state.required_login != command.login) {
     denial = Denial::kLoginMismatch;
   } else if (CoolingDown(peer_failures_, state.peer) ||
-             (credential != nullptr && CoolingDown(login_failures_, command.login))) {
+             (credential != nullptr &&
+              CoolingDown(login_failures_, command.login + '\n' + state.peer))) {
     denial = Denial::kTooManyFailures;
     RecordFailedLogin(state, command.login, *denial);
   } else if (credential == nullptr) {
@@ -214,7 +215,7 @@ void Engine::Admit(ClientId client, Client& state, std::string_view line) {
     denial = Denial::kBadPassword;
     RecordFailedLogin(state, command.login, *denial);
     CountFailure(peer_failures_, state.peer, kPeerFailures);
-    CountFailure(login_failures_, command.login, kLoginFailures);
+    CountFailure(login_failures_, command.login + '\n' + state.peer, kLoginFailures);
   } else if (in_use) {
     denial = Denial::kAlreadyAdmitted;
   } else if (stage_ == Stage::kRunning) {
@@ -238,7 +239,7 @@ void Engine::Admit(ClientId client, Client& state, std::string_view line) {
     results_.participants.push_back({});
     results_.participants.back().login = command.login;
   }
-  login_failures_.erase(command.login);
+  login_failures_.erase(command.login + '\n' + state.peer);
   results_.participants[members_[member].result].left = false;
   state.participant = static_cast<int>(participants_.size());
   participants_.push_back({client, command.login, true, member});

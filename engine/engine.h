@@ -90,10 +90,11 @@ class Engine {
   void Connect(ClientId client, std::optional<std::string> required_login, std::string peer = "");
 
   // Failed logins (a wrong password, or an unknown login) are recorded in the results and
-  // throttled: after kLoginFailures wrong passwords for one login, or kPeerFailures failures from
-  // one peer, every admission for that login, or from that peer, is denied "too_many_failures"
-  // for kFailureCoolDown without its password being looked at; then the count starts again. A
-  // successful admission clears its login's count, not its peer's.
+  // throttled: after kLoginFailures wrong passwords for one login from one peer, or kPeerFailures
+  // failures from one peer, every admission for that login from that peer, or from that peer, is
+  // denied "too_many_failures" for kFailureCoolDown without its password being looked at; then
+  // the count starts again. The login's count is per peer, so that a guesser elsewhere cannot
+  // lock its buyer out. A successful admission clears its login's count, not its peer's.
   static constexpr int kLoginFailures = 5;
   static constexpr int kPeerFailures = 20;
   static constexpr Nanos kFailureCoolDown = std::chrono::seconds(30);
@@ -255,7 +256,7 @@ class Engine {
   Nanos announced_{0};  // when the price in force was announced
   Nanos now_{0};        // the latest time given to the engine
   EndReason end_reason_ = EndReason::kNotEnded;
-  std::map<std::string, Failures> login_failures_;  // registered logins only
+  std::map<std::string, Failures> login_failures_;  // registered login and peer
   std::map<std::string, Failures> peer_failures_;   // at most kMaxPeersWatched peers
 };
 

@@ -102,7 +102,7 @@ TEST(HostileClient, AnySeedPrintsAsTheUnsignedNumberItIs) {
   }
 }
 
-// Admissions on fresh connections from `peer`; the answer to each.
+// Admissions on fresh connections from `peer`; the answer to each (the first line it got).
 std::vector<std::string> TryLogins(Market& m, ClientId& next, const std::string& peer,
                                    const std::vector<std::string>& admissions) {
   std::vector<std::string> answers;
@@ -111,7 +111,7 @@ std::vector<std::string> TryLogins(Market& m, ClientId& next, const std::string&
     m.session.Connected(id, peer);
     m.Say(id, admission);
     const std::vector<std::string>& sent = m.connections.sent[id];
-    answers.push_back(sent.empty() ? "" : sent.back());
+    answers.push_back(sent.empty() ? "" : sent.front());
   }
   return answers;
 }
@@ -124,14 +124,21 @@ TEST(HostileClient, PasswordsAreNeverWrittenAndGuessesAreRecordedAndThrottled) {
   const std::vector<std::string> guesses(5, "admission Ann guess-Zq7");
   const std::vector<std::string> five_wrong(5, "deny bad_password");
   EXPECT_EQ(TryLogins(m, next, "10.0.0.1", guesses), five_wrong);
-  // The login cools down: even its password is refused, without being looked at.
-  EXPECT_EQ(TryLogins(m, next, "10.0.0.2", {"admission Ann pa"}),
+  // The login cools down for that peer: even its password is refused, without being looked at.
+  EXPECT_EQ(TryLogins(m, next, "10.0.0.1", {"admission Ann pa"}),
             std::vector<std::string>{"deny too_many_failures"});
   m.RunUntil(Ms(29'000));
-  EXPECT_EQ(TryLogins(m, next, "10.0.0.2", {"admission Ann pa"}),
+  EXPECT_EQ(TryLogins(m, next, "10.0.0.1", {"admission Ann pa"}),
             std::vector<std::string>{"deny too_many_failures"});
   m.RunUntil(Ms(31'000));
-  EXPECT_EQ(TryLogins(m, next, "10.0.0.2", {"admission Ann pa"}),
+  EXPECT_EQ(TryLogins(m, next, "10.0.0.1", {"admission Ann pa"}),
+            std::vector<std::string>{"accept"});
+  // Guesses from one peer do not lock the buyer out from another.
+  EXPECT_EQ(TryLogins(m, next, "10.0.0.5", std::vector<std::string>(6, "admission Cy nope")),
+            (std::vector<std::string>{"deny bad_password", "deny bad_password", "deny bad_password",
+                                      "deny bad_password", "deny bad_password",
+                                      "deny too_many_failures"}));
+  EXPECT_EQ(TryLogins(m, next, "10.0.0.6", {"admission Cy pc"}),
             std::vector<std::string>{"accept"});
   // A peer that guesses logins cools down for every login; other peers do not.
   std::vector<std::string> unknown;
@@ -147,7 +154,7 @@ TEST(HostileClient, PasswordsAreNeverWrittenAndGuessesAreRecordedAndThrottled) {
   m.transcript.Close();
 
   const market::Results& results = m.session.results();
-  EXPECT_EQ(results.failed_logins_total, 5 + 2 + 20 + 1);
+  EXPECT_EQ(results.failed_logins_total, 5 + 2 + 6 + 20 + 1);
   ASSERT_FALSE(results.failed_logins.empty());
   EXPECT_EQ(results.failed_logins[0].login, "Ann");
   EXPECT_EQ(results.failed_logins[0].peer, "10.0.0.1");
