@@ -77,3 +77,12 @@ bench-network: | deps
 	cmake -S . -B $(BENCH_NET_BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release > /dev/null
 	cmake --build $(BENCH_NET_BUILD) -j $(JOBS) --target marketd market_peer
 	bash marketd/bench_network.sh $(BENCH_NET_BUILD)
+
+# marketd's soak: an honest and a hostile crowd on loopback for SOAK_SECONDS (default 600), in a
+# Release build (build-soak/); prints memory, tick gaps, bids sent and received, CPU and refusals.
+SOAK_BUILD ?= build-soak
+.PHONY: soak
+soak: | deps
+	cmake -S . -B $(SOAK_BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release > /dev/null
+	cmake --build $(SOAK_BUILD) -j $(JOBS) --target marketd market_soak
+	bash marketd/soak.sh $(SOAK_BUILD)
