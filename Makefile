@@ -86,3 +86,12 @@ tournament: $(BUILD)/build.ninja
 	@cmake --build $(BUILD) -j $(JOBS) --target tournament
 	@mkdir -p out
 	$(BUILD)/bin/tournament run tournament/demo.toml --db out/tournament.db --jobs $(TOURNAMENT_JOBS)
+
+# marketd's soak: an honest and a hostile crowd on loopback for SOAK_SECONDS (default 600), in a
+# Release build (build-soak/); prints memory, tick gaps, bids sent and received, CPU and refusals.
+SOAK_BUILD ?= build-soak
+.PHONY: soak
+soak: | deps
+	cmake -S . -B $(SOAK_BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release > /dev/null
+	cmake --build $(SOAK_BUILD) -j $(JOBS) --target marketd market_soak
+	bash marketd/soak.sh $(SOAK_BUILD)

@@ -1,5 +1,6 @@
 #include "engine/commands.h"
 
+#include <algorithm>
 #include <vector>
 
 namespace market {
@@ -50,7 +51,19 @@ std::string WithoutPassword(std::string_view line) {
   if (login_end == kNone || line.find_first_not_of(kBlanks, login_end) == kNone) {
     return std::string(line);
   }
-  return std::string(line.substr(0, login_end)) + " [password hidden]";
+  return std::string(line.substr(0, login_end)) + " ********";
+}
+
+bool SamePassword(std::string_view given, std::string_view expected) {
+  // Every byte of the longer one is looked at, whatever differs first.
+  volatile unsigned char diff = given.size() == expected.size() ? 0 : 1;
+  const size_t n = std::max(given.size(), expected.size());
+  for (size_t i = 0; i < n; ++i) {
+    const auto a = static_cast<unsigned char>(i < given.size() ? given[i] : 0);
+    const auto b = static_cast<unsigned char>(i < expected.size() ? expected[i] : 0);
+    diff = static_cast<unsigned char>(diff | (a ^ b));
+  }
+  return diff == 0;
 }
 
 }  // namespace market

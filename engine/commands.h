@@ -25,9 +25,13 @@ struct Command {
 // (a line ended by "\r\n" reads as the same command); "bid" and "exit" take no words after them.
 Command ParseCommand(std::string_view line);
 
-// The line as it may be written out (results, summaries): an admission keeps its first two words
-// and everything after the login reads "[password hidden]"; any other line is kept whole.
+// The line as it may be written out (transcripts, results, summaries): an admission keeps its
+// first two words and everything after the login reads "********"; any other line is kept whole.
 std::string WithoutPassword(std::string_view line);
+
+// Whether a given password is the expected one, in a time that depends on their lengths only,
+// never on where they first differ.
+bool SamePassword(std::string_view given, std::string_view expected);
 
 }  // namespace market
 

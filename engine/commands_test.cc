@@ -10,9 +10,9 @@ TEST(Commands, WithoutPasswordHidesWhateverFollowsAnAdmissionsLogin) {
     std::string line;
     std::string written;
   } cases[] = {
-      {"admission CLogin TGatekeep", "admission CLogin [password hidden]"},
-      {"  admission\tCLogin  Tgk \r", "  admission\tCLogin [password hidden]"},
-      {"admission CLogin pass word", "admission CLogin [password hidden]"},
+      {"admission CLogin TGatekeep", "admission CLogin ********"},
+      {"  admission\tCLogin  Tgk \r", "  admission\tCLogin ********"},
+      {"admission CLogin pass word", "admission CLogin ********"},
       {"admission CLogin", "admission CLogin"},
       {"admission CLogin   ", "admission CLogin   "},
       {"admission", "admission"},

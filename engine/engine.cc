@@ -18,6 +18,10 @@ constexpr uint64_t kBidderStream = 4;  // draws a bidder makes for one good (its
 
 constexpr size_t kIgnoredLineKept = 80;
 
+// Peers whose failed logins are counted at once; beyond that a new peer is not counted until a
+// cool-down has passed somewhere (the table cannot grow without bound).
+constexpr size_t kMaxPeersWatched = 4096;
+
 std::string Num(int64_t value) { return std::to_string(value); }
 
 }  // namespace
@@ -40,6 +44,8 @@ const char* DenialText(Denial denial) {
       return "market_closed";
     case Denial::kMarketFull:
       return "market_full";
+    case Denial::kTooManyFailures:
+      return "too_many_failures";
   }
   return "unknown";
 }
@@ -51,8 +57,36 @@ Engine::Engine(const Scenario& scenario, uint64_t seed)
   for (const Rival& rival : plan_.rivals) bidders_.emplace_back(MakeBidder(rival));
 }
 
-void Engine::Connect(ClientId client, std::optional<std::string> required_login) {
-  clients_[client] = Client{std::move(required_login), -1, false};
+void Engine::Connect(ClientId client, std::optional<std::string> required_login, std::string peer) {
+  clients_[client] = Client{std::move(required_login), -1, false, std::move(peer)};
+}
+
+bool Engine::CoolingDown(std::map<std::string, Failures>& table, const std::string& key) {
+  auto it = table.find(key);
+  if (it == table.end() || it->second.cool_until == Nanos{0}) return false;
+  if (now_ < it->second.cool_until) return true;
+  table.erase(it);  // the cool-down is over: the count starts again
+  return false;
+}
+
+void Engine::CountFailure(std::map<std::string, Failures>& table, const std::string& key,
+                          int limit) {
+  if (table.count(key) == 0 && table.size() >= kMaxPeersWatched) {
+    for (auto it = table.begin(); it != table.end();) {
+      it = it->second.cool_until != Nanos{0} && now_ >= it->second.cool_until ? table.erase(it)
+                                                                              : std::next(it);
+    }
+    if (table.size() >= kMaxPeersWatched) return;
+  }
+  Failures& failures = table[key];
+  if (++failures.count >= limit) failures.cool_until = now_ + kFailureCoolDown;
+}
+
+void Engine::RecordFailedLogin(const Client& state, const std::string& login, Denial denial) {
+  ++results_.failed_logins_total;
+  if (results_.failed_logins.size() >= kMaxFailedLoginsKept) return;
+  results_.failed_logins.push_back(
+      {login.substr(0, kIgnoredLineKept), state.peer, now_.count() / 1000, DenialText(denial)});
 }
 
 bool Engine::Admitted(ClientId client) const {
@@ -171,10 +205,20 @@ void Engine::Admit(ClientId client, Client& state, std::string_view line) {
     denial = Denial::kMalformedAdmission;
   } else if (state.required_login && *state.required_login != command.login) {
     denial = Denial::kLoginMismatch;
+  } else if (CoolingDown(peer_failures_, state.peer) ||
+             (credential != nullptr &&
+              CoolingDown(login_failures_, command.login + '\n' + state.peer))) {
+    denial = Denial::kTooManyFailures;
+    RecordFailedLogin(state, command.login, *denial);
   } else if (credential == nullptr) {
     denial = Denial::kUnknownBuyer;
-  } else if (credential->password != command.password) {
+    RecordFailedLogin(state, command.login, *denial);
+    CountFailure(peer_failures_, state.peer, kPeerFailures);
+  } else if (!SamePassword(command.password, credential->password)) {
     denial = Denial::kBadPassword;
+    RecordFailedLogin(state, command.login, *denial);
+    CountFailure(peer_failures_, state.peer, kPeerFailures);
+    CountFailure(login_failures_, command.login + '\n' + state.peer, kLoginFailures);
   } else if (in_use) {
     denial = Denial::kAlreadyAdmitted;
   } else if (stage_ == Stage::kRunning) {
@@ -198,6 +242,7 @@ void Engine::Admit(ClientId client, Client& state, std::string_view line) {
     results_.participants.push_back({});
     results_.participants.back().login = command.login;
   }
+  login_failures_.erase(command.login + '\n' + state.peer);
   results_.participants[members_[member].result].left = false;
   state.participant = static_cast<int>(participants_.size());
   participants_.push_back({client, command.login, true, member});
@@ -219,6 +264,9 @@ void Engine::Bid(ClientId client, const Client& state, std::string_view line, Na
       RecordIgnored(client, line, "bid from a buyer expelled from the auction");
       return;
     }
+    // A repeat within the tick changes nothing: it is counted in the participant's lines but
+    // not stored, so a flood of bids costs no memory.
+    if (buyer.bid) return;
     BidRecord record;
     record.auction = auction().number;
     record.good = good().id;
@@ -226,7 +274,6 @@ void Engine::Bid(ClientId client, const Client& state, std::string_view line, Na
     record.buyer = participants_[static_cast<size_t>(state.participant)].login;
     record.at_us = at.count() / 1000;
     record.response_us = std::max<int64_t>(0, (at - announced_).count() / 1000);
-    record.counted = !buyer.bid;
     results_.bids.push_back(std::move(record));
     buyer.bid = true;
     return;
@@ -245,10 +292,21 @@ void Engine::Leave(Client& state) {
   if (stage_ != Stage::kRunning) return;
   for (Buyer& buyer : buyers_) {
     if (buyer.participant != state.participant || !buyer.present) continue;
+    if (buyer.bid) ForgetBid(buyer);
     buyer.present = false;
     buyer.bid = false;
     account(buyer).left = true;
     Emit(kEveryone, BuyersLine());
+  }
+}
+
+// A bid whose buyer left before its tick was decided never takes part: it is neither counted nor
+// timed. It is the buyer's last record, made in the tick in force.
+void Engine::ForgetBid(const Buyer& buyer) {
+  for (auto it = results_.bids.rbegin(); it != results_.bids.rend(); ++it) {
+    if (it->buyer != buyer.name) continue;
+    if (it->at_us >= announced_.count() / 1000) results_.bids.erase(std::next(it).base());
+    return;
   }
 }
 
@@ -500,6 +558,9 @@ void Engine::CloseMarket() {
 
 void Engine::Abandon(EndReason why, const std::string& reason) {
   if (stage_ == Stage::kClosed) return;
+  // The good under the hammer has an outcome of its own; what it went through (collisions, voided
+  // sales) stays with it.
+  if (stage_ == Stage::kRunning && deadline_) good_result().outcome = Outcome::kInterrupted;
   stage_ = Stage::kClosed;
   deadline_.reset();
   results_.ended_early = reason;

@@ -46,10 +46,12 @@ enum class Denial {
   kMarketRunning,
   kMarketClosed,
   kMarketFull,
+  kTooManyFailures,
 };
 
 // The reason as sent on the wire: "malformed_admission", "login_mismatch", "unknown_buyer",
-// "bad_password", "already_admitted", "market_running", "market_closed", "market_full".
+// "bad_password", "already_admitted", "market_running", "market_closed", "market_full",
+// "too_many_failures".
 const char* DenialText(Denial denial);
 
 // How the session ended, for drivers to branch on (Results::ended_early holds the words).
@@ -85,19 +87,33 @@ class Engine {
 
   // A new connection. When required_login is set, an admission under another login is denied
   // ("login_mismatch"): the gateway binds its one connection to the login it was started for.
-  void Connect(ClientId client, std::optional<std::string> required_login);
+  // `peer` names where it comes from (an address without the port), for the failed-login record
+  // and its cool-down.
+  void Connect(ClientId client, std::optional<std::string> required_login, std::string peer = "");
+
+  // Failed logins (a wrong password, or an unknown login) are recorded in the results and
+  // throttled: after kLoginFailures wrong passwords for one login from one peer, or kPeerFailures
+  // failures from one peer, every admission for that login from that peer, or from that peer, is
+  // denied "too_many_failures" for kFailureCoolDown without its password being looked at; then
+  // the count starts again. The login's count is per peer, so that a guesser elsewhere cannot
+  // lock its buyer out. A successful admission clears its login's count, not its peer's.
+  static constexpr int kLoginFailures = 5;
+  static constexpr int kPeerFailures = 20;
+  static constexpr Nanos kFailureCoolDown = std::chrono::seconds(30);
 
   // One command line from a client, without its newline, that arrived at time `at` (the same clock
   // as Start and Advance):
   // - "admission LOGIN PASSWORD": "accept" to that client, or "deny REASON" and a close. Reasons:
-  //   malformed_admission, login_mismatch, unknown_buyer, bad_password, already_admitted (the
+  //   malformed_admission, login_mismatch, too_many_failures (see kLoginFailures),
+  //   unknown_buyer, bad_password, already_admitted (the
   //   login is in use by another client), market_running, market_closed, market_full (the
   //   scenario's max_buyers are admitted). A repeated admission from an admitted client is
   //   ignored.
   // - "bid": a bid at the price in force, by an admitted buyer present and not expelled in the
-  //   auction; several bids in one tick count once. Each is recorded in the results with its
-  //   arrival and its time since the price was announced; every "bid" line from a participant is
-  //   counted in its ParticipantResult, whatever became of it.
+  //   auction; several bids in one tick count once. The first of a buyer in a tick is recorded
+  //   in the results with its arrival and its time since the price was announced (so at most one
+  //   record per buyer per tick); every "bid" line from a participant is counted in its
+  //   ParticipantResult, whatever became of it.
   // - "exit": the client leaves (as Disconnect) and its output is closed.
   // Anything else, and every command that cannot apply, is ignored and recorded in the results;
   // a line that is no command at all also counts as a fault of a participant.
@@ -134,7 +150,8 @@ class Engine {
   void Advance(Nanos now);
 
   // Ends the session where it stands, without further messages: the driver has no one left to
-  // serve. The results record `reason` and keep the goods not yet decided as pending.
+  // serve. The results record `reason`; the good under the hammer is kInterrupted, the goods not
+  // yet offered stay pending.
   void Abandon(EndReason why, const std::string& reason);
   void Abandon(const std::string& reason) { Abandon(EndReason::kStopped, reason); }
 
@@ -164,6 +181,12 @@ class Engine {
     std::optional<std::string> required_login;
     int participant = -1;  // index into participants_ once admitted
     bool closed = false;
+    std::string peer;
+  };
+  // Failed logins of one login or one peer since its last cool-down.
+  struct Failures {
+    int count = 0;
+    Nanos cool_until{0};  // admissions are refused until then
   };
   // One admission of a login; a login that leaves the lobby and comes back is admitted anew.
   struct Participant {
@@ -196,6 +219,10 @@ class Engine {
   void Admit(ClientId client, Client& state, std::string_view line);
   void Bid(ClientId client, const Client& state, std::string_view line, Nanos at);
   void Leave(Client& state);
+  bool CoolingDown(std::map<std::string, Failures>& table, const std::string& key);
+  void CountFailure(std::map<std::string, Failures>& table, const std::string& key, int limit);
+  void RecordFailedLogin(const Client& state, const std::string& login, Denial denial);
+  void ForgetBid(const Buyer& buyer);
 
   void OpenAuction();
   void NextGoodOrRound(Nanos now);
@@ -242,6 +269,8 @@ class Engine {
   Nanos now_{0};         // the latest time given to the engine
   bool silent_ = false;  // no messages are produced (Silence)
   EndReason end_reason_ = EndReason::kNotEnded;
+  std::map<std::string, Failures> login_failures_;  // registered login and peer
+  std::map<std::string, Failures> peer_failures_;   // at most kMaxPeersWatched peers
 };
 
 }  // namespace market

@@ -16,7 +16,8 @@ namespace market {
 enum class Outcome {
   kPending,  // never came under the hammer: the session ended first
   kSold,
-  kUnsold,  // left the market at its reserve price
+  kUnsold,       // left the market at its reserve price
+  kInterrupted,  // under the hammer when the session ended: neither sold nor unsold
 };
 
 // What a good was worth to one buyer: a rival's private value, an agent's resale price.
@@ -65,7 +66,7 @@ struct BidRecord {
   std::string buyer;
   int64_t at_us = 0;        // when the bid arrived
   int64_t response_us = 0;  // how long after the price was announced
-  bool counted = true;      // false for a repeat from the same buyer within one tick
+  bool counted = true;      // kept for readers: repeats within a tick are no longer stored
 };
 
 // A buyer that logged in, over the whole session.
@@ -85,14 +86,24 @@ struct DroppedConnection {
 
 struct IgnoredLine {
   std::string from;    // the login, or "(not admitted)"
-  std::string line;    // an admission's password hidden, cut to 80 bytes (commands.h)
+  std::string line;    // an admission's password masked, cut to 80 bytes (commands.h)
   std::string reason;  // e.g. "unknown command"
+};
+
+// An admission refused for a wrong password or an unknown login, or while its login or its peer
+// was cooling down after such failures. Never holds the password tried.
+struct FailedLogin {
+  std::string login;
+  std::string peer;    // the connection's address as the driver gave it; empty for a pipe
+  int64_t at_us = 0;   // on the driver's clock
+  std::string reason;  // the denial sent
 };
 
 // How many ignored lines, and how many dropped connections, the results keep in full; beyond
 // that only their totals grow, so a flood of bad input cannot grow the results without bound.
 inline constexpr size_t kMaxIgnoredKept = 100;
 inline constexpr size_t kMaxDroppedKept = 100;
+inline constexpr size_t kMaxFailedLoginsKept = 100;
 
 struct Results {
   uint64_t seed = 0;
@@ -103,9 +114,11 @@ struct Results {
   std::vector<IgnoredLine> ignored;     // the first kMaxIgnoredKept ignored lines
   int64_t ignored_total = 0;
   std::vector<ParticipantResult> participants;  // in the order they were first admitted
-  std::vector<BidRecord> bids;                  // every bid at a price in force, in arrival order
-  std::vector<DroppedConnection> dropped;       // the first kMaxDroppedKept
+  std::vector<BidRecord> bids;             // a buyer's first bid of each tick, in arrival order
+  std::vector<DroppedConnection> dropped;  // the first kMaxDroppedKept
   int64_t dropped_total = 0;
+  std::vector<FailedLogin> failed_logins;  // the first kMaxFailedLoginsKept
+  int64_t failed_logins_total = 0;
 };
 
 }  // namespace market

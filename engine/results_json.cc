@@ -20,6 +20,8 @@ const char* OutcomeName(Outcome outcome) {
       return "sold";
     case Outcome::kUnsold:
       return "unsold";
+    case Outcome::kInterrupted:
+      return "interrupted";
   }
   return "pending";
 }
@@ -125,6 +127,11 @@ Json Document(const Results& results) {
   Json measures = MeasuresJson(session.market);
   measures["surplus"] = Json::object();
   for (const auto& [name, surplus] : session.surplus) measures["surplus"][name] = surplus;
+  Json failed = Json::array();
+  for (const FailedLogin& f : results.failed_logins) {
+    failed.push_back(
+        {{"login", f.login}, {"peer", f.peer}, {"at_us", f.at_us}, {"reason", f.reason}});
+  }
   return {{"seed", results.seed},
           {"auctions_planned", results.auctions_planned},
           {"completed", results.completed},
@@ -136,7 +143,9 @@ Json Document(const Results& results) {
           {"participants", std::move(participants)},
           {"bids", std::move(bids)},
           {"dropped_total", results.dropped_total},
-          {"dropped", std::move(dropped)}};
+          {"dropped", std::move(dropped)},
+          {"failed_logins_total", results.failed_logins_total},
+          {"failed_logins", std::move(failed)}};
 }
 
 // A scalar, or a value written on one line: strings that are not UTF-8 get U+FFFD, never an

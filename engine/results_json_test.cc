@@ -123,7 +123,9 @@ TEST(ResultsJson, OneRecordPerLineInAFixedLayout) {
       "\"response_us\": 250, \"counted\": true}\n"
       "  ],\n"
       "  \"dropped_total\": 4,\n"
-      "  \"dropped\": []\n"
+      "  \"dropped\": [],\n"
+      "  \"failed_logins_total\": 0,\n"
+      "  \"failed_logins\": []\n"
       "}\n";
   EXPECT_EQ(ResultsJson(r), expected);
 }
@@ -150,7 +152,7 @@ TEST(ResultsJson, StringsOfAnyBytesKeepTheDocumentValidAndOnOneLinePerRecord) {
     ASSERT_TRUE(nlohmann::json::accept(text)) << text;
     EXPECT_EQ(nlohmann::json::parse(text)["ignored"][0]["line"], c.read_back);
     EXPECT_NE(text.find("    {\"from\": \"(not admitted)\", \"line\": \""), std::string::npos);
-    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 16);
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 18);
   }
   // A sequence cut short at the end of the text is replaced as well.
   Results cut;

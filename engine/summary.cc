@@ -29,6 +29,9 @@ std::string OutcomeText(const GoodResult& g) {
     case Outcome::kUnsold:
       text = "unsold";
       break;
+    case Outcome::kInterrupted:
+      text = "on offer when the session ended";
+      break;
   }
   std::vector<std::string> notes;
   if (g.collisions > 0) notes.push_back(Plural(g.collisions, "collision"));
@@ -62,14 +65,17 @@ std::string MeasuresText(const MarketMeasures& m) {
 std::string AuctionText(const AuctionResult& auction) {
   int64_t sold = 0;
   int64_t unsold = 0;
+  int64_t interrupted = 0;
   for (const GoodResult& g : auction.goods) {
     sold += g.outcome == Outcome::kSold;
     unsold += g.outcome == Outcome::kUnsold;
+    interrupted += g.outcome == Outcome::kInterrupted;
   }
   std::string text = "\nAuction " + Num(auction.number) + ": " +
                      Plural(static_cast<int64_t>(auction.goods.size()), "good") + ", " + Num(sold) +
                      " sold, " + Num(unsold) + " unsold";
-  const int64_t pending = static_cast<int64_t>(auction.goods.size()) - sold - unsold;
+  const int64_t pending = static_cast<int64_t>(auction.goods.size()) - sold - unsold - interrupted;
+  if (interrupted > 0) text += ", " + Num(interrupted) + " on offer at the end";
   if (pending > 0) text += ", " + Num(pending) + " not offered";
   text += "\n";
   TextTable goods({"round", "good", "kind", "seller", "initial", "resale", "reserve", "outcome"},
@@ -124,7 +130,7 @@ std::string ParticipantsText(const Results& results) {
 }  // namespace
 
 std::string SummaryText(const Results& results) {
-  std::string text = "Market session, seed " + Num(static_cast<int64_t>(results.seed)) + ": ";
+  std::string text = "Market session, seed " + std::to_string(results.seed) + ": ";
   if (results.completed) {
     text += Plural(results.auctions_planned, "auction") + ", market closed\n";
   } else {

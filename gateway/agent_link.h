@@ -23,15 +23,17 @@ class AgentLink {
 
   virtual ~AgentLink() = default;
 
-  // Waits until the input can be read or `timeout` has passed (empty: no bound). True when the
-  // input can be read (bytes, its end or a failure).
-  virtual bool WaitForInput(std::optional<session::Nanos> timeout) = 0;
+  // Waits until the input can be read or `timeout` has passed (empty: no bound), or, when
+  // `output_waiting`, until the output takes more bytes. True when the input can be read (bytes,
+  // its end or a failure).
+  virtual bool WaitForInput(std::optional<session::Nanos> timeout, bool output_waiting) = 0;
   // Waits `timeout` with nothing to watch (the input has ended).
   virtual void Sleep(session::Nanos timeout) = 0;
   // Reads what can be read without waiting, appending it to *bytes.
   virtual Read ReadInput(std::string* bytes) = 0;
-  // Writes all of `bytes` to the agent; false when the agent stopped reading.
-  virtual bool Write(std::string_view bytes) = 0;
+  // Writes to the agent as much of `bytes` as its output takes without waiting: the bytes
+  // written (0 while it is full), or nothing when the agent is gone (a broken pipe).
+  virtual std::optional<size_t> WriteSome(std::string_view bytes) = 0;
   // Closes the agent's output for good.
   virtual void CloseOutput() = 0;
   // The gateway's own messages (summary, progress, complaints).

@@ -1,6 +1,8 @@
 #include "gateway/fd_link.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <climits>
 
 #include <poll.h>
 #include <unistd.h>
@@ -19,9 +21,10 @@ int PollTimeout(std::optional<session::Nanos> timeout) {
 
 }  // namespace
 
-bool FdLink::WaitForInput(std::optional<session::Nanos> timeout) {
-  pollfd fd{fds_.in, POLLIN, 0};
-  return poll(&fd, 1, PollTimeout(timeout)) > 0;
+bool FdLink::WaitForInput(std::optional<session::Nanos> timeout, bool output_waiting) {
+  pollfd fds[2] = {{fds_.in, POLLIN, 0}, {fds_.out, POLLOUT, 0}};
+  if (poll(fds, output_waiting ? 2 : 1, PollTimeout(timeout)) <= 0) return false;
+  return fds[0].revents != 0;
 }
 
 void FdLink::Sleep(session::Nanos timeout) {
@@ -41,7 +44,25 @@ AgentLink::Read FdLink::ReadInput(std::string* bytes) {
   return Read::kFailed;
 }
 
-bool FdLink::Write(std::string_view bytes) { return wire::WriteAll(fds_.out, bytes); }
+std::optional<size_t> FdLink::WriteSome(std::string_view bytes) {
+  size_t written = 0;
+  while (written < bytes.size()) {
+    pollfd fd{fds_.out, POLLOUT, 0};
+    const int ready = poll(&fd, 1, 0);
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready <= 0) break;
+    if ((fd.revents & (POLLERR | POLLNVAL)) != 0) return std::nullopt;
+    const size_t piece = std::min<size_t>(bytes.size() - written, PIPE_BUF);
+    const ssize_t n = write(fds_.out, bytes.data() + written, piece);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      if (errno == EAGAIN) break;
+      return std::nullopt;
+    }
+    written += static_cast<size_t>(n);
+  }
+  return written;
+}
 
 void FdLink::CloseOutput() { close(fds_.out); }
 

@@ -1,5 +1,6 @@
 // The agent on a pair of descriptors, as the gateway program runs it: poll(2) for the waits,
-// read(2) and write(2) for the bytes.
+// read(2) and write(2) for the bytes. Writes never block: each is made after poll(2) found room,
+// in pieces no larger than a pipe takes whole (PIPE_BUF).
 #ifndef GATEWAY_FD_LINK_H_
 #define GATEWAY_FD_LINK_H_
 
@@ -18,10 +19,10 @@ class FdLink : public AgentLink {
  public:
   explicit FdLink(Descriptors fds) : fds_(fds) {}
 
-  bool WaitForInput(std::optional<session::Nanos> timeout) override;
+  bool WaitForInput(std::optional<session::Nanos> timeout, bool output_waiting) override;
   void Sleep(session::Nanos timeout) override;
   Read ReadInput(std::string* bytes) override;
-  bool Write(std::string_view bytes) override;
+  std::optional<size_t> WriteSome(std::string_view bytes) override;
   void CloseOutput() override;
   void WriteError(std::string_view text) override;
   bool ErrorIsTerminal() const override;

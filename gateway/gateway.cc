@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/commands.h"
 #include "engine/engine.h"
 #include "engine/results.h"
 #include "engine/results_json.h"
@@ -22,6 +23,12 @@ using market::Engine;
 using market::Nanos;
 
 constexpr market::ClientId kAgent = 1;
+
+// Output the agent has not taken yet, at most: past it, the agent has stopped reading. A whole
+// session's messages are far less (as for marketd's default queue_limit).
+constexpr size_t kOutputLimit = 1 << 20;
+// How long the gateway, once its session is over, still offers the agent what it has not taken.
+constexpr Nanos kFinalFlush = std::chrono::seconds(2);
 
 // One direction of the agent's pipes.
 enum class Pipe {
@@ -45,9 +52,16 @@ class Session {
 
  private:
   void WaitForInput();
-  void ReadInput();
+  struct Taken {
+    size_t bytes = 0;
+    size_t lines = 0;
+  };
+  Taken ReadInput();
   void HandleLine(const wire::Line& line);
   void Deliver();
+  void Flush();
+  void FlushAtTheEnd();
+  void OutputBroken(const char* why);
   void CloseOutput(const char* why);
   void ShowProgress();
   void EndSession(EndReason why, const std::string& reason);
@@ -66,6 +80,9 @@ class Session {
 
   Pipe input_ = Pipe::kOpen;
   Pipe output_ = Pipe::kOpen;
+  std::string unsent_;            // written to the agent as it takes it, never waited on
+  bool close_when_sent_ = false;  // the market closed the output: shut once unsent_ is out
+  std::string broken_why_;        // why the output broke
   std::optional<market::Denial> denied_;
   bool ended_ = false;  // the summary and the results are out
 };
@@ -103,12 +120,14 @@ int Session::Run() {
         break;
       }
     }
+    notes_.Flush();
     WaitForInput();
     if (engine_.stage() == Engine::Stage::kRunning) {
       engine_.Advance(clock_.Now());
       ShowProgress();
     }
   }
+  FlushAtTheEnd();
   if (denied_ || output_ == Pipe::kBroken) return files_.Finish(session::kExitSessionFailed);
   return files_.Finish(session::ExitStatusFor(engine_.end_reason()));
 }
@@ -118,7 +137,7 @@ void Session::EndIfTheAgentIsGone() {
   const Engine::Stage stage = engine_.stage();
   if (stage == Engine::Stage::kRunning && (input_ != Pipe::kOpen || output_ != Pipe::kOpen)) {
     if (output_ == Pipe::kBroken) {
-      EndSession(EndReason::kClientsGone, "the agent stopped reading (broken pipe)");
+      EndSession(EndReason::kClientsGone, "the agent stopped reading (" + broken_why_ + ")");
     } else if (input_ == Pipe::kOpen) {
       // Only the market closes the output of a running session: after the agent's "exit".
       EndSession(EndReason::kClientExit, "the agent left with exit");
@@ -137,22 +156,37 @@ void Session::WaitForInput() {
   const std::optional<Nanos> deadline = engine_.NextDeadline();
   std::optional<Nanos> timeout;
   if (deadline) timeout = *deadline - clock_.Now();
+  const bool output_waiting = !unsent_.empty();
   if (input_ != Pipe::kOpen) {
-    if (timeout) link_.Sleep(*timeout);
+    if (output_waiting) {
+      link_.WaitForInput(timeout, true);
+      Flush();
+    } else if (timeout) {
+      link_.Sleep(*timeout);
+    }
     return;
   }
-  if (link_.WaitForInput(timeout)) ReadInput();
-  // Drain what is already there before the engine decides the tick.
-  while (input_ == Pipe::kOpen && deadline && clock_.Now() >= *deadline) {
-    if (!link_.WaitForInput(Nanos{0})) break;
-    ReadInput();
+  const bool input = link_.WaitForInput(timeout, output_waiting);
+  Flush();
+  if (input) ReadInput();
+  // Drain what is already there before the engine decides the tick, up to a budget: an agent
+  // that keeps writing cannot keep the tick from being decided.
+  size_t bytes = 0;
+  size_t lines = 0;
+  while (input_ == Pipe::kOpen && deadline && clock_.Now() >= *deadline &&
+         bytes < session::kTickReadBudget && lines < session::kTickLineBudget) {
+    if (!link_.WaitForInput(Nanos{0}, false)) break;
+    const Taken taken = ReadInput();
+    if (taken.bytes == 0 && input_ == Pipe::kOpen) break;
+    bytes += taken.bytes;
+    lines += taken.lines;
   }
 }
 
-void Session::ReadInput() {
+Session::Taken Session::ReadInput() {
   std::string bytes;
   const AgentLink::Read read = link_.ReadInput(&bytes);
-  if (read == AgentLink::Read::kAgain) return;
+  if (read == AgentLink::Read::kAgain) return {};
   std::vector<wire::Line> lines;
   if (read == AgentLink::Read::kData) {
     reader_.Feed(bytes, &lines);
@@ -164,6 +198,7 @@ void Session::ReadInput() {
     input_ = read == AgentLink::Read::kEnd ? Pipe::kClosed : Pipe::kBroken;
     notes_.Event(read == AgentLink::Read::kEnd ? "end of input" : "input failed");
   }
+  return {bytes.size(), lines.size()};
 }
 
 void Session::HandleLine(const wire::Line& line) {
@@ -172,7 +207,7 @@ void Session::HandleLine(const wire::Line& line) {
     session::RecordOverlong(engine_, kAgent, line, session::kMaxLine, notes_, "", "dropped");
     return;
   }
-  notes_.Received(line.text);
+  notes_.Received(market::WithoutPassword(line.text));
   if (ended_) return;  // after the session: recorded in the transcript only
   engine_.OnLine(kAgent, line.text, now);
   if (engine_.stage() == Engine::Stage::kLobby && engine_.Admitted(kAgent)) {
@@ -191,18 +226,59 @@ void Session::Deliver() {
     }
     if (out.denial) denied_ = out.denial;
     notes_.Sent(out.line);
-    if (!link_.Write(out.line + "\n")) {
-      CloseOutput("output failed (the agent stopped reading)");
-      output_ = Pipe::kBroken;
+    unsent_ += out.line;
+    unsent_ += '\n';
+    if (unsent_.size() > kOutputLimit) {
+      OutputBroken("output queue full");
+      return;
     }
   }
+  Flush();
+}
+
+// Writes what the agent takes now; never waits.
+void Session::Flush() {
+  while (!unsent_.empty()) {
+    const std::optional<size_t> written = link_.WriteSome(unsent_);
+    if (!written) {
+      OutputBroken("broken pipe");
+      return;
+    }
+    if (*written == 0) return;
+    unsent_.erase(0, *written);
+  }
+  if (close_when_sent_) {
+    close_when_sent_ = false;
+    link_.CloseOutput();
+  }
+}
+
+// After the session: what the agent has not taken is offered a little longer, then given up.
+void Session::FlushAtTheEnd() {
+  const Nanos until = clock_.Now() + kFinalFlush;
+  while (!unsent_.empty() && output_ != Pipe::kBroken && clock_.Now() < until) {
+    link_.WaitForInput(until - clock_.Now(), true);
+    Flush();
+  }
+  if (!unsent_.empty() && output_ != Pipe::kBroken) OutputBroken("output not taken");
+}
+
+void Session::OutputBroken(const char* why) {
+  const bool open = output_ == Pipe::kOpen;
+  output_ = Pipe::kBroken;
+  broken_why_ = why;
+  unsent_.clear();
+  notes_.Event(std::string("output failed (the agent stopped reading: ") + why + ")");
+  if (open || close_when_sent_) link_.CloseOutput();
+  close_when_sent_ = false;
 }
 
 void Session::CloseOutput(const char* why) {
   if (output_ != Pipe::kOpen) return;
   output_ = Pipe::kClosed;
-  link_.CloseOutput();
   notes_.Event(std::string("output closed: ") + why);
+  close_when_sent_ = true;
+  Flush();
 }
 
 void Session::ShowProgress() {

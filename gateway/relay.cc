@@ -78,6 +78,8 @@ class Relay {
         });
     io_.run();
     if (!connected_) return kExitSessionFailed;
+    // The market's verdict first: a denied admission fails whatever the agent did after it.
+    if (denied_) return kExitSessionFailed;
     return market_closed_ || agent_exited_ ? kExitOk : kExitSessionFailed;
   }
 
@@ -146,7 +148,10 @@ class Relay {
       }
       Watch(down_reader_, n, down_.data(), [this](const std::string& line) {
         if (line == "closed_market") market_closed_ = true;
-        if (line.rfind("deny ", 0) == 0) Complain("admission refused: " + line.substr(5));
+        if (line.rfind("deny ", 0) == 0) {
+          denied_ = true;
+          Complain("admission refused: " + line.substr(5));
+        }
       });
       asio::async_write(agent_out_, asio::buffer(down_.data(), n),
                         [this](const asio::error_code& error, size_t) {
@@ -201,6 +206,7 @@ class Relay {
   bool down_done_ = false;
   bool market_closed_ = false;
   bool agent_exited_ = false;
+  bool denied_ = false;  // the market answered "deny": the session failed
 };
 
 }  // namespace

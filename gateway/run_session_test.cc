@@ -36,13 +36,26 @@ class ScriptedAgent : public AgentLink {
     respond_ = std::move(respond);
   }
   void StopReadingAfter(int lines) { read_limit_ = lines; }
+  // After `lines` lines the agent lives on but reads no more: its output stays full.
+  void StallAfter(int lines) {
+    read_limit_ = lines;
+    stall_ = true;
+  }
+  // From `from` to `until` the agent writes without pause: each read returns `chunk` and costs
+  // `cost` on the clock, and input is always waiting.
+  void Flood(Nanos from, Nanos until, std::string chunk, Nanos cost) {
+    flood_ = {from, until, std::move(chunk), cost};
+  }
+  // When each line was written to the agent.
+  std::vector<std::pair<Nanos, std::string>> written;
 
-  bool WaitForInput(std::optional<Nanos> timeout) override {
+  bool WaitForInput(std::optional<Nanos> timeout, bool) override {
     if (++waits_ > 100'000) {
       ADD_FAILURE() << "the gateway keeps waiting";
       inputs_.insert(inputs_.begin(), {clock_.Now(), Read::kEnd, ""});
     }
     if (!inputs_.empty() && inputs_.front().at <= clock_.Now()) return true;
+    if (Flooding()) return true;
     if (inputs_.empty() || (timeout && clock_.Now() + *timeout < inputs_.front().at)) {
       if (!timeout) {
         ADD_FAILURE() << "the gateway waits for input that never comes";
@@ -57,27 +70,39 @@ class ScriptedAgent : public AgentLink {
   }
   void Sleep(Nanos timeout) override { clock_.Advance(timeout); }
   Read ReadInput(std::string* bytes) override {
+    if ((inputs_.empty() || inputs_.front().at > clock_.Now()) && Flooding()) {
+      *bytes += flood_.chunk;
+      clock_.Advance(flood_.cost);
+      return Read::kData;
+    }
     if (inputs_.empty() || inputs_.front().at > clock_.Now()) return Read::kAgain;
     const Input input = inputs_.front();
     inputs_.erase(inputs_.begin());
     *bytes += input.bytes;
     return input.kind;
   }
-  bool Write(std::string_view bytes) override {
+  std::optional<size_t> WriteSome(std::string_view bytes) override {
     EXPECT_FALSE(closed_at) << "written after the close: " << bytes;
-    if (read_limit_ >= 0 && lines_read_ >= read_limit_) return false;
-    out += bytes;
-    for (size_t at = 0; at < bytes.size();) {
-      const size_t end = bytes.find('\n', at);
-      const std::string line(bytes.substr(at, end - at));
+    size_t taken = 0;
+    while (taken < bytes.size()) {
+      if (read_limit_ >= 0 && lines_read_ >= read_limit_) {
+        if (stall_ || taken > 0) break;
+        return std::nullopt;  // a broken pipe
+      }
+      const size_t end = bytes.find('\n', taken);
+      const size_t next = end == std::string_view::npos ? bytes.size() : end + 1;
+      const std::string line(
+          bytes.substr(taken, (end == std::string_view::npos ? bytes.size() : end) - taken));
+      out += bytes.substr(taken, next - taken);
+      taken = next;
       ++lines_read_;
+      written.emplace_back(clock_.Now(), line);
       if (respond_) {
         const std::string answer = respond_(line);
         if (!answer.empty()) Send(clock_.Now() + delay_, answer);
       }
-      at = end == std::string_view::npos ? bytes.size() : end + 1;
     }
-    return true;
+    return taken;
   }
   void CloseOutput() override {
     EXPECT_FALSE(closed_at) << "closed twice";
@@ -96,6 +121,13 @@ class ScriptedAgent : public AgentLink {
     Read kind;
     std::string bytes;
   };
+  struct FloodPlan {
+    Nanos from{0};
+    Nanos until{0};
+    std::string chunk;
+    Nanos cost{0};
+  };
+  bool Flooding() const { return clock_.Now() >= flood_.from && clock_.Now() < flood_.until; }
   void Add(Input input) {
     auto later = std::upper_bound(inputs_.begin(), inputs_.end(), input.at,
                                   [](Nanos at, const Input& i) { return at < i.at; });
@@ -108,6 +140,8 @@ class ScriptedAgent : public AgentLink {
   Nanos delay_{0};
   int read_limit_ = -1;
   int lines_read_ = 0;
+  bool stall_ = false;
+  FloodPlan flood_;
   int waits_ = 0;
 };
 
@@ -302,6 +336,79 @@ TEST(GatewaySession, BidsCountAtThePriceInForceWhenTheyArrive) {
     EXPECT_EQ(RunSession(MakeSettings(100, wanted, dir), agent, clock), session::kExitOk);
     EXPECT_NE(agent.out.find("\n" + c.sale + "\n"), std::string::npos) << agent.out;
   }
+}
+
+}  // namespace
+}  // namespace gateway
+
+namespace gateway {
+namespace {
+
+// An agent that never stops writing "bid" lines, on a good priced above its credit (it wins,
+// cannot pay, is sanctioned and expelled, and floods on): the clock keeps its pace, since only a
+// bounded read happens once a deadline has passed, and the results keep one bid per tick at most.
+TEST(HostileAgent, AFloodOfBidsNeitherStopsTheClockNorGrowsTheResults) {
+  const std::string dear =
+      "{ id = \"g1\", kind = \"k\", seller = \"s\", initial = 50100, resale = 60000, reserve = "
+      "49500 }";
+  const std::string dir = testfiles::MakeTempDir();
+  ManualClock clock;
+  ScriptedAgent agent(clock);
+  agent.Send(Ms(0), kAdmission);
+  std::string chunk;
+  for (int i = 0; i < 4096; ++i) chunk += "bid\n";
+  agent.Flood(Ms(1), Ms(2000), chunk, Ms(1));
+  agent.End(Ms(60'000));
+  EXPECT_EQ(RunSession(MakeSettings(100, dear, dir), agent, clock), session::kExitOk);
+
+  std::vector<Nanos> ticks;
+  for (const auto& [at, line] : agent.written) {
+    if (line.rfind("offer ", 0) == 0 || line.rfind("out_of_market ", 0) == 0) ticks.push_back(at);
+  }
+  ASSERT_GE(ticks.size(), 8u) << agent.out;
+  for (size_t i = 1; i < ticks.size(); ++i) {
+    SCOPED_TRACE(i);
+    // A tick, plus the reads of one budget (16 KiB a millisecond here).
+    EXPECT_LE(ticks[i] - ticks[i - 1], Ms(100 + 6));
+  }
+  EXPECT_NE(agent.out.find("expulsion CLogin"), std::string::npos) << agent.out;
+  const std::string results = testfiles::ReadFile(dir + "/results.json");
+  size_t stored = 0;
+  for (size_t at = results.find("\"at_us\""); at != std::string::npos;
+       at = results.find("\"at_us\"", at + 1)) {
+    ++stored;
+  }
+  EXPECT_LE(stored, ticks.size());
+  EXPECT_GE(stored, 2u);  // the two bids that won before the sanctions
+  EXPECT_LT(results.size(), 64u * 1024);
+}
+
+}  // namespace
+}  // namespace gateway
+
+namespace gateway {
+namespace {
+
+// An agent that lives but stops reading never holds up the gateway: output waits in a bounded
+// queue, the market's clock runs on to the close, and the session fails once the agent has not
+// taken its output a little after the end.
+TEST(HostileAgent, AnAgentThatStopsReadingNeitherFreezesTheClockNorTheGateway) {
+  const std::string dir = testfiles::MakeTempDir();
+  ManualClock clock;
+  ScriptedAgent agent(clock);
+  agent.Send(Ms(0), kAdmission);
+  agent.StallAfter(3);
+  agent.End(Ms(5000));
+  EXPECT_EQ(RunSession(MakeSettings(100, kUnwanted, dir), agent, clock),
+            session::kExitSessionFailed);
+  EXPECT_EQ(agent.out, "accept\nopen_auction 1\nbuyers CLogin\n");
+  EXPECT_TRUE(agent.closed_at.has_value());
+  const std::string results = testfiles::ReadFile(dir + "/results.json");
+  EXPECT_NE(results.find("\"completed\": true"), std::string::npos) << results;
+  EXPECT_NE(results.find("\"outcome\": \"unsold\""), std::string::npos);
+  const std::string transcript = testfiles::ReadFile(dir + "/transcript.txt");
+  EXPECT_NE(transcript.find("0.200000 > out_of_market g1 200"), std::string::npos) << transcript;
+  EXPECT_NE(transcript.find("output not taken"), std::string::npos) << transcript;
 }
 
 }  // namespace

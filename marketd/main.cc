@@ -2,8 +2,8 @@
 // once it listens; the session's summary and its traffic figures go to standard error.
 //
 // Exit status: 0 when the market closed; 1 when the session ended early (every buyer left, or
-// SIGINT/SIGTERM); 2 on bad usage, a bad scenario or seed, an output file that cannot be created
-// or an address it cannot listen on, with one line on standard error; 3 when the results or
+// SIGINT/SIGTERM/SIGHUP); 2 on bad usage, a bad scenario or seed, an output file that cannot be
+// created or an address it cannot listen on, with one line on standard error; 3 when the results or
 // transcript file could not be written at the end.
 #include <sys/resource.h>
 
@@ -16,6 +16,7 @@
 #include "engine/results.h"
 #include "engine/results_json.h"
 #include "engine/summary.h"
+#include "marketd/descriptors.h"
 #include "marketd/options.h"
 #include "marketd/server.h"
 #include "session/exit_codes.h"
@@ -69,18 +70,22 @@ int main(int argc, char** argv) {
     if (!parse.error.empty()) Complain(parse.error + " (see marketd --help)");
     return parse.exit_status;
   }
-  const marketd::Options& options = *parse.options;
+  marketd::Options options = *parse.options;
+  std::string lowered;
+  options.server.max_connections = marketd::ConnectionsWithin(
+      options.server.max_connections, marketd::RaiseDescriptorLimit(), &lowered);
+  if (!lowered.empty()) Complain(lowered);
 
   session::OutputFiles files(Complain);
-  if (!files.Open(options.results_path, options.transcript_path)) return session::kExitBadSettings;
-
   marketd::Server server(options.scenario, options.seed, options.server,
-                         files.has_transcript() ? &files.transcript() : nullptr);
+                         options.transcript_path.empty() ? nullptr : &files.transcript());
   std::string error;
   if (!server.Listen(&error)) {
     Complain(error);
     return session::kExitBadSettings;
   }
+  // Only once the port is ours: a second server on a busy port leaves the first one's files be.
+  if (!files.Open(options.results_path, options.transcript_path)) return session::kExitBadSettings;
   const std::string address = wire::FormatAddress({options.server.host, server.port()});
   if (!options.port_file.empty()) {
     // Written whole under another name first, so a reader never sees half a number.

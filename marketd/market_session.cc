@@ -25,10 +25,17 @@ void MarketSession::Open() {
   window_ends_ = clock_.Now() + std::chrono::milliseconds(scenario_.admission_window_ms);
 }
 
-void MarketSession::Connected(ClientId id) {
+void MarketSession::Connected(ClientId id, const std::string& peer) {
   open_.insert(id);
-  engine_.Connect(id, std::nullopt);
-  notes_.Event("#" + std::to_string(id) + " connected");
+  not_admitted_[id] = clock_.Now();
+  engine_.Connect(id, std::nullopt, peer);
+  notes_.Event("#" + std::to_string(id) + " connected" + (peer.empty() ? "" : " from " + peer));
+  const size_t room =
+      static_cast<size_t>(std::max(1, options_.max_connections - market::BuyerCapacity(scenario_)));
+  if (not_admitted_.size() > room) {
+    // The oldest connection not logged in makes way (ids grow with time).
+    Drop(not_admitted_.begin()->first, "crowded out before logging in");
+  }
 }
 
 void MarketSession::Received(ClientId id, const wire::Line& line) {
@@ -39,8 +46,15 @@ void MarketSession::Received(ClientId id, const wire::Line& line) {
     session::RecordOverlong(engine_, id, line, options_.max_line, notes_, tag, "refused");
     ++faults;
   } else {
-    notes_.Received(tag + line.text);
-    if (market::ParseCommand(line.text).kind == market::Command::Kind::kUnknown) ++faults;
+    // Never a password in the transcript, right or wrong.
+    notes_.Received(tag + market::WithoutPassword(line.text));
+    const market::Command::Kind kind = market::ParseCommand(line.text).kind;
+    // A line that is no command is a fault; so is any command but an admission before one.
+    const bool admission = kind == market::Command::Kind::kAdmission ||
+                           kind == market::Command::Kind::kMalformedAdmission;
+    if (kind == market::Command::Kind::kUnknown || (!admission && !engine_.Admitted(id))) {
+      ++faults;
+    }
     engine_.OnLine(id, line.text, clock_.Now());
   }
   if (faults >= options_.max_faults && open_.count(id) > 0) {
@@ -71,6 +85,7 @@ void MarketSession::OutputFailed(ClientId id, const std::string& why) {
 
 void MarketSession::Gone(ClientId id) {
   open_.erase(id);
+  not_admitted_.erase(id);
   if (linger_ends_ && open_.empty() && !finished_) finish_due_ = true;
 }
 
@@ -128,6 +143,9 @@ void MarketSession::DeliverBatch(const std::vector<market::Outgoing>& batch) {
 
 void MarketSession::AfterEvent() {
   if (finished_) return;
+  for (auto it = not_admitted_.begin(); it != not_admitted_.end();) {
+    it = engine_.Admitted(it->first) ? not_admitted_.erase(it) : std::next(it);
+  }
   Deliver();
   MaybeStart();
   if (engine_.stage() == Engine::Stage::kRunning && engine_.ParticipantsPresent() == 0) {
@@ -171,7 +189,13 @@ std::optional<Nanos> MarketSession::NextWake() const {
   if (finished_) return std::nullopt;
   if (finish_due_) return clock_.Now();
   std::optional<Nanos> wake = engine_.NextDeadline();
-  for (const std::optional<Nanos>& other : {window_ends_, linger_ends_}) {
+  std::optional<Nanos> late;
+  if (!not_admitted_.empty()) {
+    Nanos oldest = not_admitted_.begin()->second;
+    for (const auto& [id, since] : not_admitted_) oldest = std::min(oldest, since);
+    late = oldest + options_.admission_timeout;
+  }
+  for (const std::optional<Nanos>& other : {window_ends_, linger_ends_, late}) {
     if (other && (!wake || *other < *wake)) wake = other;
   }
   return wake;
@@ -193,12 +217,27 @@ void MarketSession::Wake() {
     window_ends_.reset();
   }
   if (TickDue()) engine_.Advance(now);
+  CloseLateAdmissions();
   if (linger_ends_ && now >= *linger_ends_) {
     notes_.Event("linger time over");
     Finish();
     return;
   }
   AfterEvent();
+}
+
+void MarketSession::CloseLateAdmissions() {
+  const Nanos now = clock_.Now();
+  std::vector<ClientId> late;
+  for (const auto& [id, since] : not_admitted_) {
+    if (now >= since + options_.admission_timeout && !engine_.Admitted(id)) late.push_back(id);
+  }
+  const std::string reason =
+      "not logged in within " + std::to_string(options_.admission_timeout.count()) + " ms";
+  for (ClientId id : late) {
+    not_admitted_.erase(id);
+    Drop(id, reason);
+  }
 }
 
 void MarketSession::Finish() {

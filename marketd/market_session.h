@@ -31,6 +31,10 @@ struct ServerOptions {
   int send_buffer = 0;           // the kernel's send buffer per connection; 0: the system's
   int max_connections = 512;     // connections open at once; more are closed at once
   std::chrono::milliseconds linger{5000};
+  // A connection that has not logged in by then is closed. Connections not logged in hold at
+  // most max_connections less the market's capacity: the rest are kept for registered buyers, and
+  // a new connection past that bound pushes out the oldest one not logged in.
+  std::chrono::milliseconds admission_timeout{10000};
 };
 
 // What the session asks of the connections it serves.
@@ -59,8 +63,8 @@ class MarketSession {
 
   // The admission window opens now.
   void Open();
-  // A new connection, numbered by the server.
-  void Connected(market::ClientId id);
+  // A new connection, numbered by the server; `peer` is its address (no port), empty if unknown.
+  void Connected(market::ClientId id, const std::string& peer = "");
   // One line read from a connection (call AfterEvent once the bytes read are taken in).
   void Received(market::ClientId id, const wire::Line& line);
   // The connection's input ended (or failed), `why` for the transcript.
@@ -69,7 +73,7 @@ class MarketSession {
   void OutputFailed(market::ClientId id, const std::string& why);
   // The connection was closed (by the server or at the session's request).
   void Gone(market::ClientId id);
-  // SIGINT or SIGTERM: the session ends early, "interrupted".
+  // SIGINT, SIGTERM or SIGHUP: the session ends early, "interrupted".
   void Interrupt();
   // After anything happened: sends what the engine produced, starts the session when it is time
   // and checks how it stands.
@@ -107,7 +111,9 @@ class MarketSession {
   session::Notes& notes_;
   Connections& connections_;
   market::Engine engine_;
+  void CloseLateAdmissions();
   std::set<market::ClientId> open_;
+  std::map<market::ClientId, market::Nanos> not_admitted_;  // open and not logged in: since when
   std::map<market::ClientId, int> faults_;
   std::optional<market::Nanos> window_ends_;  // while the window has not passed
   std::optional<market::Nanos> linger_ends_;  // once the market has closed

@@ -14,57 +14,17 @@
 #include <gtest/gtest.h>
 
 #include "session/exit_codes.h"
+#include "tests/support/market_fixture.h"
 
 namespace marketd {
 namespace {
 
+using fixture::Market;
+using fixture::Ms;
+using fixture::Parse;
 using market::ClientId;
 using market::EndReason;
 using session::Nanos;
-
-constexpr Nanos Ms(int64_t ms) { return std::chrono::milliseconds(ms); }
-
-// Connections whose writes complete at once; records what each was sent and when.
-class FakeConnections : public Connections {
- public:
-  explicit FakeConnections(const session::Clock& clock) : clock_(clock) {}
-
-  Queued Queue(ClientId id, const std::string& line) override {
-    if (closed.count(id) > 0 || output_ended.count(id) > 0) return Queued::kIgnored;
-    auto limit = line_limit.find(id);
-    if (limit != line_limit.end() && sent[id].size() >= limit->second) return Queued::kOverflow;
-    sent[id].push_back(line);
-    if (line == "open_auction 1" && !opened) opened = clock_.Now();
-    return Queued::kYes;
-  }
-  void EndOutput(ClientId id) override {
-    output_ended.insert(id);
-    // As the server does: a connection that is no buyer is done with once its output is out.
-    if (!session->Admitted(id)) Close(id);
-  }
-  bool HasUnsent(ClientId) const override { return false; }
-  void Close(ClientId id) override {
-    if (closed.insert(id).second) session->Gone(id);
-  }
-  void StopAccepting() override { accepting = false; }
-
-  MarketSession* session = nullptr;
-  std::map<ClientId, std::vector<std::string>> sent;
-  std::map<ClientId, size_t> line_limit;  // lines a connection takes before its queue overflows
-  std::set<ClientId> output_ended;
-  std::set<ClientId> closed;
-  std::optional<Nanos> opened;  // when the first open_auction went out
-  bool accepting = true;
-
- private:
-  const session::Clock& clock_;
-};
-
-market::Scenario Parse(const std::string& text) {
-  market::ScenarioLoad load = market::ParseScenario(text, "test.toml");
-  EXPECT_TRUE(load.scenario.has_value()) << load.error.ToString();
-  return load.scenario.value_or(market::Scenario{});
-}
 
 const std::string kRegistry =
     "[[registry]]\nlogin = \"Ann\"\npassword = \"pa\"\n"
@@ -77,50 +37,6 @@ const std::string kUnwanted =
 const std::string kWanted =
     "[[auctions]]\ngoods = [{ id = \"g1\", kind = \"k\", seller = \"s\", initial = 1000, "
     "resale = 1500, reserve = 100 }]\n";
-
-// One session on a manual clock with fake connections.
-struct Market {
-  explicit Market(const std::string& text, ServerOptions options = {})
-      : scenario(Parse(text)),
-        connections(clock),
-        session(scenario, 1, options, clock, notes, connections) {
-    connections.session = &session;
-    session.Open();
-  }
-  void Admit(ClientId id, const std::string& login, const std::string& password) {
-    session.Connected(id);
-    Say(id, "admission " + login + " " + password);
-  }
-  void Say(ClientId id, const std::string& line, bool overlong = false) {
-    session.Received(id, wire::Line{line, overlong});
-    session.AfterEvent();
-  }
-  void HangUp(ClientId id) {
-    session.InputEnded(id, "connection ended");
-    session.AfterEvent();
-  }
-  // Moves the clock to `at`, waking the session whenever it is due; stops early when it ends.
-  void RunUntil(Nanos at) {
-    while (!session.finished()) {
-      const std::optional<Nanos> wake = session.NextWake();
-      if (!wake || *wake > at) break;
-      clock.Set(*wake);
-      session.Wake();
-    }
-    if (!session.finished()) clock.Set(at);
-  }
-  bool Got(ClientId id, const std::string& line) {
-    const std::vector<std::string>& lines = connections.sent[id];
-    return std::find(lines.begin(), lines.end(), line) != lines.end();
-  }
-
-  session::ManualClock clock;
-  wire::Transcript transcript;  // not opened: notes go nowhere
-  session::Notes notes{clock, transcript};
-  market::Scenario scenario;
-  FakeConnections connections;
-  MarketSession session;
-};
 
 TEST(MarketSession, StartsAfterTheWindowWithMinBuyersOrAtOnceWhenFull) {
   const std::string text =

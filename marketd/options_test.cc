@@ -1,6 +1,10 @@
 #include "marketd/options.h"
 
+#include <cstdint>
+
 #include <gtest/gtest.h>
+
+#include "marketd/descriptors.h"
 
 namespace marketd {
 namespace {
@@ -81,6 +85,33 @@ TEST(Options, HelpVersionAndAFullCommandLine) {
   ASSERT_TRUE(defaults.options.has_value());
   EXPECT_EQ(defaults.options->server.host, "127.0.0.1");
   EXPECT_EQ(defaults.options->seed, defaults.options->scenario.seed);
+}
+
+}  // namespace
+}  // namespace marketd
+
+namespace marketd {
+namespace {
+
+TEST(Descriptors, MaxConnectionsIsHeldWithinTheDescriptorLimit) {
+  const struct {
+    int wanted;
+    uint64_t limit;
+    int held;
+    bool noted;
+  } cases[] = {
+      {512, 1024, 512, false}, {512, 544, 512, false}, {512, 543, 511, true},
+      {100000, 64, 32, true},  {10, 5, 1, true},       {100, UINT64_MAX, 100, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.wanted) + " within " + std::to_string(c.limit));
+    std::string note;
+    EXPECT_EQ(ConnectionsWithin(c.wanted, c.limit, &note), c.held);
+    EXPECT_EQ(!note.empty(), c.noted) << note;
+  }
+  std::string note;
+  ConnectionsWithin(100000, 64, &note);
+  EXPECT_EQ(note, "--max-connections lowered from 100000 to 32 (open file limit 64)");
 }
 
 }  // namespace

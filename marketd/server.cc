@@ -1,5 +1,6 @@
 #include "marketd/server.h"
 
+#include <algorithm>
 #include <array>
 #include <csignal>
 #include <utility>
@@ -8,6 +9,7 @@
 #include <asio.hpp>
 
 #include "session/clock.h"
+#include "session/intake.h"
 #include "session/notes.h"
 #include "wire/line_reader.h"
 
@@ -18,9 +20,11 @@ using asio::ip::tcp;
 using market::ClientId;
 using market::Nanos;
 
-// Bytes read from one connection before a tick is decided, at most: enough for every command a
-// buyer could mean to send, without letting one flooding peer hold up the clock.
-constexpr size_t kDrainLimit = 64 * 1024;
+// Bytes read in one go from a connection: other connections are served between two reads.
+constexpr size_t kReadChunk = 4096;
+// After accept() fails for want of descriptors (or memory), accepting waits this long: the
+// connections already open are served meanwhile instead of a spin on the failing call.
+constexpr std::chrono::milliseconds kAcceptBackOff{100};
 
 }  // namespace
 
@@ -33,8 +37,9 @@ class Server::Impl : public Connections {
         notes_(clock_, transcript != nullptr ? *transcript : no_transcript_),
         session_(scenario_, seed, options, clock_, notes_, *this),
         acceptor_(io_),
+        accept_timer_(io_),
         wake_timer_(io_),
-        signals_(io_, SIGINT, SIGTERM) {}
+        signals_(io_, SIGINT, SIGTERM, SIGHUP) {}
 
   bool Listen(std::string* error);
   uint16_t port() const { return port_; }
@@ -57,20 +62,30 @@ class Server::Impl : public Connections {
     ClientId id;
     tcp::socket socket;
     wire::LineReader reader;
-    std::array<char, 8192> buffer{};
+    size_t read_this_tick = 0;   // bytes read since the last tick was decided
+    size_t lines_this_tick = 0;  // lines taken in since then
+    bool Spent() const {
+      return read_this_tick >= session::kTickReadBudget ||
+             lines_this_tick >= session::kTickLineBudget;
+    }
     std::string writing;  // being written now
     std::string pending;  // queued behind it
     bool write_in_flight = false;
     bool output_closed = false;  // the engine closed it: shut down once the queue is written
     bool reading = true;
-    bool gone = false;  // closed and removed
+    bool waiting = false;   // a wait for input is armed
+    bool stepping = false;  // the next read is posted
+    bool paused = false;    // its read budget for this tick is spent: resumed after the tick
+    bool gone = false;      // closed and removed
   };
   using ConnectionPtr = std::shared_ptr<Connection>;
 
   void Accept();
   void Read(const ConnectionPtr& c);
+  void Step(const ConnectionPtr& c);
+  void Continue(const ConnectionPtr& c);
+  bool ReadNow(const ConnectionPtr& c, size_t limit);
   void OnBytes(const ConnectionPtr& c, const char* data, size_t size, bool end);
-  void Drain(const ConnectionPtr& c);
   void Write(const ConnectionPtr& c);
   void ShutdownOutput(const ConnectionPtr& c);
   void Remove(const ConnectionPtr& c);
@@ -85,6 +100,8 @@ class Server::Impl : public Connections {
   MarketSession session_;
   asio::io_context io_;
   tcp::acceptor acceptor_;
+  asio::steady_timer accept_timer_;
+  bool accept_failing_ = false;  // noted once per run of failures
   asio::steady_timer wake_timer_;
   std::optional<Nanos> wake_armed_;  // when wake_timer_ is set to fire
   asio::signal_set signals_;
@@ -132,45 +149,115 @@ void Server::Impl::Run() {
 void Server::Impl::Accept() {
   acceptor_.async_accept([this](const asio::error_code& ec, tcp::socket socket) {
     if (ec == asio::error::operation_aborted || !acceptor_.is_open()) return;
-    if (!ec) {
-      ++stats_.connections;
-      if (connections_.size() >= static_cast<size_t>(options_.max_connections)) {
-        notes_.Event("connection refused: too many connections");
-        asio::error_code ignored;
-        socket.close(ignored);
-      } else {
-        asio::error_code ignored;
-        socket.set_option(tcp::no_delay(true), ignored);
-        if (options_.send_buffer > 0) {
-          socket.set_option(asio::socket_base::send_buffer_size(options_.send_buffer), ignored);
-        }
-        // Reads outside the read loop (before a tick is decided) must never block.
-        socket.non_blocking(true, ignored);
-        auto c = std::make_shared<Connection>(next_id_++, std::move(socket), options_.max_line);
-        connections_[c->id] = c;
-        session_.Connected(c->id);
-        Read(c);
+    if (ec) {
+      // Out of descriptors or memory: the pending connection stays queued in the kernel, and
+      // accepting resumes after a pause rather than failing again at once.
+      if (!accept_failing_) notes_.Event("accept failed: " + ec.message() + "; pausing");
+      accept_failing_ = true;
+      accept_timer_.expires_after(kAcceptBackOff);
+      accept_timer_.async_wait([this](const asio::error_code& error) {
+        if (!error && acceptor_.is_open()) Accept();
+      });
+      return;
+    }
+    accept_failing_ = false;
+    ++stats_.connections;
+    if (connections_.size() >= static_cast<size_t>(options_.max_connections)) {
+      notes_.Event("connection refused: too many connections");
+      ++stats_.refused;
+      asio::error_code ignored;
+      socket.close(ignored);
+    } else {
+      asio::error_code ignored;
+      socket.set_option(tcp::no_delay(true), ignored);
+      if (options_.send_buffer > 0) {
+        socket.set_option(asio::socket_base::send_buffer_size(options_.send_buffer), ignored);
       }
+      // Reads are made only when bytes are waiting, and must never block.
+      socket.non_blocking(true, ignored);
+      std::string peer;
+      const tcp::endpoint remote = socket.remote_endpoint(ignored);
+      if (!ignored) peer = remote.address().to_string();
+      auto c = std::make_shared<Connection>(next_id_++, std::move(socket), options_.max_line);
+      connections_[c->id] = c;
+      session_.Connected(c->id, peer);
+      session_.AfterEvent();
+      if (!c->gone) Read(c);
+      Sync();
     }
     Accept();
   });
 }
 
+// Input is read only when bytes are waiting, and at once: bytes stay in the kernel, in order,
+// until they are handled, so a read before a tick never overtakes bytes read earlier. One chunk
+// a turn, so that every connection is served in turn; a connection whose budget for the tick is
+// spent pauses until the next tick.
 void Server::Impl::Read(const ConnectionPtr& c) {
-  c->socket.async_read_some(asio::buffer(c->buffer),
-                            [this, c](const asio::error_code& ec, size_t n) {
-                              if (c->gone || ec == asio::error::operation_aborted) return;
-                              OnBytes(c, c->buffer.data(), n, static_cast<bool>(ec));
-                              Sync();
-                              if (!c->gone && c->reading) Read(c);
-                            });
+  if (c->gone || !c->reading || c->waiting || c->paused || c->stepping) return;
+  c->waiting = true;
+  c->socket.async_wait(tcp::socket::wait_read, [this, c](const asio::error_code& ec) {
+    c->waiting = false;
+    if (c->gone || ec == asio::error::operation_aborted) return;
+    if (ec) {
+      OnBytes(c, nullptr, 0, true);
+    } else {
+      Step(c);
+    }
+    Sync();
+  });
+}
+
+void Server::Impl::Step(const ConnectionPtr& c) {
+  const bool more = ReadNow(c, kReadChunk);
+  if (c->gone || !c->reading) return;
+  if (c->Spent()) {
+    c->paused = true;  // what it sends beyond its budget waits for the next tick
+  } else if (more) {
+    Continue(c);
+  } else {
+    Read(c);
+  }
+}
+
+// Reads the next chunk after the handlers already waiting have run.
+void Server::Impl::Continue(const ConnectionPtr& c) {
+  if (c->stepping) return;
+  c->stepping = true;
+  asio::post(io_, [this, c] {
+    c->stepping = false;
+    if (c->gone || c->paused) return;
+    Step(c);
+    Sync();
+  });
+}
+
+// Reads up to `limit` bytes that are waiting, within the connection's budget for the tick, and
+// hands them on. True when it stopped with bytes perhaps still waiting.
+bool Server::Impl::ReadNow(const ConnectionPtr& c, size_t limit) {
+  size_t total = 0;
+  while (!c->gone && c->reading) {
+    if (total >= limit || c->Spent()) return true;
+    std::array<char, kReadChunk> buffer;
+    const size_t room =
+        std::min({buffer.size(), limit - total, session::kTickReadBudget - c->read_this_tick});
+    asio::error_code ec;
+    const size_t n = c->socket.read_some(asio::buffer(buffer.data(), room), ec);
+    if (ec == asio::error::would_block || ec == asio::error::try_again) return false;
+    total += n;
+    c->read_this_tick += n;
+    OnBytes(c, buffer.data(), n, static_cast<bool>(ec));
+    if (ec) return false;
+  }
+  return false;
 }
 
 void Server::Impl::OnBytes(const ConnectionPtr& c, const char* data, size_t size, bool end) {
   stats_.bytes_received += static_cast<int64_t>(size);
   std::vector<wire::Line> lines;
-  c->reader.Feed(std::string_view(data, size), &lines);
+  if (size > 0) c->reader.Feed(std::string_view(data, size), &lines);
   if (end) c->reader.Finish(&lines);
+  c->lines_this_tick += lines.size();
   for (const wire::Line& line : lines) {
     if (c->gone) break;
     ++stats_.lines_received;
@@ -181,20 +268,6 @@ void Server::Impl::OnBytes(const ConnectionPtr& c, const char* data, size_t size
     session_.InputEnded(c->id, "connection ended");
   }
   session_.AfterEvent();
-}
-
-// Reads what is already waiting on the connection, without blocking.
-void Server::Impl::Drain(const ConnectionPtr& c) {
-  size_t drained = 0;
-  while (!c->gone && c->reading && drained < kDrainLimit) {
-    asio::error_code ec;
-    if (c->socket.available(ec) == 0 || ec) return;
-    std::array<char, 8192> buffer;
-    const size_t n = c->socket.read_some(asio::buffer(buffer), ec);
-    if (ec == asio::error::would_block || ec == asio::error::try_again) return;
-    drained += n;
-    OnBytes(c, buffer.data(), n, static_cast<bool>(ec));
-  }
 }
 
 Connections::Queued Server::Impl::Queue(ClientId id, const std::string& line) {
@@ -235,6 +308,7 @@ void Server::Impl::Close(ClientId id) {
 void Server::Impl::StopAccepting() {
   asio::error_code ignored;
   acceptor_.close(ignored);
+  accept_timer_.cancel();
 }
 
 void Server::Impl::Write(const ConnectionPtr& c) {
@@ -285,14 +359,25 @@ void Server::Impl::Remove(const ConnectionPtr& c) {
 
 void Server::Impl::OnWake() {
   wake_armed_.reset();
-  if (session_.TickDue()) {
+  const bool tick = session_.TickDue();
+  std::vector<ConnectionPtr> all;
+  for (const auto& [id, c] : connections_) all.push_back(c);
+  if (tick) {
     // Bids that reached the server in time count at the price in force, from whichever
-    // connection.
-    std::vector<ConnectionPtr> all;
-    for (const auto& [id, c] : connections_) all.push_back(c);
-    for (const ConnectionPtr& c : all) Drain(c);
+    // connection: what is waiting is read first, within each connection's budget.
+    for (const ConnectionPtr& c : all) ReadNow(c, session::kTickReadBudget);
   }
   session_.Wake();
+  if (tick) {
+    // A new tick: every budget is whole again.
+    for (const ConnectionPtr& c : all) {
+      c->read_this_tick = 0;
+      c->lines_this_tick = 0;
+      c->paused = false;
+      Continue(c);  // what a tick's read left waiting is read on
+    }
+  }
+  notes_.Flush();
   Sync();
 }
 

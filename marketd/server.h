@@ -38,6 +38,7 @@ namespace marketd {
 // Traffic figures of a run.
 struct NetworkStats {
   int64_t connections = 0;     // accepted
+  int64_t refused = 0;         // closed at once: max_connections were open
   int64_t lines_sent = 0;      // one per line per connection it went to
   int64_t lines_received = 0;  // whole lines, overlong ones included
   int64_t bytes_sent = 0;
@@ -58,8 +59,8 @@ class Server {
   // The port listened on (the one picked when the options asked for 0).
   uint16_t port() const;
 
-  // Runs the admission window and the session to their end. SIGINT and SIGTERM end the session
-  // early ("interrupted").
+  // Runs the admission window and the session to their end. SIGINT, SIGTERM and SIGHUP end the
+  // session early ("interrupted"), with its summary and results.
   void Run();
 
   const market::Results& results() const;

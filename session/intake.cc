@@ -1,11 +1,13 @@
 #include "session/intake.h"
 
+#include "engine/commands.h"
+
 namespace session {
 
 void RecordOverlong(market::Engine& engine, market::ClientId client, const wire::Line& line,
                     size_t max_line, Notes& notes, std::string_view tag, std::string_view fate) {
   std::string note(tag);
-  note += std::string_view(line.text).substr(0, kOverlongExcerpt);
+  note += market::WithoutPassword(line.text).substr(0, kOverlongExcerpt);
   note += "... (overlong line ";
   note += fate;
   note += ")";

@@ -16,6 +16,12 @@ namespace session {
 // The longest command line taken whole, in bytes without its newline. A command is a few words:
 // anything longer is a fault, and reading stops keeping it.
 inline constexpr size_t kMaxLine = 4096;
+// What a server takes from one client in one tick, at most; the rest waits in the kernel for the
+// next tick. Far more than any buyer needs (a bid is one line of four bytes), and a bound on the
+// work, and on the hold on the clock, of a client that never stops writing. Lines cost the
+// market's work; bytes of an overlong line cost only their reading, hence the two bounds.
+inline constexpr size_t kTickLineBudget = 1024;
+inline constexpr size_t kTickReadBudget = 1 << 20;
 // How much of an overlong line the transcript shows.
 inline constexpr size_t kOverlongExcerpt = 80;
 

@@ -18,6 +18,8 @@ class Notes {
   void Sent(std::string_view line) { transcript_.Sent(clock_.Now(), line); }
   void Received(std::string_view line) { transcript_.Received(clock_.Now(), line); }
   void Event(std::string_view what) { transcript_.Event(clock_.Now(), what); }
+  // Writes out what is buffered (see wire::Transcript::Flush).
+  void Flush() { transcript_.Flush(); }
 
  private:
   const Clock& clock_;

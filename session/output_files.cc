@@ -5,6 +5,7 @@
 
 #include "engine/results_json.h"
 #include "session/exit_codes.h"
+#include "wire/private_file.h"
 
 namespace session {
 
@@ -20,7 +21,7 @@ bool OutputFiles::Open(const std::string& results_path, const std::string& trans
     return false;
   }
   if (!results_path.empty()) {
-    results_ = std::fopen(results_path.c_str(), "w");
+    results_ = wire::OpenPrivate(results_path);
     if (results_ == nullptr) {
       complain_("cannot write the results file " + results_path + ": " + std::strerror(errno));
       return false;

@@ -24,8 +24,9 @@ class OutputFiles {
   OutputFiles(const OutputFiles&) = delete;
   OutputFiles& operator=(const OutputFiles&) = delete;
 
-  // Creates (or empties) the files whose path is not empty: "cannot write the transcript file
-  // PATH: WHY" or "cannot write the results file PATH: WHY" and false when one cannot be.
+  // Creates (or empties) the files whose path is not empty, readable by their owner only: "cannot
+  // write the transcript file PATH: WHY" or "cannot write the results file PATH: WHY" and false
+  // when one cannot be.
   bool Open(const std::string& results_path, const std::string& transcript_path);
 
   // Entries go to the transcript file; without one, nowhere.

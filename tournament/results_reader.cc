@@ -32,6 +32,8 @@ const char* OutcomeName(market::Outcome outcome) {
       return "sold";
     case market::Outcome::kUnsold:
       return "unsold";
+    case market::Outcome::kInterrupted:
+      return "interrupted";
   }
   return "pending";
 }
@@ -40,6 +42,7 @@ market::Outcome OutcomeOf(const std::string& name) {
   if (name == "sold") return market::Outcome::kSold;
   if (name == "unsold") return market::Outcome::kUnsold;
   if (name == "pending") return market::Outcome::kPending;
+  if (name == "interrupted") return market::Outcome::kInterrupted;
   throw std::invalid_argument("unknown outcome " + name);
 }
 

@@ -25,7 +25,8 @@ class Transcript {
   Transcript(const Transcript&) = delete;
   Transcript& operator=(const Transcript&) = delete;
 
-  // Creates or empties the file. False, with errno set, when it cannot be opened.
+  // Creates or empties the file, readable by its owner only. False, with errno set, when it
+  // cannot be opened.
   bool Open(const std::string& path);
   // True between a successful Open and Close: entries are being written.
   bool is_open() const { return file_ != nullptr; }
@@ -33,6 +34,10 @@ class Transcript {
   void Sent(Nanos at, std::string_view line) { Write(at, '>', line); }
   void Received(Nanos at, std::string_view line) { Write(at, '<', line); }
   void Event(Nanos at, std::string_view what) { Write(at, '!', what); }
+
+  // Writes out the entries buffered so far. Events are written out at once; traffic is written
+  // out here (a server calls it once a tick, so that a flood costs no write per line) or at Close.
+  void Flush();
 
   // Closes the file; false if anything could not be written. Without a file, true.
   bool Close();
