@@ -16,7 +16,8 @@ std::string ReadFile(const std::string& path) {
 }
 
 TEST(Scenario, ShippedExamplesLoad) {
-  for (const char* name : {"default.toml", "large.toml", "network.toml", "load.toml", "sim_large.toml"}) {
+  for (const char* name :
+       {"default.toml", "large.toml", "network.toml", "load.toml", "sim_large.toml"}) {
     SCOPED_TRACE(name);
     ScenarioLoad load = LoadScenarioFile(std::string(SCENARIOS_DIR) + "/" + name);
     ASSERT_TRUE(load.scenario.has_value()) << load.error.ToString();
