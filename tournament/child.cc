@@ -41,27 +41,27 @@ std::vector<char*> Pointers(std::vector<std::string>& strings) {
 
 }  // namespace
 
-Child::Child(const ChildSpec& spec) {
-  if (spec.argv.empty()) throw std::runtime_error("no program to start");
-  std::vector<std::string> argv = spec.argv;
-  std::vector<std::string> env = Environment(spec.env);
+Child::Child(const LaunchPlan& plan) {
+  if (plan.argv.empty()) throw std::runtime_error("no program to start");
+  std::vector<std::string> argv = plan.argv;
+  std::vector<std::string> env = Environment(plan.env);
   std::vector<char*> argv_p = Pointers(argv);
   std::vector<char*> env_p = Pointers(env);
-  const int out = open(spec.stdout_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  const int out = open(plan.stdout_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   int err_pipe[2] = {-1, -1};
   int err = -1;
-  if (spec.stderr_pipe) {
+  if (plan.stderr_pipe) {
     if (pipe2(err_pipe, O_CLOEXEC) != 0) err_pipe[0] = err_pipe[1] = -1;
     err = err_pipe[1];
   } else {
-    err = open(spec.stderr_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    err = open(plan.stderr_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   }
   const int in = open("/dev/null", O_RDONLY | O_CLOEXEC);
   if (out < 0 || err < 0 || in < 0) {
     for (int fd : {out, err_pipe[0], err, in}) {
       if (fd >= 0) close(fd);
     }
-    throw std::runtime_error("cannot open the files of " + spec.argv[0] + ": " +
+    throw std::runtime_error("cannot open the files of " + plan.argv[0] + ": " +
                              std::strerror(errno));
   }
   const pid_t parent = getpid();
@@ -77,7 +77,7 @@ Child::Child(const ChildSpec& spec) {
     dup2(in, 0);
     dup2(out, 1);
     dup2(err, 2);
-    if (!spec.cwd.empty() && chdir(spec.cwd.c_str()) != 0) _exit(127);
+    if (!plan.cwd.empty() && chdir(plan.cwd.c_str()) != 0) _exit(127);
     execvpe(argv_p[0], argv_p.data(), env_p.data());
     _exit(127);
   }
@@ -87,7 +87,7 @@ Child::Child(const ChildSpec& spec) {
   close(err);
   if (pid_ < 0) {
     if (err_pipe[0] >= 0) close(err_pipe[0]);
-    throw std::runtime_error("cannot start " + spec.argv[0] + ": " + std::strerror(fork_errno));
+    throw std::runtime_error("cannot start " + plan.argv[0] + ": " + std::strerror(fork_errno));
   }
   setpgid(pid_, pid_);  // also here, so the group exists before either side goes on
   stderr_fd_ = err_pipe[0];

@@ -13,7 +13,8 @@
 
 namespace tournament {
 
-struct ChildSpec {
+// How to start one program: its arguments, environment additions, folder and where its output goes.
+struct LaunchPlan {
   std::vector<std::string> argv;
   std::vector<std::string> env;  // "NAME=VALUE" replacing or adding to the runner's environment
   std::string cwd;               // empty: the runner's
@@ -26,7 +27,7 @@ class Child {
  public:
   // Starts the program; throws std::runtime_error when it cannot be started at all. A program
   // that cannot be executed exits with status 127.
-  explicit Child(const ChildSpec& spec);
+  explicit Child(const LaunchPlan& plan);
   // Kills the process group and reaps the child if it still runs.
   ~Child();
   Child(const Child&) = delete;

@@ -47,8 +47,8 @@ void RunProcessSession(const SessionScenario& scenario, uint64_t seed, const Lin
   const std::string results_path = dir + "/results.json";
   std::ofstream(scenario_path, std::ios::binary) << scenario.text;
 
-  ChildSpec server_spec;
-  server_spec.argv = {settings.bin_dir + "/marketd",
+  LaunchPlan server_plan;
+  server_plan.argv = {settings.bin_dir + "/marketd",
                       "--scenario",
                       scenario_path,
                       "--listen",
@@ -59,11 +59,11 @@ void RunProcessSession(const SessionScenario& scenario, uint64_t seed, const Lin
                       std::to_string(seed),
                       "--results",
                       results_path};
-  server_spec.stderr_path = dir + "/marketd.err";
+  server_plan.stderr_path = dir + "/marketd.err";
   std::string failure;
   std::unique_ptr<Child> server;
   try {
-    server = std::make_unique<Child>(server_spec);
+    server = std::make_unique<Child>(server_plan);
   } catch (const std::exception& e) {
     failure = e.what();
   }
@@ -87,16 +87,16 @@ void RunProcessSession(const SessionScenario& scenario, uint64_t seed, const Lin
       if (!entry.IsProcess()) continue;
       Agent agent;
       agent.entry = &entry;
-      ChildSpec spec;
-      spec.argv = entry.kind == Entry::Kind::kBuyer
+      LaunchPlan plan;
+      plan.argv = entry.kind == Entry::Kind::kBuyer
                       ? std::vector<std::string>{settings.bin_dir + "/buyer"}
                       : entry.argv;
-      spec.env = {"PATH=" + settings.bin_dir + (path ? ":" + std::string(path) : ""),
+      plan.env = {"PATH=" + settings.bin_dir + (path ? ":" + std::string(path) : ""),
                   "MARKET_ADDRESS=127.0.0.1:" + port};
-      spec.cwd = settings.agent_cwd;
-      spec.stderr_pipe = true;
+      plan.cwd = settings.agent_cwd;
+      plan.stderr_pipe = true;
       try {
-        agent.child = std::make_unique<Child>(spec);
+        agent.child = std::make_unique<Child>(plan);
       } catch (const std::exception& e) {
         agent.start_error = e.what();
       }
