@@ -94,8 +94,8 @@ bool Engine::Admitted(ClientId client) const {
   return it != clients_.end() && it->second.participant >= 0;
 }
 
-void Engine::Emit(ClientId to, std::string line) {
-  if (!silent_) outgoing_.push_back({to, std::move(line), false, std::nullopt});
+void Engine::Emit(ClientId to, std::string line, std::optional<Denial> denial) {
+  if (!silent_) outgoing_.push_back({to, std::move(line), false, denial});
 }
 
 void Engine::CloseClient(ClientId client) {
@@ -229,8 +229,7 @@ void Engine::Admit(ClientId client, Client& state, std::string_view line) {
     denial = Denial::kMarketFull;
   }
   if (denial) {
-    Emit(client, std::string("deny ") + DenialText(*denial));
-    if (!silent_) outgoing_.back().denial = denial;
+    Emit(client, std::string("deny ") + DenialText(*denial), denial);
     CloseClient(client);
     return;
   }

@@ -214,7 +214,9 @@ class Engine {
     size_t account = 0;     // where it is written: index into the auction's BuyerResults
   };
 
-  void Emit(ClientId to, std::string line);
+  // Queues a line for a client (or everyone), tagged with its denial when it is one; nothing
+  // when silenced.
+  void Emit(ClientId to, std::string line, std::optional<Denial> denial = std::nullopt);
   void CloseClient(ClientId client);
   void Admit(ClientId client, Client& state, std::string_view line);
   void Bid(ClientId client, const Client& state, std::string_view line, Nanos at);
