@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(cmake ninja-build g++ clang libgtest-dev libgmock-dev libbenchmark-dev
           libtomlplusplus-dev libcli11-dev libasio-dev nlohmann-json3-dev
-          libsqlite3-dev)
+          libsqlite3-dev libboost-dev chromium)
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
