@@ -106,7 +106,7 @@ RivalEntry ReadRival(const toml::table& table) {
   entry.margin = static_cast<int>(r.Int("margin", 0, 99, entry.margin));
   entry.shade = static_cast<int>(r.Int("shade", 0, 95, entry.shade));
   entry.learning_rate = static_cast<int>(r.Int("learning_rate", 0, 50, entry.learning_rate));
-  entry.count = static_cast<int>(r.Int("count", 1, kMaxBuyersPerAuction, 0));
+  entry.count = static_cast<int>(r.Int("count", 1, kMaxBuyersPerAuctionLimit, 0));
   if (entry.count > 0 && entry.name.size() + std::to_string(entry.count).size() > kMaxNameLength) {
     Fail(table, "rival names " + entry.name + "1 .. " + entry.name + std::to_string(entry.count) +
                     " would be longer than " + std::to_string(kMaxNameLength) + " characters");
@@ -149,7 +149,8 @@ GoodEntry ReadGood(const toml::node& node, int rounds) {
 }
 
 AuctionEntry ReadAuction(const toml::table& table, int number,
-                         const std::vector<RivalEntry>& rivals, size_t registry_size) {
+                         const std::vector<RivalEntry>& rivals, size_t registry_size,
+                         int buyers_per_auction) {
   TableReader r(table, "auction " + std::to_string(number));
   AuctionEntry a;
   a.line = LineOf(table.source());
@@ -171,10 +172,10 @@ AuctionEntry ReadAuction(const toml::table& table, int number,
   } else {
     for (const RivalEntry& e : rivals) rival_count += RivalNames(e).size();
   }
-  if (registry_size + rival_count > static_cast<size_t>(kMaxBuyersPerAuction)) {
+  if (registry_size + rival_count > static_cast<size_t>(buyers_per_auction)) {
     Fail(table, "auction " + std::to_string(number) + " would have " +
                     std::to_string(registry_size + rival_count) + " buyers (registry and rivals; " +
-                    "at most " + std::to_string(kMaxBuyersPerAuction) + ")");
+                    "at most " + std::to_string(buyers_per_auction) + ")");
   }
 
   std::set<std::string> ids;
@@ -218,8 +219,10 @@ Scenario ReadScenario(const toml::table& root) {
   s.fine_base = r.Int("fine_base", 0, kMaxPrice, s.fine_base);
   s.fine_percent = static_cast<int>(r.Int("fine_percent", 0, 100, s.fine_percent));
   s.admission_window_ms = r.Int("admission_window_ms", 0, 3'600'000, s.admission_window_ms);
-  s.min_buyers = static_cast<int>(r.Int("min_buyers", 1, kMaxBuyersPerAuction, s.min_buyers));
-  s.max_buyers = static_cast<int>(r.Int("max_buyers", 0, kMaxBuyersPerAuction, s.max_buyers));
+  s.buyers_per_auction = static_cast<int>(
+      r.Int("buyers_per_auction", 1, kMaxBuyersPerAuctionLimit, s.buyers_per_auction));
+  s.min_buyers = static_cast<int>(r.Int("min_buyers", 1, s.buyers_per_auction, s.min_buyers));
+  s.max_buyers = static_cast<int>(r.Int("max_buyers", 0, s.buyers_per_auction, s.max_buyers));
 
   std::set<std::string> names;  // logins and rival names share one namespace: the buyers list
   for (const toml::table* table : r.Tables("registry")) {
@@ -263,7 +266,8 @@ Scenario ReadScenario(const toml::table& root) {
   }
   for (const toml::table* table : auctions) {
     const int number = static_cast<int>(s.auctions.size()) + 1;
-    s.auctions.push_back(ReadAuction(*table, number, s.rivals, s.registry.size()));
+    s.auctions.push_back(
+        ReadAuction(*table, number, s.rivals, s.registry.size(), s.buyers_per_auction));
   }
   r.RejectUnknownKeys();
   return s;

@@ -20,6 +20,11 @@ namespace market {
 inline constexpr int kMaxAuctions = 21;
 inline constexpr int kMaxGoodsPerAuction = 200;
 inline constexpr int kMaxBuyersPerAuction = 100;
+
+// A market whose clients keep larger tables may raise the buyers one auction holds
+// (`buyers_per_auction`) up to this bound. An agent whose tables hold kMaxBuyersPerAuction still
+// reads a longer buyers list whole; it stores the first kMaxBuyersPerAuction entries.
+inline constexpr int kMaxBuyersPerAuctionLimit = 1000;
 inline constexpr size_t kMaxNameLength = 15;
 
 // Longest password a registry entry may hold. A password travels as one word of the admission
@@ -105,6 +110,8 @@ struct Scenario {
   int64_t admission_window_ms = 5000;
   int min_buyers = 1;
   int max_buyers = 0;  // buyers admitted at most; 0: as many as the registry holds
+  // Buyers one auction holds at most, registry and rivals together (see kMaxBuyersPerAuction).
+  int buyers_per_auction = kMaxBuyersPerAuction;
   std::vector<Credential> registry;
   std::vector<RivalEntry> rivals;
   GeneratorEntry generator;

@@ -218,6 +218,14 @@ TEST(Scenario, MalformedFilesNameTheLineAndTheFault) {
        "characters"},
       {kRegistry + "[[rivals]]\nname = \"Bot\"\nstrategy = \"value\"\ncount = 100\n" + kAuction,
        "test.toml:8: auction 1 would have 101 buyers (registry and rivals; at most 100)"},
+      // A larger market holds what buyers_per_auction says, and no more.
+      {"buyers_per_auction = 150\n" + kRegistry +
+           "[[rivals]]\nname = \"Bot\"\nstrategy = \"value\"\ncount = 150\n" + kAuction,
+       "test.toml:9: auction 1 would have 151 buyers (registry and rivals; at most 150)"},
+      {"buyers_per_auction = 1001\n" + kRegistry + kAuction,
+       "test.toml:1: buyers_per_auction must be an integer from 1 to 1000"},
+      {"buyers_per_auction = 150\nmax_buyers = 151\n" + kRegistry + kAuction,
+       "test.toml:2: max_buyers must be an integer from 0 to 150"},
       {kRegistry + rival + "[[auctions]]\nrivals = [\"Otto\"]\n",
        "test.toml:8: auction rivals: no [[rivals]] entry is named Otto"},
       {kRegistry + "[[auctions]]\ngenerated_goods = 201\n",
@@ -336,6 +344,15 @@ generated_goods = 1
   ASSERT_EQ(plan.rivals.size(), 7u);
   EXPECT_EQ(plan.rivals[3].value.kind, ValueRule::Kind::kUniform);  // Uni3
   EXPECT_EQ(plan.rivals[5].shade, 25);
+}
+
+TEST(Scenario, BuyersPerAuctionRaisesTheMarketsSize) {
+  const std::string text = "buyers_per_auction = 300\n" + kRegistry +
+                           "[[rivals]]\nname = \"Bot\"\nstrategy = \"value\"\ncount = 299\n" +
+                           kAuction;
+  ScenarioLoad load = ParseScenario(text, "test.toml");
+  ASSERT_TRUE(load.scenario.has_value()) << load.error.ToString();
+  EXPECT_EQ(load.scenario->buyers_per_auction, 300);
 }
 
 }  // namespace

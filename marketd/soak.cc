@@ -2,8 +2,11 @@
 // minutes (make soak). Honest bidders log in, read every line at once and bid now and then at
 // prices they can pay; they time the gaps between price announcements. The hostile crowd floods
 // bids, holds idle sockets, sends half lines and garbage, guesses passwords (from 127.0.0.2),
-// never reads, or hangs up mid-session. At the end it stops marketd with SIGTERM and prints what
-// it saw; marketd's own figures (memory, CPU) and results are read by marketd/soak.sh.
+// never reads, or hangs up mid-session. A price's time is when its bytes reached the honest
+// bidder's socket (the kernel's receive timestamp), so the gaps measure the market's clock and
+// the wire, not how late this one busy process got round to reading. At the end it stops marketd
+// with SIGTERM and prints what it saw; marketd's own figures (memory, CPU) and results are read by
+// marketd/soak.sh.
 //
 //   market_soak PORT MARKETD_PID SECONDS TICK_MS HONEST
 // Logins: h1..hHONEST (password "hN-pw"), f1..f2 flooders, s1..s4 slow readers, d1..d10
@@ -22,9 +25,11 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <map>
 #include <random>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace {
@@ -62,14 +67,15 @@ struct Conn {
   std::string in;
   Clock::time_point reconnect_at{};
   Clock::time_point act_at{};
-  Clock::time_point last_price{};
+  double last_price_ms = 0;  // receive time of the last price, ms on the kernel's clock
   bool has_price = false;
   int64_t credit = 50000;
   bool admitted = false;
 };
 
 struct Figures {
-  std::vector<double> gaps_ms;          // between price announcements, as honest bidders saw them
+  std::vector<double> gaps_ms;  // between price announcements, as honest bidders saw them
+  int64_t gaps_unseen = 0;  // prices that arrived in one read with the next: no time of their own
   std::map<std::string, int64_t> sent;  // honest bids sent, per login
   std::map<std::string, int64_t> denials;
   std::map<std::string, int64_t> closed_by_server;  // per kind
@@ -127,6 +133,10 @@ void Open(Conn& c, Clock::time_point now) {
     c.reconnect_at = now + std::chrono::milliseconds(200);
     return;
   }
+  if (c.kind == Kind::kHonest) {
+    const int one = 1;
+    setsockopt(c.fd, SOL_SOCKET, SO_TIMESTAMPNS, &one, sizeof one);
+  }
   if (c.kind == Kind::kSlow) {
     const int tiny = 2048;
     setsockopt(c.fd, SOL_SOCKET, SO_RCVBUF, &tiny, sizeof tiny);
@@ -151,8 +161,9 @@ void Open(Conn& c, Clock::time_point now) {
   c.act_at = now + std::chrono::milliseconds(100 + rng() % 400);
 }
 
-void OnLine(Conn& c, const std::string& line, Clock::time_point now, bool bidding,
-            double bid_chance) {
+// `arrived_ms`: when the line's bytes reached the socket; negative when unknown (the read held a
+// later price too).
+void OnLine(Conn& c, const std::string& line, double arrived_ms, bool bidding, double bid_chance) {
   if (line.rfind("deny ", 0) == 0) ++figures.denials[line.substr(5)];
   if (line == "accept") c.admitted = true;
   if (c.kind != Kind::kHonest && c.kind != Kind::kDisconnector) return;
@@ -163,12 +174,14 @@ void OnLine(Conn& c, const std::string& line, Clock::time_point now, bool biddin
   const bool offer = line.rfind("offer ", 0) == 0 || line.rfind("collision ", 0) == 0;
   if (!offer) return;
   if (c.kind == Kind::kHonest) {
-    if (c.has_price) {
-      figures.gaps_ms.push_back(
-          std::chrono::duration<double, std::milli>(now - c.last_price).count());
+    if (arrived_ms < 0) {
+      ++figures.gaps_unseen;
+      c.has_price = false;
+    } else {
+      if (c.has_price) figures.gaps_ms.push_back(arrived_ms - c.last_price_ms);
+      c.has_price = true;
+      c.last_price_ms = arrived_ms;
     }
-    c.has_price = true;
-    c.last_price = now;
   }
   const int64_t price = std::atoll(line.c_str() + line.rfind(' ') + 1);
   std::uniform_real_distribution<double> coin(0, 1);
@@ -261,12 +274,34 @@ int main(int argc, char** argv) {
       }
       if ((fds[k].revents & (POLLIN | POLLHUP | POLLERR)) == 0) continue;
       char buffer[16384];
-      const ssize_t n = recv(c.fd, buffer, sizeof buffer, MSG_DONTWAIT);
+      alignas(cmsghdr) char control[CMSG_SPACE(sizeof(timespec))];
+      iovec vector{buffer, sizeof buffer};
+      msghdr message{};
+      message.msg_iov = &vector;
+      message.msg_iovlen = 1;
+      message.msg_control = control;
+      message.msg_controllen = sizeof control;
+      const ssize_t n = recvmsg(c.fd, &message, MSG_DONTWAIT);
       if (n > 0) {
+        double arrived_ms = -1;
+        for (cmsghdr* m = CMSG_FIRSTHDR(&message); m != nullptr; m = CMSG_NXTHDR(&message, m)) {
+          if (m->cmsg_level == SOL_SOCKET && m->cmsg_type == SCM_TIMESTAMPNS) {
+            timespec t;
+            std::memcpy(&t, CMSG_DATA(m), sizeof t);
+            arrived_ms = static_cast<double>(t.tv_sec) * 1e3 + static_cast<double>(t.tv_nsec) / 1e6;
+          }
+        }
         c.in.append(buffer, static_cast<size_t>(n));
+        // The timestamp is that of the read's last bytes: only the last price in it owns it.
+        size_t last_price = std::string::npos;
+        for (size_t at = 0, nl; (nl = c.in.find('\n', at)) != std::string::npos; at = nl + 1) {
+          const std::string_view line(c.in.data() + at, nl - at);
+          if (line.rfind("offer ", 0) == 0 || line.rfind("collision ", 0) == 0) last_price = at;
+        }
         size_t at = 0;
         for (size_t nl; (nl = c.in.find('\n', at)) != std::string::npos; at = nl + 1) {
-          OnLine(c, c.in.substr(at, nl - at), now, bidding, bid_chance);
+          OnLine(c, c.in.substr(at, nl - at), at == last_price ? arrived_ms : -1, bidding,
+                 bid_chance);
         }
         c.in.erase(0, at);
       } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
@@ -299,6 +334,8 @@ int main(int argc, char** argv) {
               Percentile(figures.gaps_ms, 0.5) / tick_ms,
               Percentile(figures.gaps_ms, 0.99) / tick_ms,
               Percentile(figures.gaps_ms, 1.0) / tick_ms, figures.gaps_ms.size());
+  std::printf("prices read together with a later one (not timed): %lld\n",
+              static_cast<long long>(figures.gaps_unseen));
   std::printf("honest bids sent: %lld\n", static_cast<long long>(sent));
   std::printf("honest connections closed before the end: %lld\n",
               static_cast<long long>(figures.honest_closed_early));

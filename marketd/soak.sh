@@ -7,14 +7,16 @@ set -euo pipefail
 build=$1
 seconds=${SOAK_SECONDS:-600}
 tick=50
-honest=84  # with 16 hostile logins, the 100 buyers one auction holds
+honest=${SOAK_HONEST:-200}
+buyers=$((honest + 16))  # and 16 hostile logins
 out=$(mktemp -d)
 {
   echo "tick_ms = $tick"
   echo "price_step = 100"
   echo "admission_window_ms = 5000"
   echo "min_buyers = 1"
-  echo "max_buyers = 100"
+  echo "buyers_per_auction = $buyers"
+  echo "max_buyers = $buyers"
   for i in $(seq 1 $honest); do echo "[[registry]]"; echo "login = \"h$i\""; echo "password = \"h$i-pw\""; done
   for l in f1 f2 s1 s2 s3 s4 d1 d2 d3 d4 d5 d6 d7 d8 d9 d10; do
     echo "[[registry]]"; echo "login = \"$l\""; echo "password = \"$l-pw\""
@@ -22,7 +24,7 @@ out=$(mktemp -d)
   for a in $(seq 1 21); do echo "[[auctions]]"; echo "generated_goods = 200"; done
 } > "$out/soak.toml"
 echo "load average before: $(cut -d' ' -f1-3 /proc/loadavg)"
-"$build/bin/marketd" --scenario "$out/soak.toml" --listen 127.0.0.1:0 --port-file "$out/port" \
+${SOAK_SERVER_PREFIX:-} "$build/bin/marketd" --scenario "$out/soak.toml" --listen 127.0.0.1:0 --port-file "$out/port" \
   --results "$out/results.json" > "$out/marketd.out" 2> "$out/marketd.err" &
 server=$!
 for _ in $(seq 1 500); do [ -s "$out/port" ] && break; sleep 0.02; done
