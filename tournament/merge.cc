@@ -77,9 +77,12 @@ std::optional<std::string> ForeignKey(Db& db, const std::string& table, const st
 // sessions added.
 int64_t CopyShard(Db& db, const std::string& path, const std::string& hash) {
   Transaction transaction(db);
-  db.Exec(
-      "INSERT OR IGNORE INTO main.tournament(hash, name, file, sessions_planned) "
-      "SELECT hash, name, file, sessions_planned FROM src.tournament");
+  std::string own;  // the tournament's columns but its id
+  for (const std::string& c : Columns(db, "tournament")) {
+    if (c != "id") own += (own.empty() ? "" : ", ") + Quoted(c);
+  }
+  db.Exec("INSERT OR IGNORE INTO main.tournament(" + own + ") SELECT " + own +
+          " FROM src.tournament");
   Statement ids = db.Prepare(
       "SELECT m.id, s.id FROM main.tournament m JOIN src.tournament s ON s.hash = m.hash "
       "WHERE m.hash = ?");
