@@ -4,7 +4,7 @@ SAN_BUILD  ?= build-san
 JOBS       ?= 2
 CMAKE_GEN  := -G Ninja
 
-.PHONY: all deps build test test-sanitize check run clean format fuzz fuzz-smoke
+.PHONY: all deps build test test-sanitize check run clean format fuzz fuzz-smoke slurm-test
 
 all: build
 
@@ -32,6 +32,11 @@ test-sanitize: $(SAN_BUILD)/build.ninja
 
 # Plain and sanitized: what CI runs.
 check: test test-sanitize
+
+# A tournament's shards as a job array on a real one-node Slurm started by hand (root; installs
+# Debian's Slurm and MUNGE when missing), merged and compared with the run in one piece.
+slurm-test: $(BUILD)/build.ninja
+	bash scripts/slurm-test.sh $(BUILD)
 
 # libFuzzer targets (clang): replay the committed corpus, then fuzz each target briefly.
 FUZZ_SECONDS ?= 30

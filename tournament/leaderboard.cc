@@ -28,12 +28,14 @@ Leaderboard ReadLeaderboard(Db& db, const std::string& which) {
   count.Step();
   board.stored = count.Int(0);
 
-  // Per lineup entry, the per-session figures in lineup order.
+  // Per lineup entry, the per-session figures in lineup order. Sessions in key order, not in the
+  // order they were written: the intervals' sums come out the same to the last bit however the
+  // sessions were run (in parallel, resumed, in shards and merged).
   Statement rows = db.Prepare(
       "SELECT s.lineup, p.position, p.name, p.kind, p.strategy, p.surplus, p.purchases, p.spend, "
       "p.sanctions, p.expulsions, p.status, s.outcome, p.dropped != '' "
       "FROM participant p JOIN session s ON s.id = p.session "
-      "WHERE s.tournament = ? ORDER BY s.lineup, p.position, s.id");
+      "WHERE s.tournament = ? ORDER BY s.lineup, p.position, s.scenario, s.seed");
   rows.Bind(1, board.tournament);
   std::vector<std::vector<double>> surpluses;
   while (rows.Step()) {
@@ -108,7 +110,7 @@ Leaderboard ReadLeaderboard(Db& db, const std::string& which) {
       "SELECT s.scenario, s.outcome, s.revenue, "
       "(SELECT count(*) FROM good g WHERE g.session = s.id AND g.outcome = 'sold'), "
       "(SELECT count(*) FROM good g WHERE g.session = s.id) "
-      "FROM session s WHERE s.tournament = ? ORDER BY s.scenario, s.id");
+      "FROM session s WHERE s.tournament = ? ORDER BY s.scenario, s.seed, s.lineup");
   measures.Bind(1, board.tournament);
   std::vector<std::vector<double>> revenues;
   while (measures.Step()) {

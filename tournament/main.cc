@@ -4,7 +4,9 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
+#include <optional>
 #include <thread>
 
 #include <CLI/CLI.hpp>
@@ -12,8 +14,13 @@
 #include "tournament/child.h"
 #include "tournament/leaderboard.h"
 #include "tournament/leaderboard_format.h"
+#include "tournament/merge.h"
+#include "tournament/plan_format.h"
 #include "tournament/progress.h"
 #include "tournament/runner.h"
+#include "tournament/shard.h"
+#include "tournament/shard_store.h"
+#include "tournament/slurm_script.h"
 #include "tournament/store.h"
 #include "tournament/tournament_file.h"
 
@@ -27,25 +34,53 @@ std::string OwnFolder() {
   return error ? "." : self.parent_path().string();
 }
 
+// The leaderboard; a database holding only some shards says so (on standard error for CSV and
+// JSON, which stay machine-readable).
 std::string Render(tournament::Db& db, const std::string& format, const std::string& which) {
   const tournament::Leaderboard board = tournament::ReadLeaderboard(db, which);
-  if (format == "csv") return tournament::LeaderboardCsv(board);
-  if (format == "json") return tournament::LeaderboardJson(board);
-  return tournament::LeaderboardTable(board);
+  const std::optional<std::string> note =
+      tournament::IncompleteNote(db, board.tournament, board.stored, board.planned);
+  if (format == "csv" || format == "json") {
+    if (note) std::cerr << "tournament: " << *note << "\n";
+    return format == "csv" ? tournament::LeaderboardCsv(board) : tournament::LeaderboardJson(board);
+  }
+  const std::string table = tournament::LeaderboardTable(board);
+  if (!note) return table;
+  const size_t header = table.find('\n') + 1;
+  return table.substr(0, header) + "(" + *note + ")\n" + table.substr(header);
 }
 
-int Run(const std::string& file, const std::string& db_path, int jobs, const std::string& bin,
-        const std::string& format) {
-  const tournament::TournamentLoad load = tournament::LoadTournament(file);
+// What is given on the command line besides the tournament file.
+struct RunFlags {
+  std::string db_path;
+  int jobs = 1;
+  std::string bin;
+  std::string format = "table";
+  std::string shard;                   // "K/N" or empty
+  std::optional<int64_t> deadline_ms;  // replaces the file's
+};
+
+int Run(const std::string& file, const RunFlags& flags) {
+  tournament::TournamentLoad load = tournament::LoadTournament(file);
   if (!load.tournament) {
     std::cerr << "tournament: " << load.error << "\n";
     return 2;
   }
-  tournament::InstallInterruptHandlers();
-  tournament::Store store(db_path, true);
   tournament::RunOptions options;
-  options.jobs = jobs;
-  options.bin_dir = bin.empty() ? OwnFolder() : bin;
+  if (!flags.shard.empty()) {
+    const tournament::ShardParse shard = tournament::ParseShard(flags.shard);
+    if (!shard.shard) {
+      std::cerr << "tournament: " << shard.error << "\n";
+      return 2;
+    }
+    options.shard = shard.shard;
+  }
+  if (flags.deadline_ms) load.tournament->deadline_ms = *flags.deadline_ms;
+  tournament::InstallInterruptHandlers();
+  tournament::Store store(flags.db_path, true);
+  options.db_name = flags.db_path;
+  options.jobs = flags.jobs;
+  options.bin_dir = flags.bin.empty() ? OwnFolder() : flags.bin;
   const bool terminal = isatty(STDERR_FILENO) != 0;
   const auto start = std::chrono::steady_clock::now();
   auto last = start - std::chrono::seconds(1);
@@ -66,7 +101,85 @@ int Run(const std::string& file, const std::string& db_path, int jobs, const std
               << summary.planned << " sessions stored, the same command resumes\n";
     return 128 + summary.interrupted;
   }
-  std::cout << Render(store.db(), format, load.tournament->hash) << std::flush;
+  std::cout << Render(store.db(), flags.format, load.tournament->hash) << std::flush;
+  return 0;
+}
+
+int Plan(const std::string& file, int64_t shards, const std::string& format) {
+  const tournament::TournamentLoad load = tournament::LoadTournament(file);
+  if (!load.tournament) {
+    std::cerr << "tournament: " << load.error << "\n";
+    return 2;
+  }
+  std::cout << (format == "json" ? tournament::PlanJson(*load.tournament, shards)
+                                 : tournament::PlanTable(*load.tournament, shards))
+            << std::flush;
+  return 0;
+}
+
+// Exit 0 when the target holds the whole tournament, 3 when it is still incomplete.
+int Merge(const std::string& into, const std::vector<std::string>& shards) {
+  const tournament::MergeReport report = tournament::MergeShards(into, shards);
+  for (const tournament::MergedShard& m : report.shards) {
+    std::cout << "shard " << m.shard.index << "/" << m.shard.count << " " << m.path << ": "
+              << m.stored << " of " << m.planned << " sessions, " << m.added << " added\n";
+  }
+  for (const tournament::MergedShard& m : report.shards) {
+    if (m.repeated) {
+      std::cerr << "tournament: shard " << m.shard.index << " given more than once (" << m.path
+                << ")\n";
+    }
+    if (m.stored < m.planned) {
+      std::cerr << "tournament: shard " << m.shard.index << " is incomplete: " << m.path
+                << " holds " << m.stored << " of " << m.planned << " sessions\n";
+    }
+  }
+  if (!report.missing.empty()) {
+    std::cerr << "tournament: missing shard" << (report.missing.size() == 1 ? " " : "s ")
+              << tournament::ShardList(report.missing, 64) << "\n";
+  }
+  std::cout << into << ": " << report.stored << " of " << report.planned << " sessions"
+            << (report.Complete() ? "" : ", incomplete") << "\n"
+            << std::flush;
+  return report.Complete() ? 0 : 3;
+}
+
+std::string Absolute(const std::string& path) {
+  return std::filesystem::absolute(path).lexically_normal().string();
+}
+
+int Slurm(const std::string& file, int64_t shards, const std::string& out_dir,
+          const RunFlags& flags, const std::string& partition, const std::string& time) {
+  const tournament::TournamentLoad load = tournament::LoadTournament(file);
+  if (!load.tournament) {
+    std::cerr << "tournament: " << load.error << "\n";
+    return 2;
+  }
+  tournament::SlurmJob job;
+  job.program = OwnFolder() + "/tournament";
+  job.file = Absolute(file);
+  job.out_dir = Absolute(out_dir);
+  job.shards = shards;
+  job.jobs = flags.jobs;
+  job.deadline_ms = flags.deadline_ms;
+  job.bin_dir = flags.bin.empty() ? "" : Absolute(flags.bin);
+  job.partition = partition;
+  job.time = time;
+  const std::string fault = tournament::CheckSlurmJob(job);
+  if (!fault.empty()) {
+    std::cerr << "tournament: " << fault << "\n";
+    return 2;
+  }
+  std::filesystem::create_directories(job.out_dir);
+  const std::string script = job.out_dir + "/tournament.sbatch";
+  {
+    std::ofstream out(script, std::ios::binary | std::ios::trunc);
+    out << tournament::SlurmScript(job);
+    if (!out.flush()) throw std::runtime_error("cannot write " + script);
+  }
+  std::filesystem::permissions(script, std::filesystem::perms::owner_exec,
+                               std::filesystem::perm_options::add);
+  std::cout << tournament::SlurmNextSteps(job, script) << std::flush;
   return 0;
 }
 
@@ -77,22 +190,55 @@ int main(int argc, char** argv) {
                "tournament");
   app.set_version_flag("--version", kVersion);
   app.require_subcommand(1);
-  std::string file, db_path, bin, format = "table", which;
-  int jobs = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+  std::string file, which, out_dir, partition, time;
+  RunFlags flags;
+  flags.jobs = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+  int64_t shards = 1;
+  std::vector<std::string> shard_files;
+  const auto formats = CLI::IsMember({"table", "csv", "json"});
   CLI::App* run = app.add_subcommand("run", "play every session not yet in the database");
   run->add_option("FILE", file, "the tournament file (TOML)")->required();
-  run->add_option("--db", db_path, "the SQLite database (created when missing)")->required();
-  run->add_option("--jobs", jobs, "sessions at once (default: the number of cores)")
+  run->add_option("--db", flags.db_path, "the SQLite database (created when missing)")->required();
+  run->add_option("--jobs", flags.jobs, "sessions at once (default: the number of cores)")
       ->check(CLI::Range(1, 256));
-  run->add_option("--bin", bin,
+  run->add_option("--bin", flags.bin,
                   "where marketd, buyer and RemoteControl are (default: beside this)");
-  run->add_option("--format", format, "the final leaderboard: table, csv or json")
-      ->check(CLI::IsMember({"table", "csv", "json"}));
+  run->add_option("--format", flags.format, "the final leaderboard: table, csv or json")
+      ->check(formats);
+  run->add_option("--shard", flags.shard,
+                  "K/N: only shard K (from 0) of N, recorded in the database (see plan)");
+  run->add_option("--deadline-ms", flags.deadline_ms,
+                  "end a real-clock session after this long (default: the file's deadline_ms)")
+      ->check(CLI::Range(int64_t{1}, int64_t{86'400'000}));
   CLI::App* show = app.add_subcommand("show", "print the leaderboard of a tournament");
-  show->add_option("--db", db_path, "the SQLite database")->required();
-  show->add_option("--format", format, "table, csv or json")
-      ->check(CLI::IsMember({"table", "csv", "json"}));
+  show->add_option("--db", flags.db_path, "the SQLite database")->required();
+  show->add_option("--format", flags.format, "table, csv or json")->check(formats);
   show->add_option("--tournament", which, "its id or hash (default: the one added last)");
+  CLI::App* plan = app.add_subcommand("plan", "print how the sessions split into shards");
+  plan->add_option("FILE", file, "the tournament file (TOML)")->required();
+  plan->add_option("--shards", shards, "how many shards (default 1)")
+      ->check(CLI::Range(int64_t{1}, tournament::kMaxShards));
+  plan->add_option("--format", flags.format, "table or json")
+      ->check(CLI::IsMember({"table", "json"}));
+  CLI::App* merge = app.add_subcommand(
+      "merge", "combine shard databases into one (exit 3: merged, but shards are missing)");
+  merge->add_option("--into", flags.db_path, "the merged database (created when missing)")
+      ->required();
+  merge->add_option("SHARD_DB", shard_files, "the shards' databases")->required();
+  CLI::App* slurm =
+      app.add_subcommand("slurm", "write a Slurm job array script running the shards");
+  slurm->add_option("FILE", file, "the tournament file (TOML)")->required();
+  slurm->add_option("--shards", shards, "how many shards: array tasks")
+      ->required()
+      ->check(CLI::Range(int64_t{1}, tournament::kMaxShards));
+  slurm->add_option("--out", out_dir, "where the script, shard databases and logs go")->required();
+  slurm->add_option("--jobs", flags.jobs, "sessions at once in each task, and its CPUs (default 1)")
+      ->check(CLI::Range(1, 256));
+  slurm->add_option("--deadline-ms", flags.deadline_ms, "passed on to run")
+      ->check(CLI::Range(int64_t{1}, int64_t{86'400'000}));
+  slurm->add_option("--bin", flags.bin, "passed on to run (made absolute)");
+  slurm->add_option("--partition", partition, "the partition to run in");
+  slurm->add_option("--time", time, "each task's time limit (Slurm's format, such as 1:00:00)");
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp&) {
@@ -107,9 +253,15 @@ int main(int argc, char** argv) {
     return 2;
   }
   try {
-    if (run->parsed()) return Run(file, db_path, jobs, bin, format);
-    tournament::Store check(db_path, false);  // refuses another schema version
-    std::cout << Render(check.db(), format, which) << std::flush;
+    if (run->parsed()) return Run(file, flags);
+    if (plan->parsed()) return Plan(file, shards, flags.format);
+    if (merge->parsed()) return Merge(flags.db_path, shard_files);
+    if (slurm->parsed()) {
+      if (slurm->count("--jobs") == 0) flags.jobs = 1;
+      return Slurm(file, shards, out_dir, flags, partition, time);
+    }
+    tournament::Store check(flags.db_path, false);  // refuses another schema version
+    std::cout << Render(check.db(), flags.format, which) << std::flush;
     return 0;
   } catch (const std::exception& e) {
     std::cerr << "tournament: " << e.what() << "\n";

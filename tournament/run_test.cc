@@ -246,6 +246,14 @@ TEST(TournamentRun, BadUsageAndBadFilesExitTwoAndFailuresOne) {
       {{kBin, "show", "--db", dir + "/missing.db"}, 1},
       // No marketd there: refused before any session is stored as failed.
       {{kBin, "run", dir + "/agents.toml", "--db", dir + "/y.db", "--bin", dir}, 1},
+      {{kBin, "run", dir + "/agents.toml", "--db", dir + "/z.db", "--shard", "3/3"}, 2},
+      {{kBin, "run", dir + "/agents.toml", "--db", dir + "/z.db", "--shard", "one"}, 2},
+      {{kBin, "plan", dir + "/agents.toml", "--shards", "0"}, 2},
+      {{kBin, "plan", dir + "/bad.toml"}, 2},
+      {{kBin, "merge", "--into", dir + "/m.db"}, 2},  // no shard files
+      {{kBin, "merge", "--into", dir + "/m.db", dir + "/missing.db"}, 1},
+      {{kBin, "slurm", dir + "/agents.toml", "--shards", "2"}, 2},  // no --out
+      {{kBin, "slurm", dir + "/agents.toml", "--shards", "2", "--out", dir, "--time", "1 day"}, 2},
       {{kBin, "--version"}, 0},
       {{kBin, "run", "--help"}, 0},
   };
@@ -257,6 +265,47 @@ TEST(TournamentRun, BadUsageAndBadFilesExitTwoAndFailuresOne) {
     }
   }
   EXPECT_EQ(Sessions(dir + "/y.db"), 0);
+  EXPECT_EQ(Sessions(dir + "/z.db"), 0);
+}
+
+// Shards run by the program, merged in two steps: exit 3 and a note while a shard is missing,
+// then the leaderboard of the run in one piece.
+TEST(TournamentRun, ShardsMergeIntoTheLeaderboardOfTheWholeRun) {
+  const std::string dir = testfiles::MakeTempDir();
+  testfiles::WriteFile(dir + "/t.toml", WithScenarios(kVirtual));
+  const std::string t = dir + "/t.toml";
+  const ProcessResult plan = RunProcess({kBin, "plan", t, "--shards", "3"}, Env(), 30);
+  ASSERT_EQ(ExitCode(plan), 0) << plan.err;
+  EXPECT_NE(plan.out.find("300 sessions in 3 shards"), std::string::npos) << plan.out;
+  EXPECT_NE(plan.out.find("\n      2       100  "), std::string::npos) << plan.out;
+  const ProcessResult whole =
+      RunProcess({kBin, "run", t, "--db", dir + "/whole.db", "--format", "csv"}, Env(), 120);
+  ASSERT_EQ(ExitCode(whole), 0) << whole.err;
+  for (const char* k : {"0", "1", "2"}) {
+    const ProcessResult shard = RunProcess({kBin, "run", t, "--shard", std::string(k) + "/3",
+                                            "--db", dir + "/s" + k + ".db", "--jobs", "2"},
+                                           Env(), 120);
+    ASSERT_EQ(ExitCode(shard), 0) << shard.err;
+  }
+  const std::string all = dir + "/all.db";
+  const ProcessResult part =
+      RunProcess({kBin, "merge", "--into", all, dir + "/s0.db", dir + "/s2.db"}, Env(), 60);
+  EXPECT_EQ(ExitCode(part), 3) << part.err;
+  EXPECT_EQ(part.err, "tournament: missing shard 1\n");
+  const ProcessResult note = RunProcess({kBin, "show", "--db", all}, Env(), 30);
+  EXPECT_NE(note.out.find("\n(incomplete: 200 of 300 sessions; holds shards 0 2 of 3, missing "
+                          "1)\n"),
+            std::string::npos)
+      << note.out;
+  const ProcessResult rest =
+      RunProcess({kBin, "merge", "--into", all, dir + "/s1.db", dir + "/s1.db"}, Env(), 60);
+  EXPECT_EQ(ExitCode(rest), 0) << rest.err;
+  EXPECT_EQ(rest.err, "tournament: shard 1 given more than once (" + dir + "/s1.db)\n");
+  EXPECT_NE(rest.out.find("100 of 100 sessions, 0 added"), std::string::npos) << rest.out;
+  const ProcessResult merged =
+      RunProcess({kBin, "show", "--db", all, "--format", "csv"}, Env(), 30);
+  EXPECT_EQ(merged.out, whole.out);
+  EXPECT_EQ(merged.err, "");
 }
 
 }  // namespace

@@ -17,6 +17,7 @@
 #include "tournament/process_session.h"
 #include "tournament/results_reader.h"
 #include "tournament/session_scenario.h"
+#include "tournament/shard_store.h"
 #include "tournament/virtual_session.h"
 
 namespace tournament {
@@ -103,19 +104,17 @@ RunSummary RunTournament(const TournamentFile& t, Store& store, const RunOptions
     }
   }
   RunSummary summary;
+  const std::vector<PlannedSession> plan = PlanSessions(t);
   std::vector<Planned> all;
-  for (size_t i = 0; i < t.scenarios.size(); ++i) {
-    const std::string& path = t.scenarios[i];
-    for (uint64_t seed : t.seeds) {
-      for (const Lineup& lineup : t.lineups) {
-        all.push_back({{t.scenario_names[i], seed, lineup.name},
-                       &scenarios.at({path, lineup.name}),
-                       &lineup});
-      }
-    }
+  for (size_t i = 0; i < plan.size(); ++i) {
+    if (options.shard && !InShard(i, *options.shard)) continue;
+    const PlannedSession& p = plan[i];
+    const Lineup& lineup = t.lineups[p.lineup];
+    all.push_back({p.key, &scenarios.at({t.scenarios[p.scenario], lineup.name}), &lineup});
   }
   summary.planned = static_cast<int64_t>(all.size());
-  summary.tournament = store.AddTournament(t, summary.planned);
+  summary.tournament = store.AddTournament(t, static_cast<int64_t>(plan.size()));
+  ClaimShard(store.db(), options.db_name, summary.tournament, options.shard, summary.planned);
   const std::set<SessionKey> stored = store.StoredSessions(summary.tournament);
   std::vector<Planned> todo;
   for (const Planned& p : all) {

@@ -1,5 +1,7 @@
 #include "tournament/store.h"
 
+#include "tournament/shard_store.h"
+
 namespace tournament {
 namespace {
 
@@ -97,7 +99,17 @@ Store::Store(const std::string& path, bool create) : db_(path, create) {
     if (tables.Int(0) != 0) throw DbError(path + " is not a tournament database");
     Transaction t(db_);
     db_.Exec(kSchema);
+    CreateShardTable(db_);
     db_.Exec("PRAGMA user_version=" + std::to_string(kSchemaVersion));
+    t.Commit();
+  } else if (found == 1) {
+    Transaction t(db_);
+    Statement again = db_.Prepare("PRAGMA user_version");  // another process may have done it
+    again.Step();
+    if (again.Int(0) == 1) {
+      CreateShardTable(db_);
+      db_.Exec("PRAGMA user_version=2");
+    }
     t.Commit();
   } else if (found != kSchemaVersion) {
     throw DbError(path + " holds schema version " + std::to_string(found) +

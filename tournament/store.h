@@ -2,7 +2,8 @@
 // sessions written so far. Each session is written whole within one transaction, once: a session
 // already stored is never written again, so a resumed run neither loses nor repeats one.
 //
-// Schema version 1:
+// Schema version 2 (version 1 plus the shard table of shard_store.h; a version 1 file is brought
+// to 2 when opened, which adds the empty table: it held whole tournaments):
 //   tournament(id, hash UNIQUE, name, file, sessions_planned)
 //   session(id, tournament, scenario, scenario_hash, seed, lineup, virtual_time, started_us,
 //           duration_us, outcome, detail, revenue), UNIQUE(tournament, scenario, seed, lineup)
@@ -28,12 +29,13 @@
 
 namespace tournament {
 
-inline constexpr int kSchemaVersion = 1;
+inline constexpr int kSchemaVersion = 2;
 
 class Store {
  public:
-  // Opens the database, creating it and its schema when `create` is set (WAL mode). Throws
-  // DbError when it cannot be opened or holds another schema version.
+  // Opens the database, creating it and its schema when `create` is set (WAL mode), bringing a
+  // version 1 file to version 2. Throws DbError when it cannot be opened or holds another schema
+  // version.
   Store(const std::string& path, bool create);
 
   // The tournament's id, adding it when it is new.

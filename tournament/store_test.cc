@@ -75,3 +75,27 @@ TEST(Store, RefusesOtherDatabases) {
 
 }  // namespace
 }  // namespace tournament
+
+namespace tournament {
+namespace {
+
+TEST(Store, BringsVersionOneFilesToVersionTwoKeepingTheirSessions) {
+  const std::string path = testfiles::MakeTempDir() + "/v1.db";
+  TournamentFile t;
+  t.hash = "abc";
+  {
+    Store store(path, true);
+    store.Write(store.AddTournament(t, 2), Record(1));
+    // As version 1 left it: no shard table.
+    store.db().Exec("DROP TABLE shard; PRAGMA user_version = 1");
+  }
+  Store store(path, false);
+  Statement version = store.db().Prepare("PRAGMA user_version");
+  version.Step();
+  EXPECT_EQ(version.Int(0), kSchemaVersion);
+  EXPECT_EQ(Count(store.db(), "session"), 1);
+  EXPECT_EQ(Count(store.db(), "shard"), 0);  // it held the tournament whole
+}
+
+}  // namespace
+}  // namespace tournament
