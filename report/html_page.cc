@@ -19,6 +19,8 @@ th, td { border: 1px solid #cccccc; padding: 3px 8px; text-align: left; }
 th { background: #eeeeee; }
 td.num, th.num { text-align: right; font-variant-numeric: tabular-nums; }
 .charts { display: flex; flex-wrap: wrap; gap: 12px; }
+figure.good { margin: 0; }
+figcaption { font-size: 13px; margin: 2px 0 8px 0; }
 svg { background: #ffffff; border: 1px solid #dddddd; }
 svg text { font-family: "DejaVu Sans", Arial, Helvetica, sans-serif; font-size: 11px;
            fill: #1a1a1a; }

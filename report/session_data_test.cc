@@ -23,7 +23,7 @@ TEST(ReadSessionResults, AttachesEachBidToItsGood) {
   EXPECT_EQ(data.auctions[0].goods[1].bids.size(), 0u);
   EXPECT_EQ(data.auctions[1].goods[0].id, "salt\"2'");
   EXPECT_EQ(data.auctions[1].goods[0].bids.size(), 1u);  // same id rules per auction
-  EXPECT_EQ(data.auctions[0].buyers[2].surplus, 500);  // value 21000 less price 20500
+  EXPECT_EQ(data.auctions[0].buyers[2].surplus, 500);    // value 21000 less price 20500
   EXPECT_FALSE(data.measures.empty());
 }
 

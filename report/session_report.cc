@@ -37,7 +37,8 @@ std::string BuyerTable(const std::vector<SessionBuyer>& buyers) {
 std::string LegendItem(const SeriesStyle& style, std::string_view name) {
   Svg svg(16, 16, "legend-marker", {}, "marker of " + std::string(name));
   svg.Marker(style, 8, 8, 5, {}, name);
-  return "<span class=\"item\">" + svg.Finish() + " " + EscapeHtml(name) + "</span>";
+  return "<span class=\"item\">" + svg.Finish() + " <span class=\"name\">" + EscapeHtml(name) +
+         "</span></span>";
 }
 
 std::string GoodCaption(const SessionGood& good) {
