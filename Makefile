@@ -44,7 +44,7 @@ fuzz: | deps
 	bash fuzz/run.sh $(FUZZ_SECONDS)
 
 format:
-	find buyer wire engine gateway marketd tournament bench fuzz tests -name '*.cc' -o -name '*.h' | xargs clang-format -i
+	find buyer wire engine gateway marketd tournament report bench fuzz tests -name '*.cc' -o -name '*.h' | xargs clang-format -i
 
 clean:
 	rm -rf $(BUILD) $(SAN_BUILD)

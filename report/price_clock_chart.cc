@@ -12,7 +12,10 @@ constexpr double kMicros = 1e6;
 
 // When the price a bid answered was announced, in seconds.
 double Announced(const SessionBid& bid) {
-  return static_cast<double>(bid.at_us - std::max<int64_t>(0, bid.response_us)) / kMicros;
+  // In doubles: the difference of two arbitrary integers from the input may not fit in one.
+  return (static_cast<double>(bid.at_us) -
+          static_cast<double>(std::max<int64_t>(0, bid.response_us))) /
+         kMicros;
 }
 double Arrived(const SessionBid& bid) { return static_cast<double>(bid.at_us) / kMicros; }
 
