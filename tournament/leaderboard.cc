@@ -105,17 +105,24 @@ Leaderboard ReadLeaderboard(Db& db, const std::string& which) {
   }
 
   Statement measures = db.Prepare(
-      "SELECT s.scenario, s.outcome, s.revenue, "
-      "(SELECT count(*) FROM good g WHERE g.session = s.id AND g.outcome = 'sold'), "
-      "(SELECT count(*) FROM good g WHERE g.session = s.id) "
+      "SELECT s.scenario, s.outcome, s.revenue, s.goods_sold, s.goods_total, s.efficiency, "
+      "s.top_value_share, s.price_over_top "
       "FROM session s WHERE s.tournament = ? ORDER BY s.scenario, s.id");
   measures.Bind(1, board.tournament);
-  std::vector<std::vector<double>> revenues;
+  // Per scenario, each measure's per-session values; a session where it is undefined (no good
+  // counted) adds none.
+  std::vector<std::vector<double>> revenues, efficiencies, top_shares, price_ratios;
+  auto add = [&](std::vector<std::vector<double>>& to, int column) {
+    if (!measures.IsNull(column)) to.back().push_back(measures.Real(column));
+  };
   while (measures.Step()) {
     if (board.scenarios.empty() || board.scenarios.back().scenario != measures.Text(0)) {
       board.scenarios.push_back({});
       board.scenarios.back().scenario = measures.Text(0);
       revenues.emplace_back();
+      efficiencies.emplace_back();
+      top_shares.emplace_back();
+      price_ratios.emplace_back();
     }
     ScenarioMeasures& m = board.scenarios.back();
     ++m.sessions;
@@ -126,9 +133,15 @@ Leaderboard ReadLeaderboard(Db& db, const std::string& which) {
     revenues.back().push_back(static_cast<double>(measures.Int(2)));
     m.goods_sold += measures.Int(3);
     m.goods_total += measures.Int(4);
+    add(efficiencies, 5);
+    add(top_shares, 6);
+    add(price_ratios, 7);
   }
   for (size_t i = 0; i < board.scenarios.size(); ++i) {
     board.scenarios[i].revenue = Interval95(revenues[i]);
+    board.scenarios[i].efficiency = Interval95(efficiencies[i]);
+    board.scenarios[i].top_value_share = Interval95(top_shares[i]);
+    board.scenarios[i].price_over_top = Interval95(price_ratios[i]);
   }
   return board;
 }

@@ -27,9 +27,14 @@ std::string OwnFolder() {
   return error ? "." : self.parent_path().string();
 }
 
+// --markets: the CSV of the per-scenario section rather than of the entries.
+bool g_markets = false;
+
 std::string Render(tournament::Db& db, const std::string& format, const std::string& which) {
   const tournament::Leaderboard board = tournament::ReadLeaderboard(db, which);
-  if (format == "csv") return tournament::LeaderboardCsv(board);
+  if (format == "csv") {
+    return g_markets ? tournament::MarketsCsv(board) : tournament::LeaderboardCsv(board);
+  }
   if (format == "json") return tournament::LeaderboardJson(board);
   return tournament::LeaderboardTable(board);
 }
@@ -93,6 +98,10 @@ int main(int argc, char** argv) {
   show->add_option("--format", format, "table, csv or json")
       ->check(CLI::IsMember({"table", "csv", "json"}));
   show->add_option("--tournament", which, "its id or hash (default: the one added last)");
+  for (CLI::App* command : {run, show}) {
+    command->add_flag("--markets", g_markets,
+                      "with --format csv: one row per scenario (revenue, goods, efficiency)");
+  }
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp&) {

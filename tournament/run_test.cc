@@ -32,7 +32,8 @@ std::string Dump(const std::string& db_path) {
   const char* queries[] = {
       "SELECT hash, name, file, sessions_planned FROM tournament ORDER BY hash",
       "SELECT t.hash, s.scenario, s.seed, s.lineup, s.scenario_hash, s.virtual_time, "
-      "s.started_us, s.duration_us, s.outcome, s.detail, s.revenue FROM session s JOIN "
+      "s.started_us, s.duration_us, s.outcome, s.detail, s.revenue, s.goods_total, s.goods_sold, "
+      "s.efficiency, s.top_value_share, s.price_over_top FROM session s JOIN "
       "tournament t ON t.id = s.tournament ORDER BY 1, 2, 3, 4",
       "SELECT s.scenario, s.seed, s.lineup, p.* FROM participant p JOIN session s ON "
       "s.id = p.session ORDER BY 1, 2, 3, p.position",

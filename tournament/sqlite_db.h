@@ -52,6 +52,7 @@ class Statement {
   Statement& operator=(Statement&&) = delete;
 
   Statement& Bind(int index, int64_t value);
+  Statement& Bind(int index, double value);
   Statement& Bind(int index, std::string_view value);
   Statement& Bind(int index, const char* value) { return Bind(index, std::string_view(value)); }
   Statement& BindNull(int index);

@@ -1,0 +1,65 @@
+// Compact JSON written by hand for the database's packed columns (store.h): arrays and objects of
+// integers, reals, strings and nulls, appended to one string with no spaces. Cheap enough to run
+// once per session on the runner's hot path, where a document library would cost more than the
+// session itself.
+#ifndef TOURNAMENT_JSON_TEXT_H_
+#define TOURNAMENT_JSON_TEXT_H_
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <type_traits>
+
+namespace tournament {
+
+// Appends values separated by commas as JSON requires. Strings are quoted with '"' and '\' and
+// every byte below 0x20 escaped; other bytes (UTF-8 or not) are kept as they are, as SQLite's JSON
+// functions read them back. The caller balances Open and Close.
+class JsonText {
+ public:
+  JsonText& OpenArray() { return Raw('['); }
+  JsonText& CloseArray() { return Close(']'); }
+  JsonText& OpenObject() { return Raw('{'); }
+  JsonText& CloseObject() { return Close('}'); }
+  // An object member's name; its value follows.
+  JsonText& Key(std::string_view name);
+
+  JsonText& Int(int64_t value);
+  JsonText& Bool(bool value) { return Int(value ? 1 : 0); }  // 0 or 1, as SQLite stores flags
+  JsonText& Real(double value);                              // null when not finite
+  JsonText& String(std::string_view value);
+  JsonText& Null();
+  template <typename T>
+  JsonText& Maybe(const std::optional<T>& value) {
+    if (!value) return Null();
+    if constexpr (std::is_same_v<T, double>) {
+      return Real(*value);
+    } else if constexpr (std::is_same_v<T, std::string>) {
+      return String(*value);
+    } else {
+      return Int(static_cast<int64_t>(*value));
+    }
+  }
+
+  const std::string& text() const { return text_; }
+  void Clear() { text_.clear(); }
+
+ private:
+  void Separate();
+  JsonText& Raw(char c) {
+    Separate();
+    text_ += c;
+    return *this;
+  }
+  JsonText& Close(char c) {
+    text_ += c;
+    return *this;
+  }
+
+  std::string text_;
+};
+
+}  // namespace tournament
+
+#endif  // TOURNAMENT_JSON_TEXT_H_
