@@ -1,5 +1,5 @@
 // Compact JSON written by hand for the database's packed columns (store.h): arrays and objects of
-// integers, reals, strings and nulls, appended to one string with no spaces. Cheap enough to run
+// integers, reals, strings and nulls, appended to one buffer with no spaces. Cheap enough to run
 // once per session on the runner's hot path, where a document library would cost more than the
 // session itself.
 #ifndef TOURNAMENT_JSON_TEXT_H_
@@ -18,9 +18,9 @@ namespace tournament {
 // functions read them back. The caller balances Open and Close.
 class JsonText {
  public:
-  JsonText& OpenArray() { return Raw('['); }
+  JsonText& OpenArray() { return Punctuate('['); }
   JsonText& CloseArray() { return Close(']'); }
-  JsonText& OpenObject() { return Raw('{'); }
+  JsonText& OpenObject() { return Punctuate('{'); }
   JsonText& CloseObject() { return Close('}'); }
   // An object member's name; its value follows.
   JsonText& Key(std::string_view name);
@@ -42,22 +42,22 @@ class JsonText {
     }
   }
 
-  const std::string& text() const { return text_; }
-  void Clear() { text_.clear(); }
+  // The text so far; Take leaves the writer empty.
+  std::string_view text() const { return {buffer_.data(), used_}; }
+  std::string Take();
 
  private:
-  void Separate();
-  JsonText& Raw(char c) {
-    Separate();
-    text_ += c;
+  // Room for `bytes` more after a separating comma, written at the returned position.
+  char* Room(size_t bytes);
+  JsonText& Punctuate(char c) {
+    *Room(1) = c;
+    ++used_;
     return *this;
   }
-  JsonText& Close(char c) {
-    text_ += c;
-    return *this;
-  }
+  JsonText& Close(char c);
 
-  std::string text_;
+  std::string buffer_;  // its first used_ bytes are the text
+  size_t used_ = 0;
 };
 
 }  // namespace tournament

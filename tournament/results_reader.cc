@@ -149,6 +149,9 @@ bool BelongsTo(std::string_view buyer, std::string_view entry) {
 
 void ReadResults(const market::Results& results, const Lineup& lineup, SessionRecord& record) {
   StartRecord(lineup, record);
+  size_t goods = 0;
+  for (const market::AuctionResult& auction : results.auctions) goods += auction.goods.size();
+  record.goods.reserve(goods);
   for (const market::AuctionResult& auction : results.auctions) {
     for (const market::GoodResult& g : auction.goods) {
       GoodRow good;

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -123,23 +124,54 @@ RunSummary RunTournament(const TournamentFile& t, Store& store, const RunOptions
   }
   summary.found = summary.planned - static_cast<int64_t>(todo.size());
 
-  // Finished sessions wait here for the next write: virtual sessions end every few microseconds,
-  // so they are written in batches, each session whole inside one transaction. A session on the
-  // real clock is written at once, with whatever waits before it.
-  std::atomic<size_t> next{0};
-  std::mutex write_mutex;
-  std::vector<SessionRecord> pending;
-  auto last_write = std::chrono::steady_clock::now();
+  // Finished sessions wait in `pending` for the writer thread, so the workers never wait for the
+  // database: virtual sessions end every few microseconds and are written in batches, each
+  // session whole inside one transaction; a session on the real clock is written at once, with
+  // whatever waits before it. Workers wait only when the writer falls this far behind, which
+  // bounds the memory held.
+  constexpr size_t kMaxPending = 4 * kBatch;
+  std::mutex mutex;
+  std::condition_variable wake_writer, wake_workers;
+  std::vector<PackedSession> pending;
+  bool urgent = false;        // a real-clock session waits
+  bool workers_done = false;  // nothing more will come
   std::exception_ptr failure;
-  auto flush = [&] {  // with write_mutex held
-    if (pending.empty()) return;
-    std::vector<const SessionRecord*> batch;
-    for (const SessionRecord& r : pending) batch.push_back(&r);
-    summary.written += store.Write(summary.tournament, batch);
-    pending.clear();
-    last_write = std::chrono::steady_clock::now();
-    if (options.on_progress) {
-      options.on_progress(summary.found + summary.written, summary.planned, summary.written);
+  std::atomic<size_t> next{0};
+
+  auto writer = [&] {
+    std::vector<PackedSession> batch;
+    std::vector<const PackedSession*> pointers;
+    std::unique_lock<std::mutex> lock(mutex);
+    for (;;) {
+      wake_writer.wait_for(lock, kBatchTime, [&] {
+        return workers_done || urgent || pending.size() >= kBatch || failure;
+      });
+      if (failure) return;
+      if (pending.empty()) {
+        if (workers_done) return;
+        continue;
+      }
+      batch.swap(pending);
+      urgent = false;
+      wake_workers.notify_all();
+      lock.unlock();
+      try {
+        pointers.clear();
+        for (const PackedSession& r : batch) pointers.push_back(&r);
+        const int64_t written = store.Write(summary.tournament, pointers);
+        batch.clear();
+        lock.lock();
+        summary.written += written;
+        if (options.on_progress) {
+          options.on_progress(summary.found + summary.written, summary.planned, summary.written);
+        }
+      } catch (...) {
+        lock.lock();
+        failure = std::current_exception();
+        next.store(todo.size());
+        wake_workers.notify_all();
+        return;
+      }
     }
   };
   auto work = [&] {
@@ -151,29 +183,38 @@ RunSummary RunTournament(const TournamentFile& t, Store& store, const RunOptions
         SessionRecord record = RunOne(todo[i], t, options, static_cast<int64_t>(i));
         // A session cut short by the interruption is not a result: it runs again next time.
         if (Interrupted() && !record.virtual_time) return;
-        std::lock_guard<std::mutex> lock(write_mutex);
-        if (failure) return;
         const bool now = !record.virtual_time;
-        pending.push_back(std::move(record));
-        if (now || pending.size() >= kBatch ||
-            std::chrono::steady_clock::now() - last_write > kBatchTime) {
-          flush();
-        }
+        PackedSession packed = Pack(std::move(record));
+        std::unique_lock<std::mutex> lock(mutex);
+        wake_workers.wait(lock, [&] { return pending.size() < kMaxPending || failure; });
+        if (failure) return;
+        urgent = urgent || now;
+        pending.push_back(std::move(packed));
+        if (urgent || pending.size() >= kBatch) wake_writer.notify_one();
       } catch (...) {
-        std::lock_guard<std::mutex> lock(write_mutex);
+        std::lock_guard<std::mutex> lock(mutex);
         if (!failure) failure = std::current_exception();
         next.store(todo.size());
+        wake_writer.notify_one();
+        wake_workers.notify_all();
         return;
       }
     }
   };
+  std::thread writing(writer);
   const int jobs = std::max(1, std::min<int>(options.jobs, static_cast<int>(todo.size())));
   std::vector<std::thread> workers;
   for (int j = 1; j < jobs; ++j) workers.emplace_back(work);
   work();
   for (std::thread& w : workers) w.join();
+  {
+    // Also when interrupted: the sessions waiting ran to their end.
+    std::lock_guard<std::mutex> lock(mutex);
+    workers_done = true;
+  }
+  wake_writer.notify_one();
+  writing.join();
   if (failure) std::rethrow_exception(failure);
-  flush();  // also when interrupted: these sessions ran to their end
   summary.interrupted = Interrupted();
   return summary;
 }

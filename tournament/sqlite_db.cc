@@ -70,6 +70,14 @@ Statement& Statement::Bind(int index, std::string_view value) {
   return *this;
 }
 
+Statement& Statement::BindUncopied(int index, std::string_view value) {
+  if (sqlite3_bind_text64(stmt_, index, value.data(), value.size(), SQLITE_STATIC, SQLITE_UTF8) !=
+      SQLITE_OK) {
+    Throw(db_, "database: bind");
+  }
+  return *this;
+}
+
 Statement& Statement::BindNull(int index) {
   if (sqlite3_bind_null(stmt_, index) != SQLITE_OK) Throw(db_, "database: bind");
   return *this;

@@ -90,35 +90,6 @@ CREATE TABLE bid(
 
 int64_t Flag(bool value) { return value ? 1 : 0; }
 
-// The session's lineup entries as the participant view reads them, one array each.
-void PackParticipants(const std::vector<ParticipantRow>& rows, JsonText& out) {
-  out.Clear();
-  out.OpenArray();
-  for (const ParticipantRow& x : rows) {
-    out.OpenArray().String(x.name).String(x.kind).String(x.strategy).Int(x.purchases);
-    out.Int(x.spend).Int(x.benefit).Int(x.fines).Int(x.surplus).Int(x.sanctions);
-    out.Int(x.expulsions).Bool(x.logged_in).Int(x.bids).Int(x.faults).Bool(x.left);
-    out.String(x.dropped).Int(x.response_count).Maybe(x.response_median_us);
-    out.Maybe(x.response_p99_us).String(x.status).Maybe(x.exit_code).Maybe(x.exit_signal);
-    out.String(x.stderr_tail).CloseArray();
-  }
-  out.CloseArray();
-}
-
-// The session's goods as the good view reads them, one array each, the values as an object.
-void PackGoods(const std::vector<GoodRow>& rows, JsonText& out) {
-  out.Clear();
-  out.OpenArray();
-  for (const GoodRow& x : rows) {
-    out.OpenArray().Int(x.auction).String(x.id).String(x.kind).String(x.seller).Int(x.round);
-    out.Int(x.initial).Int(x.resale).Int(x.reserve).String(x.outcome).Maybe(x.buyer);
-    out.Maybe(x.price).Int(x.collisions).Int(x.sanctions).OpenObject();
-    for (const auto& [buyer, value] : x.values) out.Key(buyer).Int(value);
-    out.CloseObject().CloseArray();
-  }
-  out.CloseArray();
-}
-
 }  // namespace
 
 Store::Store(const std::string& path, bool create) : db_(path, create) {
@@ -170,34 +141,30 @@ std::set<SessionKey> Store::StoredSessions(int64_t tournament) {
 }
 
 bool Store::Write(int64_t tournament, const SessionRecord& record) {
-  return Write(tournament, std::vector<const SessionRecord*>{&record}) == 1;
+  const PackedSession packed = Pack(record);
+  return Write(tournament, std::vector<const PackedSession*>{&packed}) == 1;
 }
 
-int64_t Store::Write(int64_t tournament, const std::vector<const SessionRecord*>& records) {
+int64_t Store::Write(int64_t tournament, const std::vector<const PackedSession*>& sessions) {
   // Ready whatever a failed write before left behind.
-  for (Statement* statement : {session_.get(), bid_.get()}) {
-    statement->Reset();
-  }
+  for (Statement* statement : {session_.get(), bid_.get()}) statement->Reset();
   Transaction t(db_);
   int64_t written = 0;
-  for (const SessionRecord* record : records) written += Insert(tournament, *record) ? 1 : 0;
+  for (const PackedSession* session : sessions) written += Insert(tournament, *session) ? 1 : 0;
   t.Commit();
   return written;
 }
 
-bool Store::Insert(int64_t tournament, const SessionRecord& r) {
-  int64_t sold = 0;
-  for (const GoodRow& g : r.goods) sold += g.outcome == "sold" ? 1 : 0;
-  PackParticipants(r.participants, participants_);
-  PackGoods(r.goods, goods_);
+bool Store::Insert(int64_t tournament, const PackedSession& packed) {
+  const SessionRecord& r = packed.record;
   Statement& session = *session_;
   session.Bind(1, tournament).Bind(2, r.key.scenario).Bind(3, r.scenario_hash);
   session.Bind(4, static_cast<int64_t>(r.key.seed)).Bind(5, r.key.lineup);
   session.Bind(6, Flag(r.virtual_time)).Bind(7, r.started_us).Bind(8, r.duration_us);
   session.Bind(9, r.outcome).Bind(10, r.detail).Bind(11, r.revenue);
-  session.Bind(12, static_cast<int64_t>(r.goods.size())).Bind(13, sold);
+  session.Bind(12, packed.goods_total).Bind(13, packed.goods_sold);
   session.Bind(14, r.efficiency).Bind(15, r.top_value_share).Bind(16, r.price_over_top);
-  session.Bind(17, participants_.text()).Bind(18, goods_.text());
+  session.BindUncopied(17, packed.participants).BindUncopied(18, packed.goods);
   session.Step();
   session.Reset();
   if (db_.Changes() == 0) return false;  // stored before

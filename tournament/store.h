@@ -34,7 +34,7 @@
 #include <string>
 #include <vector>
 
-#include "tournament/json_text.h"
+#include "tournament/packed_session.h"
 #include "tournament/session_record.h"
 #include "tournament/sqlite_db.h"
 #include "tournament/tournament_file.h"
@@ -58,20 +58,19 @@ class Store {
   // Writes the session and everything in it in one transaction. False, writing nothing, when the
   // session is stored already.
   bool Write(int64_t tournament, const SessionRecord& record);
-  // Writes several whole sessions in one transaction (a transaction's cost is mostly its pages,
-  // so a batch of fast sessions costs little more than one), skipping those stored already.
-  // Returns how many were written.
-  int64_t Write(int64_t tournament, const std::vector<const SessionRecord*>& records);
+  // Writes several whole sessions, packed (packed_session.h), in one transaction (a transaction's
+  // cost is mostly its pages, so a batch of fast sessions costs little more than one), skipping
+  // those stored already. Returns how many were written.
+  int64_t Write(int64_t tournament, const std::vector<const PackedSession*>& sessions);
 
   Db& db() { return db_; }
 
  private:
-  bool Insert(int64_t tournament, const SessionRecord& record);  // inside a transaction
+  bool Insert(int64_t tournament, const PackedSession& session);  // inside a transaction
 
   Db db_;
-  // The inserts of Write, prepared once, and the packed columns' text, its memory reused.
+  // The inserts of Write, prepared once.
   std::unique_ptr<Statement> session_, bid_;
-  JsonText participants_, goods_;
 };
 
 }  // namespace tournament
