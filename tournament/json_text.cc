@@ -54,6 +54,10 @@ JsonText& JsonText::String(std::string_view value) {
     } else if (c >= 0x20) {
       *out++ = '\\';
       *out++ = byte;
+    } else if (c == 0) {  // SQLite's JSON functions would end the string here
+      *out++ = '\xef';
+      *out++ = '\xbf';
+      *out++ = '\xbd';
     } else {
       *out++ = '\\';
       *out++ = 'u';

@@ -14,7 +14,8 @@
 namespace tournament {
 
 // Appends values separated by commas as JSON requires. Strings are quoted with '"' and '\' and
-// every byte below 0x20 escaped; other bytes (UTF-8 or not) are kept as they are, as SQLite's JSON
+// every byte below 0x20 escaped, but for NUL, which SQLite's JSON functions would end the string
+// at: it is written as U+FFFD. Other bytes (UTF-8 or not) are kept as they are, as SQLite's JSON
 // functions read them back. The caller balances Open and Close.
 class JsonText {
  public:
