@@ -8,6 +8,7 @@
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <stdexcept>
 #include <thread>
@@ -17,6 +18,7 @@
 #include "tournament/child.h"
 #include "tournament/process_session.h"
 #include "tournament/results_reader.h"
+#include "tournament/run_folder.h"
 #include "tournament/session_scenario.h"
 #include "tournament/virtual_session.h"
 
@@ -40,17 +42,8 @@ bool HasAgents(const Lineup& lineup) {
   return false;
 }
 
-std::string TempFolder() {
-  const char* tmp = std::getenv("TMPDIR");
-  std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/tournament-XXXXXX";
-  if (mkdtemp(pattern.data()) == nullptr) {
-    throw std::runtime_error("cannot create a temporary folder under " + pattern);
-  }
-  return pattern;
-}
-
 SessionRecord RunOne(const Planned& p, const TournamentFile& t, const RunOptions& options,
-                     int64_t number) {
+                     const RunFolder* folder) {
   SessionRecord record;
   record.key = p.key;
   record.scenario_hash = p.scenario->hash;
@@ -62,10 +55,9 @@ SessionRecord RunOne(const Planned& p, const TournamentFile& t, const RunOptions
   }
   ProcessSettings settings;
   settings.bin_dir = options.bin_dir;
-  settings.work_dir = TempFolder();
+  settings.work_dir = folder->NewSessionFolder();
   settings.agent_cwd = t.folder.empty() ? "." : t.folder;
   settings.deadline_ms = t.deadline_ms;
-  (void)number;
   RunProcessSession(*p.scenario, p.key.seed, *p.lineup, settings, record);
   std::error_code ignored;
   std::filesystem::remove_all(settings.work_dir, ignored);
@@ -103,6 +95,10 @@ RunSummary RunTournament(const TournamentFile& t, Store& store, const RunOptions
       throw std::runtime_error(path + " is not an executable program (see --bin)");
     }
   }
+  // Real-clock sessions keep their files under the runner's own folder, which also clears what a
+  // runner killed before left there.
+  std::unique_ptr<RunFolder> folder;
+  if (!programs.empty()) folder = std::make_unique<RunFolder>(RunFolder::TempParent());
   RunSummary summary;
   std::vector<Planned> all;
   for (size_t i = 0; i < t.scenarios.size(); ++i) {
@@ -180,7 +176,7 @@ RunSummary RunTournament(const TournamentFile& t, Store& store, const RunOptions
       const size_t i = next.fetch_add(1);
       if (i >= todo.size()) return;
       try {
-        SessionRecord record = RunOne(todo[i], t, options, static_cast<int64_t>(i));
+        SessionRecord record = RunOne(todo[i], t, options, folder.get());
         // A session cut short by the interruption is not a result: it runs again next time.
         if (Interrupted() && !record.virtual_time) return;
         const bool now = !record.virtual_time;
