@@ -58,6 +58,7 @@ SessionRecord RunOne(const Planned& p, const TournamentFile& t, const RunOptions
   settings.work_dir = folder->NewSessionFolder();
   settings.agent_cwd = t.folder.empty() ? "." : t.folder;
   settings.deadline_ms = t.deadline_ms;
+  settings.admission_ms = t.admission_ms;
   RunProcessSession(*p.scenario, p.key.seed, *p.lineup, settings, record);
   std::error_code ignored;
   std::filesystem::remove_all(settings.work_dir, ignored);
