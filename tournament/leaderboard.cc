@@ -2,8 +2,6 @@
 
 #include <algorithm>
 
-#include "engine/response_stats.h"
-
 namespace tournament {
 
 Leaderboard ReadLeaderboard(Db& db, const std::string& which) {
@@ -23,10 +21,10 @@ Leaderboard ReadLeaderboard(Db& db, const std::string& which) {
   board.hash = t.Text(2);
   board.planned = t.Int(3);
 
-  Statement count = db.Prepare("SELECT count(*) FROM session WHERE tournament = ?");
-  count.Bind(1, board.tournament);
-  count.Step();
-  board.stored = count.Int(0);
+  Statement stored = db.Prepare("SELECT count(*) FROM session WHERE tournament = ?");
+  stored.Bind(1, board.tournament);
+  stored.Step();
+  board.stored = stored.Int(0);
 
   // Per lineup entry, the per-session figures in lineup order. Sessions in key order, not in the
   // order they were written: the intervals' sums come out the same to the last bit however the
@@ -66,26 +64,33 @@ Leaderboard ReadLeaderboard(Db& db, const std::string& which) {
     board.standings[i].surplus = Interval95(surpluses[i]);
   }
 
-  // Response times at the market, over every counted bid of the agent in the tournament.
-  Statement bids = db.Prepare(
-      "SELECT b.response_us FROM bid b JOIN session s ON s.id = b.session "
-      "WHERE s.tournament = ? AND s.lineup = ? AND b.buyer = ? AND b.counted = 1");
+  // Response times at the market, over every counted bid of the agent in the tournament: nearest
+  // ranks (as market::ResponseTimes has them) picked by SQLite, which sorts within bounded memory
+  // (spilling to a temporary file), so that no bid is held here however many were stored.
+  const char* kCounted =
+      "FROM bid b JOIN session s ON s.id = b.session "
+      "WHERE s.tournament = ?1 AND s.lineup = ?2 AND b.buyer = ?3 AND b.counted = 1";
+  Statement count = db.Prepare(std::string("SELECT count(*) ") + kCounted);
+  Statement nth = db.Prepare(std::string("SELECT b.response_us ") + kCounted +
+                             " ORDER BY b.response_us LIMIT 1 OFFSET ?4");
   for (Standing& s : board.standings) {
     if (s.kind == "builtin") continue;
-    std::vector<market::BidRecord> records;
-    bids.Bind(1, board.tournament).Bind(2, s.lineup).Bind(3, s.name);
-    while (bids.Step()) {
-      market::BidRecord r;
-      r.buyer = s.name;
-      r.response_us = bids.Int(0);
-      records.push_back(std::move(r));
-    }
-    bids.Reset();
-    const market::ResponseStats stats = market::ResponseTimes(records, s.name);
-    if (stats.count > 0) {
-      s.response_median_us = stats.median_us;
-      s.response_p99_us = stats.p99_us;
-    }
+    count.Bind(1, board.tournament).Bind(2, s.lineup).Bind(3, s.name);
+    count.Step();
+    const int64_t n = count.Int(0);
+    count.Reset();
+    if (n == 0) continue;
+    // The smallest time at least `percent` of the bids are not above.
+    auto rank = [&](int64_t percent) {
+      const int64_t r = std::max<int64_t>((n * percent + 99) / 100, 1);
+      nth.Bind(1, board.tournament).Bind(2, s.lineup).Bind(3, s.name).Bind(4, r - 1);
+      if (!nth.Step()) throw DbError("database: a counted bid vanished");
+      const int64_t value = nth.Int(0);
+      nth.Reset();
+      return value;
+    };
+    s.response_median_us = rank(50);
+    s.response_p99_us = rank(99);
   }
 
   // Ranks within each lineup, and which intervals meet.
@@ -107,17 +112,24 @@ Leaderboard ReadLeaderboard(Db& db, const std::string& which) {
   }
 
   Statement measures = db.Prepare(
-      "SELECT s.scenario, s.outcome, s.revenue, "
-      "(SELECT count(*) FROM good g WHERE g.session = s.id AND g.outcome = 'sold'), "
-      "(SELECT count(*) FROM good g WHERE g.session = s.id) "
+      "SELECT s.scenario, s.outcome, s.revenue, s.goods_sold, s.goods_total, s.efficiency, "
+      "s.top_value_share, s.price_over_top "
       "FROM session s WHERE s.tournament = ? ORDER BY s.scenario, s.seed, s.lineup");
   measures.Bind(1, board.tournament);
-  std::vector<std::vector<double>> revenues;
+  // Per scenario, each measure's per-session values; a session where it is undefined (no good
+  // counted) adds none.
+  std::vector<std::vector<double>> revenues, efficiencies, top_shares, price_ratios;
+  auto add = [&](std::vector<std::vector<double>>& to, int column) {
+    if (!measures.IsNull(column)) to.back().push_back(measures.Real(column));
+  };
   while (measures.Step()) {
     if (board.scenarios.empty() || board.scenarios.back().scenario != measures.Text(0)) {
       board.scenarios.push_back({});
       board.scenarios.back().scenario = measures.Text(0);
       revenues.emplace_back();
+      efficiencies.emplace_back();
+      top_shares.emplace_back();
+      price_ratios.emplace_back();
     }
     ScenarioMeasures& m = board.scenarios.back();
     ++m.sessions;
@@ -128,9 +140,15 @@ Leaderboard ReadLeaderboard(Db& db, const std::string& which) {
     revenues.back().push_back(static_cast<double>(measures.Int(2)));
     m.goods_sold += measures.Int(3);
     m.goods_total += measures.Int(4);
+    add(efficiencies, 5);
+    add(top_shares, 6);
+    add(price_ratios, 7);
   }
   for (size_t i = 0; i < board.scenarios.size(); ++i) {
     board.scenarios[i].revenue = Interval95(revenues[i]);
+    board.scenarios[i].efficiency = Interval95(efficiencies[i]);
+    board.scenarios[i].top_value_share = Interval95(top_shares[i]);
+    board.scenarios[i].price_over_top = Interval95(price_ratios[i]);
   }
   return board;
 }

@@ -1,8 +1,10 @@
 // The leaderboard of a tournament, read from the database: per lineup entry its sessions, mean
 // surplus per session with a 95% interval (interval.h), goods won, spend, sanctions, expulsions,
 // crashes and time-outs, and for agents the response time at the market; per scenario the
-// market's revenue. Within a lineup entries are ranked by mean surplus, and each names the ranks
-// whose intervals overlap its own: those rankings the sessions cannot tell apart.
+// market's revenue, goods sold and its measures: allocative efficiency, the share of the goods
+// sold that went to a highest-value buyer, and the price over the highest value. Within a lineup
+// entries are ranked by mean surplus, and each names the ranks whose intervals overlap its own:
+// those rankings the sessions cannot tell apart.
 #ifndef TOURNAMENT_LEADERBOARD_H_
 #define TOURNAMENT_LEADERBOARD_H_
 
@@ -43,6 +45,11 @@ struct ScenarioMeasures {
   MeanInterval revenue;
   int64_t goods_sold = 0;
   int64_t goods_total = 0;
+  // The market's session measures (engine/measures.h), over the sessions where they are defined
+  // (n counts those).
+  MeanInterval efficiency;
+  MeanInterval top_value_share;
+  MeanInterval price_over_top;
 };
 
 struct Leaderboard {

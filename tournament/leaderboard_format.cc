@@ -15,6 +15,18 @@ std::string Fixed(double value) {
   return text;
 }
 
+std::string Fixed3(double value) {
+  char text[48];
+  std::snprintf(text, sizeof text, "%.3f", value);
+  return text;
+}
+
+// A ratio's mean and interval for the table; blank when no session defines it.
+std::string Ratio(const MeanInterval& m) { return m.n == 0 ? "" : Fixed3(m.mean); }
+std::string RatioInterval(const MeanInterval& m) {
+  return m.n == 0 ? "" : "[" + Fixed3(m.low()) + ", " + Fixed3(m.high()) + "]";
+}
+
 std::string Ranks(const std::vector<int>& ranks) {
   std::string out;
   for (int r : ranks) out += (out.empty() ? "" : " ") + std::to_string(r);
@@ -73,13 +85,15 @@ std::string LeaderboardTable(const Leaderboard& board) {
   flush();
   if (!board.scenarios.empty()) {
     market::TextTable measures(
-        {"scenario", "sessions", "failed", "mean_revenue", "95% interval", "goods_sold", "goods"},
-        {false, true, true, true, false, true, true});
+        {"scenario", "sessions", "failed", "mean_revenue", "95% interval", "goods_sold", "goods",
+         "efficiency", "95% interval", "top_share", "price/top"},
+        {false, true, true, true, false, true, true, true, false, true, true});
     for (const ScenarioMeasures& m : board.scenarios) {
-      measures.Add({m.scenario, std::to_string(m.sessions), std::to_string(m.failed),
-                    Fixed(m.revenue.mean),
-                    "[" + Fixed(m.revenue.low()) + ", " + Fixed(m.revenue.high()) + "]",
-                    std::to_string(m.goods_sold), std::to_string(m.goods_total)});
+      measures.Add(
+          {m.scenario, std::to_string(m.sessions), std::to_string(m.failed), Fixed(m.revenue.mean),
+           "[" + Fixed(m.revenue.low()) + ", " + Fixed(m.revenue.high()) + "]",
+           std::to_string(m.goods_sold), std::to_string(m.goods_total), Ratio(m.efficiency),
+           RatioInterval(m.efficiency), Ratio(m.top_value_share), Ratio(m.price_over_top)});
     }
     out += "\nMarkets\n" + measures.Render("  ");
   }
@@ -120,9 +134,46 @@ std::string LeaderboardCsv(const Leaderboard& board) {
   return out;
 }
 
+std::string MarketsCsv(const Leaderboard& board) {
+  std::string out =
+      "scenario,sessions,failed,mean_revenue,ci95_low,ci95_high,goods_sold,goods,efficiency,"
+      "efficiency_n,efficiency_ci95_low,efficiency_ci95_high,top_value_share,"
+      "top_value_share_ci95_low,top_value_share_ci95_high,price_over_top,price_over_top_ci95_low,"
+      "price_over_top_ci95_high\n";
+  auto ratio = [](const MeanInterval& m) {
+    return m.n == 0 ? std::vector<std::string>{"", "", ""}
+                    : std::vector<std::string>{Fixed3(m.mean), Fixed3(m.low()), Fixed3(m.high())};
+  };
+  for (const ScenarioMeasures& m : board.scenarios) {
+    std::vector<std::string> fields = {m.scenario,
+                                       std::to_string(m.sessions),
+                                       std::to_string(m.failed),
+                                       Fixed(m.revenue.mean),
+                                       Fixed(m.revenue.low()),
+                                       Fixed(m.revenue.high()),
+                                       std::to_string(m.goods_sold),
+                                       std::to_string(m.goods_total)};
+    const std::vector<std::string> efficiency = ratio(m.efficiency);
+    fields.insert(fields.end(),
+                  {efficiency[0], std::to_string(m.efficiency.n), efficiency[1], efficiency[2]});
+    for (const MeanInterval* r : {&m.top_value_share, &m.price_over_top}) {
+      const std::vector<std::string> figures = ratio(*r);
+      fields.insert(fields.end(), figures.begin(), figures.end());
+    }
+    for (size_t i = 0; i < fields.size(); ++i) out += (i ? "," : "") + CsvField(fields[i]);
+    out += '\n';
+  }
+  return out;
+}
+
 std::string LeaderboardJson(const Leaderboard& board) {
   using Json = nlohmann::ordered_json;
   auto optional = [](const std::optional<int64_t>& v) { return v ? Json(*v) : Json(nullptr); };
+  // A ratio measure: its mean, interval and how many sessions define it; nulls when none does.
+  auto ratio = [](const MeanInterval& m) {
+    if (m.n == 0) return Json{{"mean", nullptr}, {"ci95", nullptr}, {"sessions", 0}};
+    return Json{{"mean", m.mean}, {"ci95", {m.low(), m.high()}}, {"sessions", m.n}};
+  };
   Json standings = Json::array();
   for (const Standing& s : board.standings) {
     standings.push_back({{"lineup", s.lineup},
@@ -153,7 +204,10 @@ std::string LeaderboardJson(const Leaderboard& board) {
                          {"mean_revenue", m.revenue.mean},
                          {"ci95", {m.revenue.low(), m.revenue.high()}},
                          {"goods_sold", m.goods_sold},
-                         {"goods", m.goods_total}});
+                         {"goods", m.goods_total},
+                         {"efficiency", ratio(m.efficiency)},
+                         {"top_value_share", ratio(m.top_value_share)},
+                         {"price_over_top", ratio(m.price_over_top)}});
   }
   Json doc = {{"tournament", board.name},
               {"hash", board.hash},

@@ -12,6 +12,9 @@ namespace tournament {
 std::string LeaderboardTable(const Leaderboard& board);
 std::string LeaderboardCsv(const Leaderboard& board);
 std::string LeaderboardJson(const Leaderboard& board);
+// CSV of the per-scenario section: one row per scenario with its revenue, goods and measures
+// (each ratio's mean and 95% interval, blank where no session defines it).
+std::string MarketsCsv(const Leaderboard& board);
 
 }  // namespace tournament
 

@@ -36,6 +36,10 @@ class LeaderboardTest : public ::testing::Test {
       r.goods.resize(3);
       r.goods[0].outcome = "sold";
       r.revenue = 100 * static_cast<int64_t>(seed + 1);
+      // The last session has no good that counts: no efficiency, which must not count as 0.
+      const std::optional<double> efficiency[] = {0.9, 1.0, 0.8, std::nullopt};
+      r.efficiency = efficiency[seed];
+      r.top_value_share = 0.5;
       for (int64_t us = 1; us <= 100; ++us) {
         r.bids.push_back({1, "g", 10, "Agent", 0, us * 10 + static_cast<int64_t>(seed), true});
       }
@@ -102,6 +106,13 @@ TEST_F(LeaderboardTest, RanksByMeanSurplusAndShowsWhereIntervalsMeet) {
   EXPECT_DOUBLE_EQ(board.scenarios[0].revenue.mean, 250);
   EXPECT_EQ(board.scenarios[0].goods_sold, 4);
   EXPECT_EQ(board.scenarios[0].goods_total, 12);
+  const ScenarioMeasures& market = board.scenarios[0];
+  EXPECT_EQ(market.efficiency.n, 3u);
+  EXPECT_DOUBLE_EQ(market.efficiency.mean, 0.9);
+  EXPECT_NEAR(market.efficiency.half_width, 0.248, 0.001);  // sd 0.1, t(2) 4.303
+  EXPECT_EQ(market.top_value_share.n, 4u);
+  EXPECT_DOUBLE_EQ(market.top_value_share.mean, 0.5);
+  EXPECT_EQ(market.price_over_top.n, 0u);
 }
 
 TEST_F(LeaderboardTest, EveryFormatCarriesEveryEntry) {
@@ -127,9 +138,23 @@ TEST_F(LeaderboardTest, EveryFormatCarriesEveryEntry) {
   EXPECT_EQ(json["standings"][1]["entry"], "Agent");
   EXPECT_EQ(json["standings"][1]["resp_p99_us"], 993);
   EXPECT_EQ(json["standings"][0]["resp_p99_us"], nullptr);
+  const nlohmann::json& market = json["scenarios"][0];
+  EXPECT_DOUBLE_EQ(market["efficiency"]["mean"].get<double>(), 0.9);
+  EXPECT_EQ(market["efficiency"]["sessions"], 3);
+  EXPECT_NEAR(market["efficiency"]["ci95"][0].get<double>(), 0.652, 0.001);
+  EXPECT_EQ(market["price_over_top"]["mean"], nullptr);
+
+  // The per-scenario CSV: a header and one row, the undefined measure left blank.
+  const std::vector<std::string> markets = testfiles::Lines(MarketsCsv(board));
+  ASSERT_EQ(markets.size(), 2u);
+  EXPECT_EQ(commas(markets[1]), commas(markets[0]));
+  EXPECT_EQ(markets[1].rfind("s.toml,5,1,250.0,", 0), 0u) << markets[1];
+  EXPECT_NE(markets[1].find(",0.900,3,0.652,1.148,0.500,0.500,0.500,,,"), std::string::npos)
+      << markets[1];
 
   const std::string table = LeaderboardTable(board);
-  for (const char* name : {"Strong", "Agent", "Weak", "dropped", "Lineup L", "5 of 5 sessions"}) {
+  for (const char* name : {"Strong", "Agent", "Weak", "dropped", "Lineup L", "5 of 5 sessions",
+                           "efficiency", "[0.652, 1.148]"}) {
     EXPECT_NE(table.find(name), std::string::npos) << name;
   }
   EXPECT_THROW(ReadLeaderboard(store_->db(), "nope"), DbError);

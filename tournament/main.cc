@@ -34,6 +34,9 @@ std::string OwnFolder() {
   return error ? "." : self.parent_path().string();
 }
 
+// --markets: the CSV of the per-scenario section rather than of the entries.
+bool g_markets = false;
+
 // The leaderboard; a database holding only some shards says so (on standard error for CSV and
 // JSON, which stay machine-readable).
 std::string Render(tournament::Db& db, const std::string& format, const std::string& which) {
@@ -42,7 +45,8 @@ std::string Render(tournament::Db& db, const std::string& format, const std::str
       tournament::IncompleteNote(db, board.tournament, board.stored, board.planned);
   if (format == "csv" || format == "json") {
     if (note) std::cerr << "tournament: " << *note << "\n";
-    return format == "csv" ? tournament::LeaderboardCsv(board) : tournament::LeaderboardJson(board);
+    if (format == "json") return tournament::LeaderboardJson(board);
+    return g_markets ? tournament::MarketsCsv(board) : tournament::LeaderboardCsv(board);
   }
   const std::string table = tournament::LeaderboardTable(board);
   if (!note) return table;
@@ -239,6 +243,10 @@ int main(int argc, char** argv) {
   slurm->add_option("--bin", flags.bin, "passed on to run (made absolute)");
   slurm->add_option("--partition", partition, "the partition to run in");
   slurm->add_option("--time", time, "each task's time limit (Slurm's format, such as 1:00:00)");
+  for (CLI::App* command : {run, show}) {
+    command->add_flag("--markets", g_markets,
+                      "with --format csv: one row per scenario (revenue, goods, efficiency)");
+  }
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp&) {

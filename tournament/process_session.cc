@@ -23,6 +23,18 @@ std::string ReadWhole(const std::string& path) {
 
 void Sleep() { std::this_thread::sleep_for(std::chrono::milliseconds(10)); }
 
+// Whether marketd's transcript shows an admission accepted: a line "SECONDS > #ID accept".
+bool AnyoneAdmitted(const std::string& transcript) {
+  size_t at = 0;
+  while ((at = transcript.find(" > #", at)) != std::string::npos) {
+    at += 4;
+    size_t end = at;
+    while (end < transcript.size() && transcript[end] >= '0' && transcript[end] <= '9') ++end;
+    if (end > at && transcript.compare(end, 8, " accept\n") == 0) return true;
+  }
+  return false;
+}
+
 struct Agent {
   const Entry* entry = nullptr;
   std::unique_ptr<Child> child;
@@ -45,6 +57,7 @@ void RunProcessSession(const SessionScenario& scenario, uint64_t seed, const Lin
   const std::string scenario_path = dir + "/scenario.toml";
   const std::string port_path = dir + "/port";
   const std::string results_path = dir + "/results.json";
+  const std::string transcript_path = dir + "/transcript";
   std::ofstream(scenario_path, std::ios::binary) << scenario.text;
 
   LaunchPlan server_plan;
@@ -58,7 +71,9 @@ void RunProcessSession(const SessionScenario& scenario, uint64_t seed, const Lin
                       "--seed",
                       std::to_string(seed),
                       "--results",
-                      results_path};
+                      results_path,
+                      "--transcript",
+                      transcript_path};
   server_plan.stderr_path = dir + "/marketd.err";
   std::string failure;
   std::unique_ptr<Child> server;
@@ -80,6 +95,7 @@ void RunProcessSession(const SessionScenario& scenario, uint64_t seed, const Lin
     Sleep();
   }
 
+  const auto listening = Clock::now();
   std::vector<Agent> agents;
   if (failure.empty()) {
     const char* path = std::getenv("PATH");
@@ -107,6 +123,12 @@ void RunProcessSession(const SessionScenario& scenario, uint64_t seed, const Lin
   // Until the market and every agent are done, the deadline passes or the runner is interrupted.
   std::optional<Clock::time_point> market_done;
   bool server_stopped = false;
+  // Once the admission window has passed (and the margin), the transcript tells whether any
+  // agent is in.
+  bool looked = false;
+  bool nobody_admitted = false;
+  const auto look_at = listening + std::chrono::milliseconds(settings.admission_ms) +
+                       std::chrono::milliseconds(settings.admission_margin_ms);
   while (server && failure.empty()) {
     bool agents_done = true;
     for (Agent& a : agents) {
@@ -118,6 +140,22 @@ void RunProcessSession(const SessionScenario& scenario, uint64_t seed, const Lin
     if (server_done && !market_done) market_done = Clock::now();
     if (server_done && agents_done) break;
     const auto now = Clock::now();
+    if (!looked && !server_done && !server_stopped && now > look_at) {
+      looked = true;
+      nobody_admitted = !AnyoneAdmitted(ReadWhole(transcript_path));
+    }
+    if (nobody_admitted && !server_stopped) {
+      // No market will open without an agent: ended now rather than at the deadline.
+      server->Signal(SIGTERM);
+      server_stopped = true;
+      record.detail = "no agent logged in during the admission window";
+      for (Agent& a : agents) {
+        if (a.child && !a.child->Exited()) {
+          a.child->Kill();
+          a.killed = true;
+        }
+      }
+    }
     const bool late = now > deadline || Interrupted() != 0;
     if ((agents_done && !server_done && !server_stopped) || (late && !server_stopped)) {
       // No agent left to serve, or out of time: marketd still writes its results on SIGTERM.
@@ -171,7 +209,9 @@ void RunProcessSession(const SessionScenario& scenario, uint64_t seed, const Lin
     }
     row.exit_code = a.child->exit_code();
     row.exit_signal = a.child->exit_signal();
-    if (a.killed) {
+    if (a.killed && nobody_admitted) {
+      row.status = "no_login";
+    } else if (a.killed) {
       row.status = "timeout";
     } else if (row.exit_signal || (row.exit_code && *row.exit_code != 0)) {
       row.status = "crashed";

@@ -19,6 +19,11 @@ struct ProcessSettings {
   std::string agent_cwd;          // where agents run (the tournament file's folder)
   int64_t deadline_ms = 120'000;  // the whole session, start-up included
   int64_t grace_ms = 3'000;       // how long agents may take to leave after the market has closed
+  // The market's admission window. When it has passed, and this much more, with no agent
+  // admitted, the market would wait for one until the deadline: the session is ended then, the
+  // agents still running recorded as "no_login".
+  int64_t admission_ms = 3'000;
+  int64_t admission_margin_ms = 1'000;
 };
 
 // How many bytes of an agent's standard error are kept.

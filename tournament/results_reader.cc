@@ -10,7 +10,7 @@
 namespace tournament {
 namespace {
 
-using Json = nlohmann::json;
+using Json = nlohmann::ordered_json;  // keeps the values in the buyers order
 
 const char* KindName(Entry::Kind kind) {
   switch (kind) {
@@ -130,6 +130,7 @@ void StartRecord(const Lineup& lineup, SessionRecord& record) {
   record.bids.clear();
   record.participants.clear();
   record.revenue = 0;
+  record.efficiency = record.top_value_share = record.price_over_top = std::nullopt;
   for (const Entry& entry : lineup.entries) {
     ParticipantRow row;
     row.name = entry.name;
@@ -148,6 +149,9 @@ bool BelongsTo(std::string_view buyer, std::string_view entry) {
 
 void ReadResults(const market::Results& results, const Lineup& lineup, SessionRecord& record) {
   StartRecord(lineup, record);
+  size_t goods = 0;
+  for (const market::AuctionResult& auction : results.auctions) goods += auction.goods.size();
+  record.goods.reserve(goods);
   for (const market::AuctionResult& auction : results.auctions) {
     for (const market::GoodResult& g : auction.goods) {
       GoodRow good;
@@ -167,6 +171,8 @@ void ReadResults(const market::Results& results, const Lineup& lineup, SessionRe
       }
       good.collisions = g.collisions;
       good.sanctions = g.sanctions;
+      good.values.reserve(g.values.size());
+      for (const market::BuyerValue& v : g.values) good.values.emplace_back(v.buyer, v.value);
       record.goods.push_back(std::move(good));
     }
     // Surplus as the market measures it: each buyer's values of what it bought less the prices,
@@ -213,6 +219,13 @@ void ReadResults(const market::Results& results, const Lineup& lineup, SessionRe
   for (const market::BidRecord& b : results.bids) {
     record.bids.push_back({b.auction, b.good, b.price, b.buyer, b.at_us, b.response_us, b.counted});
   }
+  market::MarketMeasures measures;
+  for (const market::AuctionResult& auction : results.auctions) {
+    measures.Add(market::MeasureAuction(auction));
+  }
+  record.efficiency = measures.efficiency();
+  record.top_value_share = measures.top_value_share();
+  record.price_over_top = measures.price_over_top();
   record.outcome = results.completed ? "completed" : "ended_early";
   record.detail = results.completed ? "" : results.ended_early;
 }

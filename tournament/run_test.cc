@@ -32,7 +32,8 @@ std::string Dump(const std::string& db_path) {
   const char* queries[] = {
       "SELECT hash, name, file, sessions_planned FROM tournament ORDER BY hash",
       "SELECT t.hash, s.scenario, s.seed, s.lineup, s.scenario_hash, s.virtual_time, "
-      "s.started_us, s.duration_us, s.outcome, s.detail, s.revenue FROM session s JOIN "
+      "s.started_us, s.duration_us, s.outcome, s.detail, s.revenue, s.goods_total, s.goods_sold, "
+      "s.efficiency, s.top_value_share, s.price_over_top FROM session s JOIN "
       "tournament t ON t.id = s.tournament ORDER BY 1, 2, 3, 4",
       "SELECT s.scenario, s.seed, s.lineup, p.* FROM participant p JOIN session s ON "
       "s.id = p.session ORDER BY 1, 2, 3, p.position",
@@ -150,8 +151,7 @@ TEST(TournamentRun, KilledAndRunAgainEqualsAnUninterruptedRun) {
   EXPECT_EQ(third.out, whole.out);  // the same leaderboard
 }
 
-// Agents that never log in: one crashes at once, one hangs until the session's deadline. The
-// market, with no one admitted, is ended at the deadline too.
+// Agents that never log in: one crashes at once, one hangs.
 const char* kAgents = R"(
 scenarios = ["%SCENARIOS%/default.toml"]
 seeds = [1]
@@ -180,39 +180,64 @@ bool Alive(const std::string& pid_file) {
   return kill(static_cast<pid_t>(std::stol(text)), 0) == 0;
 }
 
+// When the admission window passes with no agent in, the session ends then, not at the deadline:
+// the hanging agent never logged in. With a window longer than the deadline, the deadline ends
+// the session and the agent still running is a time-out.
 TEST(TournamentRun, CrashingAndHangingAgentsAreRecordedAndReaped) {
-  const std::string dir = testfiles::MakeTempDir();
-  testfiles::WriteFile(dir + "/t.toml", WithScenarios(kAgents));
-  const ProcessResult run = RunProcess(
-      {kBin, "run", dir + "/t.toml", "--db", dir + "/t.db", "--format", "csv"}, Env(), 60);
-  ASSERT_EQ(ExitCode(run), 0) << run.err;
-  EXPECT_FALSE(Alive(dir + "/hang.pid"));
+  struct Case {
+    const char* admission;
+    const char* deadline;
+    const char* hang_status;
+    const char* detail;
+  };
+  const Case cases[] = {
+      {"admission_ms = 200", "deadline_ms = 60000", "no_login",
+       "no agent logged in during the admission window"},
+      {"admission_ms = 60000", "deadline_ms = 2000", "timeout", "deadline passed"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.admission);
+    const std::string dir = testfiles::MakeTempDir();
+    std::string text = WithScenarios(kAgents);
+    text.replace(text.find("admission_ms = 200"), 18, c.admission);
+    text.replace(text.find("deadline_ms = 2000"), 18, c.deadline);
+    testfiles::WriteFile(dir + "/t.toml", text);
+    const ProcessResult run = RunProcess(
+        {kBin, "run", dir + "/t.toml", "--db", dir + "/t.db", "--format", "csv"}, Env(), 60);
+    ASSERT_EQ(ExitCode(run), 0) << run.err;
+    EXPECT_FALSE(Alive(dir + "/hang.pid"));
 
-  Store store(dir + "/t.db", false);
-  Statement q = store.db().Prepare(
-      "SELECT name, status, exit_code, exit_signal, stderr_tail FROM participant ORDER BY "
-      "position");
-  ASSERT_TRUE(q.Step());
-  EXPECT_EQ(q.Text(0), "Vera");
-  ASSERT_TRUE(q.Step());
-  EXPECT_EQ(q.Text(1), "crashed");
-  EXPECT_EQ(q.Int(2), 3);
-  EXPECT_EQ(q.Text(4), "boom\n");
-  ASSERT_TRUE(q.Step());
-  EXPECT_EQ(q.Text(1), "timeout");
-  EXPECT_TRUE(q.IsNull(2));
-  EXPECT_EQ(q.Int(3), SIGKILL);
-  // The leaderboard, in CSV, counts them.
-  EXPECT_NE(run.out.find("faulty,"), std::string::npos) << run.out;
-  const std::vector<std::string> lines = testfiles::Lines(run.out);
-  ASSERT_EQ(lines.size(), 4u) << run.out;
-  EXPECT_NE(lines[0].find("crashed,timeouts"), std::string::npos);
+    Store store(dir + "/t.db", false);
+    Statement session = store.db().Prepare("SELECT outcome, detail, duration_us FROM session");
+    ASSERT_TRUE(session.Step());
+    EXPECT_EQ(session.Text(0), "ended_early");
+    EXPECT_EQ(session.Text(1), c.detail);
+    Statement q = store.db().Prepare(
+        "SELECT name, status, exit_code, exit_signal, stderr_tail FROM participant ORDER BY "
+        "position");
+    ASSERT_TRUE(q.Step());
+    EXPECT_EQ(q.Text(0), "Vera");
+    ASSERT_TRUE(q.Step());
+    EXPECT_EQ(q.Text(1), "crashed");
+    EXPECT_EQ(q.Int(2), 3);
+    EXPECT_EQ(q.Text(4), "boom\n");
+    ASSERT_TRUE(q.Step());
+    EXPECT_EQ(q.Text(1), c.hang_status);
+    EXPECT_TRUE(q.IsNull(2));
+    EXPECT_EQ(q.Int(3), SIGKILL);
+    // The leaderboard, in CSV, counts them.
+    EXPECT_NE(run.out.find("faulty,"), std::string::npos) << run.out;
+    const std::vector<std::string> lines = testfiles::Lines(run.out);
+    ASSERT_EQ(lines.size(), 4u) << run.out;
+    EXPECT_NE(lines[0].find("crashed,timeouts"), std::string::npos);
+  }
 }
 
 TEST(TournamentRun, InterruptedRunEndsItsAgentsAndStoresNothingHalfDone) {
   const std::string dir = testfiles::MakeTempDir();
   std::string text = WithScenarios(kAgents);
   text.replace(text.find("deadline_ms = 2000"), 18, "deadline_ms = 600000");
+  text.replace(text.find("admission_ms = 200"), 18, "admission_ms = 60000");
   testfiles::WriteFile(dir + "/t.toml", text);
   testproc::Child run = Start({"run", dir + "/t.toml", "--db", dir + "/t.db"});
   ASSERT_GT(run.pid, 0);

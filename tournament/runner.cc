@@ -2,11 +2,13 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <stdexcept>
 #include <thread>
@@ -16,6 +18,7 @@
 #include "tournament/child.h"
 #include "tournament/process_session.h"
 #include "tournament/results_reader.h"
+#include "tournament/run_folder.h"
 #include "tournament/session_scenario.h"
 #include "tournament/shard_store.h"
 #include "tournament/virtual_session.h"
@@ -40,17 +43,8 @@ bool HasAgents(const Lineup& lineup) {
   return false;
 }
 
-std::string TempFolder() {
-  const char* tmp = std::getenv("TMPDIR");
-  std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/tournament-XXXXXX";
-  if (mkdtemp(pattern.data()) == nullptr) {
-    throw std::runtime_error("cannot create a temporary folder under " + pattern);
-  }
-  return pattern;
-}
-
 SessionRecord RunOne(const Planned& p, const TournamentFile& t, const RunOptions& options,
-                     int64_t number) {
+                     const RunFolder* folder) {
   SessionRecord record;
   record.key = p.key;
   record.scenario_hash = p.scenario->hash;
@@ -62,10 +56,10 @@ SessionRecord RunOne(const Planned& p, const TournamentFile& t, const RunOptions
   }
   ProcessSettings settings;
   settings.bin_dir = options.bin_dir;
-  settings.work_dir = TempFolder();
+  settings.work_dir = folder->NewSessionFolder();
   settings.agent_cwd = t.folder.empty() ? "." : t.folder;
   settings.deadline_ms = t.deadline_ms;
-  (void)number;
+  settings.admission_ms = t.admission_ms;
   RunProcessSession(*p.scenario, p.key.seed, *p.lineup, settings, record);
   std::error_code ignored;
   std::filesystem::remove_all(settings.work_dir, ignored);
@@ -103,6 +97,10 @@ RunSummary RunTournament(const TournamentFile& t, Store& store, const RunOptions
       throw std::runtime_error(path + " is not an executable program (see --bin)");
     }
   }
+  // Real-clock sessions keep their files under the runner's own folder, which also clears what a
+  // runner killed before left there.
+  std::unique_ptr<RunFolder> folder;
+  if (!programs.empty()) folder = std::make_unique<RunFolder>(RunFolder::TempParent());
   RunSummary summary;
   const std::vector<PlannedSession> plan = PlanSessions(t);
   std::vector<Planned> all;
@@ -122,23 +120,54 @@ RunSummary RunTournament(const TournamentFile& t, Store& store, const RunOptions
   }
   summary.found = summary.planned - static_cast<int64_t>(todo.size());
 
-  // Finished sessions wait here for the next write: virtual sessions end every few microseconds,
-  // so they are written in batches, each session whole inside one transaction. A session on the
-  // real clock is written at once, with whatever waits before it.
-  std::atomic<size_t> next{0};
-  std::mutex write_mutex;
-  std::vector<SessionRecord> pending;
-  auto last_write = std::chrono::steady_clock::now();
+  // Finished sessions wait in `pending` for the writer thread, so the workers never wait for the
+  // database: virtual sessions end every few microseconds and are written in batches, each
+  // session whole inside one transaction; a session on the real clock is written at once, with
+  // whatever waits before it. Workers wait only when the writer falls this far behind, which
+  // bounds the memory held.
+  constexpr size_t kMaxPending = 4 * kBatch;
+  std::mutex mutex;
+  std::condition_variable wake_writer, wake_workers;
+  std::vector<PackedSession> pending;
+  bool urgent = false;        // a real-clock session waits
+  bool workers_done = false;  // nothing more will come
   std::exception_ptr failure;
-  auto flush = [&] {  // with write_mutex held
-    if (pending.empty()) return;
-    std::vector<const SessionRecord*> batch;
-    for (const SessionRecord& r : pending) batch.push_back(&r);
-    summary.written += store.Write(summary.tournament, batch);
-    pending.clear();
-    last_write = std::chrono::steady_clock::now();
-    if (options.on_progress) {
-      options.on_progress(summary.found + summary.written, summary.planned, summary.written);
+  std::atomic<size_t> next{0};
+
+  auto writer = [&] {
+    std::vector<PackedSession> batch;
+    std::vector<const PackedSession*> pointers;
+    std::unique_lock<std::mutex> lock(mutex);
+    for (;;) {
+      wake_writer.wait_for(lock, kBatchTime, [&] {
+        return workers_done || urgent || pending.size() >= kBatch || failure;
+      });
+      if (failure) return;
+      if (pending.empty()) {
+        if (workers_done) return;
+        continue;
+      }
+      batch.swap(pending);
+      urgent = false;
+      wake_workers.notify_all();
+      lock.unlock();
+      try {
+        pointers.clear();
+        for (const PackedSession& r : batch) pointers.push_back(&r);
+        const int64_t written = store.Write(summary.tournament, pointers);
+        batch.clear();
+        lock.lock();
+        summary.written += written;
+        if (options.on_progress) {
+          options.on_progress(summary.found + summary.written, summary.planned, summary.written);
+        }
+      } catch (...) {
+        lock.lock();
+        failure = std::current_exception();
+        next.store(todo.size());
+        wake_workers.notify_all();
+        return;
+      }
     }
   };
   auto work = [&] {
@@ -147,32 +176,41 @@ RunSummary RunTournament(const TournamentFile& t, Store& store, const RunOptions
       const size_t i = next.fetch_add(1);
       if (i >= todo.size()) return;
       try {
-        SessionRecord record = RunOne(todo[i], t, options, static_cast<int64_t>(i));
+        SessionRecord record = RunOne(todo[i], t, options, folder.get());
         // A session cut short by the interruption is not a result: it runs again next time.
         if (Interrupted() && !record.virtual_time) return;
-        std::lock_guard<std::mutex> lock(write_mutex);
-        if (failure) return;
         const bool now = !record.virtual_time;
-        pending.push_back(std::move(record));
-        if (now || pending.size() >= kBatch ||
-            std::chrono::steady_clock::now() - last_write > kBatchTime) {
-          flush();
-        }
+        PackedSession packed = Pack(std::move(record));
+        std::unique_lock<std::mutex> lock(mutex);
+        wake_workers.wait(lock, [&] { return pending.size() < kMaxPending || failure; });
+        if (failure) return;
+        urgent = urgent || now;
+        pending.push_back(std::move(packed));
+        if (urgent || pending.size() >= kBatch) wake_writer.notify_one();
       } catch (...) {
-        std::lock_guard<std::mutex> lock(write_mutex);
+        std::lock_guard<std::mutex> lock(mutex);
         if (!failure) failure = std::current_exception();
         next.store(todo.size());
+        wake_writer.notify_one();
+        wake_workers.notify_all();
         return;
       }
     }
   };
+  std::thread writing(writer);
   const int jobs = std::max(1, std::min<int>(options.jobs, static_cast<int>(todo.size())));
   std::vector<std::thread> workers;
   for (int j = 1; j < jobs; ++j) workers.emplace_back(work);
   work();
   for (std::thread& w : workers) w.join();
+  {
+    // Also when interrupted: the sessions waiting ran to their end.
+    std::lock_guard<std::mutex> lock(mutex);
+    workers_done = true;
+  }
+  wake_writer.notify_one();
+  writing.join();
   if (failure) std::rethrow_exception(failure);
-  flush();  // also when interrupted: these sessions ran to their end
   summary.interrupted = Interrupted();
   return summary;
 }

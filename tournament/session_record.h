@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 namespace tournament {
@@ -31,6 +32,9 @@ struct GoodRow {
   std::optional<int64_t> price;
   int collisions = 0;
   int sanctions = 0;
+  // What the good was worth to each buyer present when it came under the hammer, in the market's
+  // buyers order: a rival's private value, an agent's resale price.
+  std::vector<std::pair<std::string, int64_t>> values;
 };
 
 struct ParticipantRow {
@@ -84,6 +88,10 @@ struct SessionRecord {
   std::string outcome;
   std::string detail;   // why it ended early or failed
   int64_t revenue = 0;  // sum of the prices of the goods sold
+  // The market's session measures (engine/measures.h); empty when no good counts for them.
+  std::optional<double> efficiency;       // allocative efficiency
+  std::optional<double> top_value_share;  // of the goods sold, bought by a highest-value buyer
+  std::optional<double> price_over_top;   // mean price over the highest value, goods sold
   std::vector<GoodRow> goods;
   std::vector<ParticipantRow> participants;  // in lineup order
   std::vector<BidRow> bids;

@@ -124,6 +124,43 @@ TEST(ResultsReader, SumsEachEntrysAccountsOverTheAuctions) {
   EXPECT_EQ(record.goods.size(), goods);
 }
 
+// The market's session measures and every good's values per buyer, read from the results or from
+// their JSON document alike, as the engine has them.
+TEST(ResultsReader, KeepsTheMeasuresAndEachBuyersValueInEitherForm) {
+  const Lineup lineup = LoadLineup(kRivals);
+  const SessionScenarioBuild build =
+      BuildSessionScenario(std::string(market::DefaultScenarioText()), "default", lineup, {}, 1);
+  ASSERT_TRUE(build.scenario);
+  const VirtualRun run = RunVirtualSession(build.scenario->scenario, 7);
+  const market::MarketMeasures expected = market::MeasureSession(run.results).market;
+  ASSERT_TRUE(expected.efficiency() && expected.top_value_share() && expected.price_over_top());
+  SessionRecord direct, parsed;
+  ReadResults(run.results, lineup, direct);
+  ASSERT_EQ(ReadResults(market::ResultsJson(run.results), lineup, parsed), "");
+  for (const SessionRecord* r : {&direct, &parsed}) {
+    ASSERT_TRUE(r->efficiency && r->top_value_share && r->price_over_top);
+    EXPECT_DOUBLE_EQ(*r->efficiency, *expected.efficiency());
+    EXPECT_DOUBLE_EQ(*r->top_value_share, *expected.top_value_share());
+    EXPECT_DOUBLE_EQ(*r->price_over_top, *expected.price_over_top());
+    size_t i = 0;
+    for (const market::AuctionResult& a : run.results.auctions) {
+      for (const market::GoodResult& g : a.goods) {
+        ASSERT_LT(i, r->goods.size());
+        const auto& values = r->goods[i++].values;
+        ASSERT_EQ(values.size(), g.values.size()) << g.good.id;
+        for (size_t v = 0; v < values.size(); ++v) {
+          EXPECT_EQ(values[v].first, g.values[v].buyer);
+          EXPECT_EQ(values[v].second, g.values[v].value);
+        }
+      }
+    }
+    EXPECT_EQ(i, r->goods.size());
+  }
+  // Re-read into a used record, a document without results leaves no measure behind.
+  EXPECT_NE(ReadResults("{}", lineup, direct), "");
+  EXPECT_FALSE(direct.efficiency || direct.top_value_share || direct.price_over_top);
+}
+
 TEST(ResultsReader, ADocumentThatIsNotResultsFailsTheSession) {
   const Lineup lineup = LoadLineup(kRivals);
   for (const char* text : {"", "{}", "[1]", "{\"auctions\": 3}"}) {

@@ -57,9 +57,22 @@ Statement& Statement::Bind(int index, int64_t value) {
   return *this;
 }
 
+Statement& Statement::Bind(int index, double value) {
+  if (sqlite3_bind_double(stmt_, index, value) != SQLITE_OK) Throw(db_, "database: bind");
+  return *this;
+}
+
 Statement& Statement::Bind(int index, std::string_view value) {
   if (sqlite3_bind_text64(stmt_, index, value.data(), value.size(), SQLITE_TRANSIENT,
                           SQLITE_UTF8) != SQLITE_OK) {
+    Throw(db_, "database: bind");
+  }
+  return *this;
+}
+
+Statement& Statement::BindUncopied(int index, std::string_view value) {
+  if (sqlite3_bind_text64(stmt_, index, value.data(), value.size(), SQLITE_STATIC, SQLITE_UTF8) !=
+      SQLITE_OK) {
     Throw(db_, "database: bind");
   }
   return *this;

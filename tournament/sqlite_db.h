@@ -52,8 +52,11 @@ class Statement {
   Statement& operator=(Statement&&) = delete;
 
   Statement& Bind(int index, int64_t value);
+  Statement& Bind(int index, double value);
   Statement& Bind(int index, std::string_view value);
   Statement& Bind(int index, const char* value) { return Bind(index, std::string_view(value)); }
+  // Binds the text without copying it: it must stay unchanged until the statement is Reset.
+  Statement& BindUncopied(int index, std::string_view value);
   Statement& BindNull(int index);
   template <typename T>
   Statement& Bind(int index, const std::optional<T>& value) {

@@ -25,50 +25,58 @@ CREATE TABLE session(
   outcome TEXT NOT NULL,
   detail TEXT NOT NULL,
   revenue INTEGER NOT NULL,
+  goods_total INTEGER NOT NULL,
+  goods_sold INTEGER NOT NULL,
+  efficiency REAL,
+  top_value_share REAL,
+  price_over_top REAL,
+  participants TEXT NOT NULL,
+  goods TEXT NOT NULL,
   UNIQUE(tournament, scenario, seed, lineup));
-CREATE TABLE participant(
-  session INTEGER NOT NULL REFERENCES session(id),
-  position INTEGER NOT NULL,
-  name TEXT NOT NULL,
-  kind TEXT NOT NULL,
-  strategy TEXT NOT NULL,
-  purchases INTEGER NOT NULL,
-  spend INTEGER NOT NULL,
-  benefit INTEGER NOT NULL,
-  fines INTEGER NOT NULL,
-  surplus INTEGER NOT NULL,
-  sanctions INTEGER NOT NULL,
-  expulsions INTEGER NOT NULL,
-  logged_in INTEGER NOT NULL,
-  bids INTEGER NOT NULL,
-  faults INTEGER NOT NULL,
-  left_market INTEGER NOT NULL,
-  dropped TEXT NOT NULL,
-  response_count INTEGER NOT NULL,
-  response_median_us INTEGER,
-  response_p99_us INTEGER,
-  status TEXT NOT NULL,
-  exit_code INTEGER,
-  exit_signal INTEGER,
-  stderr_tail TEXT NOT NULL,
-  PRIMARY KEY(session, position)) WITHOUT ROWID;
-CREATE TABLE good(
-  session INTEGER NOT NULL REFERENCES session(id),
-  position INTEGER NOT NULL,
-  auction INTEGER NOT NULL,
-  id TEXT NOT NULL,
-  kind TEXT NOT NULL,
-  seller TEXT NOT NULL,
-  round INTEGER NOT NULL,
-  initial INTEGER NOT NULL,
-  resale INTEGER NOT NULL,
-  reserve INTEGER NOT NULL,
-  outcome TEXT NOT NULL,
-  buyer TEXT,
-  price INTEGER,
-  collisions INTEGER NOT NULL,
-  sanctions INTEGER NOT NULL,
-  PRIMARY KEY(session, position)) WITHOUT ROWID;
+CREATE VIEW participant AS SELECT
+  s.id AS session,
+  p.key AS position,
+  json_extract(p.value, '$[0]') AS name,
+  json_extract(p.value, '$[1]') AS kind,
+  json_extract(p.value, '$[2]') AS strategy,
+  json_extract(p.value, '$[3]') AS purchases,
+  json_extract(p.value, '$[4]') AS spend,
+  json_extract(p.value, '$[5]') AS benefit,
+  json_extract(p.value, '$[6]') AS fines,
+  json_extract(p.value, '$[7]') AS surplus,
+  json_extract(p.value, '$[8]') AS sanctions,
+  json_extract(p.value, '$[9]') AS expulsions,
+  json_extract(p.value, '$[10]') AS logged_in,
+  json_extract(p.value, '$[11]') AS bids,
+  json_extract(p.value, '$[12]') AS faults,
+  json_extract(p.value, '$[13]') AS left_market,
+  json_extract(p.value, '$[14]') AS dropped,
+  json_extract(p.value, '$[15]') AS response_count,
+  json_extract(p.value, '$[16]') AS response_median_us,
+  json_extract(p.value, '$[17]') AS response_p99_us,
+  json_extract(p.value, '$[18]') AS status,
+  json_extract(p.value, '$[19]') AS exit_code,
+  json_extract(p.value, '$[20]') AS exit_signal,
+  json_extract(p.value, '$[21]') AS stderr_tail
+  FROM session s, json_each(s.participants) p;
+CREATE VIEW good AS SELECT
+  s.id AS session,
+  g.key AS position,
+  json_extract(g.value, '$[0]') AS auction,
+  json_extract(g.value, '$[1]') AS id,
+  json_extract(g.value, '$[2]') AS kind,
+  json_extract(g.value, '$[3]') AS seller,
+  json_extract(g.value, '$[4]') AS round,
+  json_extract(g.value, '$[5]') AS initial,
+  json_extract(g.value, '$[6]') AS resale,
+  json_extract(g.value, '$[7]') AS reserve,
+  json_extract(g.value, '$[8]') AS outcome,
+  json_extract(g.value, '$[9]') AS buyer,
+  json_extract(g.value, '$[10]') AS price,
+  json_extract(g.value, '$[11]') AS collisions,
+  json_extract(g.value, '$[12]') AS sanctions,
+  json_extract(g.value, '$[13]') AS buyer_values
+  FROM session s, json_each(s.goods) g;
 CREATE TABLE bid(
   session INTEGER NOT NULL REFERENCES session(id),
   position INTEGER NOT NULL,
@@ -88,8 +96,9 @@ int64_t Flag(bool value) { return value ? 1 : 0; }
 
 Store::Store(const std::string& path, bool create) : db_(path, create) {
   db_.Exec(
-      "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; PRAGMA foreign_keys=ON; "
-      "PRAGMA wal_autocheckpoint=8192; PRAGMA cache_size=-16384;");
+      "PRAGMA page_size=16384; PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; PRAGMA "
+      "foreign_keys=ON; "
+      "PRAGMA wal_autocheckpoint=2048; PRAGMA cache_size=-2048;");
   Statement version = db_.Prepare("PRAGMA user_version");
   version.Step();
   const int64_t found = version.Int(0);
@@ -102,27 +111,15 @@ Store::Store(const std::string& path, bool create) : db_(path, create) {
     CreateShardTable(db_);
     db_.Exec("PRAGMA user_version=" + std::to_string(kSchemaVersion));
     t.Commit();
-  } else if (found == 1) {
-    Transaction t(db_);
-    Statement again = db_.Prepare("PRAGMA user_version");  // another process may have done it
-    again.Step();
-    if (again.Int(0) == 1) {
-      CreateShardTable(db_);
-      db_.Exec("PRAGMA user_version=2");
-    }
-    t.Commit();
   } else if (found != kSchemaVersion) {
     throw DbError(path + " holds schema version " + std::to_string(found) +
                   "; this program reads version " + std::to_string(kSchemaVersion));
   }
   session_ = std::make_unique<Statement>(db_.Prepare(
       "INSERT OR IGNORE INTO session(tournament, scenario, scenario_hash, seed, lineup, "
-      "virtual_time, started_us, duration_us, outcome, detail, revenue) "
-      "VALUES(?,?,?,?,?,?,?,?,?,?,?)"));
-  participant_ = std::make_unique<Statement>(db_.Prepare(
-      "INSERT INTO participant VALUES(?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)"));
-  good_ = std::make_unique<Statement>(
-      db_.Prepare("INSERT INTO good VALUES(?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)"));
+      "virtual_time, started_us, duration_us, outcome, detail, revenue, goods_total, goods_sold, "
+      "efficiency, top_value_share, price_over_top, participants, goods) "
+      "VALUES(?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)"));
   bid_ = std::make_unique<Statement>(db_.Prepare("INSERT INTO bid VALUES(?,?,?,?,?,?,?,?,?)"));
 }
 
@@ -147,59 +144,37 @@ std::set<SessionKey> Store::StoredSessions(int64_t tournament) {
 }
 
 bool Store::Write(int64_t tournament, const SessionRecord& record) {
-  return Write(tournament, std::vector<const SessionRecord*>{&record}) == 1;
+  const PackedSession packed = Pack(record);
+  return Write(tournament, std::vector<const PackedSession*>{&packed}) == 1;
 }
 
-int64_t Store::Write(int64_t tournament, const std::vector<const SessionRecord*>& records) {
+int64_t Store::Write(int64_t tournament, const std::vector<const PackedSession*>& sessions) {
   // Ready whatever a failed write before left behind.
-  for (Statement* statement : {session_.get(), participant_.get(), good_.get(), bid_.get()}) {
-    statement->Reset();
-  }
+  for (Statement* statement : {session_.get(), bid_.get()}) statement->Reset();
   Transaction t(db_);
   int64_t written = 0;
-  for (const SessionRecord* record : records) written += Insert(tournament, *record) ? 1 : 0;
+  for (const PackedSession* session : sessions) written += Insert(tournament, *session) ? 1 : 0;
   t.Commit();
   return written;
 }
 
-bool Store::Insert(int64_t tournament, const SessionRecord& r) {
+bool Store::Insert(int64_t tournament, const PackedSession& packed) {
+  const SessionRecord& r = packed.record;
   Statement& session = *session_;
   session.Bind(1, tournament).Bind(2, r.key.scenario).Bind(3, r.scenario_hash);
   session.Bind(4, static_cast<int64_t>(r.key.seed)).Bind(5, r.key.lineup);
   session.Bind(6, Flag(r.virtual_time)).Bind(7, r.started_us).Bind(8, r.duration_us);
   session.Bind(9, r.outcome).Bind(10, r.detail).Bind(11, r.revenue);
+  session.Bind(12, packed.goods_total).Bind(13, packed.goods_sold);
+  session.Bind(14, r.efficiency).Bind(15, r.top_value_share).Bind(16, r.price_over_top);
+  session.BindUncopied(17, packed.participants).BindUncopied(18, packed.goods);
   session.Step();
   session.Reset();
   if (db_.Changes() == 0) return false;  // stored before
   const int64_t id = db_.LastInsertId();
 
-  Statement& p = *participant_;
-  int64_t position = 0;
-  for (const ParticipantRow& x : r.participants) {
-    p.Bind(1, id).Bind(2, position++).Bind(3, x.name).Bind(4, x.kind).Bind(5, x.strategy);
-    p.Bind(6, int64_t{x.purchases}).Bind(7, x.spend).Bind(8, x.benefit).Bind(9, x.fines);
-    p.Bind(10, x.surplus).Bind(11, int64_t{x.sanctions}).Bind(12, int64_t{x.expulsions});
-    p.Bind(13, Flag(x.logged_in)).Bind(14, x.bids).Bind(15, x.faults).Bind(16, Flag(x.left));
-    p.Bind(17, x.dropped).Bind(18, x.response_count).Bind(19, x.response_median_us);
-    p.Bind(20, x.response_p99_us).Bind(21, x.status);
-    p.Bind(22, x.exit_code ? std::optional<int64_t>(*x.exit_code) : std::nullopt);
-    p.Bind(23, x.exit_signal ? std::optional<int64_t>(*x.exit_signal) : std::nullopt);
-    p.Bind(24, x.stderr_tail);
-    p.Step();
-    p.Reset();
-  }
-  Statement& g = *good_;
-  position = 0;
-  for (const GoodRow& x : r.goods) {
-    g.Bind(1, id).Bind(2, position++).Bind(3, int64_t{x.auction}).Bind(4, x.id).Bind(5, x.kind);
-    g.Bind(6, x.seller).Bind(7, int64_t{x.round}).Bind(8, x.initial).Bind(9, x.resale);
-    g.Bind(10, x.reserve).Bind(11, x.outcome).Bind(12, x.buyer).Bind(13, x.price);
-    g.Bind(14, int64_t{x.collisions}).Bind(15, int64_t{x.sanctions});
-    g.Step();
-    g.Reset();
-  }
   Statement& b = *bid_;
-  position = 0;
+  int64_t position = 0;
   for (const BidRow& x : r.bids) {
     b.Bind(1, id).Bind(2, position++).Bind(3, int64_t{x.auction}).Bind(4, x.good);
     b.Bind(5, x.price).Bind(6, x.buyer).Bind(7, x.at_us).Bind(8, x.response_us);

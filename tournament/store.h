@@ -2,18 +2,31 @@
 // sessions written so far. Each session is written whole within one transaction, once: a session
 // already stored is never written again, so a resumed run neither loses nor repeats one.
 //
-// Schema version 2 (version 1 plus the shard table of shard_store.h; a version 1 file is brought
-// to 2 when opened, which adds the empty table: it held whole tournaments):
+// Schema version 3 (older files are refused: version 1 stored a row per participant and good,
+// version 2 never left development):
 //   tournament(id, hash UNIQUE, name, file, sessions_planned)
 //   session(id, tournament, scenario, scenario_hash, seed, lineup, virtual_time, started_us,
-//           duration_us, outcome, detail, revenue), UNIQUE(tournament, scenario, seed, lineup)
+//           duration_us, outcome, detail, revenue, goods_total, goods_sold, efficiency,
+//           top_value_share, price_over_top, participants, goods),
+//           UNIQUE(tournament, scenario, seed, lineup)
+//   bid(session, position, auction, good, price, buyer, at_us, response_us, counted)
+//   shard(tournament, shard, shards, sessions_planned): which shard a file holds (shard_store.h)
+// and two views, which read the session's packed columns one row per element:
 //   participant(session, position, name, kind, strategy, purchases, spend, benefit, fines,
 //               surplus, sanctions, expulsions, logged_in, bids, faults, left_market, dropped,
 //               response_count, response_median_us, response_p99_us, status, exit_code,
 //               exit_signal, stderr_tail)
 //   good(session, position, auction, id, kind, seller, round, initial, resale, reserve, outcome,
-//        buyer, price, collisions, sanctions)
-//   bid(session, position, auction, good, price, buyer, at_us, response_us, counted)
+//        buyer, price, collisions, sanctions, buyer_values)
+// session.participants is a JSON array holding one array per lineup entry, in lineup order, with
+// the participant view's columns from name on, in that order; session.goods one array per good,
+// in the order they came under the hammer, with the good view's columns from auction on, the last
+// (buyer_values) an object from each buyer present to its value of the good (a rival's private
+// value, an agent's resale price). Flags are 0 or 1, missing figures null. A session is one row
+// (and, for agents, its bids): a virtual-time session costs the database one B-tree insert rather
+// than one per good. efficiency, top_value_share and price_over_top are the market's session
+// measures (engine/measures.h), NULL when no good counts for them.
+
 #ifndef TOURNAMENT_STORE_H_
 #define TOURNAMENT_STORE_H_
 
@@ -23,13 +36,14 @@
 #include <string>
 #include <vector>
 
+#include "tournament/packed_session.h"
 #include "tournament/session_record.h"
 #include "tournament/sqlite_db.h"
 #include "tournament/tournament_file.h"
 
 namespace tournament {
 
-inline constexpr int kSchemaVersion = 2;
+inline constexpr int kSchemaVersion = 3;
 
 class Store {
  public:
@@ -47,19 +61,19 @@ class Store {
   // Writes the session and everything in it in one transaction. False, writing nothing, when the
   // session is stored already.
   bool Write(int64_t tournament, const SessionRecord& record);
-  // Writes several whole sessions in one transaction (a transaction's cost is mostly its pages,
-  // so a batch of fast sessions costs little more than one), skipping those stored already.
-  // Returns how many were written.
-  int64_t Write(int64_t tournament, const std::vector<const SessionRecord*>& records);
+  // Writes several whole sessions, packed (packed_session.h), in one transaction (a transaction's
+  // cost is mostly its pages, so a batch of fast sessions costs little more than one), skipping
+  // those stored already. Returns how many were written.
+  int64_t Write(int64_t tournament, const std::vector<const PackedSession*>& sessions);
 
   Db& db() { return db_; }
 
  private:
-  bool Insert(int64_t tournament, const SessionRecord& record);  // inside a transaction
+  bool Insert(int64_t tournament, const PackedSession& session);  // inside a transaction
 
   Db db_;
   // The inserts of Write, prepared once.
-  std::unique_ptr<Statement> session_, participant_, good_, bid_;
+  std::unique_ptr<Statement> session_, bid_;
 };
 
 }  // namespace tournament

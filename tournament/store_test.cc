@@ -53,6 +53,80 @@ TEST(Store, EachSessionIsWrittenOnceWithEverythingInIt) {
   EXPECT_EQ(mode.Text(0), "wal");
 }
 
+// Whatever a session holds comes back through the views as the columns it was written as: the
+// packed text must keep every figure, every null and any bytes an agent wrote to its stderr.
+TEST(Store, PackedEntriesAndGoodsReadBackThroughTheirViews) {
+  Store store(testfiles::MakeTempDir() + "/t.db", true);
+  TournamentFile t;
+  t.hash = "abc";
+  const int64_t id = store.AddTournament(t, 1);
+  SessionRecord r = Record(1);
+  r.efficiency = 0.875;
+  r.price_over_top = 0.5;
+  ParticipantRow& agent = r.participants[1];
+  agent.kind = "command";
+  agent.strategy = "exec ./a --name \"x,y\"";
+  agent.surplus = -1234567890123;
+  agent.logged_in = true;
+  agent.response_median_us = 7;
+  agent.status = "crashed";
+  agent.exit_code = std::nullopt;
+  agent.exit_signal = 9;
+  agent.stderr_tail = "boom\n\"quoted\"\t\\\x01\xff end";
+  GoodRow& sold = r.goods[0];
+  sold = {2, "wine1", "wine", "Ana", 3, 2600, 2300, 1400, "sold", "Vera", 2100, 1, 2, {}};
+  sold.values = {{"Vera", 2300}, {"B\"o", 2400}};
+  r.goods[1].outcome = "unsold";
+  ASSERT_TRUE(store.Write(id, r));
+
+  Statement session = store.db().Prepare(
+      "SELECT goods_total, goods_sold, efficiency, top_value_share, price_over_top FROM session");
+  ASSERT_TRUE(session.Step());
+  EXPECT_EQ(session.Int(0), 3);
+  EXPECT_EQ(session.Int(1), 1);
+  EXPECT_DOUBLE_EQ(session.Real(2), 0.875);
+  EXPECT_TRUE(session.IsNull(3));
+  EXPECT_DOUBLE_EQ(session.Real(4), 0.5);
+
+  Statement p = store.db().Prepare(
+      "SELECT position, name, kind, strategy, surplus, logged_in, response_median_us, "
+      "response_p99_us, status, exit_code, exit_signal, stderr_tail, typeof(surplus) "
+      "FROM participant ORDER BY position");
+  ASSERT_TRUE(p.Step());
+  EXPECT_EQ(p.Text(1), "A");
+  EXPECT_TRUE(p.IsNull(9));  // exit_code
+  ASSERT_TRUE(p.Step());
+  EXPECT_EQ(p.Int(0), 1);
+  EXPECT_EQ(p.Text(2), "command");
+  EXPECT_EQ(p.Text(3), agent.strategy);
+  EXPECT_EQ(p.Int(4), agent.surplus);
+  EXPECT_EQ(p.Text(12), "integer");
+  EXPECT_EQ(p.Int(5), 1);
+  EXPECT_EQ(p.Int(6), 7);
+  EXPECT_TRUE(p.IsNull(7));
+  EXPECT_EQ(p.Text(8), "crashed");
+  EXPECT_TRUE(p.IsNull(9));
+  EXPECT_EQ(p.Int(10), 9);
+  EXPECT_EQ(p.Text(11), agent.stderr_tail);
+  EXPECT_FALSE(p.Step());
+
+  Statement g = store.db().Prepare(
+      "SELECT auction, id, kind, seller, round, initial, resale, reserve, outcome, buyer, price, "
+      "collisions, sanctions, buyer_values, "
+      "(SELECT value FROM json_each(buyer_values) WHERE key = 'B\"o') FROM good ORDER BY position");
+  ASSERT_TRUE(g.Step());
+  const std::vector<std::string> expected = {"2",    "wine1", "wine", "Ana",  "3", "2600", "2300",
+                                             "1400", "sold",  "Vera", "2100", "1", "2"};
+  for (int c = 0; c < 13; ++c) EXPECT_EQ(g.Text(c), expected[static_cast<size_t>(c)]) << c;
+  EXPECT_EQ(g.Text(13), R"({"Vera":2300,"B\"o":2400})");
+  EXPECT_EQ(g.Int(14), 2400);
+  ASSERT_TRUE(g.Step());
+  EXPECT_EQ(g.Text(8), "unsold");
+  EXPECT_TRUE(g.IsNull(9));   // no buyer
+  EXPECT_TRUE(g.IsNull(10));  // no price
+  EXPECT_EQ(g.Text(13), "{}");
+}
+
 TEST(Store, RefusesOtherDatabases) {
   const std::string dir = testfiles::MakeTempDir();
   {
@@ -63,38 +137,20 @@ TEST(Store, RefusesOtherDatabases) {
   {
     Store newer(dir + "/newer.db", true);
     newer.db().Exec("PRAGMA user_version = 99");
+    Store older(dir + "/older.db", true);
+    older.db().Exec("PRAGMA user_version = 1");  // a row per participant and good: not readable
   }
-  try {
-    Store(dir + "/newer.db", false);
-    FAIL() << "opened schema version 99";
-  } catch (const DbError& e) {
-    EXPECT_NE(std::string(e.what()).find("schema version 99"), std::string::npos) << e.what();
+  for (const char* version : {"99", "1"}) {
+    try {
+      Store(dir + (version[0] == '9' ? "/newer.db" : "/older.db"), false);
+      FAIL() << "opened schema version " << version;
+    } catch (const DbError& e) {
+      EXPECT_NE(std::string(e.what()).find(std::string("schema version ") + version),
+                std::string::npos)
+          << e.what();
+    }
   }
   EXPECT_THROW(Store(dir + "/missing.db", false), DbError);
-}
-
-}  // namespace
-}  // namespace tournament
-
-namespace tournament {
-namespace {
-
-TEST(Store, BringsVersionOneFilesToVersionTwoKeepingTheirSessions) {
-  const std::string path = testfiles::MakeTempDir() + "/v1.db";
-  TournamentFile t;
-  t.hash = "abc";
-  {
-    Store store(path, true);
-    store.Write(store.AddTournament(t, 2), Record(1));
-    // As version 1 left it: no shard table.
-    store.db().Exec("DROP TABLE shard; PRAGMA user_version = 1");
-  }
-  Store store(path, false);
-  Statement version = store.db().Prepare("PRAGMA user_version");
-  version.Step();
-  EXPECT_EQ(version.Int(0), kSchemaVersion);
-  EXPECT_EQ(Count(store.db(), "session"), 1);
-  EXPECT_EQ(Count(store.db(), "shard"), 0);  // it held the tournament whole
 }
 
 }  // namespace

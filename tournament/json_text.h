@@ -1,0 +1,66 @@
+// Compact JSON written by hand for the database's packed columns (store.h): arrays and objects of
+// integers, reals, strings and nulls, appended to one buffer with no spaces. Cheap enough to run
+// once per session on the runner's hot path, where a document library would cost more than the
+// session itself.
+#ifndef TOURNAMENT_JSON_TEXT_H_
+#define TOURNAMENT_JSON_TEXT_H_
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <type_traits>
+
+namespace tournament {
+
+// Appends values separated by commas as JSON requires. Strings are quoted with '"' and '\' and
+// every byte below 0x20 escaped, but for NUL, which SQLite's JSON functions would end the string
+// at: it is written as U+FFFD. Other bytes (UTF-8 or not) are kept as they are, as SQLite's JSON
+// functions read them back. The caller balances Open and Close.
+class JsonText {
+ public:
+  JsonText& OpenArray() { return Punctuate('['); }
+  JsonText& CloseArray() { return Close(']'); }
+  JsonText& OpenObject() { return Punctuate('{'); }
+  JsonText& CloseObject() { return Close('}'); }
+  // An object member's name; its value follows.
+  JsonText& Key(std::string_view name);
+
+  JsonText& Int(int64_t value);
+  JsonText& Bool(bool value) { return Int(value ? 1 : 0); }  // 0 or 1, as SQLite stores flags
+  JsonText& Real(double value);                              // null when not finite
+  JsonText& String(std::string_view value);
+  JsonText& Null();
+  template <typename T>
+  JsonText& Maybe(const std::optional<T>& value) {
+    if (!value) return Null();
+    if constexpr (std::is_same_v<T, double>) {
+      return Real(*value);
+    } else if constexpr (std::is_same_v<T, std::string>) {
+      return String(*value);
+    } else {
+      return Int(static_cast<int64_t>(*value));
+    }
+  }
+
+  // The text so far; Take leaves the writer empty.
+  std::string_view text() const { return {buffer_.data(), used_}; }
+  std::string Take();
+
+ private:
+  // Room for `bytes` more after a separating comma, written at the returned position.
+  char* Room(size_t bytes);
+  JsonText& Punctuate(char c) {
+    *Room(1) = c;
+    ++used_;
+    return *this;
+  }
+  JsonText& Close(char c);
+
+  std::string buffer_;  // its first used_ bytes are the text
+  size_t used_ = 0;
+};
+
+}  // namespace tournament
+
+#endif  // TOURNAMENT_JSON_TEXT_H_

@@ -1,0 +1,28 @@
+// A session record as the database stores it (store.h): the session row's own columns, its
+// lineup entries and goods packed as JSON text, and its bids. Packing is the costly part of
+// storing a fast session, so it runs on the worker that played the session; the thread that
+// writes the database only inserts.
+#ifndef TOURNAMENT_PACKED_SESSION_H_
+#define TOURNAMENT_PACKED_SESSION_H_
+
+#include <cstdint>
+#include <string>
+
+#include "tournament/session_record.h"
+
+namespace tournament {
+
+struct PackedSession {
+  SessionRecord record;      // its goods and participants moved into the texts below
+  std::string participants;  // the session.participants column
+  std::string goods;         // the session.goods column
+  int64_t goods_total = 0;
+  int64_t goods_sold = 0;
+};
+
+// Packs the record's participants and goods, leaving its vectors empty.
+PackedSession Pack(SessionRecord record);
+
+}  // namespace tournament
+
+#endif  // TOURNAMENT_PACKED_SESSION_H_
