@@ -212,8 +212,6 @@ TEST_F(MergeTest, AShardCutShortIsReportedAndCompletedWhenResumed) {
     // As a killed task leaves it: its last sessions never written.
     Store store(shards[1], false);
     store.db().Exec(
-        "DELETE FROM participant WHERE session IN (SELECT id FROM session WHERE seed >= 42);"
-        "DELETE FROM good WHERE session IN (SELECT id FROM session WHERE seed >= 42);"
         "DELETE FROM bid WHERE session IN (SELECT id FROM session WHERE seed >= 42);"
         "DELETE FROM session WHERE seed >= 42;");
   }
