@@ -8,6 +8,7 @@
 
 #include <boost/asio.hpp>
 
+#include "marketd/monitor_server.h"
 #include "session/clock.h"
 #include "session/intake.h"
 #include "session/notes.h"
@@ -39,10 +40,18 @@ class Server::Impl : public Connections {
         acceptor_(io_),
         accept_timer_(io_),
         wake_timer_(io_),
-        signals_(io_, SIGINT, SIGTERM, SIGHUP) {}
+        signals_(io_, SIGINT, SIGTERM, SIGHUP) {
+    if (options_.http) {
+      monitor_ = std::make_unique<MonitorServer>(
+          io_, MonitorOptions{options_.http_host, options_.http_port, options_.http_queue_limit,
+                              options_.send_buffer});
+      session_.Watch(monitor_.get());
+    }
+  }
 
   bool Listen(std::string* error);
   uint16_t port() const { return port_; }
+  uint16_t http_port() const { return monitor_ ? monitor_->port() : 0; }
   void Run();
   const market::Results& results() const { return session_.results(); }
   market::EndReason end_reason() const { return session_.end_reason(); }
@@ -109,6 +118,7 @@ class Server::Impl : public Connections {
   std::map<ClientId, ConnectionPtr> connections_;
   ClientId next_id_ = 1;
   NetworkStats stats_;
+  std::unique_ptr<MonitorServer> monitor_;  // after io_: gone before it
 };
 
 bool Server::Impl::Listen(std::string* error) {
@@ -129,7 +139,7 @@ bool Server::Impl::Listen(std::string* error) {
     return false;
   }
   port_ = acceptor_.local_endpoint().port();
-  return true;
+  return !monitor_ || monitor_->Listen(error);
 }
 
 void Server::Impl::Run() {
@@ -140,10 +150,15 @@ void Server::Impl::Run() {
     Sync();
   });
   session_.Open();
+  if (monitor_) monitor_->Start();
   Accept();
   Sync();
   io_.run();
   stats_.session_time = session_.session_time();
+  if (monitor_) {
+    stats_.viewers = monitor_->served();
+    stats_.viewers_dropped = monitor_->dropped();
+  }
 }
 
 void Server::Impl::Accept() {
@@ -411,6 +426,7 @@ Server::Server(const market::Scenario& scenario, uint64_t seed, const ServerOpti
 Server::~Server() = default;
 bool Server::Listen(std::string* error) { return impl_->Listen(error); }
 uint16_t Server::port() const { return impl_->port(); }
+uint16_t Server::http_port() const { return impl_->http_port(); }
 void Server::Run() { impl_->Run(); }
 const market::Results& Server::results() const { return impl_->results(); }
 market::EndReason Server::end_reason() const { return impl_->end_reason(); }
