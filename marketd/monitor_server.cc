@@ -21,6 +21,8 @@ namespace http = beast::http;
 using asio::ip::tcp;
 using boost::system::error_code;
 
+constexpr size_t kDrainLimit = 64 * 1024;
+
 std::string SseMessage(const std::string& json) { return "data: " + json + "\n\n"; }
 
 }  // namespace
@@ -62,6 +64,7 @@ class MonitorServer::Impl {
   void Read(const ConnectionPtr& c);
   void OnRequest(const ConnectionPtr& c, error_code ec);
   void Answer(const ConnectionPtr& c, http::status status, std::string type, std::string body);
+  void Drain(const ConnectionPtr& c, size_t drained);
   void Stream(const ConnectionPtr& c);
   void Pump(const ConnectionPtr& c);
   void Close(const ConnectionPtr& c);
@@ -181,11 +184,34 @@ void MonitorServer::Impl::Answer(const ConnectionPtr& c, http::status status, st
   c->response.body() = std::move(body);
   c->response.prepare_payload();
   c->stream.expires_after(kRequestDeadline);
-  http::async_write(c->stream, c->response, [this, c](error_code, size_t) {
+  http::async_write(c->stream, c->response, [this, c](error_code ec, size_t) {
     if (c->closed) return;
+    if (ec) {
+      Close(c);
+      return;
+    }
     error_code ignored;
     c->stream.socket().shutdown(tcp::socket::shutdown_send, ignored);
+    Drain(c, 0);
+  });
+}
+
+// After an answer: what the client still sends is read and dropped until it hangs up (at most
+// kDrainLimit bytes, within kRequestDeadline), so that closing with unread bytes does not reset
+// the connection before the client has read the answer.
+void MonitorServer::Impl::Drain(const ConnectionPtr& c, size_t drained) {
+  if (c->closed) return;
+  if (drained > kDrainLimit) {
     Close(c);
+    return;
+  }
+  c->buffer.clear();
+  c->stream.async_read_some(c->buffer.prepare(4096), [this, c, drained](error_code ec, size_t n) {
+    if (ec) {
+      Close(c);
+    } else {
+      Drain(c, drained + n);
+    }
   });
 }
 
