@@ -44,7 +44,7 @@ fuzz: | deps
 	bash fuzz/run.sh $(FUZZ_SECONDS)
 
 format:
-	find buyer wire engine gateway marketd tournament bench fuzz tests -name '*.cc' -o -name '*.h' | xargs clang-format -i
+	find buyer wire engine gateway marketd tournament report bench fuzz tests -name '*.cc' -o -name '*.h' | xargs clang-format -i
 
 clean:
 	rm -rf $(BUILD) $(SAN_BUILD)
@@ -61,6 +61,17 @@ run: $(BUILD)/build.ninja
 	@cmake --build $(BUILD) -j $(JOBS) --target buyer remote_control
 	@PATH="$(abspath $(BUILD))/bin:$$PATH" $(BUILD)/bin/buyer > buyer.log; status=$$?; \
 	  echo "The agent's log is in buyer.log; the agent exited with status $$status."; exit $$status
+
+# The default session (as make run), then its HTML report: out/session.json, out/buyer.log and
+# out/report.html. A tournament's report: build/bin/market-report --db out/tournament.db -o FILE.
+.PHONY: report
+report: $(BUILD)/build.ninja
+	@cmake --build $(BUILD) -j $(JOBS) --target buyer remote_control market-report
+	@mkdir -p out
+	@PATH="$(abspath $(BUILD))/bin:$$PATH" MARKET_RESULTS=out/session.json $(BUILD)/bin/buyer \
+	  > out/buyer.log || echo "The agent exited with status $$?; reporting what the session did."
+	@$(BUILD)/bin/market-report out/session.json -o out/report.html
+	@echo "$(abspath out/report.html)"
 
 # One networked session on loopback: marketd serving scenarios/network.toml, three scripted network
 # bidders and the agent (its gateway relays to marketd through MARKET_ADDRESS). The logs and the

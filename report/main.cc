@@ -1,0 +1,82 @@
+// market-report: one self-contained HTML page from a session's results or a tournament database.
+//
+// Exit status: 0 when the page was written; 1 when the input cannot be read or is not valid
+// (one line on standard error, no page written); 2 for bad usage; 3 when the output could not be
+// written.
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "report/options.h"
+#include "report/session_data.h"
+#include "report/session_report.h"
+#include "report/tournament_data.h"
+#include "report/tournament_report.h"
+
+namespace {
+
+// Results files are small; anything past this is not one.
+constexpr std::streamsize kMaxResultsBytes = 256 << 20;
+
+std::string ReadResults(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw report::InputError(path + ": cannot open: " + std::strerror(errno));
+  std::string text;
+  char block[65536];
+  while (in.read(block, sizeof block) || in.gcount() > 0) {
+    text.append(block, static_cast<size_t>(in.gcount()));
+    if (static_cast<std::streamsize>(text.size()) > kMaxResultsBytes) {
+      throw report::InputError(path + ": larger than 256 MiB, not a session's results");
+    }
+  }
+  if (in.bad()) throw report::InputError(path + ": cannot read");
+  return text;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const report::OptionsParse parse =
+      report::ParseOptions(std::vector<std::string>(argv, argv + argc));
+  if (!parse.options) {
+    if (!parse.error.empty()) std::cerr << "market-report: " << parse.error << "\n";
+    std::cout << parse.out;
+    return parse.exit_status;
+  }
+  const report::Options& options = *parse.options;
+  std::string page;
+  try {
+    if (!options.results_path.empty()) {
+      report::SessionData data = report::ReadSessionResults(ReadResults(options.results_path));
+      page = report::SessionReport(data, options.results_path);
+    } else {
+      page = report::TournamentReport(report::ReadTournament(options.db_path, options.tournament),
+                                      options.db_path);
+    }
+  } catch (const report::InputError& e) {
+    std::cerr << "market-report: " << e.what() << "\n";
+    return 1;
+  }
+  if (options.output_path.empty()) {
+    std::cout << page;
+    std::cout.flush();
+    return std::cout ? 0 : 3;
+  }
+  std::ofstream out(options.output_path, std::ios::binary | std::ios::trunc);
+  if (!out) {
+    std::cerr << "market-report: cannot create " << options.output_path << ": "
+              << std::strerror(errno) << "\n";
+    return 3;
+  }
+  out << page;
+  out.close();
+  if (!out) {
+    std::cerr << "market-report: could not write " << options.output_path << "\n";
+    return 3;
+  }
+  return 0;
+}

@@ -1,0 +1,94 @@
+// The program as users run it: exit statuses, one-line errors, the page written.
+#include <gtest/gtest.h>
+
+#include "report/report_fixtures.h"
+#include "tests/support/files.h"
+#include "tests/support/process.h"
+
+namespace report {
+namespace {
+
+ProcessResult Report(const std::vector<std::string>& args) {
+  std::vector<std::string> argv = {MARKET_REPORT_BIN};
+  argv.insert(argv.end(), args.begin(), args.end());
+  return RunProcess(argv, {}, 30);
+}
+
+bool OneLine(const std::string& text) {
+  return !text.empty() && text.back() == '\n' && text.find('\n') == text.size() - 1;
+}
+
+TEST(MarketReport, WritesTheSessionPageToAFileOrStandardOutput) {
+  const std::string dir = testfiles::MakeTempDir();
+  testfiles::WriteFile(dir + "/s.json", testing::SessionFixtureJson());
+  const ProcessResult to_file = Report({dir + "/s.json", "-o", dir + "/r.html"});
+  EXPECT_EQ(ExitCode(to_file), 0) << to_file.err;
+  EXPECT_EQ(to_file.out, "");
+  const std::string page = testfiles::ReadFile(dir + "/r.html");
+  EXPECT_EQ(page.rfind("<!doctype html>", 0), 0u);
+  const ProcessResult to_stdout = Report({dir + "/s.json"});
+  EXPECT_EQ(ExitCode(to_stdout), 0) << to_stdout.err;
+  EXPECT_EQ(to_stdout.out.substr(to_stdout.out.find('\n')),
+            page.substr(page.find('\n')));  // the same page
+}
+
+TEST(MarketReport, WritesTheTournamentPage) {
+  const std::string dir = testfiles::MakeTempDir();
+  testing::WriteTournamentFixture(dir + "/t.db", 3);
+  const ProcessResult r = Report({"--db", dir + "/t.db", "-o", dir + "/t.html"});
+  EXPECT_EQ(ExitCode(r), 0) << r.err;
+  EXPECT_NE(testfiles::ReadFile(dir + "/t.html").find("<tr class=\"entry\""), std::string::npos);
+}
+
+TEST(MarketReport, BadInputIsExitOneWithOneLineAndNoPage) {
+  const std::string dir = testfiles::MakeTempDir();
+  testfiles::WriteFile(dir + "/broken.json", "{\"auctions\": [{\"number\": 1,");
+  testfiles::WriteFile(dir + "/partial.json", "{\"auctions\": [{\"number\": 1}]}");
+  testfiles::WriteFile(dir + "/binary.json", std::string("\x00\xff\xfe{", 4));
+  testfiles::WriteFile(dir + "/not.db", "plain text");
+  const std::vector<std::vector<std::string>> cases = {
+      {dir + "/broken.json"},
+      {dir + "/partial.json"},
+      {dir + "/binary.json"},
+      {dir + "/missing.json"},
+      {dir},
+      {"--db", dir + "/not.db"},
+      {"--db", dir + "/missing.db"},
+  };
+  for (const auto& args : cases) {
+    std::vector<std::string> with_output = args;
+    with_output.insert(with_output.end(), {"-o", dir + "/out.html"});
+    const ProcessResult r = Report(with_output);
+    EXPECT_EQ(ExitCode(r), 1) << args[0] << ": " << r.err;
+    EXPECT_TRUE(OneLine(r.err)) << r.err;
+    EXPECT_EQ(r.err.rfind("market-report: ", 0), 0u) << r.err;
+    EXPECT_EQ(testfiles::ReadFile(dir + "/out.html"), "");
+  }
+}
+
+TEST(MarketReport, UsageErrorsAreExitTwo) {
+  const std::vector<std::vector<std::string>> cases = {
+      {}, {"a.json", "--db", "t.db"}, {"--bogus"}, {"a.json", "--tournament", "1"}, {"-o"}};
+  for (const auto& args : cases) {
+    const ProcessResult r = Report(args);
+    EXPECT_EQ(ExitCode(r), 2) << ::testing::PrintToString(args);
+    EXPECT_TRUE(OneLine(r.err)) << r.err;
+  }
+  const ProcessResult help = Report({"--help"});
+  EXPECT_EQ(ExitCode(help), 0);
+  EXPECT_NE(help.out.find("--db"), std::string::npos);
+  const ProcessResult version = Report({"--version"});
+  EXPECT_EQ(ExitCode(version), 0);
+  EXPECT_EQ(version.out, "market-report 1.0\n");
+}
+
+TEST(MarketReport, AnUnwritableOutputIsExitThree) {
+  const std::string dir = testfiles::MakeTempDir();
+  testfiles::WriteFile(dir + "/s.json", testing::SessionFixtureJson());
+  const ProcessResult r = Report({dir + "/s.json", "-o", dir + "/no/such/dir/r.html"});
+  EXPECT_EQ(ExitCode(r), 3);
+  EXPECT_TRUE(OneLine(r.err)) << r.err;
+}
+
+}  // namespace
+}  // namespace report

@@ -1,0 +1,35 @@
+// market-report's command line:
+//   market-report RESULTS.json [-o FILE]            a session's report
+//   market-report --db TOURNAMENT.db [--tournament ID|HASH] [-o FILE]   a tournament's report
+// Without -o the page goes to standard output.
+#ifndef REPORT_OPTIONS_H_
+#define REPORT_OPTIONS_H_
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace report {
+
+inline constexpr const char* kVersion = "market-report 1.0";
+
+struct Options {
+  std::string results_path;  // a session's results JSON, or
+  std::string db_path;       // a tournament database
+  std::string tournament;    // which tournament in it; empty: the last added
+  std::string output_path;   // empty: standard output
+};
+
+struct OptionsParse {
+  std::optional<Options> options;  // set when a report should be written
+  std::string out;                 // --help or --version text for standard output
+  std::string error;               // one line for standard error
+  int exit_status = 0;             // 2 for bad usage
+};
+
+// Parses the arguments (args[0] is the program's name).
+OptionsParse ParseOptions(const std::vector<std::string>& args);
+
+}  // namespace report
+
+#endif  // REPORT_OPTIONS_H_

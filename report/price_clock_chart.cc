@@ -1,0 +1,160 @@
+#include "report/price_clock_chart.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "report/svg.h"
+
+namespace report {
+namespace {
+
+constexpr double kMicros = 1e6;
+
+// When the price a bid answered was announced, in seconds.
+double Announced(const SessionBid& bid) {
+  // In doubles: the difference of two arbitrary integers from the input may not fit in one.
+  return (static_cast<double>(bid.at_us) -
+          static_cast<double>(std::max<int64_t>(0, bid.response_us))) /
+         kMicros;
+}
+double Arrived(const SessionBid& bid) { return static_cast<double>(bid.at_us) / kMicros; }
+
+std::string Title(const SessionGood& good) {
+  std::string title = "Good " + good.id;
+  if (!good.kind.empty()) title += " (" + good.kind + ", seller " + good.seller + ")";
+  title += ", auction " + std::to_string(good.auction);
+  if (good.round > 0) title += " round " + std::to_string(good.round);
+  return title;
+}
+
+}  // namespace
+
+std::string PriceClockChart(const SessionGood& good,
+                            const std::map<std::string, size_t>& buyer_styles) {
+  const Frame frame;
+  const bool sold = good.outcome == "sold";
+  const bool timed = !good.bids.empty();
+
+  // Time: from the first announcement to the last arrival, with room on the left for the run
+  // down from the initial price and on the right for the end.
+  double t0 = 0, t1 = 1;
+  std::vector<double> x_ticks;
+  std::string x_label = "clock (no bids recorded for this good, so no times)";
+  if (timed) {
+    t0 = Announced(good.bids.front());
+    t1 = Arrived(good.bids.front());
+    for (const SessionBid& b : good.bids) {
+      t0 = std::min(t0, Announced(b));
+      t1 = std::max(t1, Arrived(b));
+    }
+    const double pad = std::max((t1 - t0) * 0.15, 0.02);
+    const Ticks ticks = NiceTicks(t0 - pad, t1 + pad, 6);
+    x_ticks = ticks.values;
+    t0 = ticks.low;
+    t1 = ticks.high;
+    x_label = "session time (s)";
+  }
+  const LinearScale x(t0, t1, frame.plot_left(), frame.plot_right());
+
+  int64_t low = std::min(good.initial, good.reserve), high = std::max(good.initial, good.reserve);
+  for (const SessionBid& b : good.bids) {
+    low = std::min(low, b.price);
+    high = std::max(high, b.price);
+  }
+  if (sold) {
+    low = std::min(low, good.price);
+    high = std::max(high, good.price);
+  }
+  const Ticks y_ticks = NiceTicks(static_cast<double>(low), static_cast<double>(high), 6);
+  const LinearScale y(y_ticks.low, y_ticks.high, frame.plot_bottom(), frame.plot_top());
+
+  Svg svg(frame.width, frame.height, "price-clock",
+          {{"data-auction", std::to_string(good.auction)},
+           {"data-good", good.id},
+           {"data-outcome", good.outcome},
+           {"data-bids", std::to_string(good.bids.size())}},
+          "Price clock of " + Title(good));
+  DrawFrame(svg, frame, Title(good), x, x_ticks, x_label, y, y_ticks.values, "price");
+
+  // The initial and reserve prices.
+  const double l = frame.plot_left(), r = frame.plot_right();
+  for (const auto& [price, name] : {std::pair{good.initial, std::string("initial")},
+                                    std::pair{good.reserve, std::string("reserve")}}) {
+    const double py = y(static_cast<double>(price));
+    svg.Line(l, py, r, py, {{"class", "reference " + name}});
+    svg.Text(r - 4, py - 4, name + " " + std::to_string(price),
+             {{"class", "reference-label"}, {"text-anchor", "end"}});
+  }
+
+  // The offered price: known where a bid answered it, run down (dashed) in between.
+  const double span = t1 - t0;
+  const double start = timed ? t0 + span * 0.02 : 0.04;
+  const double end = timed ? t1 - span * 0.04 : 0.9;
+  const auto dp = [&](int64_t price) { return y(static_cast<double>(price)); };
+  svg.Open("g", {{"class", "clock-path"}});
+  double last_t = start;
+  int64_t last_price = good.initial;
+  for (size_t i = 0; i < good.bids.size(); ++i) {
+    const SessionBid& b = good.bids[i];
+    const double announced = Announced(b);
+    if (i > 0 && b.price > last_price) {
+      // A collision: the price in force rose again.
+      svg.Line(x(last_t), dp(last_price), x(announced), dp(last_price), {{"class", "clock"}});
+      svg.Line(x(announced), dp(last_price), x(announced), dp(b.price),
+               {{"class", "collision"},
+                {"data-from", std::to_string(last_price)},
+                {"data-to", std::to_string(b.price)}});
+    } else if (b.price != last_price || i == 0) {
+      svg.Line(x(last_t), dp(last_price), x(announced), dp(b.price), {{"class", "clock-unknown"}});
+    }
+    svg.Line(x(announced), dp(b.price), x(std::max(announced, Arrived(b))), dp(b.price),
+             {{"class", "clock"}});
+    last_t = std::max(last_t, Arrived(b));
+    last_price = b.price;
+  }
+  const int64_t final_price = sold ? good.price : good.reserve;
+  if (sold || good.outcome == "unsold") {
+    svg.Line(x(last_t), dp(last_price), x(end), dp(final_price), {{"class", "clock-unknown"}});
+  }
+  svg.Close();
+
+  // Bids, in their buyers' styles.
+  svg.Open("g", {{"class", "bids"}});
+  for (const SessionBid& b : good.bids) {
+    const auto it = buyer_styles.find(b.buyer);
+    const size_t style = it == buyer_styles.end() ? buyer_styles.size() : it->second;
+    const double response_ms = static_cast<double>(b.response_us) / 1000;
+    svg.Marker(StyleFor(style), x(Arrived(b)), dp(b.price), 5,
+               {{"class", "bid"}, {"data-buyer", b.buyer}, {"data-price", std::to_string(b.price)}},
+               b.buyer + " bids at " + std::to_string(b.price) + ", at " +
+                   FormatNumber(Arrived(b), 3) + " s (" + FormatNumber(response_ms, 1) +
+                   " ms after the price)");
+  }
+  svg.Close();
+
+  // How the good left the clock.
+  const double ex = x(end);
+  if (sold) {
+    const double ey = dp(good.price);
+    svg.Open("g", {{"class", "sale"}, {"data-buyer", good.buyer}});
+    svg.Rect(ex - 7, ey - 7, 14, 14,
+             {{"fill", "none"}, {"stroke", "#000000"}, {"stroke-width", "2"}});
+    svg.Text(ex - 10, ey - 12, "sold to " + good.buyer + " at " + std::to_string(good.price),
+             {{"text-anchor", "end"}});
+    svg.Close();
+  } else if (good.outcome == "unsold") {
+    const double ey = dp(good.reserve);
+    svg.Open("g", {{"class", "out-of-market"}});
+    svg.Line(ex - 6, ey - 6, ex + 6, ey + 6, {{"stroke", "#000000"}, {"stroke-width", "2.5"}});
+    svg.Line(ex - 6, ey + 6, ex + 6, ey - 6, {{"stroke", "#000000"}, {"stroke-width", "2.5"}});
+    svg.Text(ex - 10, ey - 10, "out of the market at " + std::to_string(good.reserve),
+             {{"text-anchor", "end"}});
+    svg.Close();
+  } else {
+    svg.Text((l + r) / 2, frame.plot_top() + 16, "not sold: " + good.outcome,
+             {{"class", "unfinished"}, {"text-anchor", "middle"}});
+  }
+  return svg.Finish();
+}
+
+}  // namespace report

@@ -1,0 +1,183 @@
+#include "report/session_data.h"
+
+#include <map>
+
+#include <nlohmann/json.hpp>
+
+#include "report/scale.h"
+
+namespace report {
+namespace {
+
+using Json = nlohmann::json;
+
+// A field of an object, with its path for the error message.
+class Field {
+ public:
+  Field(const Json& value, std::string path) : value_(value), path_(std::move(path)) {}
+
+  Field operator[](std::string_view key) const {
+    if (!value_.is_object()) Fail("an object");
+    const auto it = value_.find(key);
+    if (it == value_.end()) throw InputError("results: " + Join(key) + " is missing");
+    return Field(*it, Join(key));
+  }
+  bool Has(std::string_view key) const {
+    return value_.is_object() && value_.find(key) != value_.end();
+  }
+  Field At(size_t index) const {
+    return Field(value_[index], path_ + "[" + std::to_string(index) + "]");
+  }
+  size_t Size() const {
+    if (!value_.is_array()) Fail("an array");
+    return value_.size();
+  }
+  int64_t Int() const {
+    if (!value_.is_number_integer()) Fail("an integer");
+    if (value_.is_number_unsigned() && value_.get<uint64_t>() > INT64_MAX) Fail("a smaller number");
+    return value_.get<int64_t>();
+  }
+  int SmallInt() const {
+    const int64_t v = Int();
+    if (v < INT32_MIN || v > INT32_MAX) Fail("a smaller number");
+    return static_cast<int>(v);
+  }
+  std::string Str() const {
+    if (!value_.is_string()) Fail("a string");
+    return value_.get<std::string>();
+  }
+  // A string, or "" for null.
+  std::string OptStr() const { return value_.is_null() ? "" : Str(); }
+  int64_t OptInt() const { return value_.is_null() ? 0 : Int(); }
+  bool Bool() const {
+    if (!value_.is_boolean()) Fail("true or false");
+    return value_.get<bool>();
+  }
+  const Json& json() const { return value_; }
+
+ private:
+  std::string Join(std::string_view key) const {
+    return path_.empty() ? std::string(key) : path_ + "." + std::string(key);
+  }
+  [[noreturn]] void Fail(const char* expected) const {
+    throw InputError("results: " + (path_.empty() ? std::string("the document") : path_) +
+                     " is not " + expected);
+  }
+
+  const Json& value_;
+  std::string path_;
+};
+
+std::string Scalar(const Json& v) {
+  if (v.is_null()) return "-";
+  if (v.is_number_float()) return FormatNumber(v.get<double>(), 3);
+  if (v.is_string()) return v.get<std::string>();
+  return v.dump(-1, ' ', false, Json::error_handler_t::replace);
+}
+
+MeasureList Measures(const Field& object) {
+  MeasureList list;
+  if (!object.json().is_object()) return list;
+  for (const auto& [key, value] : object.json().items()) {
+    if (value.is_primitive()) list.emplace_back(key, Scalar(value));
+  }
+  return list;
+}
+
+SessionGood ReadGood(const Field& g, int auction) {
+  SessionGood good;
+  good.auction = auction;
+  good.id = g["id"].Str();
+  good.kind = g.Has("kind") ? g["kind"].Str() : "";
+  good.seller = g.Has("seller") ? g["seller"].Str() : "";
+  good.round = g.Has("round") ? g["round"].SmallInt() : 0;
+  good.initial = g["initial"].Int();
+  good.reserve = g["reserve"].Int();
+  good.outcome = g["outcome"].Str();
+  if (good.outcome == "sold") {
+    good.buyer = g["buyer"].Str();
+    good.price = g["price"].Int();
+  }
+  good.collisions = g.Has("collisions") ? g["collisions"].SmallInt() : 0;
+  good.sanctions = g.Has("sanctions") ? g["sanctions"].SmallInt() : 0;
+  return good;
+}
+
+SessionBuyer ReadBuyer(const Field& b) {
+  SessionBuyer buyer;
+  buyer.name = b["name"].Str();
+  buyer.strategy = b.Has("strategy") ? b["strategy"].Str() : "";
+  buyer.participant = b.Has("participant") && b["participant"].Bool();
+  buyer.purchases = b["purchases"].SmallInt();
+  buyer.spend = b["spend"].Int();
+  buyer.benefit = b.Has("benefit") ? b["benefit"].Int() : 0;
+  buyer.fines = b.Has("fines") ? b["fines"].Int() : 0;
+  buyer.surplus = b["surplus"].Int();
+  buyer.sanctions = b["sanctions"].SmallInt();
+  buyer.expelled = b.Has("expelled") && b["expelled"].Bool();
+  buyer.left = b.Has("left") && b["left"].Bool();
+  return buyer;
+}
+
+}  // namespace
+
+SessionData ReadSessionResults(std::string_view text) {
+  const Json doc = Json::parse(text, nullptr, false);
+  if (doc.is_discarded()) throw InputError("results: not valid JSON");
+  const Field root(doc, "");
+  if (!doc.is_object()) throw InputError("results: the document is not an object");
+  SessionData data;
+  data.seed = root.Has("seed") ? Scalar(doc["seed"]) : "-";
+  data.completed = root.Has("completed") && root["completed"].Bool();
+  data.ended_early = root.Has("ended_early") ? root["ended_early"].OptStr() : "";
+  const Field auctions = root["auctions"];
+  std::map<std::pair<int, std::string>, SessionGood*> goods;
+  for (size_t a = 0; a < auctions.Size(); ++a) {
+    const Field auction = auctions.At(a);
+    SessionAuction out;
+    out.number = auction["number"].SmallInt();
+    const Field goods_list = auction["goods"];
+    for (size_t g = 0; g < goods_list.Size(); ++g) {
+      out.goods.push_back(ReadGood(goods_list.At(g), out.number));
+    }
+    const Field buyers = auction["buyers"];
+    for (size_t b = 0; b < buyers.Size(); ++b) out.buyers.push_back(ReadBuyer(buyers.At(b)));
+    if (auction.Has("measures")) out.measures = Measures(auction["measures"]);
+    data.auctions.push_back(std::move(out));
+  }
+  for (SessionAuction& auction : data.auctions) {
+    for (SessionGood& good : auction.goods) goods[{auction.number, good.id}] = &good;
+  }
+  if (root.Has("measures")) {
+    const Field measures = root["measures"];
+    data.measures = Measures(measures);
+    if (measures.Has("surplus") && measures["surplus"].json().is_object()) {
+      for (const auto& [name, value] : measures["surplus"].json().items()) {
+        data.surplus.emplace_back(name, Field(value, "measures.surplus." + name).Int());
+      }
+    }
+  }
+  if (root.Has("bids")) {
+    const Field bids = root["bids"];
+    for (size_t i = 0; i < bids.Size(); ++i) {
+      const Field b = bids.At(i);
+      SessionBid bid;
+      const int auction = b["auction"].SmallInt();
+      const std::string good = b["good"].Str();
+      bid.buyer = b["buyer"].Str();
+      bid.price = b["price"].Int();
+      bid.at_us = b["at_us"].Int();
+      bid.response_us = b.Has("response_us") ? b["response_us"].Int() : 0;
+      const auto it = goods.find({auction, good});
+      if (it == goods.end()) {
+        ++data.unmatched_bids;
+        continue;
+      }
+      it->second->bids.push_back(std::move(bid));
+      ++data.bids;
+    }
+  }
+  return data;
+}
+
+}  // namespace report

@@ -1,0 +1,78 @@
+// A session's results JSON (as the market writes it: engine/results_json.h, with the servers'
+// participants and bids) read into what the session report draws. Reading checks every field it
+// uses; fields it does not use may be absent or anything.
+#ifndef REPORT_SESSION_DATA_H_
+#define REPORT_SESSION_DATA_H_
+
+#include <cstdint>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace report {
+
+// Input the report cannot be made from; what() is one line naming the fault.
+struct InputError : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
+struct SessionBid {
+  std::string buyer;
+  int64_t price = 0;
+  int64_t at_us = 0;        // when it arrived, on the session's clock
+  int64_t response_us = 0;  // after the price was announced
+};
+
+struct SessionGood {
+  int auction = 0;
+  std::string id, kind, seller;
+  int round = 0;
+  int64_t initial = 0, reserve = 0;
+  std::string outcome;  // sold, unsold, pending, interrupted
+  std::string buyer;    // sold only
+  int64_t price = 0;    // sold only
+  int collisions = 0;
+  int sanctions = 0;
+  std::vector<SessionBid> bids;  // in arrival order
+};
+
+struct SessionBuyer {
+  std::string name;
+  std::string strategy;
+  bool participant = false;
+  int purchases = 0;
+  int64_t spend = 0, benefit = 0, fines = 0, surplus = 0;
+  int sanctions = 0;
+  bool expelled = false, left = false;
+};
+
+// A measures object's scalar entries, in document order, printed as they stand ("-" for null).
+using MeasureList = std::vector<std::pair<std::string, std::string>>;
+
+struct SessionAuction {
+  int number = 0;
+  std::vector<SessionGood> goods;
+  std::vector<SessionBuyer> buyers;
+  MeasureList measures;
+};
+
+struct SessionData {
+  std::string seed;  // as written
+  bool completed = false;
+  std::string ended_early;
+  std::vector<SessionAuction> auctions;
+  MeasureList measures;                                  // the session's
+  std::vector<std::pair<std::string, int64_t>> surplus;  // the session's, per buyer
+  size_t bids = 0;                                       // bids attached to goods
+  size_t unmatched_bids = 0;                             // bids naming no good of the results
+};
+
+// Parses the results; throws InputError on malformed JSON or a missing or mistyped field.
+SessionData ReadSessionResults(std::string_view json);
+
+}  // namespace report
+
+#endif  // REPORT_SESSION_DATA_H_

@@ -1,0 +1,110 @@
+#include "report/tournament_report.h"
+
+#include <gtest/gtest.h>
+
+#include "report/report_fixtures.h"
+#include "report/session_data.h"
+#include "tests/support/files.h"
+#include "tournament/sqlite_db.h"
+
+namespace report {
+namespace {
+
+size_t Count(const std::string& text, const std::string& what) {
+  size_t n = 0;
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+  return n;
+}
+
+constexpr int kSessions = 4;
+
+class TournamentReportTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    path_ = new std::string(testfiles::MakeTempDir() + "/t.db");
+    testing::WriteTournamentFixture(*path_, kSessions);
+  }
+  static void TearDownTestSuite() { delete path_; }
+  static std::string* path_;
+};
+std::string* TournamentReportTest::path_ = nullptr;
+
+TEST_F(TournamentReportTest, ReadsEveryEntrysSessions) {
+  const TournamentData data = ReadTournament(*path_, "");
+  ASSERT_EQ(data.board.standings.size(), static_cast<size_t>(testing::kFixtureEntries));
+  ASSERT_EQ(data.surplus.size(), data.board.standings.size());
+  for (size_t i = 0; i < data.surplus.size(); ++i) {
+    // Two scenarios, the failed session of each left out.
+    EXPECT_EQ(data.surplus[i].size(), 2u * (kSessions - 1)) << data.board.standings[i].name;
+    EXPECT_EQ(data.surplus[i].size(), data.board.standings[i].surplus.n);
+  }
+  ASSERT_EQ(data.scenarios.size(), 2u);
+  EXPECT_EQ(data.scenarios[0].revenue.size(), 2u * (kSessions - 1));
+  EXPECT_FALSE(data.has_efficiency);
+}
+
+TEST_F(TournamentReportTest, LeaderboardRowsWhiskersAndPoints) {
+  const std::string page = TournamentReport(ReadTournament(*path_, "f00d"), "t.db");
+  const size_t entries = testing::kFixtureEntries;
+  EXPECT_EQ(Count(page, "<tr class=\"entry\""), entries);
+  // Leaderboard whiskers per entry, revenue whiskers per scenario.
+  EXPECT_EQ(Count(page, "class=\"whisker\""), entries + 2);
+  EXPECT_EQ(Count(page, "class=\"session-point\""),
+            entries * 2 * (kSessions - 1) + 2 * 2 * (kSessions - 1));
+  EXPECT_EQ(Count(page, "class=\"box\""), entries + 2);
+  EXPECT_EQ(Count(page, "<tr class=\"scenario\""), 2u);
+}
+
+TEST_F(TournamentReportTest, NamesFromTheDatabaseAreEscaped) {
+  const std::string page = TournamentReport(ReadTournament(*path_, ""), "t.db");
+  EXPECT_EQ(page.find(testing::kHostileLogin), std::string::npos);
+  EXPECT_EQ(page.find("<script"), std::string::npos);
+  EXPECT_EQ(page.find("<i>cup"), std::string::npos);
+  EXPECT_NE(page.find("&lt;script&gt;x&lt;/script&gt;.toml"), std::string::npos);
+  EXPECT_NE(page.find("Tournament demo &lt;i&gt;cup&lt;/i&gt;"), std::string::npos);
+}
+
+TEST_F(TournamentReportTest, EfficiencyIsShownWhenTheDatabaseHoldsIt) {
+  const std::string copy = testfiles::MakeTempDir() + "/e.db";
+  testing::WriteTournamentFixture(copy, 3);
+  {
+    tournament::Db db(copy, false);
+    db.Exec("ALTER TABLE session ADD COLUMN efficiency REAL");
+    db.Exec("UPDATE session SET efficiency = 0.5 + 0.1 * seed");
+  }
+  const TournamentData data = ReadTournament(copy, "");
+  EXPECT_TRUE(data.has_efficiency);
+  EXPECT_EQ(data.scenarios[0].efficiency.size(), 4u);
+  const std::string page = TournamentReport(data, "e.db");
+  EXPECT_NE(page.find("<th class=\"num\">mean efficiency</th>"), std::string::npos);
+  EXPECT_NE(page.find("class=\"scenario-efficiency\""), std::string::npos);
+}
+
+TEST(ReadTournament, BadDatabasesAreOneLineErrors) {
+  const std::string dir = testfiles::MakeTempDir();
+  testfiles::WriteFile(dir + "/text.db", "this is not a database at all, just some text\n");
+  {
+    tournament::Db other(dir + "/other.db", true);
+    other.Exec("CREATE TABLE x(y)");
+  }
+  testing::WriteTournamentFixture(dir + "/t.db", 2);
+  const struct {
+    std::string path, which;
+  } cases[] = {{dir + "/missing.db", ""},
+               {dir + "/text.db", ""},
+               {dir + "/other.db", ""},
+               {dir + "/t.db", "no-such-hash"}};
+  for (const auto& c : cases) {
+    try {
+      ReadTournament(c.path, c.which);
+      ADD_FAILURE() << "read " << c.path;
+    } catch (const InputError& e) {
+      EXPECT_EQ(std::string(e.what()).find('\n'), std::string::npos);
+      EXPECT_NE(std::string(e.what()).find(c.path), std::string::npos) << e.what();
+    }
+  }
+  EXPECT_EQ(testfiles::ReadFile(dir + "/missing.db"), "");  // not created
+}
+
+}  // namespace
+}  // namespace report
