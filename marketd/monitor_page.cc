@@ -44,7 +44,10 @@ tr.gone td { color: #999; }
  stroke-dasharray="0 503" transform="rotate(-90 100 100)"></circle>
 <text id="price" x="100" y="108" text-anchor="middle" font-size="30" font-weight="bold">-</text>
 <text id="initial" x="100" y="132" text-anchor="middle" font-size="12" fill="#667"></text>
-<polyline id="trace" fill="none" stroke="#b8560b" stroke-width="1.5" points=""></polyline>
+</svg>
+<svg id="trail" viewBox="0 0 200 50" width="280" height="70" role="img" aria-label="price trail">
+<line x1="0" y1="49" x2="200" y2="49" stroke="#ccd"></line>
+<polyline id="trace" fill="none" stroke="#b8560b" stroke-width="2" points=""></polyline>
 </svg>
 <div id="good">no good on offer</div><div id="goodinfo"></div>
 </section>
@@ -146,8 +149,9 @@ function render() {
     $("initial").textContent = "from " + g.initial;
     $("good").textContent = g.id;
     $("goodinfo").textContent = g.kind + ", sold by " + g.seller;
+    const top = Math.max(g.initial, ...g.trace);
     const pts = g.trace.slice(-40).map((p, i) =>
-      (60 + i * 2).toFixed(0) + "," + (170 - 20 * (g.initial > 0 ? p / g.initial : 0)).toFixed(1));
+      (i * 5).toFixed(0) + "," + (48 - 46 * (top > 0 ? p / top : 0)).toFixed(1));
     $("trace").setAttribute("points", pts.join(" "));
   } else {
     $("arc").setAttribute("stroke-dasharray", "0 503");
