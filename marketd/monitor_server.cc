@@ -22,6 +22,8 @@ using asio::ip::tcp;
 using boost::system::error_code;
 
 constexpr size_t kDrainLimit = 64 * 1024;
+// After accept() fails (out of descriptors), accepting waits this long.
+constexpr std::chrono::milliseconds kAcceptBackOff{100};
 
 std::string SseMessage(const std::string& json) { return "data: " + json + "\n\n"; }
 
@@ -34,6 +36,7 @@ class MonitorServer::Impl {
         port_(options.port),
         send_buffer_(options.send_buffer),
         acceptor_(io),
+        accept_timer_(io),
         flush_timer_(io),
         viewers_(options.queue_limit) {}
 
@@ -73,6 +76,7 @@ class MonitorServer::Impl {
   uint16_t port_;
   int send_buffer_;
   tcp::acceptor acceptor_;
+  asio::steady_timer accept_timer_;
   asio::steady_timer flush_timer_;
   MonitorViewers viewers_;
   std::map<Connection*, ConnectionPtr> open_;
@@ -107,22 +111,27 @@ void MonitorServer::Impl::Accept() {
   if (finishing_ || !acceptor_.is_open()) return;
   acceptor_.async_accept([this](error_code ec, tcp::socket socket) {
     if (ec == asio::error::operation_aborted || finishing_ || !acceptor_.is_open()) return;
-    if (!ec) {
-      if (open_.size() >= kMaxConnections) {
-        error_code ignored;
-        socket.close(ignored);
-      } else {
-        if (send_buffer_ > 0) {
-          error_code ignored;
-          socket.set_option(asio::socket_base::send_buffer_size(send_buffer_), ignored);
-        }
-        auto c = std::make_shared<Connection>(std::move(socket));
-        open_[c.get()] = c;
-        Read(c);
-      }
+    if (ec) {
+      // Out of descriptors or memory: the others are served meanwhile, and accepting resumes
+      // after a pause rather than failing again at once.
+      accept_timer_.expires_after(kAcceptBackOff);
+      accept_timer_.async_wait([this](error_code error) {
+        if (!error) Accept();
+      });
+      return;
     }
-    // After a failed accept (out of descriptors) the loop goes on serving the others; the next
-    // accept is simply tried again.
+    if (open_.size() >= kMaxConnections) {
+      error_code ignored;
+      socket.close(ignored);
+    } else {
+      if (send_buffer_ > 0) {
+        error_code ignored;
+        socket.set_option(asio::socket_base::send_buffer_size(send_buffer_), ignored);
+      }
+      auto c = std::make_shared<Connection>(std::move(socket));
+      open_[c.get()] = c;
+      Read(c);
+    }
     Accept();
   });
 }
@@ -278,6 +287,7 @@ void MonitorServer::Impl::Finish() {
   finishing_ = true;
   error_code ignored;
   acceptor_.close(ignored);
+  accept_timer_.cancel();
   std::vector<ConnectionPtr> all;
   for (const auto& [raw, c] : open_) all.push_back(c);
   for (const ConnectionPtr& c : all) {
