@@ -94,6 +94,14 @@ bench-network: | deps
 	cmake --build $(BENCH_NET_BUILD) -j $(JOBS) --target marketd market_peer
 	bash marketd/bench_network.sh $(BENCH_NET_BUILD)
 
+# The live monitor's cost to the clock: tick gaps seen by an honest bidder with 50 viewers
+# attached (one stalled) against none, in the same Release build (build-bench-net/).
+.PHONY: bench-monitor
+bench-monitor: | deps
+	cmake -S . -B $(BENCH_NET_BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release > /dev/null
+	cmake --build $(BENCH_NET_BUILD) -j $(JOBS) --target marketd market_monitor_bench
+	bash marketd/bench_monitor.sh $(BENCH_NET_BUILD)
+
 # A demo tournament: the agent against the default scenario's rivals over 30 seeds on a 10 ms
 # tick (tournament/demo.toml), into out/tournament.db; prints the leaderboard.
 TOURNAMENT_JOBS ?= 4

@@ -6,7 +6,7 @@
 
 #include <unistd.h>
 
-#include <asio.hpp>
+#include <boost/asio.hpp>
 
 #include "engine/commands.h"
 #include "session/exit_codes.h"
@@ -16,7 +16,7 @@
 namespace gateway {
 namespace {
 
-using asio::ip::tcp;
+using boost::asio::ip::tcp;
 using session::kExitOk;
 using session::kExitSessionFailed;
 using wire::Address;
@@ -46,7 +46,7 @@ class Relay {
         out_fd_(fds.out) {}
 
   int Run() {
-    asio::error_code ec;
+    boost::system::error_code ec;
     agent_in_.assign(in_fd_, ec);
     if (!ec) agent_out_.assign(out_fd_, ec);
     if (ec) {
@@ -54,28 +54,30 @@ class Relay {
       return kExitSessionFailed;
     }
     timer_.expires_after(kConnectTimeout);
-    timer_.async_wait([this](const asio::error_code& error) {
+    timer_.async_wait([this](const boost::system::error_code& error) {
       if (error || connected_) return;
       failure_ = "timed out after " + std::to_string(kConnectTimeout.count()) + " s";
       resolver_.cancel();
-      asio::error_code ignored;
+      boost::system::error_code ignored;
       socket_.close(ignored);
     });
-    resolver_.async_resolve(
-        address_.host, std::to_string(address_.port), asio::ip::resolver_base::numeric_service,
-        [this](const asio::error_code& error, const tcp::resolver::results_type& endpoints) {
-          if (error) return ConnectFailed(error);
-          asio::async_connect(socket_, endpoints,
-                              [this](const asio::error_code& e, const tcp::endpoint&) {
-                                if (e) return ConnectFailed(e);
-                                connected_ = true;
-                                timer_.cancel();
-                                asio::error_code ignored;
-                                socket_.set_option(tcp::no_delay(true), ignored);
-                                PumpAgentToMarket();
-                                PumpMarketToAgent();
-                              });
-        });
+    resolver_.async_resolve(address_.host, std::to_string(address_.port),
+                            boost::asio::ip::resolver_base::numeric_service,
+                            [this](const boost::system::error_code& error,
+                                   const tcp::resolver::results_type& endpoints) {
+                              if (error) return ConnectFailed(error);
+                              boost::asio::async_connect(
+                                  socket_, endpoints,
+                                  [this](const boost::system::error_code& e, const tcp::endpoint&) {
+                                    if (e) return ConnectFailed(e);
+                                    connected_ = true;
+                                    timer_.cancel();
+                                    boost::system::error_code ignored;
+                                    socket_.set_option(tcp::no_delay(true), ignored);
+                                    PumpAgentToMarket();
+                                    PumpMarketToAgent();
+                                  });
+                            });
     io_.run();
     if (!connected_) return kExitSessionFailed;
     // The market's verdict first: a denied admission fails whatever the agent did after it.
@@ -86,7 +88,7 @@ class Relay {
  private:
   void Complain(const std::string& text) { WriteAll(err_, "RemoteControl: " + text + "\n"); }
 
-  void ConnectFailed(const asio::error_code& error) {
+  void ConnectFailed(const boost::system::error_code& error) {
     if (connected_ || reported_) return;
     reported_ = true;
     timer_.cancel();
@@ -96,73 +98,77 @@ class Relay {
   }
 
   void CloseAgent() {
-    asio::error_code ignored;
+    boost::system::error_code ignored;
     agent_in_.close(ignored);
     agent_out_.close(ignored);
   }
 
   void PumpAgentToMarket() {
-    agent_in_.async_read_some(asio::buffer(up_), [this](const asio::error_code& ec, size_t n) {
-      if (ec) {
-        // The agent's input ended: the server sees it leave.
-        asio::error_code ignored;
-        socket_.shutdown(tcp::socket::shutdown_send, ignored);
-        agent_in_.close(ignored);
-        up_done_ = true;
-        MaybeEnd();
-        return;
-      }
-      Watch(up_reader_, n, up_.data(), [this](const std::string& line) {
-        if (market::ParseCommand(line).kind == market::Command::Kind::kExit) agent_exited_ = true;
-      });
-      asio::async_write(socket_, asio::buffer(up_.data(), n),
-                        [this](const asio::error_code& error, size_t) {
-                          if (error) {
-                            // The server is gone; what the agent sends has nowhere to go.
-                            asio::error_code ignored;
-                            agent_in_.close(ignored);
-                            up_done_ = true;
-                            MaybeEnd();
-                            return;
-                          }
-                          PumpAgentToMarket();
-                        });
-    });
+    agent_in_.async_read_some(
+        boost::asio::buffer(up_), [this](const boost::system::error_code& ec, size_t n) {
+          if (ec) {
+            // The agent's input ended: the server sees it leave.
+            boost::system::error_code ignored;
+            socket_.shutdown(tcp::socket::shutdown_send, ignored);
+            agent_in_.close(ignored);
+            up_done_ = true;
+            MaybeEnd();
+            return;
+          }
+          Watch(up_reader_, n, up_.data(), [this](const std::string& line) {
+            if (market::ParseCommand(line).kind == market::Command::Kind::kExit)
+              agent_exited_ = true;
+          });
+          boost::asio::async_write(socket_, boost::asio::buffer(up_.data(), n),
+                                   [this](const boost::system::error_code& error, size_t) {
+                                     if (error) {
+                                       // The server is gone; what the agent sends has nowhere to
+                                       // go.
+                                       boost::system::error_code ignored;
+                                       agent_in_.close(ignored);
+                                       up_done_ = true;
+                                       MaybeEnd();
+                                       return;
+                                     }
+                                     PumpAgentToMarket();
+                                   });
+        });
   }
 
   void PumpMarketToAgent() {
-    socket_.async_read_some(asio::buffer(down_), [this](const asio::error_code& ec, size_t n) {
-      if (ec) {
-        // The server closed: so does the agent's output, and the agent will hang up in turn.
-        asio::error_code ignored;
-        agent_out_.close(ignored);
-        down_done_ = true;
-        if (!up_done_) {
-          timer_.expires_after(kAgentGrace);
-          timer_.async_wait([this](const asio::error_code& error) {
-            if (!error) Stop();
+    socket_.async_read_some(
+        boost::asio::buffer(down_), [this](const boost::system::error_code& ec, size_t n) {
+          if (ec) {
+            // The server closed: so does the agent's output, and the agent will hang up in turn.
+            boost::system::error_code ignored;
+            agent_out_.close(ignored);
+            down_done_ = true;
+            if (!up_done_) {
+              timer_.expires_after(kAgentGrace);
+              timer_.async_wait([this](const boost::system::error_code& error) {
+                if (!error) Stop();
+              });
+            }
+            MaybeEnd();
+            return;
+          }
+          Watch(down_reader_, n, down_.data(), [this](const std::string& line) {
+            if (line == "closed_market") market_closed_ = true;
+            if (line.rfind("deny ", 0) == 0) {
+              denied_ = true;
+              Complain("admission refused: " + line.substr(5));
+            }
           });
-        }
-        MaybeEnd();
-        return;
-      }
-      Watch(down_reader_, n, down_.data(), [this](const std::string& line) {
-        if (line == "closed_market") market_closed_ = true;
-        if (line.rfind("deny ", 0) == 0) {
-          denied_ = true;
-          Complain("admission refused: " + line.substr(5));
-        }
-      });
-      asio::async_write(agent_out_, asio::buffer(down_.data(), n),
-                        [this](const asio::error_code& error, size_t) {
-                          if (error) {
-                            // The agent stopped reading: nothing more to relay to it.
-                            Stop();
-                            return;
-                          }
-                          PumpMarketToAgent();
-                        });
-    });
+          boost::asio::async_write(agent_out_, boost::asio::buffer(down_.data(), n),
+                                   [this](const boost::system::error_code& error, size_t) {
+                                     if (error) {
+                                       // The agent stopped reading: nothing more to relay to it.
+                                       Stop();
+                                       return;
+                                     }
+                                     PumpMarketToAgent();
+                                   });
+        });
   }
 
   template <typename OnLine>
@@ -179,7 +185,7 @@ class Relay {
   }
 
   void Stop() {
-    asio::error_code ignored;
+    boost::system::error_code ignored;
     timer_.cancel();
     socket_.close(ignored);
     CloseAgent();
@@ -187,12 +193,12 @@ class Relay {
 
   Address address_;
   int err_;
-  asio::io_context io_;
+  boost::asio::io_context io_;
   tcp::resolver resolver_;
   tcp::socket socket_;
-  asio::posix::stream_descriptor agent_in_;
-  asio::posix::stream_descriptor agent_out_;
-  asio::steady_timer timer_;
+  boost::asio::posix::stream_descriptor agent_in_;
+  boost::asio::posix::stream_descriptor agent_out_;
+  boost::asio::steady_timer timer_;
   int in_fd_;
   int out_fd_;
   std::array<char, kRelayChunk> up_{};

@@ -1,5 +1,6 @@
 // marketd: the market served over TCP. Prints "marketd listening on HOST:PORT" on standard output
-// once it listens; the session's summary and its traffic figures go to standard error.
+// once it listens (and "marketd monitor on http://HOST:PORT/" with --http); the session's summary
+// and its traffic figures go to standard error.
 //
 // Exit status: 0 when the market closed; 1 when the session ended early (every buyer left, or
 // SIGINT/SIGTERM/SIGHUP); 2 on bad usage, a bad scenario or seed, an output file that cannot be
@@ -58,6 +59,19 @@ std::string StatsLine(const marketd::NetworkStats& stats, const market::Results&
   return std::string(line) + bids;
 }
 
+// Written whole under another name first, so a reader never sees half a number.
+bool WritePortFile(const std::string& path, uint16_t port) {
+  const std::string temporary = path + ".tmp";
+  std::FILE* file = std::fopen(temporary.c_str(), "w");
+  const bool written = file != nullptr && std::fprintf(file, "%u\n", port) > 0;
+  if (file == nullptr || std::fclose(file) != 0 || !written ||
+      std::rename(temporary.c_str(), path.c_str()) != 0) {
+    Complain("cannot write the port file " + path);
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -87,23 +101,29 @@ int main(int argc, char** argv) {
   // Only once the port is ours: a second server on a busy port leaves the first one's files be.
   if (!files.Open(options.results_path, options.transcript_path)) return session::kExitBadSettings;
   const std::string address = wire::FormatAddress({options.server.host, server.port()});
-  if (!options.port_file.empty()) {
-    // Written whole under another name first, so a reader never sees half a number.
-    const std::string temporary = options.port_file + ".tmp";
-    std::FILE* file = std::fopen(temporary.c_str(), "w");
-    const bool written = file != nullptr && std::fprintf(file, "%u\n", server.port()) > 0;
-    if (file == nullptr || std::fclose(file) != 0 || !written ||
-        std::rename(temporary.c_str(), options.port_file.c_str()) != 0) {
-      Complain("cannot write the port file " + options.port_file);
-      return session::kExitBadSettings;
-    }
+  if (!options.port_file.empty() && !WritePortFile(options.port_file, server.port())) {
+    return session::kExitBadSettings;
+  }
+  if (!options.http_port_file.empty() &&
+      !WritePortFile(options.http_port_file, server.http_port())) {
+    return session::kExitBadSettings;
   }
   wire::WriteAll(1, "marketd listening on " + address + "\n");
+  if (options.server.http) {
+    wire::WriteAll(1, "marketd monitor on http://" +
+                          wire::FormatAddress({options.server.http_host, server.http_port()}) +
+                          "/\n");
+  }
 
   server.Run();
 
   const market::Results& results = server.results();
   wire::WriteAll(2, market::SummaryText(results) + "\n" + StatsLine(server.stats(), results));
+  if (options.server.http) {
+    wire::WriteAll(2, "Monitor: " + std::to_string(server.stats().viewers) + " viewers, " +
+                          std::to_string(server.stats().viewers_dropped) +
+                          " dropped for falling behind\n");
+  }
   files.WriteResults(results);
   return files.Finish(session::ExitStatusFor(server.end_reason()));
 }

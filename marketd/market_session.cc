@@ -48,14 +48,20 @@ void MarketSession::Received(ClientId id, const wire::Line& line) {
   } else {
     // Never a password in the transcript, right or wrong.
     notes_.Received(tag + market::WithoutPassword(line.text));
-    const market::Command::Kind kind = market::ParseCommand(line.text).kind;
+    const market::Command command = market::ParseCommand(line.text);
+    const market::Command::Kind kind = command.kind;
     // A line that is no command is a fault; so is any command but an admission before one.
     const bool admission = kind == market::Command::Kind::kAdmission ||
                            kind == market::Command::Kind::kMalformedAdmission;
     if (kind == market::Command::Kind::kUnknown || (!admission && !engine_.Admitted(id))) {
       ++faults;
     }
+    const bool was_admitted = engine_.Admitted(id);
     engine_.OnLine(id, line.text, clock_.Now());
+    if (!was_admitted && engine_.Admitted(id)) logins_[id] = command.login;
+    if (kind == market::Command::Kind::kBid && was_admitted && watcher_ != nullptr) {
+      watcher_->Bid(logins_[id]);
+    }
   }
   if (faults >= options_.max_faults && open_.count(id) > 0) {
     Deliver();  // what the engine answered before the fault goes out first
@@ -85,6 +91,7 @@ void MarketSession::OutputFailed(ClientId id, const std::string& why) {
 
 void MarketSession::Gone(ClientId id) {
   open_.erase(id);
+  logins_.erase(id);
   not_admitted_.erase(id);
   if (linger_ends_ && open_.empty() && !finished_) finish_due_ = true;
 }
@@ -128,6 +135,7 @@ void MarketSession::DeliverBatch(const std::vector<market::Outgoing>& batch) {
     }
     if (out.to == market::kEveryone) {
       notes_.Sent("* " + out.line);
+      if (watcher_ != nullptr) watcher_->Broadcast(out.line);
       // Copied: a drop for overflow removes a connection while they are walked.
       std::vector<ClientId> targets;
       for (ClientId id : open_) {
@@ -248,6 +256,7 @@ void MarketSession::Finish() {
   connections_.StopAccepting();
   const std::vector<ClientId> all(open_.begin(), open_.end());
   for (ClientId id : all) connections_.Close(id);
+  if (watcher_ != nullptr) watcher_->Finished();
 }
 
 }  // namespace marketd

@@ -16,6 +16,7 @@
 
 #include "engine/engine.h"
 #include "engine/scenario.h"
+#include "marketd/market_watcher.h"
 #include "session/clock.h"
 #include "session/notes.h"
 #include "wire/line_reader.h"
@@ -35,6 +36,11 @@ struct ServerOptions {
   // most max_connections less the market's capacity: the rest are kept for registered buyers, and
   // a new connection past that bound pushes out the oldest one not logged in.
   std::chrono::milliseconds admission_timeout{10000};
+  // The live monitor over HTTP (monitor_server.h): off unless `http` is set.
+  bool http = false;
+  std::string http_host = "127.0.0.1";
+  uint16_t http_port = 0;                // 0: any free port (see Server::http_port)
+  size_t http_queue_limit = 256 * 1024;  // unsent bytes per viewer before it is dropped
 };
 
 // What the session asks of the connections it serves.
@@ -61,6 +67,9 @@ class MarketSession {
   MarketSession(const market::Scenario& scenario, uint64_t seed, const ServerOptions& options,
                 const session::Clock& clock, session::Notes& notes, Connections& connections);
 
+  // From now on `watcher` (nullptr: none) hears what the market makes public; it must outlive
+  // the session.
+  void Watch(MarketWatcher* watcher) { watcher_ = watcher; }
   // The admission window opens now.
   void Open();
   // A new connection, numbered by the server; `peer` is its address (no port), empty if unknown.
@@ -115,6 +124,8 @@ class MarketSession {
   std::set<market::ClientId> open_;
   std::map<market::ClientId, market::Nanos> not_admitted_;  // open and not logged in: since when
   std::map<market::ClientId, int> faults_;
+  std::map<market::ClientId, std::string> logins_;  // admitted connections: their login
+  MarketWatcher* watcher_ = nullptr;
   std::optional<market::Nanos> window_ends_;  // while the window has not passed
   std::optional<market::Nanos> linger_ends_;  // once the market has closed
   bool finish_due_ = false;  // lingering and every connection gone: finish at the next wake

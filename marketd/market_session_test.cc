@@ -241,5 +241,51 @@ TEST(MarketSession, BuyerGoneWithinATickLeavesTheListKeepsItsPurchaseAndCannotWi
   EXPECT_TRUE(auction.buyers[0].left);
 }
 
+// What a watcher (the live monitor) hears: every line the buyers were sent to all of them, in
+// their order, the logins of the admitted buyers who bid, and the end once; never a password, not
+// even a wrong one, nor a bid from a connection not logged in.
+TEST(MarketSession, AWatcherHearsTheBroadcastsAndTheBiddersButNoPassword) {
+  struct Recorder : MarketWatcher {
+    void Broadcast(const std::string& line) override { heard.push_back(line); }
+    void Bid(const std::string& login) override { heard.push_back("bid by " + login); }
+    void Finished() override { heard.push_back("finished"); }
+    std::vector<std::string> heard;
+  } recorder;
+  Market m("tick_ms = 100\nadmission_window_ms = 0\nmin_buyers = 2\n" + kRegistry + kWanted);
+  m.session.Watch(&recorder);
+  m.Admit(3, "Cy", "wrong-secret");  // denied
+  m.Admit(1, "Ann", "pa");
+  m.session.Connected(4);
+  m.Say(4, "bid");  // not logged in: no bidder
+  m.Admit(2, "Bob", "pb");
+  m.RunUntil(Ms(150));
+  m.Say(2, "bid");
+  m.RunUntil(Ms(60'000));
+  ASSERT_TRUE(m.session.finished());
+
+  std::vector<std::string> broadcasts;
+  for (const std::string& line : recorder.heard) {
+    if (line.rfind("bid by ", 0) != 0 && line != "finished") broadcasts.push_back(line);
+  }
+  const std::vector<std::string>& ann = m.connections.sent[1];
+  ASSERT_FALSE(ann.empty());
+  EXPECT_EQ(ann.front(), "accept");  // hers alone; everything after went to every buyer
+  EXPECT_EQ(broadcasts, std::vector<std::string>(ann.begin() + 1, ann.end()));
+  EXPECT_EQ(std::count(recorder.heard.begin(), recorder.heard.end(), "bid by Bob"), 1);
+  EXPECT_EQ(std::count_if(recorder.heard.begin(), recorder.heard.end(),
+                          [](const std::string& l) { return l.rfind("bid by", 0) == 0; }),
+            1);
+  const auto sold = std::find(recorder.heard.begin(), recorder.heard.end(), "sold Bob 900");
+  ASSERT_NE(sold, recorder.heard.end());
+  EXPECT_LT(std::find(recorder.heard.begin(), recorder.heard.end(), "bid by Bob"), sold);
+  EXPECT_EQ(recorder.heard.back(), "finished");
+  EXPECT_EQ(std::count(recorder.heard.begin(), recorder.heard.end(), "finished"), 1);
+  for (const std::string& line : recorder.heard) {
+    for (const char* secret : {"pa", "pb", "wrong-secret"}) {
+      EXPECT_EQ(line.find(std::string(" ") + secret), std::string::npos) << line;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace marketd

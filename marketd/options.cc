@@ -15,6 +15,7 @@ OptionsParse ParseOptions(const std::vector<std::string>& args) {
   std::string scenario_path;
   std::string listen = "127.0.0.1:7411";
   std::string seed;
+  std::string http;
   Options options;
   int64_t linger_ms = options.server.linger.count();
   app.add_option("--scenario", scenario_path, "the scenario file (TOML)")->required();
@@ -25,6 +26,15 @@ OptionsParse ParseOptions(const std::vector<std::string>& args) {
   app.add_option("--transcript", options.transcript_path,
                  "write every line sent and received here, with its time");
   app.add_option("--port-file", options.port_file, "write the port listened on here");
+  app.add_option("--http", http,
+                 "serve the live monitor over HTTP on [HOST:]PORT (loopback without a host; port 0 "
+                 "picks a free port)");
+  app.add_option("--http-port-file", options.http_port_file,
+                 "write the monitor's port here (with --http)");
+  app.add_option("--http-queue-limit", options.server.http_queue_limit,
+                 "unsent bytes per monitor viewer before it is dropped")
+      ->check(CLI::Range(1024, 1 << 26))
+      ->capture_default_str();
   app.add_option("--max-line", options.server.max_line, "longest command line in bytes")
       ->check(CLI::Range(16, 1 << 20))
       ->capture_default_str();
@@ -72,6 +82,19 @@ OptionsParse ParseOptions(const std::vector<std::string>& args) {
   options.server.host = address->host;
   options.server.port = address->port;
   options.server.linger = std::chrono::milliseconds(linger_ms);
+  if (!http.empty()) {
+    const bool port_only = http.find(':') == std::string::npos;
+    const std::optional<wire::Address> monitor =
+        wire::ParseAddress(port_only        ? "127.0.0.1:" + http
+                           : http[0] == ':' ? "127.0.0.1" + http
+                                            : http);
+    if (!monitor) return fail("--http must be [HOST:]PORT, not '" + http + "'");
+    options.server.http = true;
+    options.server.http_host = monitor->host;
+    options.server.http_port = monitor->port;
+  } else if (!options.http_port_file.empty()) {
+    return fail("--http-port-file needs --http");
+  }
   const market::ScenarioLoad load = market::LoadScenarioFile(scenario_path);
   if (!load.scenario) return fail("bad scenario " + load.error.ToString());
   options.scenario = *load.scenario;

@@ -2,6 +2,7 @@
 //   marketd --scenario FILE [--listen HOST:PORT] [--seed N] [--results FILE] [--transcript FILE]
 //           [--port-file FILE] [--max-line BYTES] [--max-faults N] [--queue-limit BYTES]
 //           [--send-buffer BYTES] [--max-connections N] [--linger-ms MS]
+//           [--http [HOST:]PORT] [--http-port-file FILE] [--http-queue-limit BYTES]
 #ifndef MARKETD_OPTIONS_H_
 #define MARKETD_OPTIONS_H_
 
@@ -25,6 +26,7 @@ struct Options {
   std::string results_path;     // empty: none
   std::string transcript_path;  // empty: none
   std::string port_file;        // empty: none
+  std::string http_port_file;   // empty: none
 };
 
 struct OptionsParse {

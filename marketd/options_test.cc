@@ -24,6 +24,12 @@ TEST(Options, UsageFaultsGiveStatus2AndOneLine) {
       {{"marketd", "--scenario", kScenario, "--max-faults", "0"}, "--max-faults"},
       {{"marketd", "--scenario", kScenario, "--bogus"}, "--bogus"},
       {{"marketd", "--scenario", kScenario, "extra"}, "extra"},
+      {{"marketd", "--scenario", kScenario, "--http", "web"}, "--http must be [HOST:]PORT"},
+      {{"marketd", "--scenario", kScenario, "--http", "1.2.3.4:"}, "--http must be"},
+      {{"marketd", "--scenario", kScenario, "--http", "70000"}, "--http must be"},
+      {{"marketd", "--scenario", kScenario, "--http-port-file", "p"}, "needs --http"},
+      {{"marketd", "--scenario", kScenario, "--http", "0", "--http-queue-limit", "10"},
+       "--http-queue-limit"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.args.back());
@@ -85,6 +91,33 @@ TEST(Options, HelpVersionAndAFullCommandLine) {
   ASSERT_TRUE(defaults.options.has_value());
   EXPECT_EQ(defaults.options->server.host, "127.0.0.1");
   EXPECT_EQ(defaults.options->seed, defaults.options->scenario.seed);
+  EXPECT_FALSE(defaults.options->server.http);
+}
+
+// --http takes HOST:PORT, :PORT or PORT alone; without a host the monitor stays on loopback.
+TEST(Options, TheMonitorsAddress) {
+  const struct {
+    std::string given;
+    std::string host;
+    uint16_t port;
+  } cases[] = {
+      {"8080", "127.0.0.1", 8080},
+      {":0", "127.0.0.1", 0},
+      {"0.0.0.0:9000", "0.0.0.0", 9000},
+      {"[::1]:81", "::1", 81},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.given);
+    const OptionsParse parse =
+        ParseOptions({"marketd", "--scenario", kScenario, "--http", c.given, "--http-port-file",
+                      "hp", "--http-queue-limit", "2048"});
+    ASSERT_TRUE(parse.options.has_value()) << parse.error;
+    EXPECT_TRUE(parse.options->server.http);
+    EXPECT_EQ(parse.options->server.http_host, c.host);
+    EXPECT_EQ(parse.options->server.http_port, c.port);
+    EXPECT_EQ(parse.options->server.http_queue_limit, 2048u);
+    EXPECT_EQ(parse.options->http_port_file, "hp");
+  }
 }
 
 }  // namespace

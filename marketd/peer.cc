@@ -4,19 +4,20 @@
 #include <deque>
 #include <fstream>
 #include <memory>
+#include <utility>  // before Boost.Asio 1.74, whose awaitable.hpp uses std::exchange
 
-#include <asio.hpp>
+#include <boost/asio.hpp>
 
 namespace marketd {
 namespace {
 
-using asio::ip::tcp;
+using boost::asio::ip::tcp;
 
 constexpr size_t kMaxLine = 1 << 16;
 
 class PeerConnection : public std::enable_shared_from_this<PeerConnection> {
  public:
-  PeerConnection(asio::io_context& io, const PeerOptions& options, std::string login,
+  PeerConnection(boost::asio::io_context& io, const PeerOptions& options, std::string login,
                  int64_t threshold, PeerReport* report)
       : socket_(io), options_(options), threshold_(threshold), report_(report) {
     report_->login = std::move(login);
@@ -25,12 +26,12 @@ class PeerConnection : public std::enable_shared_from_this<PeerConnection> {
 
   void Start(const tcp::endpoint& endpoint) {
     auto self = shared_from_this();
-    socket_.async_connect(endpoint, [this, self](const asio::error_code& ec) {
+    socket_.async_connect(endpoint, [this, self](const boost::system::error_code& ec) {
       if (ec) {
         report_->error = "cannot connect: " + ec.message();
         return;
       }
-      asio::error_code ignored;
+      boost::system::error_code ignored;
       socket_.set_option(tcp::no_delay(true), ignored);
       Send("admission " + report_->login + " " + options_.password);
       Read();
@@ -38,27 +39,28 @@ class PeerConnection : public std::enable_shared_from_this<PeerConnection> {
   }
 
   void Close() {
-    asio::error_code ignored;
+    boost::system::error_code ignored;
     socket_.close(ignored);
   }
 
  private:
   void Read() {
     auto self = shared_from_this();
-    asio::async_read_until(socket_, asio::dynamic_buffer(input_, kMaxLine), '\n',
-                           [this, self](const asio::error_code& ec, size_t n) {
-                             if (ec) {
-                               if (ec != asio::error::eof && ec != asio::error::operation_aborted &&
-                                   report_->error.empty() && !report_->left) {
-                                 report_->error = "read failed: " + ec.message();
-                               }
-                               Close();
-                               return;
-                             }
-                             const std::string line = input_.substr(0, n - 1);
-                             input_.erase(0, n);
-                             if (OnLine(line)) Read();
-                           });
+    boost::asio::async_read_until(socket_, boost::asio::dynamic_buffer(input_, kMaxLine), '\n',
+                                  [this, self](const boost::system::error_code& ec, size_t n) {
+                                    if (ec) {
+                                      if (ec != boost::asio::error::eof &&
+                                          ec != boost::asio::error::operation_aborted &&
+                                          report_->error.empty() && !report_->left) {
+                                        report_->error = "read failed: " + ec.message();
+                                      }
+                                      Close();
+                                      return;
+                                    }
+                                    const std::string line = input_.substr(0, n - 1);
+                                    input_.erase(0, n);
+                                    if (OnLine(line)) Read();
+                                  });
   }
 
   // False when the connection is to end here.
@@ -96,16 +98,16 @@ class PeerConnection : public std::enable_shared_from_this<PeerConnection> {
 
   void Write() {
     auto self = shared_from_this();
-    asio::async_write(socket_, asio::buffer(output_.front()),
-                      [this, self](const asio::error_code& ec, size_t) {
-                        if (ec) return;  // the read side reports the end
-                        output_.pop_front();
-                        if (!output_.empty()) {
-                          Write();
-                        } else if (leaving_) {
-                          Close();
-                        }
-                      });
+    boost::asio::async_write(socket_, boost::asio::buffer(output_.front()),
+                             [this, self](const boost::system::error_code& ec, size_t) {
+                               if (ec) return;  // the read side reports the end
+                               output_.pop_front();
+                               if (!output_.empty()) {
+                                 Write();
+                               } else if (leaving_) {
+                                 Close();
+                               }
+                             });
   }
 
   tcp::socket socket_;
@@ -122,10 +124,10 @@ class PeerConnection : public std::enable_shared_from_this<PeerConnection> {
 }  // namespace
 
 std::vector<PeerReport> RunPeers(const PeerOptions& options) {
-  asio::io_context io;
+  boost::asio::io_context io;
   std::vector<PeerReport> reports(static_cast<size_t>(options.count));
-  asio::error_code ec;
-  const asio::ip::address address = asio::ip::make_address(options.host, ec);
+  boost::system::error_code ec;
+  const boost::asio::ip::address address = boost::asio::ip::make_address(options.host, ec);
   if (ec) {
     for (PeerReport& r : reports) r.error = "bad host " + options.host;
     return reports;
@@ -143,9 +145,10 @@ std::vector<PeerReport> RunPeers(const PeerOptions& options) {
     connections.push_back(c);
   }
   // Bounded: a server that never closes does not hold the peer for ever.
-  asio::steady_timer timeout(io, std::chrono::duration_cast<std::chrono::nanoseconds>(
-                                     std::chrono::duration<double>(options.timeout_seconds)));
-  timeout.async_wait([&](const asio::error_code& error) {
+  boost::asio::steady_timer timeout(io,
+                                    std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                        std::chrono::duration<double>(options.timeout_seconds)));
+  timeout.async_wait([&](const boost::system::error_code& error) {
     if (error) return;
     for (size_t i = 0; i < connections.size(); ++i) {
       if (reports[i].error.empty() && !reports[i].saw_close) reports[i].error = "timed out";

@@ -7,8 +7,10 @@
 #include <vector>
 
 #include <poll.h>
-#include <asio.hpp>
 
+#include <boost/asio.hpp>
+
+#include "marketd/monitor_server.h"
 #include "session/clock.h"
 #include "session/intake.h"
 #include "session/notes.h"
@@ -17,7 +19,7 @@
 namespace marketd {
 namespace {
 
-using asio::ip::tcp;
+using boost::asio::ip::tcp;
 using market::ClientId;
 using market::Nanos;
 
@@ -40,10 +42,18 @@ class Server::Impl : public Connections {
         acceptor_(io_),
         accept_timer_(io_),
         wake_timer_(io_),
-        signals_(io_, SIGINT, SIGTERM, SIGHUP) {}
+        signals_(io_, SIGINT, SIGTERM, SIGHUP) {
+    if (options_.http) {
+      monitor_ = std::make_unique<MonitorServer>(
+          io_, MonitorOptions{options_.http_host, options_.http_port, options_.http_queue_limit,
+                              options_.send_buffer});
+      session_.Watch(monitor_.get());
+    }
+  }
 
   bool Listen(std::string* error);
   uint16_t port() const { return port_; }
+  uint16_t http_port() const { return monitor_ ? monitor_->port() : 0; }
   void Run();
   const market::Results& results() const { return session_.results(); }
   market::EndReason end_reason() const { return session_.end_reason(); }
@@ -101,22 +111,23 @@ class Server::Impl : public Connections {
   wire::Transcript no_transcript_;  // never opened: notes go nowhere
   session::Notes notes_;
   MarketSession session_;
-  asio::io_context io_;
+  boost::asio::io_context io_;
   tcp::acceptor acceptor_;
-  asio::steady_timer accept_timer_;
+  boost::asio::steady_timer accept_timer_;
   bool accept_failing_ = false;  // noted once per run of failures
-  asio::steady_timer wake_timer_;
+  boost::asio::steady_timer wake_timer_;
   std::optional<Nanos> wake_armed_;  // when wake_timer_ is set to fire
-  asio::signal_set signals_;
+  boost::asio::signal_set signals_;
   uint16_t port_ = 0;
   std::map<ClientId, ConnectionPtr> connections_;
   ClientId next_id_ = 1;
   NetworkStats stats_;
+  std::unique_ptr<MonitorServer> monitor_;  // after io_: gone before it
 };
 
 bool Server::Impl::Listen(std::string* error) {
-  asio::error_code ec;
-  const asio::ip::address address = asio::ip::make_address(options_.host, ec);
+  boost::system::error_code ec;
+  const boost::asio::ip::address address = boost::asio::ip::make_address(options_.host, ec);
   if (ec) {
     *error = "cannot listen on " + options_.host + ": not an IP address";
     return false;
@@ -125,40 +136,45 @@ bool Server::Impl::Listen(std::string* error) {
   acceptor_.open(endpoint.protocol(), ec);
   if (!ec) acceptor_.set_option(tcp::acceptor::reuse_address(true), ec);
   if (!ec) acceptor_.bind(endpoint, ec);
-  if (!ec) acceptor_.listen(asio::socket_base::max_listen_connections, ec);
+  if (!ec) acceptor_.listen(boost::asio::socket_base::max_listen_connections, ec);
   if (ec) {
     *error = "cannot listen on " + options_.host + ":" + std::to_string(options_.port) + ": " +
              ec.message();
     return false;
   }
   port_ = acceptor_.local_endpoint().port();
-  return true;
+  return !monitor_ || monitor_->Listen(error);
 }
 
 void Server::Impl::Run() {
   notes_.Event("listening on port " + std::to_string(port_));
-  signals_.async_wait([this](const asio::error_code& ec, int) {
+  signals_.async_wait([this](const boost::system::error_code& ec, int) {
     if (ec) return;
     session_.Interrupt();
     Sync();
   });
   session_.Open();
+  if (monitor_) monitor_->Start();
   Accept();
   Sync();
   io_.run();
   stats_.session_time = session_.session_time();
+  if (monitor_) {
+    stats_.viewers = monitor_->served();
+    stats_.viewers_dropped = monitor_->dropped();
+  }
 }
 
 void Server::Impl::Accept() {
-  acceptor_.async_accept([this](const asio::error_code& ec, tcp::socket socket) {
-    if (ec == asio::error::operation_aborted || !acceptor_.is_open()) return;
+  acceptor_.async_accept([this](const boost::system::error_code& ec, tcp::socket socket) {
+    if (ec == boost::asio::error::operation_aborted || !acceptor_.is_open()) return;
     if (ec) {
       // Out of descriptors or memory: the pending connection stays queued in the kernel, and
       // accepting resumes after a pause rather than failing again at once.
       if (!accept_failing_) notes_.Event("accept failed: " + ec.message() + "; pausing");
       accept_failing_ = true;
       accept_timer_.expires_after(kAcceptBackOff);
-      accept_timer_.async_wait([this](const asio::error_code& error) {
+      accept_timer_.async_wait([this](const boost::system::error_code& error) {
         if (!error && acceptor_.is_open()) Accept();
       });
       return;
@@ -168,13 +184,14 @@ void Server::Impl::Accept() {
     if (connections_.size() >= static_cast<size_t>(options_.max_connections)) {
       notes_.Event("connection refused: too many connections");
       ++stats_.refused;
-      asio::error_code ignored;
+      boost::system::error_code ignored;
       socket.close(ignored);
     } else {
-      asio::error_code ignored;
+      boost::system::error_code ignored;
       socket.set_option(tcp::no_delay(true), ignored);
       if (options_.send_buffer > 0) {
-        socket.set_option(asio::socket_base::send_buffer_size(options_.send_buffer), ignored);
+        socket.set_option(boost::asio::socket_base::send_buffer_size(options_.send_buffer),
+                          ignored);
       }
       // Reads are made only when bytes are waiting, and must never block.
       socket.non_blocking(true, ignored);
@@ -199,9 +216,9 @@ void Server::Impl::Accept() {
 void Server::Impl::Read(const ConnectionPtr& c) {
   if (c->gone || !c->reading || c->waiting || c->paused || c->stepping) return;
   c->waiting = true;
-  c->socket.async_wait(tcp::socket::wait_read, [this, c](const asio::error_code& ec) {
+  c->socket.async_wait(tcp::socket::wait_read, [this, c](const boost::system::error_code& ec) {
     c->waiting = false;
-    if (c->gone || ec == asio::error::operation_aborted) return;
+    if (c->gone || ec == boost::asio::error::operation_aborted) return;
     if (ec) {
       OnBytes(c, nullptr, 0, true);
     } else {
@@ -227,7 +244,7 @@ void Server::Impl::Step(const ConnectionPtr& c) {
 void Server::Impl::Continue(const ConnectionPtr& c) {
   if (c->stepping) return;
   c->stepping = true;
-  asio::post(io_, [this, c] {
+  boost::asio::post(io_, [this, c] {
     c->stepping = false;
     if (c->gone || c->paused) return;
     Step(c);
@@ -244,9 +261,9 @@ bool Server::Impl::ReadNow(const ConnectionPtr& c, size_t limit) {
     std::array<char, kReadChunk> buffer;
     const size_t room =
         std::min({buffer.size(), limit - total, session::kTickReadBudget - c->read_this_tick});
-    asio::error_code ec;
-    const size_t n = c->socket.read_some(asio::buffer(buffer.data(), room), ec);
-    if (ec == asio::error::would_block || ec == asio::error::try_again) return false;
+    boost::system::error_code ec;
+    const size_t n = c->socket.read_some(boost::asio::buffer(buffer.data(), room), ec);
+    if (ec == boost::asio::error::would_block || ec == boost::asio::error::try_again) return false;
     total += n;
     c->read_this_tick += n;
     OnBytes(c, buffer.data(), n, static_cast<bool>(ec));
@@ -329,7 +346,7 @@ void Server::Impl::Close(ClientId id) {
 }
 
 void Server::Impl::StopAccepting() {
-  asio::error_code ignored;
+  boost::system::error_code ignored;
   acceptor_.close(ignored);
   accept_timer_.cancel();
 }
@@ -342,20 +359,20 @@ void Server::Impl::Write(const ConnectionPtr& c) {
   c->writing.swap(c->pending);
   c->pending.clear();
   c->write_in_flight = true;
-  asio::async_write(c->socket, asio::buffer(c->writing),
-                    [this, c](const asio::error_code& ec, size_t n) {
-                      c->write_in_flight = false;
-                      if (c->gone) return;
-                      stats_.bytes_sent += static_cast<int64_t>(n);
-                      c->writing.clear();
-                      if (ec) {
-                        session_.OutputFailed(c->id, ec.message());
-                        session_.AfterEvent();
-                      } else {
-                        Write(c);
-                      }
-                      Sync();
-                    });
+  boost::asio::async_write(c->socket, boost::asio::buffer(c->writing),
+                           [this, c](const boost::system::error_code& ec, size_t n) {
+                             c->write_in_flight = false;
+                             if (c->gone) return;
+                             stats_.bytes_sent += static_cast<int64_t>(n);
+                             c->writing.clear();
+                             if (ec) {
+                               session_.OutputFailed(c->id, ec.message());
+                               session_.AfterEvent();
+                             } else {
+                               Write(c);
+                             }
+                             Sync();
+                           });
 }
 
 // The output is complete: admitted buyers keep their input open (their last commands are still
@@ -365,7 +382,7 @@ void Server::Impl::ShutdownOutput(const ConnectionPtr& c) {
     Remove(c);
     return;
   }
-  asio::error_code ignored;
+  boost::system::error_code ignored;
   c->socket.shutdown(tcp::socket::shutdown_send, ignored);
 }
 
@@ -373,7 +390,7 @@ void Server::Impl::ShutdownOutput(const ConnectionPtr& c) {
 void Server::Impl::Remove(const ConnectionPtr& c) {
   if (c->gone) return;
   c->gone = true;
-  asio::error_code ignored;
+  boost::system::error_code ignored;
   c->socket.close(ignored);
   const ClientId id = c->id;
   connections_.erase(id);
@@ -421,7 +438,7 @@ void Server::Impl::Sync() {
     return;
   }
   wake_timer_.expires_at(clock_.At(*wake));
-  wake_timer_.async_wait([this](const asio::error_code& ec) {
+  wake_timer_.async_wait([this](const boost::system::error_code& ec) {
     if (ec) return;
     OnWake();
   });
@@ -433,6 +450,7 @@ Server::Server(const market::Scenario& scenario, uint64_t seed, const ServerOpti
 Server::~Server() = default;
 bool Server::Listen(std::string* error) { return impl_->Listen(error); }
 uint16_t Server::port() const { return impl_->port(); }
+uint16_t Server::http_port() const { return impl_->http_port(); }
 void Server::Run() { impl_->Run(); }
 const market::Results& Server::results() const { return impl_->results(); }
 market::EndReason Server::end_reason() const { return impl_->end_reason(); }

@@ -17,6 +17,8 @@
 // - The end: after closed_market every connection's output is closed and the server reads what
 //   its buyers still send (late bids are counted) until they close or `linger` passes. When every
 //   admitted buyer has gone mid-session, the session ends early. Run returns when all is done.
+// - With options.http, the live monitor (monitor_server.h) is served on the same event loop; its
+//   viewers never hold up the clock.
 // Single-threaded: one io_context, no locks; every handler runs on the thread that calls Run.
 // The rules above are MarketSession's (market_session.h); this is their Asio transport.
 #ifndef MARKETD_SERVER_H_
@@ -44,6 +46,8 @@ struct NetworkStats {
   int64_t bytes_sent = 0;
   int64_t bytes_received = 0;
   market::Nanos session_time{0};  // from the start of the session to the market's close (or end)
+  int64_t viewers = 0;            // live monitor event streams opened
+  int64_t viewers_dropped = 0;    // closed for falling behind
 };
 
 class Server {
@@ -58,6 +62,8 @@ class Server {
   bool Listen(std::string* error);
   // The port listened on (the one picked when the options asked for 0).
   uint16_t port() const;
+  // The live monitor's port; 0 when the options did not ask for it.
+  uint16_t http_port() const;
 
   // Runs the admission window and the session to their end. SIGINT, SIGTERM and SIGHUP end the
   // session early ("interrupted"), with its summary and results.

@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(cmake ninja-build g++ clang libgtest-dev libgmock-dev libbenchmark-dev
-          libtomlplusplus-dev libcli11-dev libasio-dev nlohmann-json3-dev
+          libtomlplusplus-dev libcli11-dev nlohmann-json3-dev
           libsqlite3-dev libboost-dev chromium)
 missing=()
 for p in "${packages[@]}"; do
