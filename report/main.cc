@@ -55,7 +55,10 @@ int main(int argc, char** argv) {
       const std::string text = ReadResults(options.results_path);
       report::SessionData data =
           report::ReadSessionResults(report::SessionDocument(text, options.session));
-      page = report::SessionReport(data, options.results_path);
+      const std::string source = options.session == 1 ? options.results_path
+                                                      : options.results_path + ", session " +
+                                                            std::to_string(options.session);
+      page = report::SessionReport(data, source);
     } else {
       page = report::TournamentReport(report::ReadTournament(options.db_path, options.tournament),
                                       options.db_path);
