@@ -425,6 +425,7 @@ void Engine::BeginGood(Nanos now) {
   const int64_t steps = (g.initial - g.reserve) / plan_.auctions[auction_].price_step + 1;
   record.clock.reserve(static_cast<size_t>(
       std::clamp<int64_t>(steps + 2 * scenario_.max_collisions, 1, kClockReserveMax)));
+  record.tick_bids.reserve(buyers_.size());  // enough for the usual good: a sale and a collision
   for (Buyer& buyer : buyers_) {
     buyer.bid = false;
     if (!buyer.present) continue;
