@@ -18,6 +18,13 @@ constexpr uint64_t kBidderStream = 4;  // draws a bidder makes for one good (its
 
 constexpr size_t kIgnoredLineKept = 80;
 
+// Clock steps reserved up front for one good: its run down and its collisions, so that a
+// good's clock grows without reallocating in the usual case; a scenario with a finer step
+// reserves no more than this and grows as needed.
+constexpr int64_t kClockReserveMax = 1024;
+
+int64_t Micros(Nanos t) { return t.count() / 1000; }
+
 // Peers whose failed logins are counted at once; beyond that a new peer is not counted until a
 // cool-down has passed somewhere (the table cannot grow without bound).
 constexpr size_t kMaxPeersWatched = 4096;
@@ -275,6 +282,7 @@ void Engine::Bid(ClientId client, const Client& state, std::string_view line, Na
     record.response_us = std::max<int64_t>(0, (at - announced_).count() / 1000);
     results_.bids.push_back(std::move(record));
     buyer.bid = true;
+    buyer.bid_at = at;
     return;
   }
   RecordIgnored(client, line, "bid from a buyer not in the auction");
@@ -414,6 +422,10 @@ void Engine::BeginGood(Nanos now) {
   tie_breaks_ = 0;
   GoodResult& record = good_result();
   record.values.reserve(buyers_.size());
+  const int64_t steps = (g.initial - g.reserve) / plan_.auctions[auction_].price_step + 1;
+  record.clock.reserve(static_cast<size_t>(
+      std::clamp<int64_t>(steps + 2 * scenario_.max_collisions, 1, kClockReserveMax)));
+  record.tick_bids.reserve(buyers_.size());  // enough for the usual good: a sale and a collision
   for (Buyer& buyer : buyers_) {
     buyer.bid = false;
     if (!buyer.present) continue;
@@ -434,11 +446,13 @@ void Engine::BeginGood(Nanos now) {
     Emit(kEveryone, "good " + g.id + " " + g.kind + " " + g.seller + " " + Num(g.initial) + " " +
                         Num(g.resale));
   }
-  Announce(now, "offer");
+  Announce(now, ClockStep::Kind::kOffer);
 }
 
-void Engine::Announce(Nanos now, const char* tag) {
+void Engine::Announce(Nanos now, ClockStep::Kind kind) {
+  const char* tag = kind == ClockStep::Kind::kOffer ? "offer" : "collision";
   for (Buyer& buyer : buyers_) buyer.bid = false;
+  good_result().clock.push_back({Micros(now), price_, kind});
   if (!silent_) Emit(kEveryone, std::string(tag) + " " + good().id + " " + Num(price_));
   announced_ = now;
   deadline_ = now + std::chrono::milliseconds(scenario_.tick_ms);
@@ -463,16 +477,23 @@ void Engine::ResolveTick(Nanos now) {
                                        : buyer.bid;
     if (bids) bidders.push_back(b);
   }
+  GoodResult& record = good_result();
+  for (size_t b : bidders) {
+    const Buyer& buyer = buyers_[b];
+    record.tick_bids.push_back({Micros(buyer.rival >= 0 ? now : buyer.bid_at), price_,
+                                static_cast<uint32_t>(buyer.account)});
+  }
   const AuctionPlan& plan = plan_.auctions[auction_];
   if (bidders.empty()) {
     if (price_ - plan.price_step < good().reserve) {
       Emit(kEveryone, "out_of_market " + good().id + " " + Num(good().reserve));
-      good_result().outcome = Outcome::kUnsold;
+      record.outcome = Outcome::kUnsold;
+      record.ended_us = Micros(now);
       TellBidders(std::nullopt);
       GoodDone(now);
     } else {
       price_ -= plan.price_step;
-      Announce(now, "offer");
+      Announce(now, ClockStep::Kind::kOffer);
     }
     return;
   }
@@ -482,9 +503,9 @@ void Engine::ResolveTick(Nanos now) {
   }
   if (collisions_ < scenario_.max_collisions) {
     ++collisions_;
-    ++good_result().collisions;
+    ++record.collisions;
     price_ += scenario_.collision_increment;
-    Announce(now, "collision");
+    Announce(now, ClockStep::Kind::kCollision);
     return;
   }
   // The good has collided as often as the market allows: the seed picks among the bidders.
@@ -513,7 +534,7 @@ void Engine::Award(size_t winner, Nanos now) {
       Emit(kEveryone, "expulsion " + buyer.name);
       Emit(kEveryone, BuyersLine());
     }
-    Announce(now, "offer");
+    Announce(now, ClockStep::Kind::kOffer);
     return;
   }
   buyer.credit -= price_;
@@ -523,6 +544,7 @@ void Engine::Award(size_t winner, Nanos now) {
   record.outcome = Outcome::kSold;
   record.buyer = buyer.name;
   record.price = price_;
+  record.ended_us = Micros(now);
   Emit(kEveryone, "sold " + buyer.name + " " + Num(price_));
   TellBidders(winner);
   GoodDone(now);
@@ -559,7 +581,10 @@ void Engine::Abandon(EndReason why, const std::string& reason) {
   if (stage_ == Stage::kClosed) return;
   // The good under the hammer has an outcome of its own; what it went through (collisions, voided
   // sales) stays with it.
-  if (stage_ == Stage::kRunning && deadline_) good_result().outcome = Outcome::kInterrupted;
+  if (stage_ == Stage::kRunning && deadline_) {
+    good_result().outcome = Outcome::kInterrupted;
+    good_result().ended_us = Micros(now_);
+  }
   stage_ = Stage::kClosed;
   deadline_.reset();
   results_.ended_early = reason;

@@ -210,6 +210,7 @@ class Engine {
     int sanctions = 0;      // in this auction
     bool present = true;    // not expelled and not gone
     bool bid = false;       // a participant's bid in the tick in force
+    Nanos bid_at{0};        // when that bid arrived
     int64_t valuation = 0;  // its value for the good under the hammer
     size_t account = 0;     // where it is written: index into the auction's BuyerResults
   };
@@ -229,7 +230,8 @@ class Engine {
   void OpenAuction();
   void NextGoodOrRound(Nanos now);
   void BeginGood(Nanos now);
-  void Announce(Nanos now, const char* tag);  // "offer" or "collision" at price_; starts a tick
+  // Announces price_ ("offer" or "collision") and records it on the good's clock; starts a tick.
+  void Announce(Nanos now, ClockStep::Kind kind);
   void ResolveTick(Nanos now);
   void Award(size_t winner, Nanos now);
   void GoodDone(Nanos now);

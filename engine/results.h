@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,23 @@ enum class Outcome {
   kSold,
   kUnsold,       // left the market at its reserve price
   kInterrupted,  // under the hammer when the session ended: neither sold nor unsold
+};
+
+// One price the clock announced for a good, in order: the first offer, each step down, each
+// rise after a collision, and the same price offered again after a voided sale.
+struct ClockStep {
+  enum class Kind : uint8_t { kOffer, kCollision };
+  int64_t at_us = 0;  // when it was announced, on the driver's clock (as BidRecord::at_us)
+  int64_t price = 0;
+  Kind kind = Kind::kOffer;
+};
+
+// A bid that took part in deciding a tick, from any buyer present: a participant's first bid of
+// the tick, or a rival's decision to bid. The bids of one tick are in buyers-list order.
+struct TickBid {
+  int64_t at_us = 0;   // a participant's: when it arrived; a rival's: when the tick was decided
+  int64_t price = 0;   // the price in force
+  uint32_t buyer = 0;  // index into the auction's buyers (AuctionResult::buyers)
 };
 
 // What a good was worth to one buyer: a rival's private value, an agent's resale price.
@@ -35,6 +53,14 @@ struct GoodResult {
   int sanctions = 0;  // sales of this good voided because the winner could not pay
   // Every buyer present when the good came under the hammer, in buyers-list order, with its value.
   std::vector<BuyerValue> values;
+  // The good's price clock. Bounded by the scenario, not by the input: at most
+  // (initial - reserve + max_collisions * collision_increment) / price_step + 1 offers, plus
+  // max_collisions collisions, plus one offer again per voided sale (each costs its buyer a
+  // sanction, and sanctions_before_expulsion of them expel it), and at most one tick bid per
+  // buyer present in each tick that had a bid.
+  std::vector<ClockStep> clock{};
+  std::vector<TickBid> tick_bids{};
+  std::optional<int64_t> ended_us{};  // when it was sold, left the market or was interrupted
 };
 
 struct BuyerResult {

@@ -1,6 +1,7 @@
 #include "engine/results_json.h"
 
 #include <algorithm>
+#include <string_view>
 
 #include <nlohmann/json.hpp>
 
@@ -28,7 +29,27 @@ const char* OutcomeName(Outcome outcome) {
 
 Json Optional(const std::optional<double>& value) { return value ? Json(*value) : Json(nullptr); }
 
-Json GoodJson(const GoodResult& result) {
+// [[at_us, price, "offer" | "collision"], ...]
+Json ClockJson(const std::vector<ClockStep>& clock) {
+  Json steps = Json::array();
+  for (const ClockStep& step : clock) {
+    steps.push_back(
+        {step.at_us, step.price, step.kind == ClockStep::Kind::kOffer ? "offer" : "collision"});
+  }
+  return steps;
+}
+
+// [[at_us, price, buyer's name], ...]; null for a buyer index outside the auction's buyers.
+Json TickBidsJson(const std::vector<TickBid>& bids, const std::vector<BuyerResult>& buyers) {
+  Json out = Json::array();
+  for (const TickBid& bid : bids) {
+    out.push_back({bid.at_us, bid.price,
+                   bid.buyer < buyers.size() ? Json(buyers[bid.buyer].name) : Json(nullptr)});
+  }
+  return out;
+}
+
+Json GoodJson(const GoodResult& result, const std::vector<BuyerResult>& buyers) {
   const Good& g = result.good;
   const bool sold = result.outcome == Outcome::kSold;
   Json values = Json::object();
@@ -50,7 +71,10 @@ Json GoodJson(const GoodResult& result) {
           {"top_value", m.top_value},
           {"winner_value", m.winner_value ? Json(*m.winner_value) : Json(nullptr)},
           {"won_by_top_value", sold ? Json(m.won_by_top) : Json(nullptr)},
-          {"price_over_top_value", Optional(m.price_over_top)}};
+          {"price_over_top_value", Optional(m.price_over_top)},
+          {"ended_us", result.ended_us ? Json(*result.ended_us) : Json(nullptr)},
+          {"clock", ClockJson(result.clock)},
+          {"tick_bids", TickBidsJson(result.tick_bids, buyers)}};
 }
 
 Json MeasuresJson(const MarketMeasures& m) {
@@ -73,7 +97,7 @@ Json BuyerJson(const BuyerResult& b, int64_t surplus) {
 
 Json AuctionJson(const AuctionResult& auction) {
   Json goods = Json::array();
-  for (const GoodResult& g : auction.goods) goods.push_back(GoodJson(g));
+  for (const GoodResult& g : auction.goods) goods.push_back(GoodJson(g, auction.buyers));
   Json buyers = Json::array();
   const std::vector<int64_t> surplus = Surpluses(auction);
   for (size_t b = 0; b < auction.buyers.size(); ++b) {
@@ -154,11 +178,18 @@ std::string Flat(const Json& value) {
   return value.dump(-1, ' ', false, Json::error_handler_t::replace);
 }
 
-// Whether the value holds an array: such values take several lines, one element per line.
+// Lists of plain rows within a record (a good's clock): written in their record's line.
+bool RowList(std::string_view key) { return key == "clock" || key == "tick_bids"; }
+
+// Whether the value holds an array (other than a row list): such values take several lines, one
+// element per line.
 bool HoldsArray(const Json& value) {
   if (value.is_array()) return true;
   if (!value.is_object()) return false;
-  return std::any_of(value.begin(), value.end(), [](const Json& v) { return HoldsArray(v); });
+  for (const auto& [key, item] : value.items()) {
+    if (!RowList(key) && HoldsArray(item)) return true;
+  }
+  return false;
 }
 
 // The layout: values that hold arrays over several lines, indented by two spaces a level; every
@@ -176,7 +207,11 @@ void Write(const Json& value, size_t indent, std::string& out) {
       out += first ? "" : ", ";
       first = false;
       out += Flat(Json(key)) + ": ";
-      Write(item, indent, out);
+      if (item.is_object()) {
+        Write(item, indent, out);
+      } else {
+        out += Flat(item);  // a scalar, or a row list
+      }
     }
     out += '}';
     return;

@@ -90,7 +90,7 @@ TEST(ResultsJson, OneRecordPerLineInAFixedLayout) {
       "\"resale\": 90, \"reserve\": 50, \"outcome\": \"sold\", \"buyer\": \"Ann\", \"price\": 100, "
       "\"collisions\": 1, \"sanctions\": 0, \"values\": {\"Ann\": 90}, \"top_value\": 90, "
       "\"winner_value\": 90, \"won_by_top_value\": true, \"price_over_top_value\": "
-      "1.1111111111111112}\n"
+      "1.1111111111111112, \"ended_us\": null, \"clock\": [], \"tick_bids\": []}\n"
       "      ],\n"
       "      \"buyers\": [\n"
       "        {\"name\": \"Ann\", \"participant\": true, \"purchases\": 1, \"spend\": 100, "
@@ -161,6 +161,37 @@ TEST(ResultsJson, StringsOfAnyBytesKeepTheDocumentValidAndOnOneLinePerRecord) {
   EXPECT_EQ(line.substr(0, 3), "cut");
   EXPECT_NE(line.find("\xef\xbf\xbd"), std::string::npos);
   EXPECT_EQ(line.find("\xe2\x82"), std::string::npos);
+}
+
+// A good's price clock: its steps and tick bids as compact rows, on the good's own line, a
+// buyer named from the auction's buyers list; when it ended, or null while it never came up.
+TEST(ResultsJson, AGoodsClockIsWrittenAsRowsInItsLine) {
+  Results r;
+  AuctionResult a;
+  a.buyers = {{"Ann", true, 1, 1150, 350, 0, 0, false, false, "agent"},
+              {"Vera", false, 0, 0, 0, 0, 0, false, false, "value"}};
+  GoodResult sold{{"g1", "k", "s", 1000, 1500, 100, 1}, Outcome::kSold, "Ann", 1150, 1, 0, {}};
+  sold.clock = {{100'000, 1000, ClockStep::Kind::kOffer},
+                {120'000, 1150, ClockStep::Kind::kCollision}};
+  sold.tick_bids = {{103'000, 1000, 0}, {120'000, 1000, 1}, {139'000, 1150, 0}, {1, 5, 7}};
+  sold.ended_us = 140'000;
+  GoodResult pending{{"g2", "k", "s", 1000, 1500, 100, 1}, Outcome::kPending, "", 0, 0, 0, {}};
+  a.goods = {sold, pending};
+  r.auctions = {a};
+  const std::string text = ResultsJson(r);
+  EXPECT_NE(text.find("\"ended_us\": 140000, \"clock\": [[100000,1000,\"offer\"],"
+                      "[120000,1150,\"collision\"]], \"tick_bids\": [[103000,1000,\"Ann\"],"
+                      "[120000,1000,\"Vera\"],[139000,1150,\"Ann\"],[1,5,null]]},\n"),
+            std::string::npos)
+      << text;
+  const nlohmann::json j = nlohmann::json::parse(text);
+  const auto& goods = j["auctions"][0]["goods"];
+  EXPECT_TRUE(goods[1]["ended_us"].is_null());
+  EXPECT_EQ(goods[1]["clock"], nlohmann::json::array());
+  EXPECT_EQ(goods[1]["tick_bids"], nlohmann::json::array());
+  // Each good on one line, as before.
+  EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 30);
+  EXPECT_EQ(ResultsJsonLine(r), nlohmann::ordered_json::parse(text).dump() + "\n");
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 
 #include "report/options.h"
 #include "report/session_data.h"
+#include "report/session_document.h"
 #include "report/session_report.h"
 #include "report/tournament_data.h"
 #include "report/tournament_report.h"
@@ -51,8 +52,13 @@ int main(int argc, char** argv) {
   std::string page;
   try {
     if (!options.results_path.empty()) {
-      report::SessionData data = report::ReadSessionResults(ReadResults(options.results_path));
-      page = report::SessionReport(data, options.results_path);
+      const std::string text = ReadResults(options.results_path);
+      report::SessionData data =
+          report::ReadSessionResults(report::SessionDocument(text, options.session));
+      const std::string source = options.session == 1 ? options.results_path
+                                                      : options.results_path + ", session " +
+                                                            std::to_string(options.session);
+      page = report::SessionReport(data, source);
     } else {
       page = report::TournamentReport(report::ReadTournament(options.db_path, options.tournament),
                                       options.db_path);

@@ -1,6 +1,8 @@
 // The program as users run it: exit statuses, one-line errors, the page written.
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
+
 #include "report/report_fixtures.h"
 #include "tests/support/files.h"
 #include "tests/support/process.h"
@@ -30,6 +32,40 @@ TEST(MarketReport, WritesTheSessionPageToAFileOrStandardOutput) {
   EXPECT_EQ(ExitCode(to_stdout), 0) << to_stdout.err;
   EXPECT_EQ(to_stdout.out.substr(to_stdout.out.find('\n')),
             page.substr(page.find('\n')));  // the same page
+}
+
+// market-sim --results: one session a line; --session picks one, counted from 1.
+TEST(MarketReport, PicksASessionOfAOnePerLineFile) {
+  const std::string dir = testfiles::MakeTempDir();
+  nlohmann::ordered_json doc = nlohmann::ordered_json::parse(testing::SessionFixtureJson());
+  std::string lines;
+  for (int seed : {101, 102}) {
+    doc["seed"] = seed;
+    lines += doc.dump() + "\n";
+  }
+  testfiles::WriteFile(dir + "/sim.jsonl", lines);
+  const struct {
+    std::vector<std::string> args;
+    std::string title;
+  } cases[] = {
+      {{}, "Market session, seed 101"},
+      {{"--session", "1"}, "Market session, seed 101"},
+      {{"--session", "2"}, "Market session, seed 102"},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> args = {dir + "/sim.jsonl", "-o", dir + "/r.html"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    const ProcessResult r = Report(args);
+    EXPECT_EQ(ExitCode(r), 0) << r.err;
+    const std::string page = testfiles::ReadFile(dir + "/r.html");
+    EXPECT_NE(page.find(c.title), std::string::npos) << c.title;
+    EXPECT_NE(page.find("class=\"price-clock\""), std::string::npos);
+  }
+  const ProcessResult beyond = Report({dir + "/sim.jsonl", "--session", "3"});
+  EXPECT_EQ(ExitCode(beyond), 1);
+  EXPECT_EQ(beyond.err,
+            "market-report: results: session 3 asked for, but the file holds 2 sessions\n");
+  EXPECT_EQ(beyond.out, "");
 }
 
 TEST(MarketReport, WritesTheTournamentPage) {
@@ -67,8 +103,14 @@ TEST(MarketReport, BadInputIsExitOneWithOneLineAndNoPage) {
 }
 
 TEST(MarketReport, UsageErrorsAreExitTwo) {
-  const std::vector<std::vector<std::string>> cases = {
-      {}, {"a.json", "--db", "t.db"}, {"--bogus"}, {"a.json", "--tournament", "1"}, {"-o"}};
+  const std::vector<std::vector<std::string>> cases = {{},
+                                                       {"a.json", "--db", "t.db"},
+                                                       {"--bogus"},
+                                                       {"a.json", "--tournament", "1"},
+                                                       {"-o"},
+                                                       {"a.json", "--session", "0"},
+                                                       {"a.json", "--session", "x"},
+                                                       {"--db", "t.db", "--session", "2"}};
   for (const auto& args : cases) {
     const ProcessResult r = Report(args);
     EXPECT_EQ(ExitCode(r), 2) << ::testing::PrintToString(args);

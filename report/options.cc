@@ -14,6 +14,9 @@ OptionsParse ParseOptions(const std::vector<std::string>& args) {
   Options options;
   app.add_option("RESULTS", options.results_path,
                  "a session's results JSON (MARKET_RESULTS, marketd --results)");
+  app.add_option("--session", options.session,
+                 "with RESULTS: which session of a file holding one per line (market-sim "
+                 "--results), counted from 1; the first if absent");
   app.add_option("--db", options.db_path, "a tournament database (tournament run --db)");
   app.add_option("--tournament", options.tournament,
                  "with --db: the tournament's id or hash; the last added if absent");
@@ -39,6 +42,16 @@ OptionsParse ParseOptions(const std::vector<std::string>& args) {
   if (session == tournament) {
     parse.exit_status = 2;
     parse.error = "give either a results file or --db DATABASE (see --help)";
+    return parse;
+  }
+  if (options.session != 1 && !session) {
+    parse.exit_status = 2;
+    parse.error = "--session goes with a results file";
+    return parse;
+  }
+  if (options.session < 1) {
+    parse.exit_status = 2;
+    parse.error = "--session counts from 1";
     return parse;
   }
   if (session && !options.tournament.empty()) {

@@ -1,5 +1,6 @@
 // market-report's command line:
-//   market-report RESULTS.json [-o FILE]            a session's report
+//   market-report RESULTS.json [--session N] [-o FILE]   a session's report (N: which session
+//                                                        of a file with one per line, from 1)
 //   market-report --db TOURNAMENT.db [--tournament ID|HASH] [-o FILE]   a tournament's report
 // Without -o the page goes to standard output.
 #ifndef REPORT_OPTIONS_H_
@@ -15,6 +16,7 @@ inline constexpr const char* kVersion = "market-report 1.0";
 
 struct Options {
   std::string results_path;  // a session's results JSON, or
+  int session = 1;           // with results_path: which session of a one-per-line file
   std::string db_path;       // a tournament database
   std::string tournament;    // which tournament in it; empty: the last added
   std::string output_path;   // empty: standard output

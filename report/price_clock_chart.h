@@ -1,8 +1,9 @@
-// One good's price clock as an SVG chart: the offered price against the session's time, each
-// recorded bid marked in its buyer's style, collisions as upward jumps, the initial and reserve
-// prices as reference lines, and how the good left the clock (the sale, or the fall out of the
-// market at its reserve). The results record times only with bids, so the stretches between
-// them (and a good without bids) are drawn dashed: the price ran down there, at times unknown.
+// One good's price clock as an SVG chart: the offered price as a step line against the time
+// since the good's first offer, collisions as upward jumps, every bid at a tick (agents' and
+// rivals') marked in its buyer's style, the initial and reserve prices as reference lines, and
+// how the good left the clock (the sale labelled with buyer and price, or the fall out of the
+// market at its reserve). Results written before goods carried their clock are drawn as they
+// were: against the session's time, the participants' bids only, dashed between them.
 #ifndef REPORT_PRICE_CLOCK_CHART_H_
 #define REPORT_PRICE_CLOCK_CHART_H_
 
@@ -14,9 +15,10 @@
 
 namespace report {
 
-// <svg class="price-clock" data-auction="N" data-good="ID">; every bid is one element of class
-// "bid"; `buyer_styles` gives each buyer's index into the palette (buyers missing from it get
-// the last style).
+// <svg class="price-clock" data-auction="N" data-good="ID">; every bid drawn is one element of
+// class "bid": the good's tick bids when its clock is recorded, else its participants' bids;
+// every collision one element of class "collision"; `buyer_styles` gives each buyer's index into
+// the palette (buyers missing from it get the last style).
 std::string PriceClockChart(const SessionGood& good,
                             const std::map<std::string, size_t>& buyer_styles);
 

@@ -60,16 +60,22 @@ TEST_F(ReportBrowserTest, SessionReport) {
   ASSERT_NO_FATAL_FAILURE(Load(SessionReport(data, "session.json"), "session.html"));
   EXPECT_EQ(Eval("document.querySelectorAll('svg.price-clock').length"), testing::kFixtureGoods);
   EXPECT_EQ(Eval("document.querySelectorAll('svg.price-clock .bid').length"),
-            testing::kFixtureBids);
-  // Per chart: its good, and as many marks as the results hold bids for that good.
+            testing::kFixtureTickBids);
+  EXPECT_EQ(Eval("document.querySelectorAll('svg.price-clock .collision').length"),
+            testing::kFixtureCollisions);
+  // Per chart: its good, as many marks as the results hold tick bids for that good (rivals'
+  // included), and its step line.
+  const Json doc = Json::parse(testing::SessionFixtureJson());
   Json expected = Json::array();
-  for (const SessionAuction& a : data.auctions) {
-    for (const SessionGood& g : a.goods) {
-      expected.push_back({std::to_string(a.number), g.id, g.bids.size()});
+  for (const Json& a : doc["auctions"]) {
+    for (const Json& g : a["goods"]) {
+      expected.push_back(
+          {std::to_string(a["number"].get<int>()), g["id"], g["tick_bids"].size(), 1});
     }
   }
   EXPECT_EQ(Eval("[...document.querySelectorAll('svg.price-clock')].map(s => "
-                 "[s.dataset.auction, s.dataset.good, s.querySelectorAll('.bid').length])"),
+                 "[s.dataset.auction, s.dataset.good, s.querySelectorAll('.bid').length, "
+                 "s.querySelectorAll('polyline.clock').length])"),
             expected);
   // Charts are laid out, titled and labelled with real text.
   EXPECT_EQ(Eval("[...document.querySelectorAll('svg.price-clock')].every(s => "

@@ -1,5 +1,7 @@
 #include "report/report_fixtures.h"
 
+#include <nlohmann/json.hpp>
+
 #include "engine/results.h"
 #include "engine/results_json.h"
 #include "tournament/store.h"
@@ -50,16 +52,58 @@ std::string SessionFixtureJson() {
                0,
                {{"CLogin", 2600}}}};
   a2.buyers = {{"CLogin", true, 1, 2700, -100, 0, 0, false, false, "agent"}};
+
+  // The clocks, ticks of 20 ms, steps of 100. wine1: down to 2200, where both agents bid (a
+  // collision to 2400), down to 2300, where the hostile login alone bids and buys.
+  using Kind = ClockStep::Kind;
+  const auto run_down = [](GoodResult& g, int64_t at_us, int64_t from, int64_t to) {
+    for (int64_t price = from; price >= to; price -= 100, at_us += 20'000) {
+      g.clock.push_back({at_us, price, Kind::kOffer});
+    }
+  };
+  GoodResult& wine = a1.goods[0];
+  run_down(wine, 917'000, 2600, 2200);
+  wine.clock.push_back({1'017'000, 2400, Kind::kCollision});
+  wine.clock.push_back({1'037'000, 2300, Kind::kOffer});
+  wine.tick_bids = {{1'000'000, 2200, 0}, {1'004'000, 2200, 1}, {1'039'000, 2300, 1}};
+  wine.ended_us = 1'057'000;
+  // oil: no bid down to its reserve.
+  GoodResult& oil = a1.goods[1];
+  run_down(oil, 1'057'000, 2500, 1600);
+  oil.ended_us = 1'257'000;
+  // gold1: CLogin alone at 20500 but cannot pay (a voided sale), the same price again, and the
+  // rival Vera takes it, at the end of the tick.
+  GoodResult& gold = a1.goods[2];
+  run_down(gold, 1'300'000, 24000, 20500);
+  gold.clock.push_back({2'020'000, 20500, Kind::kOffer});
+  gold.tick_bids = {{2'001'000, 20500, 0}, {2'040'000, 20500, 2}};
+  gold.ended_us = 2'040'000;
+  a1.buyers[0].sanctions = 1;
+  GoodResult& salt = a2.goods[0];
+  run_down(salt, 2'938'500, 3000, 2700);
+  salt.tick_bids = {{3'000'000, 2700, 0}};
+  salt.ended_us = 3'018'500;
   r.auctions = {a1, a2};
   r.participants = {{"CLogin", 3, 0, false, ""}, {kHostileLogin, 2, 0, false, ""}};
-  // wine1: both agents bid at 2200 in one tick (a collision), the price rises to 2400 and runs
-  // down; the hostile login alone bids at 2300 and buys.
+  // The participants' bids, as the clocks have them.
   r.bids = {{1, "wine1", 2200, "CLogin", 1'000'000, 3'000, true},
             {1, "wine1", 2200, kHostileLogin, 1'004'000, 7'000, true},
-            {1, "wine1", 2300, kHostileLogin, 1'052'000, 2'000, true},
-            {1, "gold1", 19000, "CLogin", 2'000'000, 1'000, true},
+            {1, "wine1", 2300, kHostileLogin, 1'039'000, 2'000, true},
+            {1, "gold1", 20500, "CLogin", 2'001'000, 1'000, true},
             {2, "salt\"2'", 2700, "CLogin", 3'000'000, 1'500, true}};
   return ResultsJson(r);
+}
+
+std::string SessionFixtureJsonWithoutClocks() {
+  nlohmann::ordered_json doc = nlohmann::ordered_json::parse(SessionFixtureJson());
+  for (auto& auction : doc["auctions"]) {
+    for (auto& good : auction["goods"]) {
+      good.erase("clock");
+      good.erase("tick_bids");
+      good.erase("ended_us");
+    }
+  }
+  return doc.dump(2);
 }
 
 void WriteTournamentFixture(const std::string& path, int sessions) {

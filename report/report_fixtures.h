@@ -11,11 +11,17 @@ namespace report::testing {
 inline constexpr const char* kHostileLogin = "<img src=x onerror=alert(1)>";
 
 // Two auctions, four goods (one sold after a collision between two agents, one unsold without
-// bids, one sold to a rival, one whose id holds quotes), five bids, written by the market's
-// own results writer.
+// bids, one sold to a rival after a voided sale, one whose id holds quotes), with their price
+// clocks: five participants' bids, six tick bids (the rival's too), written by the market's own
+// results writer.
 std::string SessionFixtureJson();
 inline constexpr int kFixtureGoods = 4;
 inline constexpr int kFixtureBids = 5;
+inline constexpr int kFixtureTickBids = 6;
+inline constexpr int kFixtureCollisions = 1;
+
+// The same results as written before goods carried their price clock.
+std::string SessionFixtureJsonWithoutClocks();
 
 // A tournament of two lineups over two scenarios and `sessions` seeds each, written with the
 // tournament store into a new database at path; one session of each lineup fails. Entries:

@@ -1,5 +1,6 @@
 #include "report/session_data.h"
 
+#include <algorithm>
 #include <map>
 
 #include <nlohmann/json.hpp>
@@ -54,6 +55,7 @@ class Field {
     return value_.get<bool>();
   }
   const Json& json() const { return value_; }
+  const std::string& path() const { return path_; }
 
  private:
   std::string Join(std::string_view key) const {
@@ -84,6 +86,51 @@ MeasureList Measures(const Field& object) {
   return list;
 }
 
+// A row of a row list: an array of `size` values.
+Field Row(const Field& list, size_t index, size_t size) {
+  const Field row = list.At(index);
+  if (row.Size() != size) {
+    throw InputError("results: " + row.path() + " is not a row of " + std::to_string(size));
+  }
+  return row;
+}
+
+// The good's "clock" ([[at_us, price, "offer" | "collision"], ...]), "tick_bids" ([[at_us,
+// price, buyer], ...]) and "ended_us".
+void ReadClock(const Field& g, SessionGood& good) {
+  good.has_clock = true;
+  const Field clock = g["clock"];
+  good.clock.reserve(clock.Size());
+  for (size_t i = 0; i < clock.Size(); ++i) {
+    const Field row = Row(clock, i, 3);
+    const std::string kind = row.At(2).Str();
+    if (kind != "offer" && kind != "collision") {
+      throw InputError("results: " + row.At(2).path() + " is not \"offer\" or \"collision\"");
+    }
+    good.clock.push_back({row.At(0).Int(), row.At(1).Int(), kind == "collision"});
+  }
+  if (g.Has("tick_bids")) {
+    const Field bids = g["tick_bids"];
+    good.tick_bids.reserve(bids.Size());
+    size_t step = 0;  // the last announcement at or before the bid, in time order
+    for (size_t i = 0; i < bids.Size(); ++i) {
+      const Field row = Row(bids, i, 3);
+      SessionBid bid;
+      bid.at_us = row.At(0).Int();
+      bid.price = row.At(1).Int();
+      bid.buyer = row.At(2).json().is_null() ? "(unknown buyer)" : row.At(2).Str();
+      while (step + 1 < good.clock.size() && good.clock[step + 1].at_us <= bid.at_us) ++step;
+      if (!good.clock.empty() && good.clock[step].at_us <= bid.at_us) {
+        // In doubles: the difference of two arbitrary integers may not fit in one.
+        bid.response_us = static_cast<int64_t>(std::min(
+            static_cast<double>(bid.at_us) - static_cast<double>(good.clock[step].at_us), 9e18));
+      }
+      good.tick_bids.push_back(std::move(bid));
+    }
+  }
+  if (g.Has("ended_us") && !g["ended_us"].json().is_null()) good.ended_us = g["ended_us"].Int();
+}
+
 SessionGood ReadGood(const Field& g, int auction) {
   SessionGood good;
   good.auction = auction;
@@ -100,6 +147,7 @@ SessionGood ReadGood(const Field& g, int auction) {
   }
   good.collisions = g.Has("collisions") ? g["collisions"].SmallInt() : 0;
   good.sanctions = g.Has("sanctions") ? g["sanctions"].SmallInt() : 0;
+  if (g.Has("clock")) ReadClock(g, good);
   return good;
 }
 
@@ -146,7 +194,10 @@ SessionData ReadSessionResults(std::string_view text) {
     data.auctions.push_back(std::move(out));
   }
   for (SessionAuction& auction : data.auctions) {
-    for (SessionGood& good : auction.goods) goods[{auction.number, good.id}] = &good;
+    for (SessionGood& good : auction.goods) {
+      goods[{auction.number, good.id}] = &good;
+      data.tick_bids += good.tick_bids.size();
+    }
   }
   if (root.Has("measures")) {
     const Field measures = root["measures"];

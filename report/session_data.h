@@ -26,6 +26,13 @@ struct SessionBid {
   int64_t response_us = 0;  // after the price was announced
 };
 
+// One price the good's clock announced.
+struct ClockPoint {
+  int64_t at_us = 0;  // on the session's clock
+  int64_t price = 0;
+  bool collision = false;  // a rise after a collision; otherwise an offer
+};
+
 struct SessionGood {
   int auction = 0;
   std::string id, kind, seller;
@@ -36,7 +43,14 @@ struct SessionGood {
   int64_t price = 0;    // sold only
   int collisions = 0;
   int sanctions = 0;
-  std::vector<SessionBid> bids;  // in arrival order
+  std::vector<SessionBid> bids;  // the participants' bids from the results' bids, in arrival order
+  // The good's price clock, when the results record it (older results do not): every price
+  // announced, every bid that took part in a tick from any buyer (response_us: after the price
+  // it answered), and when the good ended (sold, out of the market or interrupted).
+  bool has_clock = false;
+  std::vector<ClockPoint> clock;
+  std::vector<SessionBid> tick_bids;
+  std::optional<int64_t> ended_us;
 };
 
 struct SessionBuyer {
@@ -68,6 +82,7 @@ struct SessionData {
   std::vector<std::pair<std::string, int64_t>> surplus;  // the session's, per buyer
   size_t bids = 0;                                       // bids attached to goods
   size_t unmatched_bids = 0;                             // bids naming no good of the results
+  size_t tick_bids = 0;                                  // over every good's clock
 };
 
 // Parses the results; throws InputError on malformed JSON or a missing or mistyped field.

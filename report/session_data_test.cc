@@ -27,6 +27,34 @@ TEST(ReadSessionResults, AttachesEachBidToItsGood) {
   EXPECT_FALSE(data.measures.empty());
 }
 
+TEST(ReadSessionResults, ReadsEachGoodsClockAndTickBids) {
+  const SessionData data = ReadSessionResults(testing::SessionFixtureJson());
+  EXPECT_EQ(data.tick_bids, static_cast<size_t>(testing::kFixtureTickBids));
+  const SessionGood& wine = data.auctions[0].goods[0];
+  ASSERT_TRUE(wine.has_clock);
+  ASSERT_EQ(wine.clock.size(), 7u);
+  EXPECT_EQ(wine.clock[0].at_us, 917'000);
+  EXPECT_EQ(wine.clock[0].price, 2600);
+  EXPECT_FALSE(wine.clock[4].collision);
+  EXPECT_TRUE(wine.clock[5].collision);
+  EXPECT_EQ(wine.clock[5].price, 2400);
+  ASSERT_EQ(wine.tick_bids.size(), 3u);
+  EXPECT_EQ(wine.tick_bids[1].buyer, testing::kHostileLogin);
+  // Each tick bid's time after the price it answered, from the clock.
+  EXPECT_EQ(wine.tick_bids[0].response_us, 3'000);
+  EXPECT_EQ(wine.tick_bids[2].response_us, 2'000);
+  EXPECT_EQ(wine.ended_us, 1'057'000);
+  const SessionGood& gold = data.auctions[0].goods[2];
+  ASSERT_EQ(gold.tick_bids.size(), 2u);
+  EXPECT_EQ(gold.tick_bids[1].buyer, "Vera");  // a rival's bid
+  EXPECT_EQ(gold.tick_bids[1].response_us, 20'000);
+
+  const SessionData old = ReadSessionResults(testing::SessionFixtureJsonWithoutClocks());
+  EXPECT_FALSE(old.auctions[0].goods[0].has_clock);
+  EXPECT_EQ(old.tick_bids, 0u);
+  EXPECT_EQ(old.bids, static_cast<size_t>(testing::kFixtureBids));
+}
+
 TEST(ReadSessionResults, ABidForAnUnknownGoodIsCountedNotDrawn) {
   std::string json = testing::SessionFixtureJson();
   const std::string from = "\"good\": \"gold1\"";
@@ -34,6 +62,13 @@ TEST(ReadSessionResults, ABidForAnUnknownGoodIsCountedNotDrawn) {
   const SessionData data = ReadSessionResults(json);
   EXPECT_EQ(data.bids, static_cast<size_t>(testing::kFixtureBids - 1));
   EXPECT_EQ(data.unmatched_bids, 1u);
+}
+
+// A results document with one unsold good carrying `fields`.
+std::string Good(const std::string& fields) {
+  return "{\"auctions\": [{\"number\": 1, \"goods\": [{\"id\": \"g\", \"initial\": 5, "
+         "\"reserve\": 1, \"outcome\": \"unsold\", " +
+         fields + "}], \"buyers\": []}]}";
 }
 
 TEST(ReadSessionResults, BadInputIsOneLineNamingTheFault) {
@@ -62,6 +97,17 @@ TEST(ReadSessionResults, BadInputIsOneLineNamingTheFault) {
       {"{\"auctions\": [], \"bids\": 3}", "bids is not an array"},
       {"{\"auctions\": [], \"measures\": {\"surplus\": {\"x\": null}}}",
        "measures.surplus.x is not an integer"},
+      {Good("\"clock\": 3"), "auctions[0].goods[0].clock is not an array"},
+      {Good("\"clock\": [[1, 2]]"), "auctions[0].goods[0].clock[0] is not a row of 3"},
+      {Good("\"clock\": [5]"), "auctions[0].goods[0].clock[0] is not an array"},
+      {Good("\"clock\": [[1, 2, \"rise\"]]"),
+       "auctions[0].goods[0].clock[0][2] is not \"offer\" or \"collision\""},
+      {Good("\"clock\": [[1, \"2\", \"offer\"]]"),
+       "auctions[0].goods[0].clock[0][1] is not an integer"},
+      {Good("\"clock\": [], \"tick_bids\": [[1, 2, 3]]"),
+       "auctions[0].goods[0].tick_bids[0][2] is not a string"},
+      {Good("\"clock\": [], \"ended_us\": \"x\""),
+       "auctions[0].goods[0].ended_us is not an integer"},
   };
   for (const auto& c : cases) {
     try {

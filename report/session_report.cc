@@ -41,11 +41,19 @@ std::string LegendItem(const SeriesStyle& style, std::string_view name) {
          "</span></span>";
 }
 
+// The bids a good's chart draws: every tick bid when its clock is recorded, else the
+// participants' bids.
+const std::vector<SessionBid>& DrawnBids(const SessionGood& good) {
+  return good.has_clock ? good.tick_bids : good.bids;
+}
+
 std::string GoodCaption(const SessionGood& good) {
   std::string text = good.outcome == "sold"
                          ? "sold to " + good.buyer + " at " + std::to_string(good.price)
                          : good.outcome;
-  text += "; " + std::to_string(good.bids.size()) + " recorded bids";
+  text += good.has_clock ? "; " + std::to_string(good.clock.size()) + " prices, " +
+                               std::to_string(good.tick_bids.size()) + " bids"
+                         : "; " + std::to_string(good.bids.size()) + " recorded bids";
   if (good.collisions > 0) text += ", " + std::to_string(good.collisions) + " collisions";
   if (good.sanctions > 0) text += ", " + std::to_string(good.sanctions) + " voided sales";
   return text;
@@ -54,12 +62,14 @@ std::string GoodCaption(const SessionGood& good) {
 }  // namespace
 
 std::string SessionReport(const SessionData& data, std::string_view source) {
-  // Each bidder keeps its style over the whole page, in order of first bid.
+  // Each bidder keeps its style over the whole page, in order of first bid drawn.
   std::map<std::string, size_t> styles;
   std::vector<std::string> bidders;
+  bool clocks = false;
   for (const SessionAuction& a : data.auctions) {
     for (const SessionGood& g : a.goods) {
-      for (const SessionBid& b : g.bids) {
+      clocks = clocks || g.has_clock;
+      for (const SessionBid& b : DrawnBids(g)) {
         if (styles.emplace(b.buyer, styles.size()).second) bidders.push_back(b.buyer);
       }
     }
@@ -79,12 +89,19 @@ std::string SessionReport(const SessionData& data, std::string_view source) {
   }
 
   body += Heading("Price clocks");
-  body +=
-      "<p class=\"note\">Each chart shows one good's offered price against the session's time. "
-      "Solid: a price in force while a bid answered it; dashed: the clock running down between "
-      "recorded bids (its times are not recorded); an upward red jump: a collision. Markers: "
-      "the bids, one style per buyer; a square: the sale; a cross: the good leaving the market "
-      "at its reserve price.</p>\n";
+  body += clocks
+              ? "<p class=\"note\">Each chart shows one good's price clock: the offered price "
+                "against the time since its first offer, one step per tick; an upward red jump: "
+                "a collision. Markers: every bid at a tick, agents' and rivals', one style per "
+                "buyer (bids made at one instant stand side by side); a square: the sale, with "
+                "its buyer and price; a cross: the good falling out of the market at its reserve "
+                "price.</p>\n"
+              : "<p class=\"note\">These results do not record the goods' price clocks: each "
+                "chart shows the offered price against the session's time where a participant's "
+                "bid answered it. Solid: a price in force while a bid answered it; dashed: the "
+                "clock running down between recorded bids; an upward red jump: a collision. "
+                "Markers: the bids, one style per buyer; a square: the sale; a cross: the good "
+                "leaving the market at its reserve price.</p>\n";
   body += "<div class=\"legend\">";
   for (size_t i = 0; i < bidders.size(); ++i) body += LegendItem(StyleFor(i), bidders[i]);
   if (bidders.empty()) body += "No bids recorded.";
@@ -110,7 +127,9 @@ std::string SessionReport(const SessionData& data, std::string_view source) {
       (data.completed
            ? std::string("market closed")
            : "ended early" + (data.ended_early.empty() ? std::string() : ": " + data.ended_early)) +
-      ", " + std::to_string(data.bids) + " recorded bids";
+      ", " +
+      (clocks ? std::to_string(data.tick_bids) + " bids at ticks"
+              : std::to_string(data.bids) + " recorded bids");
   return HtmlPage("Market session, seed " + data.seed, subtitle, body);
 }
 

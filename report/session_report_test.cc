@@ -21,13 +21,16 @@ class SessionReportTest : public ::testing::Test {
   const std::string page_ = SessionReport(data_, "session.json");
 };
 
-TEST_F(SessionReportTest, OneChartPerGoodAndOneMarkPerBid) {
+TEST_F(SessionReportTest, OneChartPerGoodAndOneMarkPerTickBid) {
   EXPECT_EQ(Count(page_, "<svg xmlns=\"http://www.w3.org/2000/svg\" class=\"price-clock\""),
             static_cast<size_t>(testing::kFixtureGoods));
-  EXPECT_EQ(Count(page_, "class=\"bid\""), static_cast<size_t>(testing::kFixtureBids));
-  // The collision on wine1: the price rose from 2200 to 2300 between two recorded bids.
-  EXPECT_EQ(Count(page_, "class=\"collision\""), 1u);
-  EXPECT_NE(page_.find("data-from=\"2200\" data-to=\"2300\""), std::string::npos);
+  EXPECT_EQ(Count(page_, "class=\"bid\""), static_cast<size_t>(testing::kFixtureTickBids));
+  // The collision on wine1: the clock rose from 2200 to 2400.
+  EXPECT_EQ(Count(page_, "class=\"collision\""), static_cast<size_t>(testing::kFixtureCollisions));
+  EXPECT_NE(page_.find("data-from=\"2200\" data-to=\"2400\""), std::string::npos);
+  // The rival's bid is drawn and has its place in the legend.
+  EXPECT_NE(page_.find("class=\"bid\" data-buyer=\"Vera\""), std::string::npos);
+  EXPECT_NE(page_.find("<span class=\"name\">Vera</span>"), std::string::npos);
   // Sales and the fall out of the market.
   EXPECT_EQ(Count(page_, "<g class=\"sale\""), 3u);
   EXPECT_EQ(Count(page_, "<g class=\"out-of-market\""), 1u);
@@ -35,6 +38,16 @@ TEST_F(SessionReportTest, OneChartPerGoodAndOneMarkPerBid) {
   EXPECT_EQ(Count(page_, "class=\"chart-title\""), static_cast<size_t>(testing::kFixtureGoods));
   EXPECT_EQ(Count(page_, "axis-label x-label"), static_cast<size_t>(testing::kFixtureGoods));
   EXPECT_EQ(Count(page_, "axis-label y-label"), static_cast<size_t>(testing::kFixtureGoods));
+}
+
+// Results written before goods carried their clock: the participants' bids, as before.
+TEST(SessionReportWithoutClocks, DrawsTheParticipantsBids) {
+  const std::string page =
+      SessionReport(ReadSessionResults(testing::SessionFixtureJsonWithoutClocks()), "session.json");
+  EXPECT_EQ(Count(page, "class=\"bid\""), static_cast<size_t>(testing::kFixtureBids));
+  EXPECT_EQ(Count(page, "<polyline"), 0u);
+  EXPECT_NE(page.find("do not record the goods' price clocks"), std::string::npos);
+  EXPECT_NE(page.find("5 recorded bids"), std::string::npos);
 }
 
 TEST_F(SessionReportTest, InputNeverBecomesMarkup) {
