@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 #include <type_traits>
+#include <utility>
 
 namespace tournament {
 
@@ -19,6 +20,10 @@ namespace tournament {
 // functions read them back. The caller balances Open and Close.
 class JsonText {
  public:
+  JsonText() = default;
+  // Writes into `buffer`'s memory, its content dropped: a buffer handed back reuses its capacity.
+  explicit JsonText(std::string buffer) : buffer_(std::move(buffer)) {}
+
   JsonText& OpenArray() { return Punctuate('['); }
   JsonText& CloseArray() { return Close(']'); }
   JsonText& OpenObject() { return Punctuate('{'); }
