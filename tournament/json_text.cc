@@ -41,10 +41,14 @@ JsonText& JsonText::String(std::string_view value) {
   *out++ = '"';
   // Most names need no escape: copied as they are checked, the rest escaped from the first byte
   // that needs it.
-  for (size_t i = 0; i < value.size(); ++i) {
-    const auto c = static_cast<unsigned char>(value[i]);
-    if (c < 0x20 || c == '"' || c == '\\') return Escaped(out, value.substr(i));
-    *out++ = value[i];
+  const char* in = value.data();
+  const char* const end = in + value.size();
+  for (; in != end; ++in) {
+    const auto c = static_cast<unsigned char>(*in);
+    if (c < 0x20 || c == '"' || c == '\\') {
+      return Escaped(out, {in, static_cast<size_t>(end - in)});
+    }
+    *out++ = static_cast<char>(c);
   }
   *out++ = '"';
   used_ = static_cast<size_t>(out - buffer_.data());
