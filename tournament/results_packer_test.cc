@@ -126,7 +126,8 @@ password = "pw"
   sold.buyer = "CLogin";
   sold.price = 1500;
   sold.collisions = 2;
-  sold.values = {{"Ana", 1700}, {"Bo2", 900}, {"CLogin", 1800}};
+  // Out of the buyers' order, and a name not among them that needs escaping.
+  sold.values = {{"Ana", 1700}, {"Bo2", 900}, {"CLogin", 1800}, {"Gh\"ost", 5}};
   market::GoodResult pending;
   pending.good = {"oil", "oil", "Ben", 1000, 800, 500, 2};
   market::GoodResult unsold = sold;
