@@ -8,14 +8,8 @@
 
 namespace tournament {
 
-char* JsonText::Room(size_t bytes) {
-  const size_t need = used_ + 1 + bytes;
-  if (buffer_.size() < need) buffer_.resize(std::max(need, 2 * buffer_.size() + 256));
-  if (used_ > 0) {
-    const char last = buffer_[used_ - 1];
-    if (last != '[' && last != '{' && last != ':') buffer_[used_++] = ',';
-  }
-  return buffer_.data() + used_;
+void JsonText::Grow(size_t bytes) {
+  buffer_.resize(std::max({bytes, 2 * buffer_.size() + 256, buffer_.capacity()}));
 }
 
 JsonText& JsonText::Close(char c) {
@@ -29,8 +23,7 @@ JsonText& JsonText::Key(std::string_view name) {
   return Close(':');
 }
 
-JsonText& JsonText::Int(int64_t value) {
-  char* at = Room(20);
+JsonText& JsonText::Digits(char* at, int64_t value) {
   used_ = static_cast<size_t>(std::to_chars(at, at + 20, value).ptr - buffer_.data());
   return *this;
 }
@@ -44,9 +37,26 @@ JsonText& JsonText::Real(double value) {
 }
 
 JsonText& JsonText::String(std::string_view value) {
-  static constexpr char kHex[] = "0123456789abcdef";
   char* out = Room(6 * value.size() + 2);  // every byte escaped at worst: \u00XX
   *out++ = '"';
+  // Most names need no escape: copied as they are checked, the rest escaped from the first byte
+  // that needs it.
+  const char* in = value.data();
+  const char* const end = in + value.size();
+  for (; in != end; ++in) {
+    const auto c = static_cast<unsigned char>(*in);
+    if (c < 0x20 || c == '"' || c == '\\') {
+      return Escaped(out, {in, static_cast<size_t>(end - in)});
+    }
+    *out++ = static_cast<char>(c);
+  }
+  *out++ = '"';
+  used_ = static_cast<size_t>(out - buffer_.data());
+  return *this;
+}
+
+JsonText& JsonText::Escaped(char* out, std::string_view value) {
+  static constexpr char kHex[] = "0123456789abcdef";
   for (const char byte : value) {
     const auto c = static_cast<unsigned char>(byte);
     if (c >= 0x20 && c != '"' && c != '\\') {

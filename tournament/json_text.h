@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 #include <type_traits>
+#include <utility>
 
 namespace tournament {
 
@@ -19,6 +20,10 @@ namespace tournament {
 // functions read them back. The caller balances Open and Close.
 class JsonText {
  public:
+  JsonText() = default;
+  // Writes into `buffer`'s memory, its content dropped: a buffer handed back reuses its capacity.
+  explicit JsonText(std::string buffer) : buffer_(std::move(buffer)) {}
+
   JsonText& OpenArray() { return Punctuate('['); }
   JsonText& CloseArray() { return Close(']'); }
   JsonText& OpenObject() { return Punctuate('{'); }
@@ -26,7 +31,15 @@ class JsonText {
   // An object member's name; its value follows.
   JsonText& Key(std::string_view name);
 
-  JsonText& Int(int64_t value);
+  JsonText& Int(int64_t value) {
+    char* at = Room(20);
+    if (value >= 0 && value < 10) {  // most flags and counts: one digit
+      *at = static_cast<char>('0' + value);
+      ++used_;
+      return *this;
+    }
+    return Digits(at, value);
+  }
   JsonText& Bool(bool value) { return Int(value ? 1 : 0); }  // 0 or 1, as SQLite stores flags
   JsonText& Real(double value);                              // null when not finite
   JsonText& String(std::string_view value);
@@ -49,7 +62,18 @@ class JsonText {
 
  private:
   // Room for `bytes` more after a separating comma, written at the returned position.
-  char* Room(size_t bytes);
+  char* Room(size_t bytes) {
+    if (buffer_.size() < used_ + 1 + bytes) Grow(used_ + 1 + bytes);
+    if (used_ > 0) {
+      const char last = buffer_[used_ - 1];
+      if (last != '[' && last != '{' && last != ':') buffer_[used_++] = ',';
+    }
+    return buffer_.data() + used_;
+  }
+  void Grow(size_t bytes);
+  JsonText& Digits(char* at, int64_t value);
+  // Writes the rest of a string from `out` on, escaped, and its closing quote.
+  JsonText& Escaped(char* out, std::string_view value);
   JsonText& Punctuate(char c) {
     *Room(1) = c;
     ++used_;

@@ -7,22 +7,6 @@
 namespace tournament {
 namespace {
 
-// The session's lineup entries as the participant view reads them, one array each.
-std::string PackParticipants(const std::vector<ParticipantRow>& rows) {
-  JsonText out;
-  out.OpenArray();
-  for (const ParticipantRow& x : rows) {
-    out.OpenArray().String(x.name).String(x.kind).String(x.strategy).Int(x.purchases);
-    out.Int(x.spend).Int(x.benefit).Int(x.fines).Int(x.surplus).Int(x.sanctions);
-    out.Int(x.expulsions).Bool(x.logged_in).Int(x.bids).Int(x.faults).Bool(x.left);
-    out.String(x.dropped).Int(x.response_count).Maybe(x.response_median_us);
-    out.Maybe(x.response_p99_us).String(x.status).Maybe(x.exit_code).Maybe(x.exit_signal);
-    out.String(x.stderr_tail).CloseArray();
-  }
-  out.CloseArray();
-  return out.Take();
-}
-
 // The session's goods as the good view reads them, one array each, the values as an object.
 std::string PackGoods(const std::vector<GoodRow>& rows) {
   JsonText out;
@@ -39,6 +23,22 @@ std::string PackGoods(const std::vector<GoodRow>& rows) {
 }
 
 }  // namespace
+
+// The session's lineup entries as the participant view reads them, one array each.
+std::string PackParticipants(const std::vector<ParticipantRow>& rows, std::string buffer) {
+  JsonText out(std::move(buffer));
+  out.OpenArray();
+  for (const ParticipantRow& x : rows) {
+    out.OpenArray().String(x.name).String(x.kind).String(x.strategy).Int(x.purchases);
+    out.Int(x.spend).Int(x.benefit).Int(x.fines).Int(x.surplus).Int(x.sanctions);
+    out.Int(x.expulsions).Bool(x.logged_in).Int(x.bids).Int(x.faults).Bool(x.left);
+    out.String(x.dropped).Int(x.response_count).Maybe(x.response_median_us);
+    out.Maybe(x.response_p99_us).String(x.status).Maybe(x.exit_code).Maybe(x.exit_signal);
+    out.String(x.stderr_tail).CloseArray();
+  }
+  out.CloseArray();
+  return out.Take();
+}
 
 PackedSession Pack(SessionRecord record) {
   PackedSession packed;

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "tournament/session_record.h"
 
@@ -22,6 +23,9 @@ struct PackedSession {
 
 // Packs the record's participants and goods, leaving its vectors empty.
 PackedSession Pack(SessionRecord record);
+
+// The session.participants column of these rows, written into `buffer` (its memory reused).
+std::string PackParticipants(const std::vector<ParticipantRow>& rows, std::string buffer = {});
 
 }  // namespace tournament
 

@@ -24,20 +24,6 @@ const char* KindName(Entry::Kind kind) {
   return "builtin";
 }
 
-const char* OutcomeName(market::Outcome outcome) {
-  switch (outcome) {
-    case market::Outcome::kPending:
-      return "pending";
-    case market::Outcome::kSold:
-      return "sold";
-    case market::Outcome::kUnsold:
-      return "unsold";
-    case market::Outcome::kInterrupted:
-      return "interrupted";
-  }
-  return "pending";
-}
-
 market::Outcome OutcomeOf(const std::string& name) {
   if (name == "sold") return market::Outcome::kSold;
   if (name == "unsold") return market::Outcome::kUnsold;
@@ -138,6 +124,20 @@ void StartRecord(const Lineup& lineup, SessionRecord& record) {
     row.strategy = entry.Describe();
     record.participants.push_back(std::move(row));
   }
+}
+
+const char* OutcomeName(market::Outcome outcome) {
+  switch (outcome) {
+    case market::Outcome::kPending:
+      return "pending";
+    case market::Outcome::kSold:
+      return "sold";
+    case market::Outcome::kUnsold:
+      return "unsold";
+    case market::Outcome::kInterrupted:
+      return "interrupted";
+  }
+  return "pending";
 }
 
 bool BelongsTo(std::string_view buyer, std::string_view entry) {

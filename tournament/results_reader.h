@@ -25,6 +25,9 @@ std::string ReadResults(std::string_view json, const Lineup& lineup, SessionReco
 // Empties the record's figures and gives it one participant row per lineup entry, all zero.
 void StartRecord(const Lineup& lineup, SessionRecord& record);
 
+// A good's outcome as the database names it: "pending", "sold", "unsold" or "interrupted".
+const char* OutcomeName(market::Outcome outcome);
+
 // Whether a buyer's name belongs to a lineup entry: the name itself, or a numbered member of the
 // group it stands for (name1, name2, ...).
 bool BelongsTo(std::string_view buyer, std::string_view entry);

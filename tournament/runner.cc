@@ -17,7 +17,7 @@
 
 #include "tournament/child.h"
 #include "tournament/process_session.h"
-#include "tournament/results_reader.h"
+#include "tournament/results_packer.h"
 #include "tournament/run_folder.h"
 #include "tournament/session_scenario.h"
 #include "tournament/shard_store.h"
@@ -43,16 +43,18 @@ bool HasAgents(const Lineup& lineup) {
   return false;
 }
 
-SessionRecord RunOne(const Planned& p, const TournamentFile& t, const RunOptions& options,
+// The session played and packed for the writer.
+PackedSession RunOne(const Planned& p, const TournamentFile& t, const RunOptions& options,
                      const RunFolder* folder) {
-  SessionRecord record;
+  PackedSession packed;
+  SessionRecord& record = packed.record;
   record.key = p.key;
   record.scenario_hash = p.scenario->hash;
   if (!HasAgents(*p.lineup)) {
     const VirtualRun run = RunVirtualSession(p.scenario->scenario, p.key.seed);
     record.duration_us = run.duration_us;
-    ReadResults(run.results, *p.lineup, record);
-    return record;
+    PackResults(run.results, *p.lineup, packed);
+    return packed;
   }
   ProcessSettings settings;
   settings.bin_dir = options.bin_dir;
@@ -63,7 +65,7 @@ SessionRecord RunOne(const Planned& p, const TournamentFile& t, const RunOptions
   RunProcessSession(*p.scenario, p.key.seed, *p.lineup, settings, record);
   std::error_code ignored;
   std::filesystem::remove_all(settings.work_dir, ignored);
-  return record;
+  return Pack(std::move(record));
 }
 
 }  // namespace
@@ -176,11 +178,10 @@ RunSummary RunTournament(const TournamentFile& t, Store& store, const RunOptions
       const size_t i = next.fetch_add(1);
       if (i >= todo.size()) return;
       try {
-        SessionRecord record = RunOne(todo[i], t, options, folder.get());
+        PackedSession packed = RunOne(todo[i], t, options, folder.get());
         // A session cut short by the interruption is not a result: it runs again next time.
-        if (Interrupted() && !record.virtual_time) return;
-        const bool now = !record.virtual_time;
-        PackedSession packed = Pack(std::move(record));
+        const bool now = !packed.record.virtual_time;
+        if (Interrupted() && now) return;
         std::unique_lock<std::mutex> lock(mutex);
         wake_workers.wait(lock, [&] { return pending.size() < kMaxPending || failure; });
         if (failure) return;
