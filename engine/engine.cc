@@ -324,6 +324,11 @@ void Engine::Disconnect(ClientId client) {
   it->second.closed = true;
 }
 
+void Engine::Forget(ClientId client) {
+  auto it = clients_.find(client);
+  if (it != clients_.end() && it->second.participant < 0) clients_.erase(it);
+}
+
 void Engine::Start(Nanos now) {
   if (stage_ != Stage::kLobby) return;
   now_ = std::max(now_, now);

@@ -135,6 +135,12 @@ class Engine {
   // The client's input ended or its output broke. A participant leaves the market: during an
   // auction the others get a new "buyers" list without it.
   void Disconnect(ClientId client);
+  // The client's connection is closed for good and its id never used again: what the engine kept
+  // of a client that was never admitted goes, so connections that come and go without logging
+  // in cost no memory over a session. An admitted client's record stays (results name it).
+  void Forget(ClientId client);
+  // How many clients the engine keeps a record of (for tests of the bound above).
+  size_t clients_kept() const { return clients_.size(); }
 
   bool Admitted(ClientId client) const;
 

@@ -350,6 +350,27 @@ TEST(Engine, CommandsThatCannotApplyAreIgnoredAndRecorded) {
   EXPECT_EQ(results.ignored[3].from, "CLogin");
 }
 
+TEST(Engine, ConnectionsThatNeverLogInAreForgottenOnceGone) {
+  Engine engine(MustParse(SmallScenario(
+                    "",
+                    "{ id = \"g1\", kind = \"k\", seller = \"s\", initial = 1000, resale = "
+                    "1500, reserve = 100 }")),
+                1);
+  engine.Connect(1, std::nullopt);
+  engine.OnLine(1, "admission CLogin TGatekeep");
+  // A crowd that comes and goes: garbage, wrong passwords, nothing at all.
+  for (ClientId id = 2; id < 2002; ++id) {
+    engine.Connect(id, std::nullopt, "10.0.0." + std::to_string(id % 7));
+    if (id % 3 == 0) engine.OnLine(id, "hello market");
+    if (id % 3 == 1) engine.OnLine(id, "admission CLogin wrong");
+    engine.Disconnect(id);
+    engine.Forget(id);
+  }
+  engine.Forget(1);  // admitted: its record stays
+  EXPECT_EQ(engine.clients_kept(), 1u);
+  EXPECT_TRUE(engine.Admitted(1));
+}
+
 TEST(Engine, PasswordsInIgnoredLinesAreNeverRecorded) {
   Engine engine(MustParse(SmallScenario(
                     "",

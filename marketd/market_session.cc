@@ -93,6 +93,8 @@ void MarketSession::Gone(ClientId id) {
   open_.erase(id);
   logins_.erase(id);
   not_admitted_.erase(id);
+  faults_.erase(id);
+  engine_.Forget(id);
   if (linger_ends_ && open_.empty() && !finished_) finish_due_ = true;
 }
 

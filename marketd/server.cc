@@ -82,6 +82,7 @@ class Server::Impl : public Connections {
     std::string writing;  // being written now
     std::string pending;  // queued behind it
     bool write_in_flight = false;
+    bool flush_due = false;      // lines queued in this handler: written when it ends (Sync)
     bool output_closed = false;  // the engine closed it: shut down once the queue is written
     bool reading = true;
     bool waiting = false;   // a wait for input is armed
@@ -104,6 +105,12 @@ class Server::Impl : public Connections {
   void Remove(const ConnectionPtr& c);
   void OnWake();
   void Sync();
+  // A connection whose queued lines are to be written when the handler ends: every line one
+  // event queues (a sale, the next good, its first price) leaves in one write, so no buyer's next
+  // price waits for a second round of writes to everyone.
+  void FlushDue(const ConnectionPtr& c);
+  void FlushWrites();
+  std::vector<ConnectionPtr> unflushed_;
 
   market::Scenario scenario_;
   ServerOptions options_;
@@ -321,7 +328,7 @@ Connections::Queued Server::Impl::Queue(ClientId id, const std::string& line) {
   c->pending += line;
   c->pending += '\n';
   ++stats_.lines_sent;
-  if (!c->write_in_flight) Write(c);
+  FlushDue(c);
   return Queued::kYes;
 }
 
@@ -330,7 +337,7 @@ void Server::Impl::EndOutput(ClientId id) {
   if (it == connections_.end()) return;
   const ConnectionPtr c = it->second;
   c->output_closed = true;
-  if (!c->write_in_flight) Write(c);
+  FlushDue(c);
 }
 
 bool Server::Impl::HasUnsent(ClientId id) const {
@@ -423,7 +430,25 @@ void Server::Impl::OnWake() {
 
 // After every handler: the timer follows the session's next wake; a finished session stops the
 // run (no timer, no signal wait, no accept left).
+void Server::Impl::FlushDue(const ConnectionPtr& c) {
+  if (c->flush_due) return;
+  c->flush_due = true;
+  unflushed_.push_back(c);
+}
+
+void Server::Impl::FlushWrites() {
+  while (!unflushed_.empty()) {
+    std::vector<ConnectionPtr> due;
+    due.swap(unflushed_);
+    for (const ConnectionPtr& c : due) {
+      c->flush_due = false;
+      if (!c->gone && !c->write_in_flight) Write(c);
+    }
+  }
+}
+
 void Server::Impl::Sync() {
+  FlushWrites();
   if (session_.finished()) {
     wake_timer_.cancel();
     signals_.cancel();
