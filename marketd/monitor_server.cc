@@ -84,6 +84,7 @@ class MonitorServer::Impl {
   int64_t served_ = 0;
   int64_t dropped_ = 0;
   bool finishing_ = false;
+  bool pump_posted_ = false;  // the viewers' writes are due after the current handler
 };
 
 bool MonitorServer::Impl::Listen(std::string* error) {
@@ -276,9 +277,17 @@ void MonitorServer::Impl::Publish(const std::string& json) {
     auto it = streams_.find(id);
     if (it != streams_.end()) Close(ConnectionPtr(it->second));
   }
-  std::vector<ConnectionPtr> all;
-  for (const auto& [id, c] : streams_) all.push_back(c);
-  for (const ConnectionPtr& c : all) Pump(c);
+  // The viewers are written to after the handler that published has ended, so after the buyers'
+  // own writes of the same event: a viewer never stands between the market and its buyers. The
+  // events of one handler then leave in one write per viewer.
+  if (pump_posted_) return;
+  pump_posted_ = true;
+  asio::post(acceptor_.get_executor(), [this] {
+    pump_posted_ = false;
+    std::vector<ConnectionPtr> all;
+    for (const auto& [id, c] : streams_) all.push_back(c);
+    for (const ConnectionPtr& c : all) Pump(c);
+  });
 }
 
 // The session is over: what is queued goes out, then every connection closes, within
