@@ -63,9 +63,11 @@ void MarketSession::Received(ClientId id, const wire::Line& line) {
       watcher_->Bid(logins_[id]);
     }
   }
-  if (faults >= options_.max_faults && open_.count(id) > 0) {
+  // Read before Deliver(): delivering may close the connection, and Gone() forgets its faults.
+  const int refused = faults;
+  if (refused >= options_.max_faults && open_.count(id) > 0) {
     Deliver();  // what the engine answered before the fault goes out first
-    Drop(id, "too many faults (" + std::to_string(faults) + " lines refused)");
+    Drop(id, "too many faults (" + std::to_string(refused) + " lines refused)");
   }
 }
 
