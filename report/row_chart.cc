@@ -17,7 +17,7 @@ double Quantile(const std::vector<double>& sorted, double q) {
   return sorted[below] + (sorted[above] - sorted[below]) * (at - static_cast<double>(below));
 }
 
-std::string RowChart(const RowChartSpec& spec, const std::vector<ChartRow>& rows) {
+std::string RowChart(const RowChartLayout& layout, const std::vector<ChartRow>& rows) {
   constexpr int kRowHeight = 26;
   Frame frame;
   frame.width = 900;
@@ -34,7 +34,7 @@ std::string RowChart(const RowChartSpec& spec, const std::vector<ChartRow>& rows
     any = true;
   };
   for (const ChartRow& row : rows) {
-    if (spec.distribution) {
+    if (layout.distribution) {
       for (double v : row.values) take(v);
     } else {
       take(row.low);
@@ -50,8 +50,8 @@ std::string RowChart(const RowChartSpec& spec, const std::vector<ChartRow>& rows
   // Rows sit on an index axis: the frame draws no ticks for it, the row labels stand in.
   const LinearScale y(0, 1, frame.plot_bottom(), frame.plot_top());
 
-  Svg svg(frame.width, frame.height, spec.cls, {}, spec.title);
-  DrawFrame(svg, frame, spec.title, x, ticks.values, spec.value_label, y, {}, spec.row_label);
+  Svg svg(frame.width, frame.height, layout.cls, {}, layout.title);
+  DrawFrame(svg, frame, layout.title, x, ticks.values, layout.value_label, y, {}, layout.row_label);
   if (ticks.low < 0 && ticks.high > 0) {
     svg.Line(x(0), frame.plot_top(), x(0), frame.plot_bottom(), {{"class", "reference zero"}});
   }
@@ -61,7 +61,7 @@ std::string RowChart(const RowChartSpec& spec, const std::vector<ChartRow>& rows
     svg.Open("g", {{"class", "row"}, {"data-label", row.label}});
     svg.Text(frame.plot_left() - 8, cy + 4, row.label,
              {{"class", "row-label"}, {"text-anchor", "end"}});
-    if (spec.distribution) {
+    if (layout.distribution) {
       std::vector<double> sorted = row.values;
       std::sort(sorted.begin(), sorted.end());
       if (sorted.size() >= 2) {

@@ -17,7 +17,7 @@ struct ChartRow {
   std::vector<double> values;  // the distribution (box and points)
 };
 
-struct RowChartSpec {
+struct RowChartLayout {
   std::string cls;  // the <svg>'s class
   std::string title;
   std::string value_label;    // the value axis's label
@@ -27,7 +27,7 @@ struct RowChartSpec {
 
 // Whiskers: each row has one element of class "whisker" and one of class "mean". Distribution:
 // one "box" per row with two or more values, one "session-point" per value.
-std::string RowChart(const RowChartSpec& spec, const std::vector<ChartRow>& rows);
+std::string RowChart(const RowChartLayout& layout, const std::vector<ChartRow>& rows);
 
 // The q-quantile (0..1) of sorted values, linearly interpolated; 0 for none.
 double Quantile(const std::vector<double>& sorted, double q);
