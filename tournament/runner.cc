@@ -2,7 +2,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -43,10 +42,9 @@ bool HasAgents(const Lineup& lineup) {
   return false;
 }
 
-// The session played and packed for the writer.
-PackedSession RunOne(const Planned& p, const TournamentFile& t, const RunOptions& options,
-                     const RunFolder* folder) {
-  PackedSession packed;
+// The session played and packed into `packed`, whose texts' memory is reused.
+void RunOne(const Planned& p, const TournamentFile& t, const RunOptions& options,
+            const RunFolder* folder, PackedSession& packed) {
   SessionRecord& record = packed.record;
   record.key = p.key;
   record.scenario_hash = p.scenario->hash;
@@ -54,7 +52,7 @@ PackedSession RunOne(const Planned& p, const TournamentFile& t, const RunOptions
     const VirtualRun run = RunVirtualSession(p.scenario->scenario, p.key.seed);
     record.duration_us = run.duration_us;
     PackResults(run.results, *p.lineup, packed);
-    return packed;
+    return;
   }
   ProcessSettings settings;
   settings.bin_dir = options.bin_dir;
@@ -65,7 +63,7 @@ PackedSession RunOne(const Planned& p, const TournamentFile& t, const RunOptions
   RunProcessSession(*p.scenario, p.key.seed, *p.lineup, settings, record);
   std::error_code ignored;
   std::filesystem::remove_all(settings.work_dir, ignored);
-  return Pack(std::move(record));
+  packed = Pack(std::move(record));
 }
 
 }  // namespace
@@ -122,83 +120,96 @@ RunSummary RunTournament(const TournamentFile& t, Store& store, const RunOptions
   }
   summary.found = summary.planned - static_cast<int64_t>(todo.size());
 
-  // Finished sessions wait in `pending` for the writer thread, so the workers never wait for the
-  // database: virtual sessions end every few microseconds and are written in batches, each
-  // session whole inside one transaction; a session on the real clock is written at once, with
-  // whatever waits before it. Workers wait only when the writer falls this far behind, which
-  // bounds the memory held.
+  // Finished sessions wait in `pending` until a batch is ready: kBatch of them, kBatchTime since
+  // the last write, or a real-clock session, which is written at once. The worker that finds a
+  // batch ready writes it, each session whole inside one transaction, while the others play on:
+  // the runner has no writer thread, whose work would compete with the sessions for the same
+  // cores. A worker that finds the database busy plays on, unless kMaxPending sessions wait: then
+  // it waits its turn to write, which bounds the memory held. The texts of the sessions written
+  // keep their memory for the next ones.
   constexpr size_t kMaxPending = 4 * kBatch;
-  std::mutex mutex;
-  std::condition_variable wake_writer, wake_workers;
+  std::mutex database;  // held by the thread writing; taken before `mutex`
+  std::mutex mutex;     // guards what follows
   std::vector<PackedSession> pending;
-  bool urgent = false;        // a real-clock session waits
-  bool workers_done = false;  // nothing more will come
+  std::vector<std::pair<std::string, std::string>> spare;  // goods and participants texts
+  bool urgent = false;                                     // a real-clock session waits
+  auto last_write = std::chrono::steady_clock::now();
   std::exception_ptr failure;
   std::atomic<size_t> next{0};
 
-  auto writer = [&] {
+  auto fail = [&](std::exception_ptr error) {  // with `mutex` held
+    if (!failure) failure = error;
+    next.store(todo.size());
+  };
+  // Writes what waits. Called holding `database` and `lock` (on `mutex`); returns holding both.
+  auto write = [&](std::unique_lock<std::mutex>& lock) {
     std::vector<PackedSession> batch;
+    batch.swap(pending);
+    urgent = false;
+    last_write = std::chrono::steady_clock::now();
+    lock.unlock();
     std::vector<const PackedSession*> pointers;
-    std::unique_lock<std::mutex> lock(mutex);
-    for (;;) {
-      wake_writer.wait_for(lock, kBatchTime, [&] {
-        return workers_done || urgent || pending.size() >= kBatch || failure;
-      });
-      if (failure) return;
-      if (pending.empty()) {
-        if (workers_done) return;
-        continue;
-      }
-      batch.swap(pending);
-      urgent = false;
-      wake_workers.notify_all();
-      lock.unlock();
-      try {
-        pointers.clear();
-        for (const PackedSession& r : batch) pointers.push_back(&r);
-        const int64_t written = store.Write(summary.tournament, pointers);
-        batch.clear();
-        lock.lock();
-        summary.written += written;
-        if (options.on_progress) {
-          options.on_progress(summary.found + summary.written, summary.planned, summary.written);
-        }
-      } catch (...) {
-        lock.lock();
-        failure = std::current_exception();
-        next.store(todo.size());
-        wake_workers.notify_all();
-        return;
-      }
+    pointers.reserve(batch.size());
+    for (const PackedSession& r : batch) pointers.push_back(&r);
+    int64_t written = 0;
+    std::exception_ptr error;
+    try {
+      written = store.Write(summary.tournament, pointers);
+    } catch (...) {
+      error = std::current_exception();
     }
+    lock.lock();
+    if (error) return fail(error);
+    summary.written += written;
+    if (options.on_progress) {
+      options.on_progress(summary.found + summary.written, summary.planned, summary.written);
+    }
+    for (PackedSession& r : batch)
+      spare.emplace_back(std::move(r.goods), std::move(r.participants));
   };
   auto work = [&] {
     for (;;) {
       if (Interrupted()) return;
       const size_t i = next.fetch_add(1);
       if (i >= todo.size()) return;
+      PackedSession packed;
+      {
+        std::lock_guard<std::mutex> lock(mutex);
+        if (!spare.empty()) {
+          packed.goods = std::move(spare.back().first);
+          packed.participants = std::move(spare.back().second);
+          spare.pop_back();
+        }
+      }
       try {
-        PackedSession packed = RunOne(todo[i], t, options, folder.get());
-        // A session cut short by the interruption is not a result: it runs again next time.
-        const bool now = !packed.record.virtual_time;
-        if (Interrupted() && now) return;
-        std::unique_lock<std::mutex> lock(mutex);
-        wake_workers.wait(lock, [&] { return pending.size() < kMaxPending || failure; });
-        if (failure) return;
-        urgent = urgent || now;
-        pending.push_back(std::move(packed));
-        if (urgent || pending.size() >= kBatch) wake_writer.notify_one();
+        RunOne(todo[i], t, options, folder.get(), packed);
       } catch (...) {
         std::lock_guard<std::mutex> lock(mutex);
-        if (!failure) failure = std::current_exception();
-        next.store(todo.size());
-        wake_writer.notify_one();
-        wake_workers.notify_all();
-        return;
+        return fail(std::current_exception());
       }
+      // A session cut short by the interruption is not a result: it runs again next time.
+      const bool now = !packed.record.virtual_time;
+      if (Interrupted() && now) return;
+      std::unique_lock<std::mutex> lock(mutex);
+      if (failure) return;
+      urgent = urgent || now;
+      pending.push_back(std::move(packed));
+      if (!urgent && pending.size() < kBatch &&
+          std::chrono::steady_clock::now() - last_write < kBatchTime) {
+        continue;
+      }
+      std::unique_lock<std::mutex> writing(database, std::defer_lock);
+      if (urgent || pending.size() >= kMaxPending) {
+        lock.unlock();
+        writing.lock();
+        lock.lock();
+      } else if (!writing.try_lock()) {
+        continue;  // another worker is writing: it or the next one takes these too
+      }
+      if (!pending.empty() && !failure) write(lock);
+      if (failure) return;
     }
   };
-  std::thread writing(writer);
   const int jobs = std::max(1, std::min<int>(options.jobs, static_cast<int>(todo.size())));
   std::vector<std::thread> workers;
   for (int j = 1; j < jobs; ++j) workers.emplace_back(work);
@@ -206,11 +217,10 @@ RunSummary RunTournament(const TournamentFile& t, Store& store, const RunOptions
   for (std::thread& w : workers) w.join();
   {
     // Also when interrupted: the sessions waiting ran to their end.
-    std::lock_guard<std::mutex> lock(mutex);
-    workers_done = true;
+    std::lock_guard<std::mutex> writing(database);
+    std::unique_lock<std::mutex> lock(mutex);
+    if (!pending.empty() && !failure) write(lock);
   }
-  wake_writer.notify_one();
-  writing.join();
   if (failure) std::rethrow_exception(failure);
   summary.interrupted = Interrupted();
   return summary;

@@ -1,7 +1,7 @@
 // Running a tournament: every (scenario, seed, lineup) session not yet in the database, on
-// --jobs worker threads, each session written the moment it ends. Interrupted (SIGINT/SIGTERM),
-// the sessions in progress end their children and are not written; running the same command
-// again plays exactly the sessions still missing.
+// --jobs worker threads, sessions written in batches as they end (a real-clock one at once).
+// Interrupted (SIGINT/SIGTERM), the sessions in progress end their children and are not written;
+// running the same command again plays exactly the sessions still missing.
 #ifndef TOURNAMENT_RUNNER_H_
 #define TOURNAMENT_RUNNER_H_
 

@@ -15,7 +15,7 @@ VirtualRun RunVirtualSession(const market::Scenario& scenario, uint64_t seed) {
   }
   engine.TakeOutgoing();
   VirtualRun run;
-  run.results = engine.results();
+  run.results = engine.TakeResults();
   run.duration_us = std::chrono::duration_cast<std::chrono::microseconds>(now).count();
   return run;
 }
