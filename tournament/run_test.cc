@@ -151,6 +151,38 @@ TEST(TournamentRun, KilledAndRunAgainEqualsAnUninterruptedRun) {
   EXPECT_EQ(third.out, whole.out);  // the same leaderboard
 }
 
+// The database failing mid-run (a trigger refuses one session) stops the run with exit 1 and the
+// database's message, keeping only whole batches; run again once the fault is gone, the
+// tournament ends as an uninterrupted run does.
+TEST(TournamentRun, DatabaseFailingMidRunStopsItAndARunAgainFinishes) {
+  const std::string dir = testfiles::MakeTempDir();
+  testfiles::WriteFile(dir + "/t.toml", WithScenarios(kVirtual));
+  const ProcessResult whole = RunProcess(
+      {kBin, "run", dir + "/t.toml", "--db", dir + "/whole.db", "--jobs", "2"}, Env(), 120);
+  ASSERT_EQ(ExitCode(whole), 0) << whole.err;
+
+  const std::string db = dir + "/faulty.db";
+  {
+    Store store(db, true);
+    store.db().Exec(
+        "CREATE TRIGGER refuse BEFORE INSERT ON session WHEN NEW.seed = 180 AND "
+        "NEW.lineup = 'duo' BEGIN SELECT RAISE(ABORT, 'disk gone'); END;");
+  }
+  const ProcessResult failed =
+      RunProcess({kBin, "run", dir + "/t.toml", "--db", db, "--jobs", "2"}, Env(), 120);
+  EXPECT_EQ(ExitCode(failed), 1);
+  EXPECT_NE(failed.err.find("disk gone"), std::string::npos) << failed.err;
+  EXPECT_LT(Sessions(db), 300);
+  {
+    Store store(db, false);
+    store.db().Exec("DROP TRIGGER refuse");
+  }
+  const ProcessResult again =
+      RunProcess({kBin, "run", dir + "/t.toml", "--db", db, "--jobs", "2"}, Env(), 120);
+  ASSERT_EQ(ExitCode(again), 0) << again.err;
+  EXPECT_EQ(Dump(db), Dump(dir + "/whole.db"));
+}
+
 // Agents that never log in: one crashes at once, one hangs.
 const char* kAgents = R"(
 scenarios = ["%SCENARIOS%/default.toml"]
