@@ -1,7 +1,6 @@
 // A session record as the database stores it (store.h): the session row's own columns, its
-// lineup entries and goods packed as JSON text, and its bids. Packing is the costly part of
-// storing a fast session, so it runs on the worker that played the session, before the session
-// joins a batch for the database.
+// lineup entries and goods packed as JSON text, and its bids. Packing runs on the worker that
+// played the session, before the session joins a batch for the database.
 #ifndef TOURNAMENT_PACKED_SESSION_H_
 #define TOURNAMENT_PACKED_SESSION_H_
 
