@@ -121,12 +121,22 @@ std::string WithScenarios(std::string text) {
   return text;
 }
 
-TEST(TournamentRun, KilledAndRunAgainEqualsAnUninterruptedRun) {
-  const std::string dir = testfiles::MakeTempDir();
-  testfiles::WriteFile(dir + "/t.toml", WithScenarios(kVirtual));
+// A new folder with the virtual tournament's file t.toml and whole.db, its uninterrupted run.
+struct WholeRun {
+  std::string dir;
+  ProcessResult run;
+};
+WholeRun RunWhole() {
+  WholeRun whole{testfiles::MakeTempDir(), {}};
+  testfiles::WriteFile(whole.dir + "/t.toml", WithScenarios(kVirtual));
+  whole.run = RunProcess(
+      {kBin, "run", whole.dir + "/t.toml", "--db", whole.dir + "/whole.db", "--jobs", "2"}, Env(),
+      120);
+  return whole;
+}
 
-  const ProcessResult whole = RunProcess(
-      {kBin, "run", dir + "/t.toml", "--db", dir + "/whole.db", "--jobs", "2"}, Env(), 120);
+TEST(TournamentRun, KilledAndRunAgainEqualsAnUninterruptedRun) {
+  const auto [dir, whole] = RunWhole();
   ASSERT_EQ(ExitCode(whole), 0) << whole.err;
   ASSERT_EQ(Sessions(dir + "/whole.db"), 300);
 
@@ -155,10 +165,7 @@ TEST(TournamentRun, KilledAndRunAgainEqualsAnUninterruptedRun) {
 // database's message, keeping only whole batches; run again once the fault is gone, the
 // tournament ends as an uninterrupted run does.
 TEST(TournamentRun, DatabaseFailingMidRunStopsItAndARunAgainFinishes) {
-  const std::string dir = testfiles::MakeTempDir();
-  testfiles::WriteFile(dir + "/t.toml", WithScenarios(kVirtual));
-  const ProcessResult whole = RunProcess(
-      {kBin, "run", dir + "/t.toml", "--db", dir + "/whole.db", "--jobs", "2"}, Env(), 120);
+  const auto [dir, whole] = RunWhole();
   ASSERT_EQ(ExitCode(whole), 0) << whole.err;
 
   const std::string db = dir + "/faulty.db";
