@@ -44,8 +44,19 @@ void References(Svg& svg, const Frame& frame, const LinearScale& y, const Sessio
   }
 }
 
+// A label drawn over a white outline of itself, so that it stays legible where it crosses the
+// step line or the markers.
+Attrs Haloed(Attrs attrs) {
+  attrs.insert(attrs.end(), {{"paint-order", "stroke"},
+                             {"stroke", "#ffffff"},
+                             {"stroke-width", "6"},
+                             {"stroke-linejoin", "round"}});
+  return attrs;
+}
+
 // How the good left the clock, at x: the sale (a square labelled with buyer and price), the
-// fall out of the market at the reserve (a cross), or a note that it did neither.
+// fall out of the market at the reserve (a cross, labelled a line above the reserve line's own
+// label), or a note that it did neither.
 void Ending(Svg& svg, const Frame& frame, const SessionGood& good, double ex,
             const LinearScale& y) {
   if (good.outcome == "sold") {
@@ -54,15 +65,15 @@ void Ending(Svg& svg, const Frame& frame, const SessionGood& good, double ex,
     svg.Rect(ex - 7, ey - 7, 14, 14,
              {{"fill", "none"}, {"stroke", "#000000"}, {"stroke-width", "2"}});
     svg.Text(ex - 10, ey - 12, "sold to " + good.buyer + " at " + std::to_string(good.price),
-             {{"text-anchor", "end"}});
+             Haloed({{"text-anchor", "end"}}));
     svg.Close();
   } else if (good.outcome == "unsold") {
     const double ey = y(static_cast<double>(good.reserve));
     svg.Open("g", {{"class", "out-of-market"}});
     svg.Line(ex - 6, ey - 6, ex + 6, ey + 6, {{"stroke", "#000000"}, {"stroke-width", "2.5"}});
     svg.Line(ex - 6, ey + 6, ex + 6, ey - 6, {{"stroke", "#000000"}, {"stroke-width", "2.5"}});
-    svg.Text(ex - 10, ey - 10, "fell out of the market at " + std::to_string(good.reserve),
-             {{"text-anchor", "end"}});
+    svg.Text(ex - 10, ey - 22, "fell out of the market at " + std::to_string(good.reserve),
+             Haloed({{"text-anchor", "end"}}));
     svg.Close();
   } else {
     svg.Text((frame.plot_left() + frame.plot_right()) / 2, frame.plot_top() + 16,

@@ -89,6 +89,14 @@ TEST(PriceClockChart, DrawsTheClockAsStepsWithTheCollisionTheBidsAndTheSale) {
   EXPECT_EQ(svg.find("clock-unknown"), std::string::npos);
 }
 
+// The baseline of the text element that shows `what`.
+double TextY(const std::string& svg, const std::string& what) {
+  const size_t at = svg.find(what);
+  if (at == std::string::npos) return -1;
+  const size_t y = svg.find(" y=\"", svg.rfind("<text", at)) + 4;
+  return std::stod(svg.substr(y, svg.find('"', y) - y));
+}
+
 TEST(PriceClockChart, HowTheGoodEnded) {
   SessionGood unsold = SmallGood();
   unsold.outcome = "unsold";
@@ -110,6 +118,10 @@ TEST(PriceClockChart, HowTheGoodEnded) {
     EXPECT_EQ(svg.find("class=\"sale\""), std::string::npos);
     EXPECT_EQ(StepLine(svg).size(), 8u);
   }
+  // The cross stands on the reserve line, at its right end: its label keeps a line clear of the
+  // reserve line's own label.
+  const std::string svg = PriceClockChart(unsold, {});
+  EXPECT_GE(TextY(svg, "reserve 500") - TextY(svg, "fell out of the market"), 14.0) << svg;
 }
 
 // Bids made at one instant and price (rivals decide together) stand apart, none hidden.
