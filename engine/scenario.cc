@@ -6,6 +6,7 @@
 
 #include <toml++/toml.h>
 
+#include "engine/rival_table.h"
 #include "engine/toml_fields.h"
 #include "wire/escape.h"
 
@@ -73,8 +74,8 @@ ValueRule ReadValueRule(const toml::node& node) {
   return rule;
 }
 
-RivalEntry ReadRival(const toml::table& table) {
-  TableReader r(table, "[[rivals]]");
+RivalEntry ReadRival(const toml::table& table, const std::string& where) {
+  TableReader r(table, where);
   RivalEntry entry;
   entry.line = LineOf(table.source());
   entry.name = r.RequireText("name", kName);
@@ -243,7 +244,7 @@ Scenario ReadScenario(const toml::table& root) {
                          std::to_string(capacity) + " buyers can be admitted"};
   }
   for (const toml::table* table : r.Tables("rivals")) {
-    RivalEntry entry = ReadRival(*table);
+    RivalEntry entry = ReadRival(*table, "[[rivals]]");
     for (const std::string& name : RivalNames(entry)) {
       if (!names.insert(name).second) Fail(*table, "buyer name " + name + " is used twice");
     }
@@ -274,6 +275,10 @@ Scenario ReadScenario(const toml::table& root) {
 }
 
 }  // namespace
+
+RivalEntry ReadRivalTable(const toml::table& table, const std::string& where) {
+  return ReadRival(table, where);
+}
 
 const char* StrategyName(Strategy strategy) {
   switch (strategy) {

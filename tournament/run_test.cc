@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <filesystem>
 #include <thread>
 
 #include "tests/support/files.h"
@@ -297,6 +298,10 @@ TEST(TournamentRun, InterruptedRunEndsItsAgentsAndStoresNothingHalfDone) {
 TEST(TournamentRun, BadUsageAndBadFilesExitTwoAndFailuresOne) {
   const std::string dir = testfiles::MakeTempDir();
   testfiles::WriteFile(dir + "/bad.toml", "seeds = [1]\n");
+  // An entry the scenario refuses: the file's fault, found before any database is made.
+  std::string bogus = WithScenarios(kVirtual);
+  bogus.insert(bogus.find("valuation"), "bogus = 1\n");
+  testfiles::WriteFile(dir + "/bogus.toml", bogus);
   testfiles::WriteFile(dir + "/agents.toml", WithScenarios(kAgents));
   struct Case {
     std::vector<std::string> args;
@@ -314,6 +319,9 @@ TEST(TournamentRun, BadUsageAndBadFilesExitTwoAndFailuresOne) {
       {{kBin, "run", dir + "/agents.toml", "--db", dir + "/z.db", "--shard", "one"}, 2},
       {{kBin, "plan", dir + "/agents.toml", "--shards", "0"}, 2},
       {{kBin, "plan", dir + "/bad.toml"}, 2},
+      {{kBin, "run", dir + "/bogus.toml", "--db", dir + "/bogus.db"}, 2},
+      {{kBin, "plan", dir + "/bogus.toml"}, 2},
+      {{kBin, "slurm", dir + "/bogus.toml", "--shards", "2", "--out", dir + "/out"}, 2},
       {{kBin, "merge", "--into", dir + "/m.db"}, 2},  // no shard files
       {{kBin, "merge", "--into", dir + "/m.db", dir + "/missing.db"}, 1},
       {{kBin, "slurm", dir + "/agents.toml", "--shards", "2"}, 2},  // no --out
@@ -330,6 +338,12 @@ TEST(TournamentRun, BadUsageAndBadFilesExitTwoAndFailuresOne) {
   }
   EXPECT_EQ(Sessions(dir + "/y.db"), 0);
   EXPECT_EQ(Sessions(dir + "/z.db"), 0);
+  EXPECT_FALSE(std::filesystem::exists(dir + "/bogus.db"));
+  EXPECT_FALSE(std::filesystem::exists(dir + "/out"));
+  const ProcessResult r =
+      RunProcess({kBin, "run", dir + "/bogus.toml", "--db", dir + "/b.db"}, Env(), 30);
+  EXPECT_EQ(r.err.rfind("tournament: " + dir + "/bogus.toml:", 0), 0u) << r.err;
+  EXPECT_NE(r.err.find(": unknown key 'bogus'"), std::string::npos) << r.err;
 }
 
 // Shards run by the program, merged in two steps: exit 3 and a note while a shard is missing,

@@ -8,8 +8,11 @@
 
 #include <toml++/toml.h>
 
+#include "engine/rival_table.h"
 #include "engine/scenario.h"
 #include "engine/toml_fields.h"
+#include "tournament/session_scenario.h"
+#include "wire/escape.h"
 
 namespace tournament {
 namespace {
@@ -90,11 +93,11 @@ Entry ReadEntry(const toml::table& table) {
     Fail(table, "an entry needs exactly one of 'strategy' (built in), 'agent' or 'command'");
   }
   if (has_strategy) {
-    // Every key but the name goes to the scenario as it stands; the scenario reader checks them.
+    // The table goes to the scenario as it stands, read here as the scenario will read it.
     e.kind = Entry::Kind::kBuiltIn;
-    market::TableReader r(table, "[[lineups.entries]]");
-    e.name = r.RequireText("name", kNameRule);
-    e.strategy = r.RequireText("strategy", kNameRule);
+    const market::RivalEntry rival = market::ReadRivalTable(table, "[[lineups.entries]]");
+    e.name = rival.name;
+    e.strategy = market::StrategyName(rival.strategy);
     e.rival_toml = RivalText(table);
     return e;
   }
@@ -132,6 +135,7 @@ Entry ReadEntry(const toml::table& table) {
 
 Lineup ReadLineup(const toml::table& table, size_t number) {
   Lineup lineup;
+  lineup.line = LineOf(table.source());
   market::TableReader r(table, "[[lineups]]");
   lineup.name = r.Find("name") ? r.RequireText("name", kNameRule) : "L" + std::to_string(number);
   std::set<std::string> names;
@@ -147,20 +151,46 @@ Lineup ReadLineup(const toml::table& table, size_t number) {
   return lineup;
 }
 
+// Each scenario built with each lineup, as the runner will: a fault of the pair is the lineup's.
+void CheckPairs(const toml::table& root, const TournamentFile& t,
+                const std::vector<std::string>& texts) {
+  const toml::array& listed = *root.get("scenarios")->as_array();
+  for (size_t i = 0; i < texts.size(); ++i) {
+    try {
+      (void)toml::parse(texts[i], t.scenarios[i]);
+    } catch (const toml::parse_error& e) {
+      Fail(*listed.get(i), "scenario " + t.scenarios[i] + ":" + std::to_string(LineOf(e.source())) +
+                               ": " + std::string(e.description()));
+    }
+    for (const Lineup& lineup : t.lineups) {
+      const SessionScenarioBuild build =
+          BuildSessionScenario(texts[i], t.scenario_names[i], lineup, t.tick_ms, t.admission_ms);
+      if (!build.scenario) throw FieldFault{lineup.line, "scenario " + build.error};
+    }
+  }
+}
+
 TournamentFile Read(const toml::table& root, const std::string& path, std::string& hashed) {
   TournamentFile t;
   t.path = path;
   t.folder = std::filesystem::path(path).parent_path().string();
   market::TableReader r(root, "the tournament file");
   t.name = r.Find("name") ? r.RequireText("name", kAnyText) : path;
+  std::vector<std::string> texts;
   for (const std::string& s : r.Texts("scenarios", {}, false, kAnyText)) {
+    const toml::node& item = *root.get("scenarios")->as_array()->get(t.scenarios.size());
+    // Sessions are keyed by the name as written: one name twice would be one session twice.
+    for (const std::string& named : t.scenario_names) {
+      if (named == s) Fail(item, "scenario " + s + " is listed twice");
+    }
     const std::filesystem::path p(s);
     std::string resolved = p.is_absolute() || t.folder.empty()
                                ? p.string()
                                : (std::filesystem::path(t.folder) / p).lexically_normal().string();
     bool ok = false;
-    hashed += ReadWhole(resolved, ok);
-    if (!ok) Fail(*root.get("scenarios"), "cannot read scenario " + resolved);
+    texts.push_back(ReadWhole(resolved, ok));
+    if (!ok) Fail(item, "cannot read scenario " + resolved);
+    hashed += texts.back();
     t.scenarios.push_back(std::move(resolved));
     t.scenario_names.push_back(s);
   }
@@ -172,6 +202,11 @@ TournamentFile Read(const toml::table& root, const std::string& path, std::strin
   std::set<std::string> names;
   size_t number = 0;
   for (const toml::table* table : r.Tables("lineups")) {
+    if (static_cast<int64_t>(t.scenarios.size() * (t.lineups.size() + 1)) > kMaxPairs) {
+      Fail(*table, "more than " + std::to_string(kMaxPairs) +
+                       " pairs of scenario and lineup: " + std::to_string(t.scenarios.size()) +
+                       " scenarios, lineup " + std::to_string(t.lineups.size() + 1));
+    }
     t.lineups.push_back(ReadLineup(*table, ++number));
     if (!names.insert(t.lineups.back().name).second) {
       Fail(*table, "lineup " + t.lineups.back().name + " is defined twice");
@@ -179,6 +214,7 @@ TournamentFile Read(const toml::table& root, const std::string& path, std::strin
   }
   if (t.lineups.empty()) throw FieldFault{1, "the tournament has no [[lineups]]"};
   r.RejectUnknownKeys();
+  CheckPairs(root, t, texts);
   return t;
 }
 
@@ -231,10 +267,11 @@ TournamentLoad ParseTournament(std::string_view text, const std::string& path) {
     t.hash = HashText(hashed);
     load.tournament = std::move(t);
   } catch (const toml::parse_error& e) {
-    load.error =
-        path + ":" + std::to_string(LineOf(e.source())) + ": " + std::string(e.description());
+    load.error = wire::Printable(path) + ":" + std::to_string(LineOf(e.source())) + ": " +
+                 wire::Printable(e.description());
   } catch (const FieldFault& f) {
-    load.error = path + ":" + std::to_string(f.line) + ": " + f.what;
+    load.error =
+        wire::Printable(path) + ":" + std::to_string(f.line) + ": " + wire::Printable(f.what);
   }
   return load;
 }
@@ -242,7 +279,7 @@ TournamentLoad ParseTournament(std::string_view text, const std::string& path) {
 TournamentLoad LoadTournament(const std::string& path) {
   bool ok = false;
   const std::string text = ReadWhole(path, ok);
-  if (!ok) return {std::nullopt, path + ":0: cannot read the file"};
+  if (!ok) return {std::nullopt, wire::Printable(path) + ":0: cannot read the file"};
   return ParseTournament(text, path);
 }
 
