@@ -151,46 +151,67 @@ Lineup ReadLineup(const toml::table& table, size_t number) {
   return lineup;
 }
 
+std::string Hex(uint64_t h) {
+  static const char* const kHex = "0123456789abcdef";
+  std::string out(16, '0');
+  for (int i = 15; i >= 0; --i, h >>= 4) out[static_cast<size_t>(i)] = kHex[h & 15];
+  return out;
+}
+
+// FNV-1a, 64 bits, continued over `text` from `hash`.
+constexpr uint64_t kFnvStart = 14695981039346656037ULL;
+uint64_t Fnv(uint64_t hash, std::string_view text) {
+  for (char c : text) {
+    hash ^= static_cast<unsigned char>(c);
+    hash *= 1099511628211ULL;
+  }
+  return hash;
+}
+
 // Each scenario built with each lineup, as the runner will: a fault of the pair is the lineup's.
-void CheckPairs(const toml::table& root, const TournamentFile& t,
-                const std::vector<std::string>& texts) {
+// One scenario's text is held at a time.
+void CheckPairs(const toml::table& root, const TournamentFile& t) {
   const toml::array& listed = *root.get("scenarios")->as_array();
-  for (size_t i = 0; i < texts.size(); ++i) {
+  for (size_t i = 0; i < t.scenarios.size(); ++i) {
+    bool ok = false;
+    const std::string text = ReadWhole(t.scenarios[i], ok);
+    if (!ok) Fail(*listed.get(i), "cannot read scenario " + t.scenarios[i]);
     try {
-      (void)toml::parse(texts[i], t.scenarios[i]);
+      (void)toml::parse(text, t.scenarios[i]);
     } catch (const toml::parse_error& e) {
       Fail(*listed.get(i), "scenario " + t.scenarios[i] + ":" + std::to_string(LineOf(e.source())) +
                                ": " + std::string(e.description()));
     }
     for (const Lineup& lineup : t.lineups) {
       const SessionScenarioBuild build =
-          BuildSessionScenario(texts[i], t.scenario_names[i], lineup, t.tick_ms, t.admission_ms);
+          BuildSessionScenario(text, t.scenario_names[i], lineup, t.tick_ms, t.admission_ms);
       if (!build.scenario) throw FieldFault{lineup.line, "scenario " + build.error};
     }
   }
 }
 
-TournamentFile Read(const toml::table& root, const std::string& path, std::string& hashed) {
+// `hash`: the hash of the file's text, continued over every scenario's.
+TournamentFile Read(const toml::table& root, const std::string& path, uint64_t& hash) {
   TournamentFile t;
   t.path = path;
   t.folder = std::filesystem::path(path).parent_path().string();
   market::TableReader r(root, "the tournament file");
   t.name = r.Find("name") ? r.RequireText("name", kAnyText) : path;
-  std::vector<std::string> texts;
+  std::set<std::string> listed;
   for (const std::string& s : r.Texts("scenarios", {}, false, kAnyText)) {
     const toml::node& item = *root.get("scenarios")->as_array()->get(t.scenarios.size());
     // Sessions are keyed by the name as written: one name twice would be one session twice.
-    for (const std::string& named : t.scenario_names) {
-      if (named == s) Fail(item, "scenario " + s + " is listed twice");
+    if (!listed.insert(s).second) Fail(item, "scenario " + s + " is listed twice");
+    if (static_cast<int64_t>(listed.size()) > kMaxPairs) {
+      Fail(item, "more than " + std::to_string(kMaxPairs) + " scenarios");
     }
     const std::filesystem::path p(s);
     std::string resolved = p.is_absolute() || t.folder.empty()
                                ? p.string()
                                : (std::filesystem::path(t.folder) / p).lexically_normal().string();
     bool ok = false;
-    texts.push_back(ReadWhole(resolved, ok));
+    hash = Fnv(hash, ReadWhole(resolved, ok));
     if (!ok) Fail(item, "cannot read scenario " + resolved);
-    hashed += texts.back();
     t.scenarios.push_back(std::move(resolved));
     t.scenario_names.push_back(s);
   }
@@ -214,7 +235,7 @@ TournamentFile Read(const toml::table& root, const std::string& path, std::strin
   }
   if (t.lineups.empty()) throw FieldFault{1, "the tournament has no [[lineups]]"};
   r.RejectUnknownKeys();
-  CheckPairs(root, t, texts);
+  CheckPairs(root, t);
   return t;
 }
 
@@ -246,25 +267,15 @@ std::string MaskPassword(std::string text, const std::string& password) {
   return text;
 }
 
-std::string HashText(std::string_view text) {
-  uint64_t h = 14695981039346656037ULL;
-  for (char c : text) {
-    h ^= static_cast<unsigned char>(c);
-    h *= 1099511628211ULL;
-  }
-  static const char* const kHex = "0123456789abcdef";
-  std::string out(16, '0');
-  for (int i = 15; i >= 0; --i, h >>= 4) out[static_cast<size_t>(i)] = kHex[h & 15];
-  return out;
-}
+std::string HashText(std::string_view text) { return Hex(Fnv(kFnvStart, text)); }
 
 TournamentLoad ParseTournament(std::string_view text, const std::string& path) {
   TournamentLoad load;
   try {
     toml::table root = toml::parse(text, path);
-    std::string hashed(text);
-    TournamentFile t = Read(root, path, hashed);
-    t.hash = HashText(hashed);
+    uint64_t hash = Fnv(kFnvStart, text);
+    TournamentFile t = Read(root, path, hash);
+    t.hash = Hex(hash);
     load.tournament = std::move(t);
   } catch (const toml::parse_error& e) {
     load.error = wire::Printable(path) + ":" + std::to_string(LineOf(e.source())) + ": " +

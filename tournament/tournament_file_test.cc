@@ -148,7 +148,7 @@ TEST_F(TournamentFileTest, FaultsNameTheFileAndLine) {
 }
 
 // Each pair of scenario and lineup is built when the file is loaded and kept while it runs: their
-// number is bounded, refused at the lineup that passes the bound.
+// number is bounded, refused at the lineup (or scenario) that passes the bound.
 TEST_F(TournamentFileTest, RefusesMorePairsOfScenarioAndLineupThanTheBound) {
   std::string text = "scenarios = [\"s.toml\", \"./s.toml\"]\nseeds = [1]\n";
   const int lineups = static_cast<int>(kMaxPairs / 2) + 1;
@@ -163,6 +163,14 @@ TEST_F(TournamentFileTest, RefusesMorePairsOfScenarioAndLineupThanTheBound) {
   const std::string expected =
       dir_ + "/t.toml:" + std::to_string(line) + ": more than 10000 pairs of scenario and lineup";
   EXPECT_EQ(load.error.substr(0, expected.size()), expected) << load.error;
+
+  // Names that differ, of one file: one too many is refused at its line.
+  std::string many = "scenarios = [\n";
+  for (int64_t i = 0; i <= kMaxPairs; ++i) many += "\"x" + std::to_string(i) + "/../s.toml\",\n";
+  const TournamentLoad scenarios = Parse(many + "]\nseeds = [1]\n" + kLineups);
+  ASSERT_FALSE(scenarios.tournament);
+  EXPECT_EQ(scenarios.error,
+            dir_ + "/t.toml:" + std::to_string(kMaxPairs + 2) + ": more than 10000 scenarios");
 }
 
 }  // namespace
