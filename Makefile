@@ -4,17 +4,30 @@ SAN_BUILD  ?= build-san
 JOBS       ?= 2
 CMAKE_GEN  := -G Ninja
 
-.PHONY: all deps build test test-sanitize check run clean format fuzz fuzz-smoke slurm-test
+.PHONY: all deps deps-run configure configure-run build test test-sanitize check run clean format \
+        fuzz fuzz-smoke slurm-test
 
 all: build
 
+# The Debian packages, in two tiers (scripts/install-deps.sh): `deps-run` what the programs need,
+# `deps` that and what the tests, benchmarks and fuzz targets need.
+deps-run:
+	@bash scripts/install-deps.sh run
+
 deps:
-	@bash scripts/install-deps.sh
+	@bash scripts/install-deps.sh test
 
-$(BUILD)/build.ninja: | deps
-	cmake -S . -B $(BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMARKET_WERROR=ON
+# The programs alone: build/ configured without the tests when nothing configured it yet. Once the
+# tests are configured (configure), the programs are built in the same tree.
+configure-run: | deps-run
+	@[ -f $(BUILD)/build.ninja ] || cmake -S . -B $(BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMARKET_WERROR=ON -DMARKET_BUILD_TESTS=OFF
 
-build: $(BUILD)/build.ninja
+# Everything: build/ with the tests, configured again when configure-run left them out.
+configure: | deps
+	@grep -qs '^MARKET_BUILD_TESTS:BOOL=ON' $(BUILD)/CMakeCache.txt || \
+	  cmake -S . -B $(BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMARKET_WERROR=ON -DMARKET_BUILD_TESTS=ON
+
+build: configure
 	cmake --build $(BUILD) -j $(JOBS)
 
 # The test command: warnings as errors, every test.
@@ -35,7 +48,7 @@ check: test test-sanitize
 
 # A tournament's shards as a job array on a real one-node Slurm started by hand (root; installs
 # Debian's Slurm and MUNGE when missing), merged and compared with the run in one piece.
-slurm-test: $(BUILD)/build.ninja
+slurm-test: configure
 	bash scripts/slurm-test.sh $(BUILD)
 
 # libFuzzer targets (clang): replay the committed corpus, then fuzz each target briefly.
@@ -62,7 +75,7 @@ bench: | deps
 # One whole market session: the agent against the default market (MARKET_SCENARIO, MARKET_SEED,
 # MARKET_RESULTS and MARKET_TRANSCRIPT are passed on to the gateway). The agent's log goes to
 # buyer.log, the market's summary to the terminal.
-run: $(BUILD)/build.ninja
+run: configure-run
 	@cmake --build $(BUILD) -j $(JOBS) --target buyer remote_control
 	@PATH="$(abspath $(BUILD))/bin:$$PATH" $(BUILD)/bin/buyer > buyer.log; status=$$?; \
 	  echo "The agent's log is in buyer.log; the agent exited with status $$status."; exit $$status
@@ -70,7 +83,7 @@ run: $(BUILD)/build.ninja
 # The default session (as make run), then its HTML report: out/session.json, out/buyer.log and
 # out/report.html. A tournament's report: build/bin/market-report --db out/tournament.db -o FILE.
 .PHONY: report
-report: $(BUILD)/build.ninja
+report: configure-run
 	@cmake --build $(BUILD) -j $(JOBS) --target buyer remote_control market-report
 	@mkdir -p out
 	@PATH="$(abspath $(BUILD))/bin:$$PATH" MARKET_RESULTS=out/session.json $(BUILD)/bin/buyer \
@@ -82,7 +95,7 @@ report: $(BUILD)/build.ninja
 # bidders and the agent (its gateway relays to marketd through MARKET_ADDRESS). The logs and the
 # results go to out/network/, the market's summary to the terminal.
 .PHONY: run-network bench-network
-run-network: $(BUILD)/build.ninja
+run-network: configure-run
 	@cmake --build $(BUILD) -j $(JOBS) --target buyer remote_control marketd market_peer
 	bash marketd/run_network.sh $(BUILD)
 
@@ -106,7 +119,7 @@ bench-monitor: | deps
 # tick (tournament/demo.toml), into out/tournament.db; prints the leaderboard.
 TOURNAMENT_JOBS ?= 4
 .PHONY: tournament
-tournament: $(BUILD)/build.ninja
+tournament: configure-run
 	@cmake --build $(BUILD) -j $(JOBS) --target tournament
 	@mkdir -p out
 	$(BUILD)/bin/tournament run tournament/demo.toml --db out/tournament.db --jobs $(TOURNAMENT_JOBS)
