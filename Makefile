@@ -1,8 +1,8 @@
-# Convenience front end over CMake. Build trees live in build/ (plain) and build-san/ (sanitized).
+# Convenience front end over CMake and its presets (CMakePresets.json). Build trees live in build/
+# (plain) and build-san/ (sanitized).
 BUILD      ?= build
 SAN_BUILD  ?= build-san
 JOBS       ?= 2
-CMAKE_GEN  := -G Ninja
 
 .PHONY: all deps deps-run configure configure-run build test test-sanitize check run clean format \
         fuzz fuzz-smoke slurm-test
@@ -20,12 +20,12 @@ deps:
 # The programs alone: build/ configured without the tests when nothing configured it yet. Once the
 # tests are configured (configure), the programs are built in the same tree.
 configure-run: | deps-run
-	@[ -f $(BUILD)/build.ninja ] || cmake -S . -B $(BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMARKET_WERROR=ON -DMARKET_BUILD_TESTS=OFF
+	@[ -f $(BUILD)/build.ninja ] || cmake --preset default -B $(BUILD) -DMARKET_BUILD_TESTS=OFF
 
 # Everything: build/ with the tests, configured again when configure-run left them out.
 configure: | deps
 	@grep -qs '^MARKET_BUILD_TESTS:BOOL=ON' $(BUILD)/CMakeCache.txt || \
-	  cmake -S . -B $(BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMARKET_WERROR=ON -DMARKET_BUILD_TESTS=ON
+	  cmake --preset default -B $(BUILD) -DMARKET_BUILD_TESTS=ON
 
 build: configure
 	cmake --build $(BUILD) -j $(JOBS)
@@ -35,7 +35,7 @@ test: build
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
 
 $(SAN_BUILD)/build.ninja: | deps
-	cmake -S . -B $(SAN_BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug -DMARKET_WERROR=ON -DMARKET_SANITIZE=ON
+	cmake --preset sanitize -B $(SAN_BUILD)
 
 # The same suite under AddressSanitizer and UndefinedBehaviorSanitizer.
 test-sanitize: $(SAN_BUILD)/build.ninja
@@ -104,7 +104,7 @@ run-network: configure-run
 # Release build (build-bench-net/); fails if a bid sent was not recorded.
 BENCH_NET_BUILD ?= build-bench-net
 bench-network: | deps
-	cmake -S . -B $(BENCH_NET_BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release > /dev/null
+	cmake --preset bench -B $(BENCH_NET_BUILD) > /dev/null
 	cmake --build $(BENCH_NET_BUILD) -j $(JOBS) --target marketd market_peer
 	bash marketd/bench_network.sh $(BENCH_NET_BUILD)
 
@@ -112,7 +112,7 @@ bench-network: | deps
 # attached (one stalled) against none, in the same Release build (build-bench-net/).
 .PHONY: bench-monitor
 bench-monitor: | deps
-	cmake -S . -B $(BENCH_NET_BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release > /dev/null
+	cmake --preset bench -B $(BENCH_NET_BUILD) > /dev/null
 	cmake --build $(BENCH_NET_BUILD) -j $(JOBS) --target marketd market_monitor_bench
 	bash marketd/bench_monitor.sh $(BENCH_NET_BUILD)
 
@@ -130,6 +130,6 @@ tournament: configure-run
 SOAK_BUILD ?= build-soak
 .PHONY: soak
 soak: | deps
-	cmake -S . -B $(SOAK_BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release > /dev/null
+	cmake --preset bench -B $(SOAK_BUILD) > /dev/null
 	cmake --build $(SOAK_BUILD) -j $(JOBS) --target marketd market_soak
 	bash marketd/soak.sh $(SOAK_BUILD)
