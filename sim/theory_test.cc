@@ -23,8 +23,8 @@
 #include <string>
 
 #include "engine/measures.h"
+#include "engine/virtual_session.h"
 #include "sim/batch.h"
-#include "sim/virtual_session.h"
 
 namespace market::sim {
 namespace {
@@ -66,7 +66,8 @@ TheoryRun RunTheory(const std::string& name) {
   TheoryRun run;
   if (!load.scenario) return run;
   for (int i = 0; i < kSessions; ++i) {
-    const Results results = RunVirtualSession(*load.scenario, 1000 + static_cast<uint64_t>(i));
+    const Results results =
+        RunVirtualSession(*load.scenario, 1000 + static_cast<uint64_t>(i)).results;
     EXPECT_TRUE(results.completed);
     run.batch.Add(results);
     for (const AuctionResult& auction : results.auctions) {
