@@ -62,7 +62,7 @@ TournamentData Read(tournament::Db& db, const std::string& which) {
 TournamentData ReadTournament(const std::string& path, const std::string& which) {
   try {
     // Never created here; and a report changes nothing in it.
-    tournament::Db db(path, false);
+    tournament::Db db(path, tournament::Access::kRead);
     db.Exec("PRAGMA query_only = 1");
     return Read(db, which);
   } catch (const tournament::DbError& e) {

@@ -13,9 +13,9 @@
 
 #include "engine/results_json.h"
 #include "engine/summary.h"
+#include "engine/virtual_session.h"
 #include "sim/batch.h"
 #include "sim/options.h"
-#include "sim/virtual_session.h"
 
 int main(int argc, char** argv) {
   using namespace market::sim;
@@ -39,7 +39,7 @@ int main(int argc, char** argv) {
   const auto start = std::chrono::steady_clock::now();
   for (int64_t i = 0; i < options.sessions; ++i) {
     const uint64_t seed = options.seed + static_cast<uint64_t>(i);  // wraps past 2^64 - 1
-    const market::Results session = RunVirtualSession(options.scenario, seed);
+    const market::Results session = market::RunVirtualSession(options.scenario, seed).results;
     if (results.is_open()) results << market::ResultsJsonLine(session);
     if (options.sessions == 1) std::cout << market::SummaryText(session);
     batch.Add(session);

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "engine/scenario.h"
-#include "sim/virtual_session.h"
+#include "engine/virtual_session.h"
 
 namespace {
 
@@ -22,7 +22,7 @@ void Measure(const char* label, const market::Scenario& scenario, double seconds
   while (elapsed < seconds) {
     for (int i = 0; i < 10; ++i) {
       const market::Results r =
-          market::sim::RunVirtualSession(scenario, static_cast<uint64_t>(++sessions));
+          market::RunVirtualSession(scenario, static_cast<uint64_t>(++sessions)).results;
       for (const market::AuctionResult& a : r.auctions)
         goods += static_cast<int64_t>(a.goods.size());
     }

@@ -26,8 +26,8 @@
 
 #include "engine/measures.h"
 #include "engine/plan.h"
+#include "engine/virtual_session.h"
 #include "sim/batch.h"
-#include "sim/virtual_session.h"
 
 namespace market::sim {
 namespace {
@@ -75,7 +75,8 @@ TheoryRun RunTheory(const std::string& name) {
   for (const Good& good : first.goods) EXPECT_EQ(LowestOffer(good, first.price_step), lowest);
   run.reserve_share = static_cast<double>(lowest) / kTopValue;
   for (int i = 0; i < kSessions; ++i) {
-    const Results results = RunVirtualSession(*load.scenario, 1000 + static_cast<uint64_t>(i));
+    const Results results =
+        RunVirtualSession(*load.scenario, 1000 + static_cast<uint64_t>(i)).results;
     EXPECT_TRUE(results.completed);
     run.batch.Add(results);
     for (const AuctionResult& auction : results.auctions) {

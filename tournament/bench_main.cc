@@ -21,11 +21,11 @@
 #include <vector>
 
 #include "engine/scenario.h"
+#include "engine/virtual_session.h"
 #include "tournament/runner.h"
 #include "tournament/session_scenario.h"
 #include "tournament/store.h"
 #include "tournament/tournament_file.h"
-#include "tournament/virtual_session.h"
 
 namespace {
 
@@ -104,8 +104,8 @@ name = "four"
     std::atomic<size_t> next{0};
     auto work = [&] {
       for (size_t i = next++; i < t.seeds.size(); i = next++) {
-        const tournament::VirtualRun run =
-            tournament::RunVirtualSession(build.scenario->scenario, t.seeds[i]);
+        const market::VirtualRun run =
+            market::RunVirtualSession(build.scenario->scenario, t.seeds[i]);
         goods += static_cast<int64_t>(run.results.auctions.size());
       }
     };

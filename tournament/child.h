@@ -1,14 +1,20 @@
-// Child processes of the runner: each started in its own process group (so a whole agent, with
-// the gateway it starts, is ended at once) and bound to die with the runner's thread that started
-// it. The runner's interruption flag lives here too: SIGINT and SIGTERM set it, and every session
-// in progress ends its children when it sees it.
+// Child processes of the runner. Each program runs under a keeper: a process of the runner's own
+// that starts the program in its own process group and is a child subreaper, so whatever the
+// program starts, even in a new session, stays its descendant. When the program ends, when the
+// runner asks, or when the runner's thread that started it dies (a parent-death signal, also on
+// kill -9 of the runner) the keeper kills every process left below it, reaps them all, and ends
+// as the program ended. No process a program starts outlives its keeper. The program itself is
+// also bound to die with its keeper. The runner's interruption flag lives here too: SIGINT and
+// SIGTERM set it, and every session in progress ends its children when it sees it.
 #ifndef TOURNAMENT_CHILD_H_
 #define TOURNAMENT_CHILD_H_
 
 #include <sys/types.h>
 
+#include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace tournament {
@@ -28,26 +34,27 @@ class Child {
   // Starts the program; throws std::runtime_error when it cannot be started at all. A program
   // that cannot be executed exits with status 127.
   explicit Child(const LaunchPlan& plan);
-  // Kills the process group and reaps the child if it still runs.
+  // Kills the program and everything it started, and reaps the keeper, if it still runs.
   ~Child();
   Child(const Child&) = delete;
   Child& operator=(const Child&) = delete;
 
-  // Whether it has exited (reaping it); never blocks.
+  // Whether it has exited, with everything it started (reaping the keeper); never blocks.
   bool Exited();
-  // Sends the signal to its whole process group.
+  // Sends the signal to the program's process group (SIGINT, SIGTERM, SIGHUP or SIGQUIT).
   void Signal(int signal);
-  // SIGKILL to the group, then waits for the child.
+  // Kills the program and everything below it with SIGKILL, then waits for the keeper.
   void Kill();
 
+  // The keeper's process id.
   pid_t pid() const { return pid_; }
   int stderr_fd() const { return stderr_fd_; }
   // Set once exited: the exit code, or the signal that ended it.
   std::optional<int> exit_code() const { return exit_code_; }
   std::optional<int> exit_signal() const { return exit_signal_; }
 
-  // Reads what is waiting on the stderr pipe and keeps the last `keep` bytes in `tail`.
-  void DrainStderr(std::string& tail, size_t keep);
+  // Passes what is waiting on the stderr pipe to `sink` (at most 1 MiB a call).
+  void DrainStderr(const std::function<void(std::string_view)>& sink);
 
  private:
   void Record(int status);
@@ -58,7 +65,8 @@ class Child {
   std::optional<int> exit_signal_;
 };
 
-// Installs the SIGINT/SIGTERM handlers that set the interruption flag.
+// Installs the SIGINT/SIGTERM handlers that set the interruption flag, and ignores SIGPIPE.
+// Programs started afterwards get every signal's default action back.
 void InstallInterruptHandlers();
 // The signal that interrupted the runner, or 0.
 int Interrupted();

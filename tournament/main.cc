@@ -1,4 +1,5 @@
 // tournament: runs a tournament file's sessions into an SQLite database and shows the leaderboard.
+#include <signal.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -193,6 +194,9 @@ int Slurm(const std::string& file, int64_t shards, const std::string& out_dir,
 }  // namespace
 
 int main(int argc, char** argv) {
+  // A write beyond the file size limit (ulimit -f) fails with EFBIG and is reported as a full disk
+  // would be, rather than killing the program.
+  signal(SIGXFSZ, SIG_IGN);
   CLI::App app("tournament: many seeded market sessions, results in SQLite, a leaderboard",
                "tournament");
   app.set_version_flag("--version", kVersion);
@@ -271,7 +275,8 @@ int main(int argc, char** argv) {
       if (slurm->count("--jobs") == 0) flags.jobs = 1;
       return Slurm(file, shards, out_dir, flags, partition, time);
     }
-    tournament::Store check(flags.db_path, false);  // refuses another schema version
+    // Read only: refuses another schema version, and works where nothing can be written.
+    tournament::Store check(flags.db_path, tournament::Access::kRead);
     std::cout << Render(check.db(), flags.format, which) << std::flush;
     return 0;
   } catch (const std::exception& e) {

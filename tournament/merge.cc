@@ -26,7 +26,7 @@ int64_t One(Db& db, const std::string& sql) {
 
 // What a shard file holds, checked: one tournament, one shard of it.
 ShardFile ReadShardFile(const std::string& path) {
-  Db db(path, false);
+  Db db(path, Access::kRead);
   const int64_t version = One(db, "PRAGMA user_version");
   if (version != kSchemaVersion) {
     throw DbError(path + " holds schema version " + std::to_string(version) +

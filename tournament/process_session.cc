@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "tournament/child.h"
+#include "tournament/masked_tail.h"
 #include "tournament/results_reader.h"
 
 namespace tournament {
@@ -38,7 +39,7 @@ bool AnyoneAdmitted(const std::string& transcript) {
 struct Agent {
   const Entry* entry = nullptr;
   std::unique_ptr<Child> child;
-  std::string tail;
+  MaskedTail tail;      // of its standard error, the password masked
   bool killed = false;  // still running when the runner ended it
   std::string start_error;
 };
@@ -101,8 +102,7 @@ void RunProcessSession(const SessionScenario& scenario, uint64_t seed, const Lin
     const char* path = std::getenv("PATH");
     for (const Entry& entry : lineup.entries) {
       if (!entry.IsProcess()) continue;
-      Agent agent;
-      agent.entry = &entry;
+      Agent agent{&entry, nullptr, MaskedTail(entry.password, kStderrTail), false, ""};
       LaunchPlan plan;
       plan.argv = entry.kind == Entry::Kind::kBuyer
                       ? std::vector<std::string>{settings.bin_dir + "/buyer"}
@@ -133,7 +133,7 @@ void RunProcessSession(const SessionScenario& scenario, uint64_t seed, const Lin
     bool agents_done = true;
     for (Agent& a : agents) {
       if (!a.child) continue;
-      a.child->DrainStderr(a.tail, kStderrTail);
+      a.child->DrainStderr([&a](std::string_view data) { a.tail.Append(data); });
       agents_done = a.child->Exited() && agents_done;
     }
     const bool server_done = server->Exited();
@@ -177,7 +177,7 @@ void RunProcessSession(const SessionScenario& scenario, uint64_t seed, const Lin
     Sleep();
   }
   for (Agent& a : agents) {
-    if (a.child) a.child->DrainStderr(a.tail, kStderrTail);
+    if (a.child) a.child->DrainStderr([&a](std::string_view data) { a.tail.Append(data); });
   }
   const std::string detail = record.detail;
   if (failure.empty()) {
@@ -201,7 +201,7 @@ void RunProcessSession(const SessionScenario& scenario, uint64_t seed, const Lin
       continue;
     }
     Agent& a = agents[index++];
-    row.stderr_tail = MaskPassword(a.tail, a.entry->password);
+    row.stderr_tail = a.tail.Text();
     if (!a.child) {
       row.status = "crashed";
       row.stderr_tail = a.start_error;

@@ -5,10 +5,10 @@
 #include <cstring>
 
 #include "engine/scenario.h"
+#include "engine/virtual_session.h"
 #include "tests/support/files.h"
 #include "tournament/results_reader.h"
 #include "tournament/session_scenario.h"
-#include "tournament/virtual_session.h"
 
 namespace tournament {
 namespace {
@@ -85,7 +85,7 @@ margin = 15
   PackedSession packed;
   int64_t sanctions = 0;
   for (uint64_t seed = 1; seed <= 12; ++seed) {
-    const VirtualRun run = RunVirtualSession(build.scenario->scenario, seed);
+    const market::VirtualRun run = market::RunVirtualSession(build.scenario->scenario, seed);
     SCOPED_TRACE(seed);
     ExpectSameAsRecordPath(run.results, lineup, packed);
     // The group's members are summed into their entry.

@@ -16,13 +16,13 @@
 
 #include <unistd.h>
 
+#include "engine/virtual_session.h"
 #include "tournament/child.h"
 #include "tournament/process_session.h"
 #include "tournament/results_packer.h"
 #include "tournament/run_folder.h"
 #include "tournament/session_scenario.h"
 #include "tournament/shard_store.h"
-#include "tournament/virtual_session.h"
 
 namespace tournament {
 namespace {
@@ -51,7 +51,7 @@ void RunOne(const Planned& p, const TournamentFile& t, const RunOptions& options
   record.key = p.key;
   record.scenario_hash = p.scenario->hash;
   if (!HasAgents(*p.lineup)) {
-    const VirtualRun run = RunVirtualSession(p.scenario->scenario, p.key.seed);
+    const market::VirtualRun run = market::RunVirtualSession(p.scenario->scenario, p.key.seed);
     record.duration_us = run.duration_us;
     PackResults(run.results, *p.lineup, packed);
     return;

@@ -7,9 +7,9 @@
 #include "engine/measures.h"
 #include "engine/results_json.h"
 #include "engine/scenario.h"
+#include "engine/virtual_session.h"
 #include "tests/support/files.h"
 #include "tournament/results_reader.h"
-#include "tournament/virtual_session.h"
 
 namespace tournament {
 namespace {
@@ -48,7 +48,7 @@ TEST(SessionScenario, LineupRivalsReplaceTheScenariosInEveryAuction) {
   EXPECT_EQ(s.rivals[1].margin, 5);
   EXPECT_EQ(s.registry.size(), 1u);  // the scenario's own: no agent in the lineup
   // Every auction of the session is played by exactly the lineup's rivals.
-  const VirtualRun run = RunVirtualSession(s, 11);
+  const market::VirtualRun run = market::RunVirtualSession(s, 11);
   ASSERT_TRUE(run.results.completed);
   ASSERT_EQ(run.results.auctions.size(), 3u);
   for (const market::AuctionResult& a : run.results.auctions) {
@@ -105,7 +105,7 @@ TEST(ResultsReader, SumsEachEntrysAccountsOverTheAuctions) {
   const SessionScenarioBuild build =
       BuildSessionScenario(std::string(market::DefaultScenarioText()), "default", lineup, {}, 1);
   ASSERT_TRUE(build.scenario);
-  const VirtualRun run = RunVirtualSession(build.scenario->scenario, 5);
+  const market::VirtualRun run = market::RunVirtualSession(build.scenario->scenario, 5);
   SessionRecord record;
   ASSERT_EQ(ReadResults(market::ResultsJson(run.results), lineup, record), "");
   EXPECT_EQ(record.outcome, "completed");
@@ -138,7 +138,7 @@ TEST(ResultsReader, KeepsTheMeasuresAndEachBuyersValueInEitherForm) {
   const SessionScenarioBuild build =
       BuildSessionScenario(std::string(market::DefaultScenarioText()), "default", lineup, {}, 1);
   ASSERT_TRUE(build.scenario);
-  const VirtualRun run = RunVirtualSession(build.scenario->scenario, 7);
+  const market::VirtualRun run = market::RunVirtualSession(build.scenario->scenario, 7);
   const market::MarketMeasures expected = market::MeasureSession(run.results).market;
   ASSERT_TRUE(expected.efficiency() && expected.top_value_share() && expected.price_over_top());
   SessionRecord direct, parsed;

@@ -1,6 +1,9 @@
 #include "tournament/sqlite_db.h"
 
 #include <sqlite3.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
 
 namespace tournament {
 namespace {
@@ -9,11 +12,55 @@ namespace {
   throw DbError(what + ": " + (db ? sqlite3_errmsg(db) : "out of memory"));
 }
 
+std::string Folder(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// Whether no writer can change the file: it lies on a read-only mount, or in a folder nobody may
+// write (SQLite cannot write a database without a journal or log file beside it) with no log of
+// writes pending beside it.
+bool CannotChange(const std::string& path) {
+  struct statvfs fs {};
+  if (statvfs(path.c_str(), &fs) == 0 && (fs.f_flag & ST_RDONLY) != 0) return true;
+  struct stat folder {};
+  if (stat(Folder(path).c_str(), &folder) != 0 || (folder.st_mode & 0222) != 0) return false;
+  return access((path + "-wal").c_str(), F_OK) != 0;
+}
+
+// The path as an SQLite URI, read only: every byte outside a few safe ones percent-encoded.
+std::string ReadOnlyUri(const std::string& path) {
+  static const char* const kHex = "0123456789ABCDEF";
+  std::string encoded;
+  for (const char c : path) {
+    const auto b = static_cast<unsigned char>(c);
+    if ((b >= 'a' && b <= 'z') || (b >= 'A' && b <= 'Z') || (b >= '0' && b <= '9') || c == '/' ||
+        c == '.' || c == '_' || c == '-') {
+      encoded += c;
+    } else {
+      encoded += '%';
+      encoded += kHex[b >> 4];
+      encoded += kHex[b & 15];
+    }
+  }
+  // "file:///abs" for an absolute path, "file:rel" for a relative one.
+  const std::string uri = (path.rfind('/', 0) == 0 ? "file://" : "file:") + encoded + "?mode=ro";
+  return CannotChange(path) ? uri + "&immutable=1" : uri;
+}
+
 }  // namespace
 
-Db::Db(const std::string& path, bool create) {
-  const int flags = SQLITE_OPEN_READWRITE | (create ? SQLITE_OPEN_CREATE : 0) | SQLITE_OPEN_NOMUTEX;
-  if (sqlite3_open_v2(path.c_str(), &db_, flags, nullptr) != SQLITE_OK) {
+Db::Db(const std::string& path, Access access) {
+  int flags = SQLITE_OPEN_NOMUTEX;
+  std::string name = path;
+  if (access == Access::kRead) {
+    flags |= SQLITE_OPEN_READONLY | SQLITE_OPEN_URI;
+    name = ReadOnlyUri(path);
+  } else {
+    flags |= SQLITE_OPEN_READWRITE | (access == Access::kCreate ? SQLITE_OPEN_CREATE : 0);
+  }
+  if (sqlite3_open_v2(name.c_str(), &db_, flags, nullptr) != SQLITE_OK) {
     const std::string message = db_ ? sqlite3_errmsg(db_) : "out of memory";
     sqlite3_close(db_);
     db_ = nullptr;

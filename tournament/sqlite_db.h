@@ -20,10 +20,21 @@ struct DbError : std::runtime_error {
 
 class Statement;
 
+// How a database file is opened.
+enum class Access {
+  kRead,    // read only: nothing in or beside the file is changed (see Db)
+  kWrite,   // read and write an existing file
+  kCreate,  // read and write, creating the file when it is missing
+};
+
 class Db {
  public:
-  // Opens (creating when asked) the database file. Busy waits up to 10 s for another writer.
-  Db(const std::string& path, bool create);
+  // Opens the database file. A writer busy waits up to 10 s for another writer. A reader opens
+  // it read only, and works where nothing can be written: on a read-only mount, or in a folder
+  // nobody may write, where no writer can change the file either, it is read as immutable (SQLite
+  // then needs no shared-memory file beside it).
+  Db(const std::string& path, Access access);
+  Db(const std::string& path, bool create) : Db(path, create ? Access::kCreate : Access::kWrite) {}
   ~Db();
   Db(const Db&) = delete;
   Db& operator=(const Db&) = delete;

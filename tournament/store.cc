@@ -1,5 +1,10 @@
 #include "tournament/store.h"
 
+#include <sqlite3.h>
+
+#include <chrono>
+#include <thread>
+
 #include "tournament/shard_store.h"
 
 namespace tournament {
@@ -92,29 +97,67 @@ CREATE TABLE bid(
 
 int64_t Flag(bool value) { return value ? 1 : 0; }
 
+int64_t One(Db& db, const char* sql) {
+  Statement q = db.Prepare(sql);
+  q.Step();
+  return q.Int(0);
+}
+
+// Into WAL mode. SQLite asks the busy handler for the lock this needs only in some states, so a
+// refusal while another connection holds the file is waited out here too.
+void SetWal(Db& db) {
+  for (int tries = 0;; ++tries) {
+    try {
+      db.Exec("PRAGMA journal_mode=WAL");
+      return;
+    } catch (const DbError&) {
+      if ((sqlite3_errcode(db.handle()) & 0xff) != SQLITE_BUSY || tries >= 1000) throw;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+}
+
+[[noreturn]] void Refuse(const std::string& path, int64_t version) {
+  if (version == 0) throw DbError(path + " is not a tournament database");
+  throw DbError(path + " holds schema version " + std::to_string(version) +
+                "; this program reads version " + std::to_string(kSchemaVersion));
+}
+
 }  // namespace
 
-Store::Store(const std::string& path, bool create) : db_(path, create) {
-  db_.Exec(
-      "PRAGMA page_size=16384; PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; PRAGMA "
-      "foreign_keys=ON; "
-      "PRAGMA wal_autocheckpoint=2048; PRAGMA cache_size=-2048;");
-  Statement version = db_.Prepare("PRAGMA user_version");
-  version.Step();
-  const int64_t found = version.Int(0);
-  if (found == 0 && create) {
-    Statement tables = db_.Prepare("SELECT count(*) FROM sqlite_master");
-    tables.Step();
-    if (tables.Int(0) != 0) throw DbError(path + " is not a tournament database");
-    Transaction t(db_);
-    db_.Exec(kSchema);
-    CreateShardTable(db_);
-    db_.Exec("PRAGMA user_version=" + std::to_string(kSchemaVersion));
-    t.Commit();
-  } else if (found != kSchemaVersion) {
-    throw DbError(path + " holds schema version " + std::to_string(found) +
-                  "; this program reads version " + std::to_string(kSchemaVersion));
+Store::Store(const std::string& path, Access access) : db_(path, access) {
+  if (access == Access::kRead) {
+    const int64_t version = One(db_, "PRAGMA user_version");
+    if (version != kSchemaVersion) Refuse(path, version);
+    return;  // a reader prepares no writes
   }
+  // Takes effect only on a file still empty; and the schema is read under the write lock, so a
+  // runner that finds another creating it waits and then finds it made.
+  db_.Exec("PRAGMA page_size=16384");
+  {
+    Transaction t(db_);
+    const int64_t version = One(db_, "PRAGMA user_version");
+    if (version == 0 && access == Access::kCreate &&
+        One(db_, "SELECT count(*) FROM sqlite_master") == 0) {
+      db_.Exec(kSchema);
+      CreateShardTable(db_);
+      db_.Exec("PRAGMA user_version=" + std::to_string(kSchemaVersion));
+    } else if (version != kSchemaVersion) {
+      Refuse(path, version);  // rolled back: nothing was written
+    }
+    t.Commit();
+  }
+  // Only now, the file known to be a tournament database: WAL (kept in the file) and this
+  // connection's settings.
+  bool wal = false;
+  {
+    Statement mode = db_.Prepare("PRAGMA journal_mode");
+    wal = mode.Step() && mode.Text(0) == "wal";
+  }
+  if (!wal) SetWal(db_);
+  db_.Exec(
+      "PRAGMA synchronous=NORMAL; PRAGMA foreign_keys=ON; PRAGMA wal_autocheckpoint=2048; PRAGMA "
+      "cache_size=-2048;");
   session_ = std::make_unique<Statement>(db_.Prepare(
       "INSERT OR IGNORE INTO session(tournament, scenario, scenario_hash, seed, lineup, "
       "virtual_time, started_us, duration_us, outcome, detail, revenue, goods_total, goods_sold, "

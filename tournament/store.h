@@ -47,10 +47,14 @@ inline constexpr int kSchemaVersion = 3;
 
 class Store {
  public:
-  // Opens the database, creating it and its schema when `create` is set (WAL mode), bringing a
-  // version 1 file to version 2. Throws DbError when it cannot be opened or holds another schema
-  // version.
-  Store(const std::string& path, bool create);
+  // Opens the database; with Access::kCreate creates the file and its schema (WAL mode) when
+  // missing or empty. The schema is checked before anything is changed: a file that holds anything
+  // else is refused (DbError) and left byte for byte as it was. Runners starting together on a new
+  // file take turns: one creates the schema, the others wait for its lock (up to 10 s) and use it.
+  // A reader (Access::kRead) changes nothing and sets nothing.
+  Store(const std::string& path, Access access);
+  Store(const std::string& path, bool create)
+      : Store(path, create ? Access::kCreate : Access::kWrite) {}
 
   // The tournament's id, adding it when it is new.
   int64_t AddTournament(const TournamentFile& tournament, int64_t sessions_planned);

@@ -1,6 +1,15 @@
 #include "tournament/store.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include <functional>
+#include <thread>
+#include <vector>
 
 #include "tests/support/files.h"
 
@@ -151,6 +160,113 @@ TEST(Store, RefusesOtherDatabases) {
     }
   }
   EXPECT_THROW(Store(dir + "/missing.db", false), DbError);
+}
+
+// A file refused is left byte for byte as it was, whichever way it is opened: its schema is read
+// before any setting (WAL above all, which is kept in the file) is changed.
+TEST(Store, RefusedFilesAreLeftAsTheyWere) {
+  const std::string dir = testfiles::MakeTempDir();
+  {
+    Db other(dir + "/other.db", true);
+    other.Exec("CREATE TABLE x(y); INSERT INTO x VALUES(1)");
+    Db newer(dir + "/newer.db", true);
+    newer.Exec("CREATE TABLE x(y); PRAGMA user_version = 99");
+  }
+  testfiles::WriteFile(dir + "/text.db", "this is not a database at all, just some text\n");
+  for (const char* name : {"/other.db", "/newer.db", "/text.db"}) {
+    const std::string path = dir + name;
+    const std::string before = testfiles::ReadFile(path);
+    ASSERT_FALSE(before.empty());
+    for (const Access access : {Access::kCreate, Access::kWrite, Access::kRead}) {
+      EXPECT_THROW(Store(path, access), DbError) << name;
+      EXPECT_TRUE(testfiles::ReadFile(path) == before) << name << " changed";
+    }
+  }
+}
+
+// Runs `read` in a child process that cannot write the folder (root's children drop to an
+// unprivileged user first, as root writes anywhere); its exit code, 99 when it threw.
+int ReadUnprivileged(const std::function<int()>& read) {
+  const pid_t pid = fork();
+  if (pid == 0) {
+    if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(98);
+    int code = 99;
+    try {
+      code = read();
+    } catch (...) {
+    }
+    _exit(code);
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// A reader works on a database it cannot write, in a folder nobody may write (where the file
+// cannot change), and leaves nothing beside it.
+TEST(Store, AReaderWorksInAFolderNobodyMayWrite) {
+  const std::string dir = testfiles::MakeTempDir();
+  const std::string path = dir + "/t.db";
+  {
+    Store store(path, true);
+    TournamentFile t;
+    t.hash = "abc";
+    store.Write(store.AddTournament(t, 2), Record(1));
+  }
+  ASSERT_EQ(chmod(path.c_str(), 0444), 0);
+  ASSERT_EQ(chmod(dir.c_str(), 0555), 0);
+  const auto files = [&dir] {
+    size_t n = 0;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(dir)) ++n;
+    return n;
+  };
+  EXPECT_EQ(files(), 1u);
+  EXPECT_EQ(ReadUnprivileged([&path] {
+              Store store(path, Access::kRead);
+              return Count(store.db(), "session") == 1 && Count(store.db(), "participant") == 2 ? 0
+                                                                                                : 1;
+            }),
+            0);
+  // Refused, not read, when the user cannot read it.
+  ASSERT_EQ(chmod(path.c_str(), 0400), 0);
+  if (geteuid() == 0) {
+    EXPECT_EQ(ReadUnprivileged([&path] {
+                Store store(path, Access::kRead);
+                return 0;
+              }),
+              99);
+  }
+  EXPECT_EQ(files(), 1u);
+  chmod(dir.c_str(), 0755);
+}
+
+// Runners started together on a new file: one creates the schema, the others wait and use it.
+TEST(Store, RunnersStartingTogetherOnANewFileAllOpenIt) {
+  const std::string dir = testfiles::MakeTempDir();
+  for (int round = 0; round < 20; ++round) {
+    const std::string path = dir + "/t" + std::to_string(round) + ".db";
+    std::vector<std::string> errors(4);
+    std::vector<std::thread> runners;
+    for (std::string& error : errors) {
+      runners.emplace_back([&path, &error] {
+        try {
+          Store store(path, true);
+          TournamentFile t;
+          t.hash = "abc";
+          store.AddTournament(t, 1);
+        } catch (const std::exception& e) {
+          error = e.what();
+        }
+      });
+    }
+    for (std::thread& r : runners) r.join();
+    for (const std::string& error : errors) EXPECT_EQ(error, "") << "round " << round;
+    Store store(path, Access::kRead);
+    EXPECT_EQ(Count(store.db(), "tournament"), 1);
+    Statement mode = store.db().Prepare("PRAGMA journal_mode");
+    mode.Step();
+    EXPECT_EQ(mode.Text(0), "wal");
+  }
 }
 
 }  // namespace

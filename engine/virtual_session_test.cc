@@ -1,4 +1,4 @@
-#include "sim/virtual_session.h"
+#include "engine/virtual_session.h"
 
 #include <gtest/gtest.h>
 
@@ -10,7 +10,7 @@
 #include "engine/results_json.h"
 #include "engine/summary.h"
 
-namespace market::sim {
+namespace market {
 namespace {
 
 Scenario Default() {
@@ -21,26 +21,35 @@ Scenario Default() {
 
 TEST(VirtualSession, RunsToTheCloseAndIsReproducibleForASeed) {
   const Scenario scenario = Default();
-  const Results a = RunVirtualSession(scenario, 5);
+  const Results a = RunVirtualSession(scenario, 5).results;
   EXPECT_TRUE(a.completed);
   EXPECT_EQ(a.auctions.size(), 3u);
   EXPECT_TRUE(a.participants.empty());
-  EXPECT_EQ(ResultsJson(a), ResultsJson(RunVirtualSession(scenario, 5)));
-  EXPECT_NE(ResultsJson(a), ResultsJson(RunVirtualSession(scenario, 6)));
+  EXPECT_EQ(ResultsJson(a), ResultsJson(RunVirtualSession(scenario, 5).results));
+  EXPECT_NE(ResultsJson(a), ResultsJson(RunVirtualSession(scenario, 6).results));
 }
 
-// Silencing the engine changes nothing but the messages: the same session, the same results.
-TEST(VirtualSession, ASilentEngineDecidesAsOneWithMessages) {
+// A virtual session runs silenced: the engine builds no message. And silencing changes nothing
+// else: the whole results document, every good's price clock included, and the session's length
+// are those of the same session with every message built.
+TEST(VirtualSession, RunsSilencedAndDecidesAsOneWithMessages) {
   const Scenario scenario = Default();
-  Engine loud(scenario, 11);
-  loud.Start(Nanos{0});
-  size_t messages = 0;
-  while (std::optional<Nanos> deadline = loud.NextDeadline()) {
-    loud.Advance(*deadline);
-    messages += loud.TakeOutgoing().size();
+  for (const uint64_t seed : {uint64_t{11}, uint64_t{12}, uint64_t{13}}) {
+    const VirtualRun silent = RunVirtualSession(scenario, seed);
+    const VirtualRun loud = RunVirtualSession(scenario, seed, Messages::kBuilt);
+    EXPECT_EQ(silent.messages, 0);
+    EXPECT_GT(loud.messages, 100);
+    const std::string json = ResultsJson(silent.results);
+    EXPECT_EQ(json, ResultsJson(loud.results));
+    EXPECT_EQ(silent.duration_us, loud.duration_us);
+    EXPECT_GT(silent.duration_us, 0);
+    size_t clock_steps = 0;
+    const nlohmann::json doc = nlohmann::json::parse(json);
+    for (const auto& auction : doc["auctions"]) {
+      for (const auto& good : auction["goods"]) clock_steps += good["clock"].size();
+    }
+    EXPECT_GT(clock_steps, 10u);
   }
-  EXPECT_GT(messages, 100u);
-  EXPECT_EQ(SummaryText(loud.results()), SummaryText(RunVirtualSession(scenario, 11)));
 }
 
 // Every measure can be recomputed from the results JSON alone: the values of every buyer present
@@ -73,7 +82,8 @@ reserve_percent = [20, 40]
 )";
   ScenarioLoad load = ParseScenario(text, "mixed.toml");
   ASSERT_TRUE(load.scenario.has_value()) << load.error.ToString();
-  const nlohmann::json j = nlohmann::json::parse(ResultsJson(RunVirtualSession(*load.scenario, 3)));
+  const nlohmann::json j =
+      nlohmann::json::parse(ResultsJson(RunVirtualSession(*load.scenario, 3).results));
   int64_t revenue = 0;
   int64_t winners = 0;
   int64_t tops = 0;
@@ -109,4 +119,4 @@ reserve_percent = [20, 40]
 }
 
 }  // namespace
-}  // namespace market::sim
+}  // namespace market
