@@ -40,8 +40,12 @@ const char* RuleId(Rule rule) { return kWords[static_cast<int>(rule)].id; }
 const char* RuleText(Rule rule) { return kWords[static_cast<int>(rule)].text; }
 
 void Findings::Fail(Rule rule, std::string situation, std::string line, std::string expected) {
-  failures[static_cast<int>(rule)].push_back(
-      {std::move(situation), std::move(line), std::move(expected)});
+  const int r = static_cast<int>(rule);
+  if (failures[r].size() >= kFailuresKept) {
+    ++more[r];
+    return;
+  }
+  failures[r].push_back({std::move(situation), std::move(line), std::move(expected)});
 }
 
 bool Findings::Passed() const {
@@ -65,6 +69,7 @@ std::string TextReport(const Findings& findings) {
     for (const Failure& f : failures) {
       out += "      in " + f.situation + ": " + f.line + "\n        expected: " + f.expected + "\n";
     }
+    if (findings.more[r] > 0) out += "      and " + std::to_string(findings.more[r]) + " more\n";
   }
   out += "situations:\n";
   for (const auto& s : findings.situations) {
@@ -93,7 +98,8 @@ std::string JsonReport(const Findings& findings) {
                             {"rule", RuleText(rule)},
                             {"tried", findings.tried[r]},
                             {"passed", findings.failures[r].empty()},
-                            {"failures", nlohmann::json::array()}};
+                            {"failures", nlohmann::json::array()},
+                            {"more_failures", findings.more[r]}};
     for (const Failure& f : findings.failures[r]) {
       check["failures"].push_back(
           {{"situation", f.situation}, {"line", f.line}, {"expected", f.expected}});

@@ -3,6 +3,8 @@
 #ifndef CHECKER_CHECKS_H_
 #define CHECKER_CHECKS_H_
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -32,7 +34,11 @@ struct Failure {
 
 struct Findings {
   std::vector<std::string> agent;  // the command run
+  // The first kFailuresKept failures of each rule; `more` counts the rest, so that an agent that
+  // floods the checker costs it no memory.
+  static constexpr size_t kFailuresKept = 20;
   std::vector<Failure> failures[kRules];
+  int64_t more[kRules] = {};
   bool tried[kRules] = {};  // some situation put the rule to the test
   struct Situation {
     std::string name;
