@@ -23,7 +23,8 @@ using gateway::testing::WriteFile;
 ChildResult Check(const std::vector<std::string>& args) {
   std::vector<std::string> argv = {AGENT_CHECK};
   argv.insert(argv.end(), args.begin(), args.end());
-  std::vector<std::string> env = {"PATH=/usr/bin:/bin"};
+  // The example library is imported from the source tree: no byte code written there.
+  std::vector<std::string> env = {"PATH=/usr/bin:/bin", "PYTHONDONTWRITEBYTECODE=1"};
   for (const char* name : {"ASAN_OPTIONS", "UBSAN_OPTIONS"}) {
     if (const char* value = std::getenv(name)) env.push_back(std::string(name) + "=" + value);
   }

@@ -58,6 +58,7 @@ TEST(ExampleAgents, EachPlaysAWholeSessionByItsRule) {
     std::vector<std::string> env = {
         std::string("PATH=") + BIN_DIR + ":/usr/bin:/bin",
         std::string("MARKET_SCENARIO=") + AGENTS_SCENARIO,
+        "PYTHONDONTWRITEBYTECODE=1",  // the library is imported from the source tree
         "MARKET_RESULTS=" + dir + "/results.json",
     };
     for (const char* name : {"MARKET_CLOCK", "ASAN_OPTIONS", "UBSAN_OPTIONS"}) {
