@@ -19,8 +19,7 @@ constexpr bool WouldBid(int32_t price, int32_t credit, int32_t resale_price) {
 // the agent's credit in this auction and below the good's resale price, an offered price waits
 // (I_can_bid), and the price is at most BID_PRICE_CAP (WouldBid on the current values). Clears
 // I_can_bid in every case, so each offered price is decided on once. While the current auction has
-// no table row it never bids, nor while its own row there says it is expelled or absent from the
-// last buyers list (the market ignores such bids).
+// no table row it never bids.
 void To_Bid_or_Not_to_Bid(Output& output);
 
 #endif  // BUYER_BIDDING_DECISION_H_

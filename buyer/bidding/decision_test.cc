@@ -14,7 +14,6 @@ TEST_F(DecisionTest, BidsExactlyByTheRule) {
     const char* name;
     int32_t price, resale, credit, can_bid, good, auction;
     bool bids;
-    int32_t my_status = -1;  // the agent's own row in the auction's buyers table; -1: none
   } cases[] = {
       {"plain bid", 1500, 1800, 50000, 1, 0, 0, true},
       {"price equal to resale", 1800, 1800, 50000, 1, 0, 0, false},
@@ -29,9 +28,6 @@ TEST_F(DecisionTest, BidsExactlyByTheRule) {
       {"good in another slot", 10, 11, 50000, 1, 199, 20, true},
       {"auction without a row", 1500, 1800, 50000, 1, 0, 21, false},
       {"negative auction index", 1500, 1800, 50000, 1, 0, -1, false},
-      {"listed in the buyers table", 1500, 1800, 50000, 1, 0, 0, true, BUYER_LISTED},
-      {"expelled from the auction", 1500, 1800, 50000, 1, 0, 0, false, BUYER_EXPELLED},
-      {"left out of the last buyers list", 1500, 1800, 50000, 1, 0, 0, false, BUYER_ABSENT},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -44,18 +40,12 @@ TEST_F(DecisionTest, BidsExactlyByTheRule) {
     world.I_can_bid = c.can_bid;
     world.my_credit[row] = c.credit;
     if (c.good >= 0) world.Goods_to_be_sold[row][c.good].resale_price = c.resale;
-    if (c.my_status >= 0) {
-      world.Buyers[row][0] = BuyerRecord{"Vera", 0, 0, BUYER_LISTED};
-      world.Buyers[row][1] = BuyerRecord{"CLogin", 0, 0, c.my_status};
-      world.NBuyers[row] = 2;
-    }
     To_Bid_or_Not_to_Bid(output_);
     EXPECT_EQ(sent_.data, c.bids ? "bid\n" : "");
     EXPECT_EQ(world.I_bid, c.bids ? 1 : 0);
     EXPECT_EQ(world.I_can_bid, 0);
     // The rule on plain values, used by the market's tests and the benchmarks, decides alike.
-    if (c.price != -1 && c.good != -1 && c.can_bid != 0 && AuctionHasRow(c.auction) &&
-        (c.my_status < 0 || c.my_status == BUYER_LISTED)) {
+    if (c.price != -1 && c.good != -1 && c.can_bid != 0 && AuctionHasRow(c.auction)) {
       EXPECT_EQ(WouldBid(c.price, c.credit, c.resale), c.bids);
     }
     sent_ = MemorySink{};
