@@ -54,6 +54,44 @@ TEST(HostileClient, AFloodOfBidsIsCountedButStoresOneBidPerTick) {
   EXPECT_TRUE(m.Got(2, "expulsion Ann"));
 }
 
+// A watcher (the live monitor) hears a bid only when the market records it: not a repeat within
+// the tick, not a bid from a buyer expelled from the auction, not the bid of a buyer gone before
+// the tick was decided; each before the outcome of its tick.
+TEST(HostileClient, AFloodOfBidsReachesTheWatcherAsNoMoreThanTheRecordedBids) {
+  struct Recorder : MarketWatcher {
+    void Broadcast(const std::string& line) override {
+      if (line.rfind("sanction ", 0) == 0) heard.push_back(line.substr(0, line.rfind(' ')));
+    }
+    void Bid(const std::string& login) override { heard.push_back("bid " + login); }
+    void Finished() override {}
+    std::vector<std::string> heard;
+  } recorder;
+  Market m("tick_ms = 100\nadmission_window_ms = 0\n" + kRegistry + kDear);
+  m.session.Watch(&recorder);
+  m.Admit(1, "Ann", "pa");
+  m.Admit(2, "Bob", "pb");
+  m.Admit(3, "Cy", "pc");
+  m.RunUntil(Ms(0));
+  for (int tick = 0; tick < 3; ++tick) {
+    for (int i = 0; i < 5'000; ++i) m.Say(1, "bid");  // the third tick: expelled
+    if (tick == 0) {
+      m.Say(3, "bid");
+      m.HangUp(3);  // in the same tick: the bid is taken back
+    }
+    if (tick == 2) m.Say(2, "bid");
+    m.RunUntil(Ms(100 * (tick + 1)));
+  }
+  m.RunUntil(Ms(60'000));
+  const market::Results& results = m.session.results();
+  ASSERT_TRUE(results.completed);
+  ASSERT_TRUE(m.Got(2, "expulsion Ann"));
+  std::vector<std::string> recorded;
+  for (const market::BidRecord& bid : results.bids) recorded.push_back("bid " + bid.buyer);
+  EXPECT_EQ(recorded, (std::vector<std::string>{"bid Ann", "bid Ann", "bid Bob"}));
+  EXPECT_EQ(recorder.heard, (std::vector<std::string>{"bid Ann", "sanction Ann", "bid Ann",
+                                                      "sanction Ann", "bid Bob", "sanction Bob"}));
+}
+
 TEST(HostileClient, ABidThatDiesWithItsConnectionIsNeitherCountedNorTimed) {
   Market m("tick_ms = 100\nadmission_window_ms = 0\n" + kRegistry + kWanted);
   m.Admit(1, "Ann", "pa");

@@ -112,6 +112,8 @@ class MarketSession {
   void MaybeStart();
   void SessionClosed();
   void Finish();
+  // Tells the watcher the bids of the tick about to be decided.
+  void TellBids();
   std::string Tag(market::ClientId id) const { return "#" + std::to_string(id) + " "; }
 
   const market::Scenario& scenario_;
@@ -124,8 +126,8 @@ class MarketSession {
   std::set<market::ClientId> open_;
   std::map<market::ClientId, market::Nanos> not_admitted_;  // open and not logged in: since when
   std::map<market::ClientId, int> faults_;
-  std::map<market::ClientId, std::string> logins_;  // admitted connections: their login
   MarketWatcher* watcher_ = nullptr;
+  size_t bids_told_ = 0;                      // the results' bids the watcher has heard of
   std::optional<market::Nanos> window_ends_;  // while the window has not passed
   std::optional<market::Nanos> linger_ends_;  // once the market has closed
   bool finish_due_ = false;  // lingering and every connection gone: finish at the next wake
