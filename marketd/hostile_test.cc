@@ -238,6 +238,31 @@ TEST(HostileClient, AConnectionNotLoggedInIsDroppedForEveryLineButAnAdmission) {
   }
 }
 
+// A registered buyer that logs in and hangs up again and again while the market waits for more
+// buyers: its login's records are taken up again each time, so the market's memory stays flat,
+// and the session starts with it once, in the place of its latest admission.
+TEST(HostileClient, ABuyerComingAndGoingInTheLobbyCostsNoMemory) {
+  Market m("tick_ms = 100\nadmission_window_ms = 0\nmin_buyers = 3\n" + kRegistry + kWanted);
+  m.RunUntil(Ms(1));  // the window has passed: the market waits for a third buyer
+  m.Admit(1, "Bob", "pb");
+  ClientId id = 2;
+  for (; id < 5'002; ++id) {
+    m.Admit(id, "Ann", "pa");
+    ASSERT_TRUE(m.Got(id, "accept")) << id;
+    m.HangUp(id);
+  }
+  EXPECT_EQ(m.session.engine().clients_kept(), 1u);
+  EXPECT_EQ(m.session.engine().participants_kept(), 2u);
+  m.Admit(id, "Ann", "pa");
+  m.Admit(id + 1, "Cy", "pc");
+  m.RunUntil(Ms(100));
+  EXPECT_TRUE(m.Got(id + 1, "buyers Bob Ann Cy"));
+  const market::Results& results = m.session.results();
+  ASSERT_EQ(results.participants.size(), 3u);
+  EXPECT_EQ(results.participants[1].login, "Ann");
+  EXPECT_FALSE(results.participants[1].left);
+}
+
 TEST(HostileClient, IdleConnectionsNeitherStayNorLockRegisteredBuyersOut) {
   ServerOptions options;
   options.max_connections = 10;  // a market for 3: at most 7 connections not logged in

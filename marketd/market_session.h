@@ -100,6 +100,7 @@ class MarketSession {
   bool finished() const { return finished_; }
   bool Admitted(market::ClientId id) const { return engine_.Admitted(id); }
   const market::Results& results() const { return engine_.results(); }
+  const market::Engine& engine() const { return engine_; }
   market::EndReason end_reason() const { return engine_.end_reason(); }
   // From the start of the session to the market's close (or end); zero if it never started.
   market::Nanos session_time() const { return session_time_; }
