@@ -41,6 +41,9 @@ struct ServerOptions {
   std::string http_host = "127.0.0.1";
   uint16_t http_port = 0;                // 0: any free port (see Server::http_port)
   size_t http_queue_limit = 256 * 1024;  // unsent bytes per viewer before it is dropped
+  // The monitor's HTTP connections open at once: with max_connections, what the descriptor
+  // limit allows (descriptors.h).
+  size_t http_max_connections = 128;
 };
 
 // What the session asks of the connections it serves.
