@@ -240,6 +240,40 @@ TEST(HostileNetwork, ViewersAndIdleSocketsCannotKeepARegisteredBuyerOut) {
       << ReadFile(server.err_path);
 }
 
+// market_peer's bad usage: exit 2 and one line, as every program of the market.
+TEST(HostileNetwork, MarketPeerRefusesBadUsageWithOneLineAndStatus2) {
+  const std::string dir = MakeTempDir();
+  const struct {
+    const char* name;
+    std::vector<std::string> args;
+    const char* says;
+  } cases[] = {
+      {"no arguments", {}, "--connect is required"},
+      {"a missing option", {"--connect", "127.0.0.1:1", "--login", "a"}, "--password is required"},
+      {"an unknown option",
+       {"--connect", "127.0.0.1:1", "--login", "a", "--password", "p", "--bogus"},
+       "--bogus"},
+      {"a count out of range",
+       {"--connect", "127.0.0.1:1", "--login", "a", "--password", "p", "--count", "0"},
+       "--count"},
+      {"a bad address",
+       {"--connect", "nowhere", "--login", "a", "--password", "p"},
+       "--connect must be HOST:PORT, not 'nowhere'"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<std::string> argv{PEER_PATH};
+    argv.insert(argv.end(), c.args.begin(), c.args.end());
+    Process peer = Spawn(argv, SanitizerEnv(), dir, "peer");
+    EXPECT_EQ(Wait(peer, 30), 2);
+    const std::string err = ReadFile(peer.err_path);
+    EXPECT_EQ(err.rfind("market_peer: ", 0), 0u) << err;
+    EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+    EXPECT_NE(err.find(c.says), std::string::npos) << err;
+    EXPECT_EQ(ReadFile(peer.out_path), "");
+  }
+}
+
 // A second server on a busy port fails before it touches any file; the first one's transcript
 // and results come out whole. SIGHUP ends a session as SIGTERM does: summary and results.
 TEST(HostileNetwork, ABusyPortSparesTheFilesAndSighupEndsWithResults) {
