@@ -184,7 +184,7 @@ void Engine::OnLine(ClientId client, std::string_view line, Nanos at) {
       if (state.participant < 0) RecordIgnored(client, line, "exit before admission");
       // Closed first: the leaving client gets no more messages, not even the new buyers list.
       CloseClient(client);
-      Leave(state);
+      Leave(client, state);
       return;
     case Command::Kind::kUnknown:
       RecordIgnored(client, line, "unknown command");
@@ -250,8 +250,16 @@ void Engine::Admit(ClientId client, Client& state, std::string_view line) {
   }
   login_failures_.erase(command.login + '\n' + state.peer);
   results_.participants[members_[member].result].left = false;
-  state.participant = static_cast<int>(participants_.size());
-  participants_.push_back({client, command.login, true, member});
+  // Admissions happen only in the lobby, where no auction refers to a participant yet: a login
+  // coming back takes up its record again, so that coming and going costs nothing over time.
+  size_t index = 0;
+  while (index < participants_.size() && participants_[index].login != command.login) ++index;
+  if (index == participants_.size()) participants_.push_back({client, command.login, true, member});
+  Participant& participant = participants_[index];
+  participant.client = client;
+  participant.connected = true;
+  participant.place = ++admissions_;
+  state.participant = static_cast<int>(index);
   Emit(client, "accept");
 }
 
@@ -288,10 +296,11 @@ void Engine::Bid(ClientId client, const Client& state, std::string_view line, Na
   RecordIgnored(client, line, "bid from a buyer not in the auction");
 }
 
-void Engine::Leave(Client& state) {
+void Engine::Leave(ClientId client, Client& state) {
   if (state.participant < 0) return;
   Participant& participant = participants_[static_cast<size_t>(state.participant)];
-  if (!participant.connected) return;
+  // A client whose login has been admitted again since holds the record no more.
+  if (participant.client != client || !participant.connected) return;
   participant.connected = false;
   if (stage_ != Stage::kClosed) {
     results_.participants[members_[participant.member].result].left = true;
@@ -320,13 +329,21 @@ void Engine::ForgetBid(const Buyer& buyer) {
 void Engine::Disconnect(ClientId client) {
   auto it = clients_.find(client);
   if (it == clients_.end()) return;
-  Leave(it->second);
+  Leave(client, it->second);
   it->second.closed = true;
 }
 
 void Engine::Forget(ClientId client) {
   auto it = clients_.find(client);
-  if (it != clients_.end() && it->second.participant < 0) clients_.erase(it);
+  if (it == clients_.end()) return;
+  const int index = it->second.participant;
+  // A buyer still present keeps its client's record; once it has left, its login's records
+  // (participants_, members_) keep what the results name.
+  if (index >= 0) {
+    const Participant& participant = participants_[static_cast<size_t>(index)];
+    if (participant.client == client && participant.connected) return;
+  }
+  clients_.erase(it);
 }
 
 void Engine::Start(Nanos now) {
@@ -345,8 +362,14 @@ void Engine::OpenAuction() {
   result.number = plan.number;
   result.rounds = plan.rounds;
   buyers_.clear();
+  // The participants present, in the order of their latest admission.
+  std::vector<size_t> present;
   for (size_t p = 0; p < participants_.size(); ++p) {
-    if (!participants_[p].connected) continue;
+    if (participants_[p].connected) present.push_back(p);
+  }
+  std::sort(present.begin(), present.end(),
+            [this](size_t a, size_t b) { return participants_[a].place < participants_[b].place; });
+  for (size_t p : present) {
     Buyer buyer;
     buyer.name = participants_[p].login;
     buyer.participant = static_cast<int>(p);

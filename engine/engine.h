@@ -136,11 +136,14 @@ class Engine {
   // auction the others get a new "buyers" list without it.
   void Disconnect(ClientId client);
   // The client's connection is closed for good and its id never used again: what the engine kept
-  // of a client that was never admitted goes, so connections that come and go without logging
-  // in cost no memory over a session. An admitted client's record stays (results name it).
+  // of the client goes, unless it is a buyer still present, so connections that come and go,
+  // logged in or not, cost no memory over a session. What the results name is kept per login.
   void Forget(ClientId client);
   // How many clients the engine keeps a record of (for tests of the bound above).
   size_t clients_kept() const { return clients_.size(); }
+  // How many admission records it keeps: one per login admitted, however often it came back to
+  // the lobby (for tests of that bound).
+  size_t participants_kept() const { return participants_.size(); }
 
   bool Admitted(ClientId client) const;
 
@@ -194,12 +197,14 @@ class Engine {
     int count = 0;
     Nanos cool_until{0};  // admissions are refused until then
   };
-  // One admission of a login; a login that leaves the lobby and comes back is admitted anew.
+  // A login's admission, held by the client admitted last under that login. A login that leaves
+  // the lobby and comes back takes up its record again, with a new place in the buyers list.
   struct Participant {
     ClientId client = 0;
     std::string login;
     bool connected = true;
-    size_t member = 0;  // index into members_
+    size_t member = 0;   // index into members_
+    uint64_t place = 0;  // the buyers list is in the order of these (admissions so far)
   };
   // A login admitted at least once in the session.
   struct Member {
@@ -227,7 +232,7 @@ class Engine {
   void CloseClient(ClientId client);
   void Admit(ClientId client, Client& state, std::string_view line);
   void Bid(ClientId client, const Client& state, std::string_view line, Nanos at);
-  void Leave(Client& state);
+  void Leave(ClientId client, Client& state);
   bool CoolingDown(std::map<std::string, Failures>& table, const std::string& key);
   void CountFailure(std::map<std::string, Failures>& table, const std::string& key, int limit);
   void RecordFailedLogin(const Client& state, const std::string& login, Denial denial);
@@ -260,6 +265,7 @@ class Engine {
   Stage stage_ = Stage::kLobby;
   std::map<ClientId, Client> clients_;
   std::vector<Participant> participants_;
+  uint64_t admissions_ = 0;
   std::vector<Member> members_;
   std::vector<Outgoing> outgoing_;
   Results results_;

@@ -617,6 +617,35 @@ TEST(Engine, ALoginBackFromTheLobbyKeepsItsRecordAndTakesItsNewPlaceInTheBuyersL
   EXPECT_EQ(r.dropped[2].from, "(not admitted)");
 }
 
+// Coming and going in the lobby costs nothing over time: the login's records are taken up again,
+// and a client that held the login before can take nothing from the one that holds it now.
+TEST(Engine, ALoginComingAndGoingInTheLobbyKeepsOneRecord) {
+  Engine engine(MustParse(TwoBuyerScenario()), 1);
+  engine.OnLine(1, "admission Bob pb");
+  for (ClientId c = 2; c < 2002; ++c) {
+    engine.OnLine(c, "admission Ann pa");
+    engine.Disconnect(c);
+    engine.Forget(c);
+  }
+  EXPECT_EQ(engine.clients_kept(), 1u);
+  EXPECT_EQ(engine.participants_kept(), 2u);
+  EXPECT_EQ(engine.ParticipantsPresent(), 1);
+  engine.OnLine(3000, "admission Ann pa");
+  engine.Disconnect(3000);  // still open: its record stays until it is forgotten
+  engine.OnLine(3001, "admission Ann pa");
+  engine.Disconnect(3000);
+  engine.OnLine(3000, "exit");
+  engine.Forget(3000);
+  EXPECT_EQ(engine.ParticipantsPresent(), 2);
+  EXPECT_TRUE(engine.Admitted(3001));
+  engine.TakeOutgoing();
+  engine.Start(Nanos{0});
+  const std::vector<std::string> lines = LinesTo(engine.TakeOutgoing(), 3001);
+  EXPECT_NE(std::find(lines.begin(), lines.end(), "buyers Bob Ann"), lines.end());
+  ASSERT_EQ(engine.results().participants.size(), 2u);
+  EXPECT_FALSE(engine.results().participants[1].left);
+}
+
 TEST(Engine, ProgressCountsTheGoodsDecidedInTheAuctionInProgress) {
   const std::string good =
       "{ id = \"g\", kind = \"k\", seller = \"s\", initial = 100, resale = 200, reserve = 50 }";

@@ -7,13 +7,23 @@
 
 namespace marketd {
 
-// Descriptors the server needs besides its connections: standard streams, the listener, the
+// Descriptors the server needs besides its connections: standard streams, the listeners, the
 // output files, the event loop, its timers and signals, with room to spare.
 inline constexpr uint64_t kDescriptorsReserved = 32;
 
-// The connections that fit in a descriptor limit of `limit`: `wanted` if it fits, else limit less
-// kDescriptorsReserved (at least 1). When lowered, *note says so in one line.
-int ConnectionsWithin(int wanted, uint64_t limit, std::string* note);
+// The connections each listener may hold open at once.
+struct DescriptorShares {
+  int market = 0;   // buyers' connections (--max-connections)
+  int monitor = 0;  // the live monitor's HTTP connections; 0 without the monitor
+};
+
+// Shares one budget between the two listeners: the descriptor limit `limit` less
+// kDescriptorsReserved (at least 1). Each gets what it wants when both fit. Otherwise the market
+// comes first, but leaves the monitor up to a quarter of the budget, and the monitor has what the
+// market leaves. The monitor never takes what the market counts on: within the market's share the
+// session keeps its slots for registered buyers (ServerOptions::admission_timeout). When either
+// is lowered, *note says so in one line.
+DescriptorShares ShareDescriptors(int market, int monitor, uint64_t limit, std::string* note);
 
 // Raises the soft descriptor limit as far as the hard one allows, and returns the soft limit
 // then in force.

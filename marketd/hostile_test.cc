@@ -54,6 +54,44 @@ TEST(HostileClient, AFloodOfBidsIsCountedButStoresOneBidPerTick) {
   EXPECT_TRUE(m.Got(2, "expulsion Ann"));
 }
 
+// A watcher (the live monitor) hears a bid only when the market records it: not a repeat within
+// the tick, not a bid from a buyer expelled from the auction, not the bid of a buyer gone before
+// the tick was decided; each before the outcome of its tick.
+TEST(HostileClient, AFloodOfBidsReachesTheWatcherAsNoMoreThanTheRecordedBids) {
+  struct Recorder : MarketWatcher {
+    void Broadcast(const std::string& line) override {
+      if (line.rfind("sanction ", 0) == 0) heard.push_back(line.substr(0, line.rfind(' ')));
+    }
+    void Bid(const std::string& login) override { heard.push_back("bid " + login); }
+    void Finished() override {}
+    std::vector<std::string> heard;
+  } recorder;
+  Market m("tick_ms = 100\nadmission_window_ms = 0\n" + kRegistry + kDear);
+  m.session.Watch(&recorder);
+  m.Admit(1, "Ann", "pa");
+  m.Admit(2, "Bob", "pb");
+  m.Admit(3, "Cy", "pc");
+  m.RunUntil(Ms(0));
+  for (int tick = 0; tick < 3; ++tick) {
+    for (int i = 0; i < 5'000; ++i) m.Say(1, "bid");  // the third tick: expelled
+    if (tick == 0) {
+      m.Say(3, "bid");
+      m.HangUp(3);  // in the same tick: the bid is taken back
+    }
+    if (tick == 2) m.Say(2, "bid");
+    m.RunUntil(Ms(100 * (tick + 1)));
+  }
+  m.RunUntil(Ms(60'000));
+  const market::Results& results = m.session.results();
+  ASSERT_TRUE(results.completed);
+  ASSERT_TRUE(m.Got(2, "expulsion Ann"));
+  std::vector<std::string> recorded;
+  for (const market::BidRecord& bid : results.bids) recorded.push_back("bid " + bid.buyer);
+  EXPECT_EQ(recorded, (std::vector<std::string>{"bid Ann", "bid Ann", "bid Bob"}));
+  EXPECT_EQ(recorder.heard, (std::vector<std::string>{"bid Ann", "sanction Ann", "bid Ann",
+                                                      "sanction Ann", "bid Bob", "sanction Bob"}));
+}
+
 TEST(HostileClient, ABidThatDiesWithItsConnectionIsNeitherCountedNorTimed) {
   Market m("tick_ms = 100\nadmission_window_ms = 0\n" + kRegistry + kWanted);
   m.Admit(1, "Ann", "pa");
@@ -198,6 +236,31 @@ TEST(HostileClient, AConnectionNotLoggedInIsDroppedForEveryLineButAnAdmission) {
     ASSERT_EQ(m.session.results().dropped.size(), 1u);
     EXPECT_EQ(m.session.results().dropped[0].reason, "too many faults (3 lines refused)");
   }
+}
+
+// A registered buyer that logs in and hangs up again and again while the market waits for more
+// buyers: its login's records are taken up again each time, so the market's memory stays flat,
+// and the session starts with it once, in the place of its latest admission.
+TEST(HostileClient, ABuyerComingAndGoingInTheLobbyCostsNoMemory) {
+  Market m("tick_ms = 100\nadmission_window_ms = 0\nmin_buyers = 3\n" + kRegistry + kWanted);
+  m.RunUntil(Ms(1));  // the window has passed: the market waits for a third buyer
+  m.Admit(1, "Bob", "pb");
+  ClientId id = 2;
+  for (; id < 5'002; ++id) {
+    m.Admit(id, "Ann", "pa");
+    ASSERT_TRUE(m.Got(id, "accept")) << id;
+    m.HangUp(id);
+  }
+  EXPECT_EQ(m.session.engine().clients_kept(), 1u);
+  EXPECT_EQ(m.session.engine().participants_kept(), 2u);
+  m.Admit(id, "Ann", "pa");
+  m.Admit(id + 1, "Cy", "pc");
+  m.RunUntil(Ms(100));
+  EXPECT_TRUE(m.Got(id + 1, "buyers Bob Ann Cy"));
+  const market::Results& results = m.session.results();
+  ASSERT_EQ(results.participants.size(), 3u);
+  EXPECT_EQ(results.participants[1].login, "Ann");
+  EXPECT_FALSE(results.participants[1].left);
 }
 
 TEST(HostileClient, IdleConnectionsNeitherStayNorLockRegisteredBuyersOut) {

@@ -85,9 +85,14 @@ int main(int argc, char** argv) {
     return parse.exit_status;
   }
   marketd::Options options = *parse.options;
+  // One descriptor budget for the buyers' connections and the monitor's.
   std::string lowered;
-  options.server.max_connections = marketd::ConnectionsWithin(
-      options.server.max_connections, marketd::RaiseDescriptorLimit(), &lowered);
+  const marketd::DescriptorShares shares = marketd::ShareDescriptors(
+      options.server.max_connections,
+      options.server.http ? static_cast<int>(options.server.http_max_connections) : 0,
+      marketd::RaiseDescriptorLimit(), &lowered);
+  options.server.max_connections = shares.market;
+  options.server.http_max_connections = static_cast<size_t>(shares.monitor);
   if (!lowered.empty()) Complain(lowered);
 
   session::OutputFiles files(Complain);

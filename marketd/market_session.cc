@@ -56,12 +56,7 @@ void MarketSession::Received(ClientId id, const wire::Line& line) {
     if (kind == market::Command::Kind::kUnknown || (!admission && !engine_.Admitted(id))) {
       ++faults;
     }
-    const bool was_admitted = engine_.Admitted(id);
     engine_.OnLine(id, line.text, clock_.Now());
-    if (!was_admitted && engine_.Admitted(id)) logins_[id] = command.login;
-    if (kind == market::Command::Kind::kBid && was_admitted && watcher_ != nullptr) {
-      watcher_->Bid(logins_[id]);
-    }
   }
   // Read before Deliver(): delivering may close the connection, and Gone() forgets its faults.
   const int refused = faults;
@@ -93,7 +88,6 @@ void MarketSession::OutputFailed(ClientId id, const std::string& why) {
 
 void MarketSession::Gone(ClientId id) {
   open_.erase(id);
-  logins_.erase(id);
   not_admitted_.erase(id);
   faults_.erase(id);
   engine_.Forget(id);
@@ -228,7 +222,10 @@ void MarketSession::Wake() {
   if (window_ends_ && now >= *window_ends_ && engine_.stage() == Engine::Stage::kLobby) {
     window_ends_.reset();
   }
-  if (TickDue()) engine_.Advance(now);
+  if (TickDue()) {
+    TellBids();
+    engine_.Advance(now);
+  }
   CloseLateAdmissions();
   if (linger_ends_ && now >= *linger_ends_) {
     notes_.Event("linger time over");
@@ -236,6 +233,17 @@ void MarketSession::Wake() {
     return;
   }
   AfterEvent();
+}
+
+// The bids recorded since the last tick was decided are the tick's: a repeat within the tick was
+// not stored, and the bid of a buyer gone before the tick was decided was taken back.
+void MarketSession::TellBids() {
+  const std::vector<market::BidRecord>& bids = engine_.results().bids;
+  bids_told_ = std::min(bids_told_, bids.size());
+  if (watcher_ != nullptr) {
+    for (size_t i = bids_told_; i < bids.size(); ++i) watcher_->Bid(bids[i].buyer);
+  }
+  bids_told_ = bids.size();
 }
 
 void MarketSession::CloseLateAdmissions() {

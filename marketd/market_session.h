@@ -41,6 +41,9 @@ struct ServerOptions {
   std::string http_host = "127.0.0.1";
   uint16_t http_port = 0;                // 0: any free port (see Server::http_port)
   size_t http_queue_limit = 256 * 1024;  // unsent bytes per viewer before it is dropped
+  // The monitor's HTTP connections open at once: with max_connections, what the descriptor
+  // limit allows (descriptors.h).
+  size_t http_max_connections = 128;
 };
 
 // What the session asks of the connections it serves.
@@ -100,6 +103,7 @@ class MarketSession {
   bool finished() const { return finished_; }
   bool Admitted(market::ClientId id) const { return engine_.Admitted(id); }
   const market::Results& results() const { return engine_.results(); }
+  const market::Engine& engine() const { return engine_; }
   market::EndReason end_reason() const { return engine_.end_reason(); }
   // From the start of the session to the market's close (or end); zero if it never started.
   market::Nanos session_time() const { return session_time_; }
@@ -112,6 +116,8 @@ class MarketSession {
   void MaybeStart();
   void SessionClosed();
   void Finish();
+  // Tells the watcher the bids of the tick about to be decided.
+  void TellBids();
   std::string Tag(market::ClientId id) const { return "#" + std::to_string(id) + " "; }
 
   const market::Scenario& scenario_;
@@ -124,8 +130,8 @@ class MarketSession {
   std::set<market::ClientId> open_;
   std::map<market::ClientId, market::Nanos> not_admitted_;  // open and not logged in: since when
   std::map<market::ClientId, int> faults_;
-  std::map<market::ClientId, std::string> logins_;  // admitted connections: their login
   MarketWatcher* watcher_ = nullptr;
+  size_t bids_told_ = 0;                      // the results' bids the watcher has heard of
   std::optional<market::Nanos> window_ends_;  // while the window has not passed
   std::optional<market::Nanos> linger_ends_;  // once the market has closed
   bool finish_due_ = false;  // lingering and every connection gone: finish at the next wake

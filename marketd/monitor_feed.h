@@ -1,6 +1,6 @@
 // The live monitor's picture of the market, built from what the market makes public (the lines
-// every buyer receives and the logins of the buyers who bid): the auction and round, the good under
-// the hammer and its price, the buyers and what each has bought, and the last events.
+// every buyer receives and the bids it records): the auction and round, the good under the hammer
+// and its price, the buyers and what each has bought, and the last events.
 //
 // What a caller may rely on:
 // - Every call returns the event it made as one JSON object on one line (no newline inside), with
@@ -30,7 +30,7 @@ class MonitorFeed {
 
   // A line the market sent to every buyer.
   std::string OnBroadcast(const std::string& line);
-  // An admitted buyer bid (at the price in force, if a good is on offer).
+  // The market recorded a bid of this buyer (at the price in force, if a good is on offer).
   std::string OnBid(const std::string& login);
   // The session is over.
   std::string OnFinished();

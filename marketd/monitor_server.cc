@@ -1,5 +1,6 @@
 #include "marketd/monitor_server.h"
 
+#include <algorithm>
 #include <map>
 #include <optional>
 #include <utility>  // before Boost.Asio 1.74, whose awaitable.hpp uses std::exchange
@@ -35,6 +36,7 @@ class MonitorServer::Impl {
       : host_(options.host),
         port_(options.port),
         send_buffer_(options.send_buffer),
+        max_connections_(std::min(options.max_connections, kMaxConnections)),
         acceptor_(io),
         accept_timer_(io),
         flush_timer_(io),
@@ -75,6 +77,7 @@ class MonitorServer::Impl {
   std::string host_;
   uint16_t port_;
   int send_buffer_;
+  size_t max_connections_;
   tcp::acceptor acceptor_;
   asio::steady_timer accept_timer_;
   asio::steady_timer flush_timer_;
@@ -121,7 +124,7 @@ void MonitorServer::Impl::Accept() {
       });
       return;
     }
-    if (open_.size() >= kMaxConnections) {
+    if (open_.size() >= max_connections_) {
       error_code ignored;
       socket.close(ignored);
     } else {

@@ -11,7 +11,7 @@
 // - Only GET: any other method is answered 405, an unknown path 404, a request whose headers pass
 //   kHeaderLimit bytes 431, a body past kBodyLimit 413, a malformed request 400; a request not
 //   complete within kRequestDeadline is closed. Every answer closes its connection.
-// - At most kMaxConnections HTTP connections at once (more are closed at once) and at most
+// - At most max_connections HTTP connections at once (more are closed at once) and at most
 //   MonitorViewers::kMaxViewers event streams (more are answered 503).
 // - Viewers never hold up the market: every write is asynchronous, and a viewer whose unsent
 //   bytes would pass the queue limit (MonitorViewers::kQueueLimit unless set) is closed (counted
@@ -43,6 +43,9 @@ struct MonitorOptions {
   uint16_t port = 0;  // 0: any free port
   size_t queue_limit = MonitorViewers::kQueueLimit;
   int send_buffer = 0;  // the kernel's send buffer per connection; 0: the system's
+  // HTTP connections open at once, at most MonitorServer::kMaxConnections: the monitor's share of
+  // the descriptors (descriptors.h).
+  size_t max_connections = 128;
 };
 
 class MonitorServer : public MarketWatcher {

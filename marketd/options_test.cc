@@ -126,25 +126,67 @@ TEST(Options, TheMonitorsAddress) {
 namespace marketd {
 namespace {
 
-TEST(Descriptors, MaxConnectionsIsHeldWithinTheDescriptorLimit) {
+// One budget for both listeners: the market's connections and the monitor's never pass the
+// descriptor limit less what the server keeps for itself.
+TEST(Descriptors, BothListenersShareOneBudgetWithinTheDescriptorLimit) {
   const struct {
-    int wanted;
+    int market;
+    int monitor;
     uint64_t limit;
-    int held;
-    bool noted;
+    DescriptorShares held;
+    const char* note;
   } cases[] = {
-      {512, 1024, 512, false}, {512, 544, 512, false}, {512, 543, 511, true},
-      {100000, 64, 32, true},  {10, 5, 1, true},       {100, UINT64_MAX, 100, false},
+      {512, 0, 1024, {512, 0}, ""},
+      {512, 0, 544, {512, 0}, ""},
+      {512, 0, 543, {511, 0}, "--max-connections lowered from 512 to 511 (open file limit 543)"},
+      {100000, 0, 64, {32, 0}, "--max-connections lowered from 100000 to 32 (open file limit 64)"},
+      {10, 0, 5, {1, 0}, "--max-connections lowered from 10 to 1 (open file limit 5)"},
+      {100, 0, UINT64_MAX, {100, 0}, ""},
+      {512, 128, 1024, {512, 128}, ""},
+      {512, 128, 672, {512, 128}, ""},
+      {512,
+       128,
+       200,
+       {126, 42},
+       "--max-connections lowered from 512 to 126 and the monitor's from 128 to 42 (open file "
+       "limit 200)"},
+      {50,
+       128,
+       200,
+       {50, 118},
+       "the monitor's connections lowered from 128 to 118 (open file limit 200)"},
+      {100000,
+       128,
+       64,
+       {24, 8},
+       "--max-connections lowered from 100000 to 24 and the monitor's from 128 to 8 (open file "
+       "limit 64)"},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(std::to_string(c.wanted) + " within " + std::to_string(c.limit));
+    SCOPED_TRACE(std::to_string(c.market) + " and " + std::to_string(c.monitor) + " within " +
+                 std::to_string(c.limit));
     std::string note;
-    EXPECT_EQ(ConnectionsWithin(c.wanted, c.limit, &note), c.held);
-    EXPECT_EQ(!note.empty(), c.noted) << note;
+    const DescriptorShares held = ShareDescriptors(c.market, c.monitor, c.limit, &note);
+    EXPECT_EQ(held.market, c.held.market);
+    EXPECT_EQ(held.monitor, c.held.monitor);
+    EXPECT_EQ(note, c.note);
   }
-  std::string note;
-  ConnectionsWithin(100000, 64, &note);
-  EXPECT_EQ(note, "--max-connections lowered from 100000 to 32 (open file limit 64)");
+  for (uint64_t limit = 34; limit < 1200; limit += 7) {
+    for (const int market : {1, 7, 100, 512, 100000}) {
+      for (const int monitor : {0, 1, 128}) {
+        SCOPED_TRACE(std::to_string(market) + " and " + std::to_string(monitor) + " within " +
+                     std::to_string(limit));
+        std::string note;
+        const DescriptorShares held = ShareDescriptors(market, monitor, limit, &note);
+        EXPECT_LE(static_cast<uint64_t>(held.market + held.monitor), limit - kDescriptorsReserved);
+        EXPECT_GE(held.market, 1);
+        EXPECT_LE(held.market, market);
+        EXPECT_EQ(held.monitor > 0, monitor > 0);
+        EXPECT_LE(held.monitor, monitor);
+        EXPECT_EQ(note.empty(), held.market == market && held.monitor == monitor);
+      }
+    }
+  }
 }
 
 }  // namespace

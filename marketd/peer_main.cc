@@ -1,10 +1,25 @@
 // market_peer: scripted buyers for marketd (see marketd/peer.h). Prints one report line per
 // connection on standard output; exits 0 when every connection was admitted and either saw the
 // market close or left as asked, 1 otherwise, 2 on bad usage.
+#include <algorithm>
+#include <cstdio>
+#include <string>
+#include <vector>
+
 #include <CLI/CLI.hpp>
 
 #include "marketd/peer.h"
 #include "wire/address.h"
+
+namespace {
+
+// One line on standard error, however many lines the text holds.
+void Complain(std::string text) {
+  std::replace(text.begin(), text.end(), '\n', ' ');
+  std::fprintf(stderr, "market_peer: %s\n", text.c_str());
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   CLI::App app("market_peer: scripted buyers that trade with marketd over TCP", "market_peer");
@@ -25,10 +40,18 @@ int main(int argc, char** argv) {
   app.add_option("--log-dir", options.log_dir, "write every line received to DIR/LOGIN.log");
   app.add_option("--timeout", options.timeout_seconds, "give up after this many seconds")
       ->check(CLI::Range(0.1, 3600.0));
-  CLI11_PARSE(app, argc, argv);
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp&) {
+    std::fputs(app.help().c_str(), stdout);
+    return 0;
+  } catch (const CLI::ParseError& e) {
+    Complain(std::string(e.what()) + " (see market_peer --help)");
+    return 2;
+  }
   const std::optional<wire::Address> parsed = wire::ParseAddress(address);
   if (!parsed) {
-    std::fprintf(stderr, "market_peer: --connect must be HOST:PORT, not '%s'\n", address.c_str());
+    Complain("--connect must be HOST:PORT, not '" + address + "'");
     return 2;
   }
   options.host = parsed->host;

@@ -46,7 +46,7 @@ class Server::Impl : public Connections {
     if (options_.http) {
       monitor_ = std::make_unique<MonitorServer>(
           io_, MonitorOptions{options_.http_host, options_.http_port, options_.http_queue_limit,
-                              options_.send_buffer});
+                              options_.send_buffer, options_.http_max_connections});
       session_.Watch(monitor_.get());
     }
   }

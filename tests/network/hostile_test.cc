@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <csignal>
@@ -167,6 +168,16 @@ TEST(HostileNetwork, AFlooderIsReadWithinItsBudgetPerTick) {
   EXPECT_EQ(Participant(results, "Bob")["dropped"], nullptr);
 }
 
+// The port a server wrote to `path`; 0 when none appeared within 20 s.
+uint16_t WaitForPort(const std::string& path) {
+  for (int i = 0; i < 1000; ++i) {
+    const std::string text = ReadFile(path);
+    if (!text.empty()) return static_cast<uint16_t>(std::stoi(text));
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return 0;
+}
+
 // Out of descriptors, marketd says how many connections it can hold and does not spin on
 // accept() while more wait.
 TEST(HostileNetwork, RunningOutOfDescriptorsNeitherSpinsNorOverpromises) {
@@ -177,12 +188,7 @@ TEST(HostileNetwork, RunningOutOfDescriptorsNeitherSpinsNorOverpromises) {
                           "--scenario", dir + "/s.toml", "--listen", "127.0.0.1:0", "--port-file",
                           port_file, "--max-connections", "100000"},
                          SanitizerEnv(), dir, "marketd");
-  uint16_t port = 0;
-  for (int i = 0; i < 1000 && port == 0; ++i) {
-    const std::string text = ReadFile(port_file);
-    if (!text.empty()) port = static_cast<uint16_t>(std::stoi(text));
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
+  const uint16_t port = WaitForPort(port_file);
   ASSERT_NE(port, 0) << ReadFile(server.err_path);
   std::vector<std::unique_ptr<Client>> crowd;
   for (int i = 0; i < 100; ++i) crowd.push_back(std::make_unique<Client>(port));
@@ -197,6 +203,75 @@ TEST(HostileNetwork, RunningOutOfDescriptorsNeitherSpinsNorOverpromises) {
                 .find("marketd: --max-connections lowered from 100000 to 32 (open file limit 64)"),
             std::string::npos)
       << ReadFile(server.err_path);
+}
+
+// The monitor's connections and the buyers' share one descriptor budget: event streams and idle
+// sockets together never keep a registered buyer out.
+TEST(HostileNetwork, ViewersAndIdleSocketsCannotKeepARegisteredBuyerOut) {
+  const std::string dir = MakeTempDir();
+  WriteFile(dir + "/s.toml", DearGood(100, 100, 2));
+  Process server =
+      Spawn({"/bin/sh", "-c", "ulimit -n 200 && exec \"$0\" \"$@\"", MARKETD_PATH, "--scenario",
+             dir + "/s.toml", "--listen", "127.0.0.1:0", "--port-file", dir + "/port", "--http",
+             "0", "--http-port-file", dir + "/http-port", "--max-connections", "100000"},
+            SanitizerEnv(), dir, "marketd");
+  const uint16_t port = WaitForPort(dir + "/port");
+  const uint16_t http = WaitForPort(dir + "/http-port");
+  ASSERT_NE(port, 0) << ReadFile(server.err_path);
+  ASSERT_NE(http, 0) << ReadFile(server.err_path);
+  std::vector<std::unique_ptr<Client>> crowd;
+  int streams = 0;
+  for (int i = 0; i < 64; ++i) {
+    crowd.push_back(std::make_unique<Client>(http));
+    crowd.back()->Send("GET /events HTTP/1.1\r\nHost: x\r\n\r\n");
+    streams += crowd.back()->ReadLine(10).value_or("").rfind("HTTP/1.1 200 OK", 0) == 0;
+  }
+  for (int i = 0; i < 136; ++i) crowd.push_back(std::make_unique<Client>(port));
+  Client ann(port);
+  ann.Send("admission Ann Ann-pw\n");
+  EXPECT_EQ(ann.ReadLine(5), "accept") << "idle sockets time out after 10 s";
+  EXPECT_EQ(streams, 42) << "the monitor's share of a 200-descriptor limit";
+  kill(server.pid, SIGTERM);
+  EXPECT_EQ(Wait(server, 30), 1);
+  EXPECT_NE(ReadFile(server.err_path)
+                .find("marketd: --max-connections lowered from 100000 to 126 and the monitor's "
+                      "from 128 to 42 (open file limit 200)"),
+            std::string::npos)
+      << ReadFile(server.err_path);
+}
+
+// market_peer's bad usage: exit 2 and one line, as every program of the market.
+TEST(HostileNetwork, MarketPeerRefusesBadUsageWithOneLineAndStatus2) {
+  const std::string dir = MakeTempDir();
+  const struct {
+    const char* name;
+    std::vector<std::string> args;
+    const char* says;
+  } cases[] = {
+      {"no arguments", {}, "--connect is required"},
+      {"a missing option", {"--connect", "127.0.0.1:1", "--login", "a"}, "--password is required"},
+      {"an unknown option",
+       {"--connect", "127.0.0.1:1", "--login", "a", "--password", "p", "--bogus"},
+       "--bogus"},
+      {"a count out of range",
+       {"--connect", "127.0.0.1:1", "--login", "a", "--password", "p", "--count", "0"},
+       "--count"},
+      {"a bad address",
+       {"--connect", "nowhere", "--login", "a", "--password", "p"},
+       "--connect must be HOST:PORT, not 'nowhere'"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<std::string> argv{PEER_PATH};
+    argv.insert(argv.end(), c.args.begin(), c.args.end());
+    Process peer = Spawn(argv, SanitizerEnv(), dir, "peer");
+    EXPECT_EQ(Wait(peer, 30), 2);
+    const std::string err = ReadFile(peer.err_path);
+    EXPECT_EQ(err.rfind("market_peer: ", 0), 0u) << err;
+    EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+    EXPECT_NE(err.find(c.says), std::string::npos) << err;
+    EXPECT_EQ(ReadFile(peer.out_path), "");
+  }
 }
 
 // A second server on a busy port fails before it touches any file; the first one's transcript
