@@ -38,6 +38,7 @@ double Quantile(std::vector<double> values, double q) {
 
 const char* RuleId(Rule rule) { return kWords[static_cast<int>(rule)].id; }
 const char* RuleText(Rule rule) { return kWords[static_cast<int>(rule)].text; }
+bool IsAdvice(Rule rule) { return rule == Rule::kNoBidExpelled; }
 
 void Findings::Fail(Rule rule, std::string situation, std::string line, std::string expected) {
   const int r = static_cast<int>(rule);
@@ -49,8 +50,8 @@ void Findings::Fail(Rule rule, std::string situation, std::string line, std::str
 }
 
 bool Findings::Passed() const {
-  for (const auto& f : failures) {
-    if (!f.empty()) return false;
+  for (int r = 0; r < kRules; ++r) {
+    if (!failures[r].empty() && !IsAdvice(static_cast<Rule>(r))) return false;
   }
   return true;
 }
@@ -63,9 +64,13 @@ std::string TextReport(const Findings& findings) {
   for (int r = 0; r < kRules; ++r) {
     const auto rule = static_cast<Rule>(r);
     const auto& failures = findings.failures[r];
-    const char* verdict = !failures.empty() ? "FAIL" : findings.tried[r] ? "pass" : "n/a ";
-    out += std::string(verdict) + "  " + RuleId(rule) + ": " + RuleText(rule) + "\n";
-    failed += !failures.empty();
+    const bool advice = IsAdvice(rule);
+    const char* verdict = !failures.empty()   ? (advice ? "warn" : "FAIL")
+                          : findings.tried[r] ? "pass"
+                                              : "n/a ";
+    out += std::string(verdict) + "  " + RuleId(rule) + ": " + RuleText(rule) +
+           (advice ? " (advice: the market ignores such bids)" : "") + "\n";
+    failed += !failures.empty() && !advice;
     for (const Failure& f : failures) {
       out += "      in " + f.situation + ": " + f.line + "\n        expected: " + f.expected + "\n";
     }
@@ -98,6 +103,7 @@ std::string JsonReport(const Findings& findings) {
                             {"rule", RuleText(rule)},
                             {"tried", findings.tried[r]},
                             {"passed", findings.failures[r].empty()},
+                            {"advice", IsAdvice(rule)},
                             {"failures", nlohmann::json::array()},
                             {"more_failures", findings.more[r]}};
     for (const Failure& f : findings.failures[r]) {

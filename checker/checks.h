@@ -23,7 +23,11 @@ enum class Rule {
 };
 inline constexpr int kRules = 9;
 
-const char* RuleId(Rule rule);    // "admission", "bid-in-force", ...
+const char* RuleId(Rule rule);  // "admission", "bid-in-force", ...
+// Advice rather than a rule: breaking it costs the market nothing (a bid from an expelled buyer is
+// ignored and recorded as such), so it is reported as a warning and does not fail the check. The
+// `buyer` breaks it: its bid rule is fixed by its interface and does not read its own expulsion.
+bool IsAdvice(Rule rule);
 const char* RuleText(Rule rule);  // the rule in a sentence
 
 struct Failure {
@@ -49,7 +53,7 @@ struct Findings {
   std::vector<double> response_ms;  // from a price sent to the bid that answered it
 
   void Fail(Rule rule, std::string situation, std::string line, std::string expected);
-  bool Passed() const;
+  bool Passed() const;  // no failure of a rule; advice may have failed
 };
 
 std::string TextReport(const Findings& findings);

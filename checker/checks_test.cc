@@ -32,6 +32,23 @@ TEST(Findings, KeepTheFirstFailuresOfARuleAndCountTheRest) {
   }
 }
 
+// A bid after expulsion costs the market nothing: warned, and the check still passes.
+TEST(Findings, AdviceBrokenIsAWarningAndTheCheckPasses) {
+  Findings findings;
+  findings.Fail(Rule::kNoBidExpelled, "expulsion", "bid (after \"expulsion Me\")", "no bid");
+  EXPECT_TRUE(findings.Passed());
+  const std::string text = TextReport(findings);
+  EXPECT_NE(text.find("warn  no-bid-expelled"), std::string::npos) << text;
+  EXPECT_NE(text.find("all checks passed"), std::string::npos) << text;
+  const nlohmann::json json = nlohmann::json::parse(JsonReport(findings));
+  EXPECT_TRUE(json["passed"].get<bool>());
+  for (const auto& check : json["checks"]) {
+    const bool warned = check["id"] == "no-bid-expelled";
+    EXPECT_EQ(check["passed"].get<bool>(), !warned) << check["id"];
+    EXPECT_EQ(check["advice"].get<bool>(), warned) << check["id"];
+  }
+}
+
 TEST(Findings, ResponseTimesAreTheMedianAndP99OfTheBids) {
   Findings findings;
   for (int i = 1; i <= 100; ++i) findings.response_ms.push_back(i);

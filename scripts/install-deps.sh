@@ -12,7 +12,7 @@ set -euo pipefail
 
 run_packages=(g++ cmake ninja-build
               libtomlplusplus-dev nlohmann-json3-dev libcli11-dev libboost-dev libsqlite3-dev)
-test_packages=(libgtest-dev libgmock-dev libbenchmark-dev clang clang-format chromium)
+test_packages=(libgtest-dev libgmock-dev libbenchmark-dev clang clang-format chromium python3)
 
 usage() {
   echo "usage: scripts/install-deps.sh [--list] [run|test]" >&2
