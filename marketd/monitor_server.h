@@ -12,8 +12,8 @@
 //   otherwise), no request body (413 as soon as the header shows one), headers within
 //   MonitorConnection::kHeaderLimit bytes (431), a malformed request 400, an unknown path 404; a
 //   request not complete within kRequestDeadline is closed. Every answer closes its connection.
-//   A connection holds at most MonitorConnection::kHeldLimit bytes of its request, plus its
-//   answer.
+//   A connection holds at most MonitorConnection::kHeldLimit bytes of its request, plus a 4 KiB
+//   read buffer and its answer.
 // - No exception leaves the monitor for the event loop or the market: one raised while handling
 //   a connection closes that connection, one raised while publishing closes every viewer; each
 //   is counted in faults().
