@@ -3,13 +3,15 @@
 // and its traffic figures go to standard error.
 //
 // Exit status: 0 when the market closed; 1 when the session ended early (every buyer left, or
-// SIGINT/SIGTERM/SIGHUP); 2 on bad usage, a bad scenario or seed, an output file that cannot be
-// created or an address it cannot listen on, with one line on standard error; 3 when the results or
-// transcript file could not be written at the end.
+// SIGINT/SIGTERM/SIGHUP) or on an internal fault (one line, no results file); 2 on bad usage, a
+// bad scenario or seed, an output file that cannot be created or an address it cannot listen on,
+// with one line on standard error; 3 when the results or transcript file could not be written at
+// the end.
 #include <sys/resource.h>
 
 #include <csignal>
 #include <cstdio>
+#include <exception>
 #include <string>
 #include <vector>
 
@@ -120,14 +122,21 @@ int main(int argc, char** argv) {
                           "/\n");
   }
 
-  server.Run();
+  try {
+    server.Run();
+  } catch (const std::exception& e) {
+    // The results are not written: the file beside them is removed, PATH is left absent.
+    Complain(std::string("internal fault: ") + e.what());
+    return files.Finish(session::kExitSessionFailed);
+  }
 
   const market::Results& results = server.results();
   wire::WriteAll(2, market::SummaryText(results) + "\n" + StatsLine(server.stats(), results));
   if (options.server.http) {
-    wire::WriteAll(2, "Monitor: " + std::to_string(server.stats().viewers) + " viewers, " +
-                          std::to_string(server.stats().viewers_dropped) +
-                          " dropped for falling behind\n");
+    wire::WriteAll(
+        2, "Monitor: " + std::to_string(server.stats().viewers) + " viewers, " +
+               std::to_string(server.stats().viewers_dropped) + " dropped for falling behind, " +
+               std::to_string(server.stats().monitor_faults) + " closed on an internal fault\n");
   }
   files.WriteResults(results);
   return files.Finish(session::ExitStatusFor(server.end_reason()));

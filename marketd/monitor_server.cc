@@ -1,16 +1,19 @@
 #include "marketd/monitor_server.h"
 
 #include <algorithm>
+#include <array>
 #include <map>
 #include <optional>
+#include <string_view>
 #include <utility>  // before Boost.Asio 1.74, whose awaitable.hpp uses std::exchange
+#include <vector>
 
 #include <boost/asio.hpp>
 #include <boost/beast/core.hpp>
-#include <boost/beast/http.hpp>
 
+#include "marketd/monitor_connection.h"
 #include "marketd/monitor_feed.h"
-#include "marketd/monitor_page.h"
+#include "marketd/monitor_routes.h"
 #include "marketd/monitor_viewers.h"
 
 namespace marketd {
@@ -18,11 +21,11 @@ namespace {
 
 namespace asio = boost::asio;
 namespace beast = boost::beast;
-namespace http = beast::http;
 using asio::ip::tcp;
 using boost::system::error_code;
 
-constexpr size_t kDrainLimit = 64 * 1024;
+// Bytes read from a connection at once.
+constexpr size_t kReadChunk = 4096;
 // After accept() fails (out of descriptors), accepting waits this long.
 constexpr std::chrono::milliseconds kAcceptBackOff{100};
 
@@ -40,37 +43,45 @@ class MonitorServer::Impl {
         acceptor_(io),
         accept_timer_(io),
         flush_timer_(io),
-        viewers_(options.queue_limit) {}
+        viewers_(options.queue_limit),
+        routes_(feed_, viewers_) {}
 
   bool Listen(std::string* error);
   uint16_t port() const { return port_; }
   void Accept();
   void Publish(const std::string& json);
   void Finish();
+  // A fault outside any one connection (publishing): every viewer is closed, since each would
+  // miss an event.
+  void Fault();
   size_t viewers() const { return viewers_.size(); }
-  int64_t served() const { return served_; }
+  int64_t served() const { return routes_.served(); }
   int64_t dropped() const { return dropped_; }
+  int64_t faults() const { return faults_; }
 
   MonitorFeed feed_;
 
  private:
   struct Connection {
-    explicit Connection(tcp::socket socket) : stream(std::move(socket)) {}
+    Connection(tcp::socket socket, MonitorConnection::Router router)
+        : stream(std::move(socket)), http(std::move(router)) {}
     beast::tcp_stream stream;
-    beast::flat_buffer buffer;
-    std::optional<http::request_parser<http::string_body>> parser;
-    http::response<http::string_body> response;
+    MonitorConnection http;
+    std::array<char, kReadChunk> input;
     std::optional<ViewerId> viewer;
-    std::string writing;  // a viewer's bytes being written
+    std::string writing;  // an answer or a viewer's bytes being written
     bool closed = false;
   };
   using ConnectionPtr = std::shared_ptr<Connection>;
 
+  // Runs a handler's work for `c`: an exception closes that connection and is counted, never
+  // leaving the handler for the event loop.
+  template <typename Work>
+  void Guarded(const ConnectionPtr& c, Work&& work);
   void Read(const ConnectionPtr& c);
-  void OnRequest(const ConnectionPtr& c, error_code ec);
-  void Answer(const ConnectionPtr& c, http::status status, std::string type, std::string body);
-  void Drain(const ConnectionPtr& c, size_t drained);
-  void Stream(const ConnectionPtr& c);
+  void OnInput(const ConnectionPtr& c, error_code ec, size_t n);
+  void Answer(const ConnectionPtr& c);
+  void Drain(const ConnectionPtr& c);
   void Pump(const ConnectionPtr& c);
   void Close(const ConnectionPtr& c);
 
@@ -82,10 +93,11 @@ class MonitorServer::Impl {
   asio::steady_timer accept_timer_;
   asio::steady_timer flush_timer_;
   MonitorViewers viewers_;
+  MonitorRoutes routes_;
   std::map<Connection*, ConnectionPtr> open_;
   std::map<ViewerId, ConnectionPtr> streams_;
-  int64_t served_ = 0;
   int64_t dropped_ = 0;
+  int64_t faults_ = 0;
   bool finishing_ = false;
   bool pump_posted_ = false;  // the viewers' writes are due after the current handler
 };
@@ -132,123 +144,103 @@ void MonitorServer::Impl::Accept() {
         error_code ignored;
         socket.set_option(asio::socket_base::send_buffer_size(send_buffer_), ignored);
       }
-      auto c = std::make_shared<Connection>(std::move(socket));
-      open_[c.get()] = c;
-      Read(c);
+      try {
+        auto c = std::make_shared<Connection>(
+            std::move(socket), [this](std::string_view path) { return routes_.Get(path); });
+        open_[c.get()] = c;
+        // The whole request within the deadline, however it is sent.
+        c->stream.expires_after(kRequestDeadline);
+        Guarded(c, [&] { Read(c); });
+      } catch (...) {
+        ++faults_;  // the socket is closed with its connection
+      }
     }
     Accept();
   });
 }
 
-void MonitorServer::Impl::Read(const ConnectionPtr& c) {
-  c->parser.emplace();
-  c->parser->header_limit(static_cast<uint32_t>(kHeaderLimit));
-  c->parser->body_limit(kBodyLimit);
-  c->stream.expires_after(kRequestDeadline);
-  http::async_read(c->stream, c->buffer, *c->parser,
-                   [this, c](error_code ec, size_t) { OnRequest(c, ec); });
-}
-
-void MonitorServer::Impl::OnRequest(const ConnectionPtr& c, error_code ec) {
-  if (c->closed) return;
-  if (ec == http::error::header_limit) {
-    Answer(c, http::status::request_header_fields_too_large, "text/plain", "headers too large\n");
-    return;
-  }
-  if (ec == http::error::body_limit) {
-    Answer(c, http::status::payload_too_large, "text/plain", "body too large\n");
-    return;
-  }
-  if (ec == beast::error::timeout || ec == http::error::end_of_stream || ec == asio::error::eof ||
-      ec == asio::error::connection_reset || ec == asio::error::operation_aborted) {
+template <typename Work>
+void MonitorServer::Impl::Guarded(const ConnectionPtr& c, Work&& work) {
+  try {
+    work();
+  } catch (...) {
+    ++faults_;
     Close(c);
-    return;
-  }
-  if (ec) {
-    Answer(c, http::status::bad_request, "text/plain", "bad request\n");
-    return;
-  }
-  const http::request<http::string_body>& request = c->parser->get();
-  if (request.method() != http::verb::get) {
-    c->response.set(http::field::allow, "GET");
-    Answer(c, http::status::method_not_allowed, "text/plain", "only GET\n");
-    return;
-  }
-  std::string_view target(request.target().data(), request.target().size());
-  target = target.substr(0, target.find('?'));
-  if (target == "/") {
-    Answer(c, http::status::ok, "text/html; charset=utf-8", MonitorPage());
-  } else if (target == "/state") {
-    Answer(c, http::status::ok, "application/json", feed_.State() + "\n");
-  } else if (target == "/events") {
-    Stream(c);
-  } else {
-    Answer(c, http::status::not_found, "text/plain", "not found\n");
   }
 }
 
-void MonitorServer::Impl::Answer(const ConnectionPtr& c, http::status status, std::string type,
-                                 std::string body) {
-  c->response.version(11);
-  c->response.result(status);
-  c->response.set(http::field::content_type, type);
-  c->response.set(http::field::cache_control, "no-store");
-  c->response.keep_alive(false);
-  c->response.body() = std::move(body);
-  c->response.prepare_payload();
-  c->stream.expires_after(kRequestDeadline);
-  http::async_write(c->stream, c->response, [this, c](error_code ec, size_t) {
-    if (c->closed) return;
-    if (ec) {
+void MonitorServer::Impl::Read(const ConnectionPtr& c) {
+  c->stream.async_read_some(asio::buffer(c->input), [this, c](error_code ec, size_t n) {
+    Guarded(c, [&] { OnInput(c, ec, n); });
+  });
+}
+
+void MonitorServer::Impl::OnInput(const ConnectionPtr& c, error_code ec, size_t n) {
+  if (c->closed) return;
+  if (ec) {
+    Close(c);  // hung up, reset, or the deadline passed
+    return;
+  }
+  c->http.Received(std::string_view(c->input.data(), n));
+  switch (c->http.state()) {
+    case MonitorConnection::State::kReading:
+      Read(c);
+      return;
+    case MonitorConnection::State::kAnswered:
+      Answer(c);
+      return;
+    case MonitorConnection::State::kStreaming:
+      c->viewer = c->http.viewer();
+      streams_[*c->viewer] = c;
+      c->stream.expires_never();  // a quiet market is no fault of the viewer's
+      Pump(c);
+      return;
+    case MonitorConnection::State::kClosed:
+      if (c->http.faulted()) ++faults_;
       Close(c);
       return;
-    }
-    error_code ignored;
-    c->stream.socket().shutdown(tcp::socket::shutdown_send, ignored);
-    Drain(c, 0);
+  }
+}
+
+void MonitorServer::Impl::Answer(const ConnectionPtr& c) {
+  c->writing = c->http.answer();
+  c->stream.expires_after(kRequestDeadline);
+  asio::async_write(c->stream, asio::buffer(c->writing), [this, c](error_code ec, size_t) {
+    Guarded(c, [&] {
+      if (c->closed) return;
+      c->writing.clear();
+      c->writing.shrink_to_fit();
+      if (ec) {
+        Close(c);
+        return;
+      }
+      error_code ignored;
+      c->stream.socket().shutdown(tcp::socket::shutdown_send, ignored);
+      Drain(c);
+    });
   });
 }
 
 // After an answer: what the client still sends is read and dropped until it hangs up (at most
-// kDrainLimit bytes, within kRequestDeadline), so that closing with unread bytes does not reset
-// the connection before the client has read the answer.
-void MonitorServer::Impl::Drain(const ConnectionPtr& c, size_t drained) {
+// MonitorConnection::kDrainLimit bytes, within kRequestDeadline), so that closing with unread
+// bytes does not reset the connection before the client has read the answer.
+void MonitorServer::Impl::Drain(const ConnectionPtr& c) {
   if (c->closed) return;
-  if (drained > kDrainLimit) {
+  if (c->http.state() != MonitorConnection::State::kAnswered) {
     Close(c);
     return;
   }
-  c->buffer.clear();
-  c->stream.async_read_some(c->buffer.prepare(4096), [this, c, drained](error_code ec, size_t n) {
-    if (ec) {
-      Close(c);
-    } else {
-      Drain(c, drained + n);
-    }
+  c->stream.async_read_some(asio::buffer(c->input), [this, c](error_code ec, size_t n) {
+    Guarded(c, [&] {
+      if (c->closed) return;
+      if (ec) {
+        Close(c);
+        return;
+      }
+      c->http.Received(std::string_view(c->input.data(), n));
+      Drain(c);
+    });
   });
-}
-
-// The event stream: the snapshot first, then every event as it happens. No content length: the
-// stream ends when the connection does.
-void MonitorServer::Impl::Stream(const ConnectionPtr& c) {
-  if (finishing_) {
-    Answer(c, http::status::service_unavailable, "text/plain", "the session is over\n");
-    return;
-  }
-  const std::string head =
-      "HTTP/1.1 200 OK\r\nContent-Type: text/event-stream\r\nCache-Control: no-store\r\n"
-      "Connection: close\r\n\r\n";
-  const std::optional<ViewerId> id =
-      viewers_.Add(head + "event: state\ndata: " + feed_.State() + "\n\n");
-  if (!id) {
-    Answer(c, http::status::service_unavailable, "text/plain", "too many viewers\n");
-    return;
-  }
-  c->viewer = id;
-  streams_[*id] = c;
-  ++served_;
-  c->stream.expires_never();  // a quiet market is no fault of the viewer's
-  Pump(c);
 }
 
 void MonitorServer::Impl::Pump(const ConnectionPtr& c) {
@@ -263,14 +255,16 @@ void MonitorServer::Impl::Pump(const ConnectionPtr& c) {
     return;
   }
   asio::async_write(c->stream.socket(), asio::buffer(c->writing), [this, c](error_code ec, size_t) {
-    if (c->closed) return;
-    c->writing.clear();
-    viewers_.Written(*c->viewer);
-    if (ec) {
-      Close(c);
-    } else {
-      Pump(c);
-    }
+    Guarded(c, [&] {
+      if (c->closed) return;
+      c->writing.clear();
+      viewers_.Written(*c->viewer);
+      if (ec) {
+        Close(c);
+      } else {
+        Pump(c);
+      }
+    });
   });
 }
 
@@ -289,7 +283,7 @@ void MonitorServer::Impl::Publish(const std::string& json) {
     pump_posted_ = false;
     std::vector<ConnectionPtr> all;
     for (const auto& [id, c] : streams_) all.push_back(c);
-    for (const ConnectionPtr& c : all) Pump(c);
+    for (const ConnectionPtr& c : all) Guarded(c, [&] { Pump(c); });
   });
 }
 
@@ -297,6 +291,7 @@ void MonitorServer::Impl::Publish(const std::string& json) {
 // kFlushDeadline.
 void MonitorServer::Impl::Finish() {
   finishing_ = true;
+  routes_.Finish();
   error_code ignored;
   acceptor_.close(ignored);
   accept_timer_.cancel();
@@ -305,7 +300,7 @@ void MonitorServer::Impl::Finish() {
   for (const ConnectionPtr& c : all) {
     if (!c->viewer) Close(c);
   }
-  for (const ConnectionPtr& c : all) Pump(c);
+  for (const ConnectionPtr& c : all) Guarded(c, [&] { Pump(c); });
   if (open_.empty()) return;
   flush_timer_.expires_after(kFlushDeadline);
   flush_timer_.async_wait([this](error_code ec) {
@@ -314,6 +309,13 @@ void MonitorServer::Impl::Finish() {
     for (const auto& [raw, c] : open_) left.push_back(c);
     for (const ConnectionPtr& c : left) Close(c);
   });
+}
+
+void MonitorServer::Impl::Fault() {
+  ++faults_;
+  std::vector<ConnectionPtr> all;
+  for (const auto& [id, c] : streams_) all.push_back(c);
+  for (const ConnectionPtr& c : all) Close(c);
 }
 
 void MonitorServer::Impl::Close(const ConnectionPtr& c) {
@@ -335,16 +337,36 @@ MonitorServer::~MonitorServer() = default;
 bool MonitorServer::Listen(std::string* error) { return impl_->Listen(error); }
 uint16_t MonitorServer::port() const { return impl_->port(); }
 void MonitorServer::Start() { impl_->Accept(); }
+// What the market tells the monitor: a fault in it is the monitor's, never the market's.
 void MonitorServer::Broadcast(const std::string& line) {
-  impl_->Publish(impl_->feed_.OnBroadcast(line));
+  try {
+    impl_->Publish(impl_->feed_.OnBroadcast(line));
+  } catch (...) {
+    impl_->Fault();
+  }
 }
-void MonitorServer::Bid(const std::string& login) { impl_->Publish(impl_->feed_.OnBid(login)); }
+void MonitorServer::Bid(const std::string& login) {
+  try {
+    impl_->Publish(impl_->feed_.OnBid(login));
+  } catch (...) {
+    impl_->Fault();
+  }
+}
 void MonitorServer::Finished() {
-  impl_->Publish(impl_->feed_.OnFinished());
-  impl_->Finish();
+  try {
+    impl_->Publish(impl_->feed_.OnFinished());
+  } catch (...) {
+    impl_->Fault();
+  }
+  try {
+    impl_->Finish();
+  } catch (...) {
+    impl_->Fault();
+  }
 }
 size_t MonitorServer::viewers() const { return impl_->viewers(); }
 int64_t MonitorServer::served() const { return impl_->served(); }
 int64_t MonitorServer::dropped() const { return impl_->dropped(); }
+int64_t MonitorServer::faults() const { return impl_->faults(); }
 
 }  // namespace marketd

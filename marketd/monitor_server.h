@@ -8,9 +8,15 @@
 //                per market event, each a JSON object (MonitorFeed); the last one is {"type":"end"}
 //
 // What a caller may rely on:
-// - Only GET: any other method is answered 405, an unknown path 404, a request whose headers pass
-//   kHeaderLimit bytes 431, a body past kBodyLimit 413, a malformed request 400; a request not
-//   complete within kRequestDeadline is closed. Every answer closes its connection.
+// - Each connection is handled by a MonitorConnection (monitor_connection.h): only GET (405
+//   otherwise), no request body (413 as soon as the header shows one), headers within
+//   MonitorConnection::kHeaderLimit bytes (431), a malformed request 400, an unknown path 404; a
+//   request not complete within kRequestDeadline is closed. Every answer closes its connection.
+//   A connection holds at most MonitorConnection::kHeldLimit bytes of its request, plus a 4 KiB
+//   read buffer and its answer.
+// - No exception leaves the monitor for the event loop or the market: one raised while handling
+//   a connection closes that connection, one raised while publishing closes every viewer; each
+//   is counted in faults().
 // - At most max_connections HTTP connections at once (more are closed at once) and at most
 //   MonitorViewers::kMaxViewers event streams (more are answered 503).
 // - Viewers never hold up the market: every write is asynchronous, and a viewer whose unsent
@@ -51,8 +57,6 @@ struct MonitorOptions {
 class MonitorServer : public MarketWatcher {
  public:
   static constexpr size_t kMaxConnections = 128;
-  static constexpr size_t kHeaderLimit = 8 * 1024;
-  static constexpr size_t kBodyLimit = 1024;
   static constexpr std::chrono::seconds kRequestDeadline{5};
   static constexpr std::chrono::seconds kFlushDeadline{1};
 
@@ -76,6 +80,7 @@ class MonitorServer : public MarketWatcher {
   size_t viewers() const;   // watching now
   int64_t served() const;   // event streams opened so far
   int64_t dropped() const;  // viewers closed for falling behind
+  int64_t faults() const;   // connections closed for an exception caught (see above)
 
  private:
   class Impl;

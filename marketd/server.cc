@@ -169,6 +169,7 @@ void Server::Impl::Run() {
   if (monitor_) {
     stats_.viewers = monitor_->served();
     stats_.viewers_dropped = monitor_->dropped();
+    stats_.monitor_faults = monitor_->faults();
   }
 }
 

@@ -48,6 +48,7 @@ struct NetworkStats {
   market::Nanos session_time{0};  // from the start of the session to the market's close (or end)
   int64_t viewers = 0;            // live monitor event streams opened
   int64_t viewers_dropped = 0;    // closed for falling behind
+  int64_t monitor_faults = 0;     // monitor connections closed for an exception caught
 };
 
 class Server {

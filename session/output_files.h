@@ -27,6 +27,12 @@ class OutputFiles {
   // Creates (or empties) the files whose path is not empty, readable by their owner only: "cannot
   // write the transcript file PATH: WHY" or "cannot write the results file PATH: WHY" and false
   // when one cannot be.
+  //
+  // The results are written whole or not at all: into a new file beside PATH (PATH.writing-XXXXXX),
+  // renamed to PATH once complete. A file already at PATH is removed here, so that whatever ends
+  // the program before WriteResults, PATH is never empty or cut short, nor a previous run's;
+  // the file beside it is removed when this object is destroyed unfinished. A PATH that exists and
+  // is no regular file (a device, a pipe, a link) is written in place.
   bool Open(const std::string& results_path, const std::string& transcript_path);
 
   // Entries go to the transcript file; without one, nowhere.
@@ -46,6 +52,7 @@ class OutputFiles {
   std::string results_path_;
   std::string transcript_path_;
   std::FILE* results_ = nullptr;
+  std::string writing_path_;  // the file beside the results, renamed once written; empty: in place
   wire::Transcript transcript_;
   bool failed_ = false;
 };

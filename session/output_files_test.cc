@@ -1,5 +1,7 @@
 #include "session/output_files.h"
 
+#include <algorithm>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -72,6 +74,46 @@ TEST(OutputFiles, FilesThatCannotBeWrittenFailOnceInOneLineEach) {
   }
   EXPECT_EQ(testfiles::ReadFile(dir + "/r.json"), market::ResultsJson(SomeResults()));
   EXPECT_EQ(testfiles::ReadFile(dir + "/t.txt"), "0.001500 ! an entry\n");
+}
+
+// The names in `dir`.
+std::vector<std::string> Listed(const std::string& dir) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+    names.push_back(entry.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// Whatever ends the program between Open and WriteResults, the results file is never there
+// empty, cut short, or a previous run's: it appears once, whole, owner-only.
+TEST(OutputFiles, TheResultsFileAppearsWholeOrNotAtAll) {
+  const std::string dir = testfiles::MakeTempDir();
+  const std::string path = dir + "/r.json";
+  for (bool finished : {false, true}) {
+    SCOPED_TRACE(finished ? "written" : "destroyed before writing");
+    testfiles::WriteFile(path, "{\"a previous run\": 1}");
+    std::filesystem::permissions(path, std::filesystem::perms(0644));
+    {
+      OutputFiles files([](const std::string& text) { ADD_FAILURE() << text; });
+      ASSERT_TRUE(files.Open(path, ""));
+      EXPECT_FALSE(std::filesystem::exists(path));
+      EXPECT_EQ(Listed(dir).size(), 1u);  // the results being written, beside
+      if (finished) {
+        files.WriteResults(SomeResults());
+        EXPECT_EQ(files.Finish(kExitOk), kExitOk);
+      }
+    }
+    if (finished) {
+      EXPECT_EQ(Listed(dir), std::vector<std::string>{"r.json"});
+      EXPECT_EQ(testfiles::ReadFile(path), market::ResultsJson(SomeResults()));
+      EXPECT_EQ(std::filesystem::status(path).permissions() & std::filesystem::perms::all,
+                std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+    } else {
+      EXPECT_EQ(Listed(dir), std::vector<std::string>{});
+    }
+  }
 }
 
 TEST(OutputFiles, FinishKeepsTheSessionsStatusUnlessAFileFailed) {

@@ -4,6 +4,7 @@
 #include <signal.h>
 
 #include <chrono>
+#include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
@@ -42,6 +43,23 @@ uint16_t ReadPort(const std::string& path) {
 }
 
 std::string Get(const std::string& path) { return "GET " + path + " HTTP/1.1\r\nHost: x\r\n\r\n"; }
+
+std::string Chunked(const std::string& rest) {
+  return "GET / HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: chunked\r\n\r\n" + rest;
+}
+
+std::string Repeat(const std::string& text, size_t times) {
+  std::string out;
+  for (size_t i = 0; i < times; ++i) out += text;
+  return out;
+}
+
+// A process's peak resident memory in KiB (VmHWM), 0 when unknown.
+int64_t PeakKiB(pid_t pid) {
+  const std::string status = ReadFile("/proc/" + std::to_string(pid) + "/status");
+  const size_t at = status.find("VmHWM:");
+  return at == std::string::npos ? 0 : std::stoll(status.substr(at + 6));
+}
 
 // The JSON of every "data:" line of an event stream.
 std::vector<json> Events(const std::vector<std::string>& lines) {
@@ -173,6 +191,17 @@ TEST(MonitorNetwork, EveryRequestGetsADefinedAnswer) {
       {"a huge body", "GET / HTTP/1.1\r\nHost: x\r\nContent-Length: 100000\r\n\r\n",
        "HTTP/1.1 413 Payload Too Large", ""},
       {"garbage", "hello there\r\n\r\n", "HTTP/1.1 400 Bad Request", ""},
+      {"a GET with a body", "GET / HTTP/1.1\r\nHost: x\r\nContent-Length: 5\r\n\r\nhello",
+       "HTTP/1.1 413 Payload Too Large", "no request body"},
+      // Its parser throws when the trailer is read; nothing of the body is read.
+      {"a chunked trailer of 65,535 bytes",
+       Chunked("0\r\nX-T: " + std::string(65535, 'a') + "\r\n\r\n"),
+       "HTTP/1.1 413 Payload Too Large", ""},
+      // Chunk extensions and trailers count towards no limit once read: refused unread.
+      {"chunk extensions", Chunked("1" + Repeat(";e=x", 15000)), "HTTP/1.1 413 Payload Too Large",
+       ""},
+      {"trailers", Chunked("0\r\n" + Repeat("X-T: aaaaaaaaaaa\r\n", 3000)),
+       "HTTP/1.1 413 Payload Too Large", ""},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -212,6 +241,66 @@ TEST(MonitorNetwork, EveryRequestGetsADefinedAnswer) {
   EXPECT_EQ(ann.ReadLine(20).value_or(""), "accept");
   kill(server.process.pid, SIGTERM);
   EXPECT_EQ(Wait(server.process, 60), 1);
+}
+
+// Bodies sent as fast as the kernel takes them, on two connections at once: refused after their
+// header, they never pile up in marketd's memory, and the market keeps running.
+TEST(MonitorNetwork, RequestBodiesNeverPileUp) {
+  const std::string dir = MakeTempDir();
+  WriteFile(dir + "/s.toml",
+            "tick_ms = 100\nadmission_window_ms = 600000\nmin_buyers = 1\n"
+            "[[registry]]\nlogin = \"Ann\"\npassword = \"pw\"\n"
+            "[[auctions]]\ngoods = [{ id = \"g1\", kind = \"k\", seller = \"s\", initial = 1000, "
+            "resale = 900, reserve = 700 }]\n");
+  Server server =
+      StartServer(dir + "/s.toml", dir, {"--http", "0", "--http-port-file", dir + "/http-port"});
+  ASSERT_NE(server.port, 0);
+  const uint16_t http = ReadPort(dir + "/http-port");
+  ASSERT_NE(http, 0);
+  const int64_t before = PeakKiB(server.process.pid);
+  ASSERT_GT(before, 0);
+  // 32 MB each: far more than the kernel's buffers hold, so that a server that kept reading
+  // would have taken most of it in.
+  const std::string extensions = Chunked("1" + Repeat(";e=x", 1 << 23));
+  const std::string trailers = Chunked("0\r\n" + Repeat("X-T: aaaaaaaaaaa\r\n", 1 << 21));
+  std::vector<std::thread> senders;
+  std::vector<std::string> first_lines(2);
+  for (size_t i = 0; i < 2; ++i) {
+    senders.emplace_back([&, i] {
+      Client client(http);
+      client.Send(i == 0 ? extensions : trailers);  // fails once marketd has closed: expected
+      first_lines[i] = client.ReadLine(20).value_or("");
+    });
+  }
+  for (std::thread& sender : senders) sender.join();
+  for (const std::string& line : first_lines) {
+    EXPECT_EQ(line, "HTTP/1.1 413 Payload Too Large\r");
+  }
+  EXPECT_LT(PeakKiB(server.process.pid) - before, 16 * 1024);
+  Client ann(server.port);
+  ASSERT_TRUE(ann.Send("admission Ann pw\n"));
+  EXPECT_EQ(ann.ReadLine(20).value_or(""), "accept");
+  kill(server.process.pid, SIGTERM);
+  EXPECT_EQ(Wait(server.process, 60), 1);
+}
+
+// However marketd dies mid-session, even by SIGKILL, its results file is never left empty or
+// cut short: it is not there at all.
+TEST(MonitorNetwork, AKilledMarketLeavesNoEmptyResultsFile) {
+  const std::string dir = MakeTempDir();
+  WriteFile(dir + "/s.toml",
+            "tick_ms = 100\nadmission_window_ms = 600000\nmin_buyers = 1\n"
+            "[[registry]]\nlogin = \"Ann\"\npassword = \"pw\"\n"
+            "[[auctions]]\ngoods = [{ id = \"g1\", kind = \"k\", seller = \"s\", initial = 1000, "
+            "resale = 900, reserve = 700 }]\n");
+  Server server = StartServer(dir + "/s.toml", dir);
+  ASSERT_NE(server.port, 0);
+  Client ann(server.port);
+  ASSERT_TRUE(ann.Send("admission Ann pw\n"));
+  ASSERT_EQ(ann.ReadLine(20).value_or(""), "accept");
+  kill(server.process.pid, SIGKILL);
+  Wait(server.process, 60);
+  EXPECT_FALSE(std::filesystem::exists(server.results_path));
 }
 
 }  // namespace
