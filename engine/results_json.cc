@@ -110,8 +110,7 @@ Json AuctionJson(const AuctionResult& auction) {
           {"measures", MeasuresJson(MeasureAuction(auction))}};
 }
 
-Json ParticipantJson(const ParticipantResult& p, const std::vector<BidRecord>& bids,
-                     bool stepped) {
+Json ParticipantJson(const ParticipantResult& p, const std::vector<BidRecord>& bids, bool stepped) {
   const ResponseStats stats = ResponseTimes(bids, p.login);
   const bool any = stats.count > 0;
   return {{"login", p.login},
