@@ -55,8 +55,8 @@ class Session {
 
  private:
   void StartClock();
-  void WaitForInput();
-  void WaitStepped(Nanos deadline);
+  Nanos WaitForInput();
+  Nanos WaitStepped(Nanos deadline);
   void DrainDue(Nanos deadline);
   bool AgentIdle();
   struct Taken {
@@ -133,9 +133,9 @@ int Session::Run() {
       }
     }
     notes_.Flush();
-    WaitForInput();
+    const Nanos now = WaitForInput();
     if (engine_.stage() == Engine::Stage::kRunning) {
-      engine_.Advance(clock_.Now());
+      engine_.Advance(now);
       ShowProgress();
     }
   }
@@ -178,12 +178,11 @@ void Session::EndIfTheAgentIsGone() {
 
 // Waits until the agent has sent something or the price in force runs out. When the deadline has
 // passed, whatever the agent has already sent is still read first, so a bid written in time is
-// never decided after the tick.
-void Session::WaitForInput() {
+// never decided after the tick. Returns the time the engine is to be advanced to.
+Nanos Session::WaitForInput() {
   const std::optional<Nanos> deadline = engine_.NextDeadline();
   if (stepping_ && deadline && input_ == Pipe::kOpen && output_ == Pipe::kOpen) {
-    WaitStepped(*deadline);
-    return;
+    return WaitStepped(*deadline);
   }
   std::optional<Nanos> timeout;
   if (deadline) timeout = *deadline - clock_.Now();
@@ -195,31 +194,36 @@ void Session::WaitForInput() {
     } else if (timeout) {
       link_.Sleep(*timeout);
     }
-    return;
+    return clock_.Now();
   }
   const bool input = link_.WaitForInput(timeout, output_waiting);
   Flush();
   if (input) ReadInput();
   if (deadline) DrainDue(*deadline);
+  return clock_.Now();
 }
 
 // On the stepped clock: waits for input as above, and between waits asks whether the agent has
 // finished reacting; once it has, the clock moves on to the deadline and the tick is decided. An
-// agent still busy at the deadline gets a late tick.
-void Session::WaitStepped(Nanos deadline) {
+// agent still busy at the deadline gets a late tick. Returns the time to advance the engine to:
+// the deadline or later once the tick has ended here, an earlier time otherwise, so that no tick
+// is decided without being looked at.
+Nanos Session::WaitStepped(Nanos deadline) {
   const auto idle = [this](size_t) { return AgentIdle(); };
   for (;;) {
     Flush();
-    if (clock_.Now() >= deadline) {
+    const Nanos now = clock_.Now();
+    if (now >= deadline) {
       DrainDue(deadline);
       stepper_.Check(deadline, idle);
-      return;
+      return clock_.Now();
     }
-    if (stepper_.Check(deadline, idle) == session::TickStepper::Step::kIdle) return;
+    if (stepper_.Check(deadline, idle) == session::TickStepper::Step::kIdle) return clock_.Now();
+    // What the agent sent is handled (and answered) before the next look, as on the real clock.
     if (link_.WaitForInput(stepper_.NextWait(deadline), !unsent_.empty())) {
       ReadInput();
       stepper_.Activity();
-      if (input_ != Pipe::kOpen) return;
+      if (clock_.Now() < deadline || input_ != Pipe::kOpen) return now;  // now < deadline
     }
   }
 }
