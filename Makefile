@@ -59,6 +59,12 @@ clean:
 bench: | deps
 	bash bench/run.sh
 
+# The stepped clock: the default session stepped against real 40 ms ticks, and the tick rate with
+# one agent against a round trip plus one idle look (Release build in build-bench/).
+.PHONY: bench-stepped
+bench-stepped: | deps
+	bash bench/stepped.sh
+
 # One whole market session: the agent against the default market (MARKET_SCENARIO, MARKET_SEED,
 # MARKET_RESULTS and MARKET_TRANSCRIPT are passed on to the gateway). The agent's log goes to
 # buyer.log, the market's summary to the terminal. On the stepped clock (a tick ends as soon as
