@@ -2,7 +2,7 @@
 // pipes, as an agent does, logs in as CLogin, and then behaves as told:
 //   answer  reads every line and bids once an offer is 200 below the good's resale price (an
 //           agent that keeps the rules)
-//   sleep   sleeps 30 ms after every line it reads
+//   sleep   sleeps 120 ms after every line it reads (longer than the test's tick)
 //   spin    reads without ever waiting, spinning between reads
 //   helper  starts a helper process that lives through the session, then answers
 //   stop    stops reading the market after "accept" until its own standard input ends, then
@@ -120,7 +120,7 @@ int main(int argc, char** argv) {
     }
     open = ReadSome(&pending);
     while (TakeLine(&pending, &line)) {
-      if (mode == "sleep") usleep(30'000);
+      if (mode == "sleep") usleep(120'000);
       char id[64];
       long initial = 0;
       long price = 0;

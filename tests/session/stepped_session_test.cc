@@ -185,8 +185,9 @@ TEST(SteppedSession, AgentsThatBreakTheRulesEndOnTimeWithTheirLateTicksRecorded)
     EXPECT_EQ(late.get<size_t>(), expected) << "of " << ticks << " ticks";
     EXPECT_NE(run.err.find("Clock: stepped, " + late.dump() + " late ticks"), std::string::npos)
         << run.err;
-    // Each tick at its deadline at the latest (20 ms each), with room for a loaded machine.
-    EXPECT_LT(seconds, 0.020 * static_cast<double>(ticks) + 20.0);
+    // Each tick at its deadline at the latest (100 ms each), with room for a loaded machine and
+    // for the sleeping agent's reading of the lines it fell behind on.
+    EXPECT_LT(seconds, 0.100 * static_cast<double>(ticks) + 30.0);
   }
 }
 
