@@ -1,20 +1,33 @@
-# Convenience front end over CMake. Build trees live in build/ (plain) and build-san/ (sanitized).
+# Convenience front end over CMake and its presets (CMakePresets.json). Build trees live in build/
+# (plain) and build-san/ (sanitized).
 BUILD      ?= build
 SAN_BUILD  ?= build-san
 JOBS       ?= 2
-CMAKE_GEN  := -G Ninja
 
-.PHONY: all deps build test test-sanitize check run clean format fuzz fuzz-smoke slurm-test
+.PHONY: all deps deps-run configure configure-run build test test-sanitize check run clean format \
+        fuzz fuzz-smoke slurm-test
 
 all: build
 
+# The Debian packages, in two tiers (scripts/install-deps.sh): `deps-run` what the programs need,
+# `deps` that and what the tests, benchmarks and fuzz targets need.
+deps-run:
+	@bash scripts/install-deps.sh run
+
 deps:
-	@bash scripts/install-deps.sh
+	@bash scripts/install-deps.sh test
 
-$(BUILD)/build.ninja: | deps
-	cmake -S . -B $(BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMARKET_WERROR=ON
+# The programs alone: build/ configured without the tests when nothing configured it yet. Once the
+# tests are configured (configure), the programs are built in the same tree.
+configure-run: | deps-run
+	@[ -f $(BUILD)/build.ninja ] || cmake --preset default -B $(BUILD) -DMARKET_BUILD_TESTS=OFF
 
-build: $(BUILD)/build.ninja
+# Everything: build/ with the tests, configured again when configure-run left them out.
+configure: | deps
+	@grep -qs '^MARKET_BUILD_TESTS:BOOL=ON' $(BUILD)/CMakeCache.txt || \
+	  cmake --preset default -B $(BUILD) -DMARKET_BUILD_TESTS=ON
+
+build: configure
 	cmake --build $(BUILD) -j $(JOBS)
 
 # The test command: warnings as errors, every test.
@@ -22,7 +35,7 @@ test: build
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
 
 $(SAN_BUILD)/build.ninja: | deps
-	cmake -S . -B $(SAN_BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug -DMARKET_WERROR=ON -DMARKET_SANITIZE=ON
+	cmake --preset sanitize -B $(SAN_BUILD)
 
 # The same suite under AddressSanitizer and UndefinedBehaviorSanitizer.
 test-sanitize: $(SAN_BUILD)/build.ninja
@@ -35,7 +48,7 @@ check: test test-sanitize
 
 # A tournament's shards as a job array on a real one-node Slurm started by hand (root; installs
 # Debian's Slurm and MUNGE when missing), merged and compared with the run in one piece.
-slurm-test: $(BUILD)/build.ninja
+slurm-test: configure
 	bash scripts/slurm-test.sh $(BUILD)
 
 # libFuzzer targets (clang): replay the committed corpus, then fuzz each target briefly.
@@ -48,8 +61,9 @@ fuzz-smoke: | deps
 fuzz: | deps
 	bash fuzz/run.sh $(FUZZ_SECONDS)
 
+# Every C++ file in git, whatever its folder.
 format:
-	find buyer wire engine gateway marketd tournament report bench fuzz tests -name '*.cc' -o -name '*.h' | xargs clang-format -i
+	git ls-files --cached --others --exclude-standard '*.cc' '*.h' | xargs clang-format -i
 
 clean:
 	rm -rf $(BUILD) $(SAN_BUILD)
@@ -70,7 +84,7 @@ bench-stepped: | deps
 # buyer.log, the market's summary to the terminal. On the stepped clock (a tick ends as soon as
 # the agent has answered) unless CLOCK=real: make run CLOCK=real.
 CLOCK ?= stepped
-run: $(BUILD)/build.ninja
+run: configure-run
 	@cmake --build $(BUILD) -j $(JOBS) --target buyer remote_control
 	@PATH="$(abspath $(BUILD))/bin:$$PATH" MARKET_CLOCK=$(CLOCK) $(BUILD)/bin/buyer > buyer.log; status=$$?; \
 	  echo "The agent's log is in buyer.log; the agent exited with status $$status."; exit $$status
@@ -78,7 +92,7 @@ run: $(BUILD)/build.ninja
 # The default session (as make run, CLOCK too), then its HTML report: out/session.json, out/buyer.log and
 # out/report.html. A tournament's report: build/bin/market-report --db out/tournament.db -o FILE.
 .PHONY: report
-report: $(BUILD)/build.ninja
+report: configure-run
 	@cmake --build $(BUILD) -j $(JOBS) --target buyer remote_control market-report
 	@mkdir -p out
 	@PATH="$(abspath $(BUILD))/bin:$$PATH" MARKET_CLOCK=$(CLOCK) MARKET_RESULTS=out/session.json \
@@ -91,7 +105,7 @@ report: $(BUILD)/build.ninja
 # bidders and the agent (its gateway relays to marketd through MARKET_ADDRESS). The logs and the
 # results go to out/network/, the market's summary to the terminal.
 .PHONY: run-network bench-network
-run-network: $(BUILD)/build.ninja
+run-network: configure-run
 	@cmake --build $(BUILD) -j $(JOBS) --target buyer remote_control marketd market_peer
 	bash marketd/run_network.sh $(BUILD)
 
@@ -99,7 +113,7 @@ run-network: $(BUILD)/build.ninja
 # Release build (build-bench-net/); fails if a bid sent was not recorded.
 BENCH_NET_BUILD ?= build-bench-net
 bench-network: | deps
-	cmake -S . -B $(BENCH_NET_BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release > /dev/null
+	cmake --preset bench -B $(BENCH_NET_BUILD) > /dev/null
 	cmake --build $(BENCH_NET_BUILD) -j $(JOBS) --target marketd market_peer
 	bash marketd/bench_network.sh $(BENCH_NET_BUILD)
 
@@ -107,7 +121,7 @@ bench-network: | deps
 # attached (one stalled) against none, in the same Release build (build-bench-net/).
 .PHONY: bench-monitor
 bench-monitor: | deps
-	cmake -S . -B $(BENCH_NET_BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release > /dev/null
+	cmake --preset bench -B $(BENCH_NET_BUILD) > /dev/null
 	cmake --build $(BENCH_NET_BUILD) -j $(JOBS) --target marketd market_monitor_bench
 	bash marketd/bench_monitor.sh $(BENCH_NET_BUILD)
 
@@ -115,7 +129,7 @@ bench-monitor: | deps
 # tick (tournament/demo.toml), into out/tournament.db; prints the leaderboard.
 TOURNAMENT_JOBS ?= 4
 .PHONY: tournament
-tournament: $(BUILD)/build.ninja
+tournament: configure-run
 	@cmake --build $(BUILD) -j $(JOBS) --target tournament
 	@mkdir -p out
 	$(BUILD)/bin/tournament run tournament/demo.toml --db out/tournament.db --jobs $(TOURNAMENT_JOBS)
@@ -125,6 +139,6 @@ tournament: $(BUILD)/build.ninja
 SOAK_BUILD ?= build-soak
 .PHONY: soak
 soak: | deps
-	cmake -S . -B $(SOAK_BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release > /dev/null
+	cmake --preset bench -B $(SOAK_BUILD) > /dev/null
 	cmake --build $(SOAK_BUILD) -j $(JOBS) --target marketd market_soak
 	bash marketd/soak.sh $(SOAK_BUILD)

@@ -431,7 +431,9 @@ void Engine::BeginGood(Nanos now) {
   tie_breaks_ = 0;
   GoodResult& record = good_result();
   record.values.reserve(buyers_.size());
-  const int64_t steps = (g.initial - g.reserve) / plan_.auctions[auction_].price_step + 1;
+  const int64_t step = plan_.auctions[auction_].price_step;
+  const int64_t steps = (g.initial - g.reserve) / step + 1;
+  const int64_t lowest = LowestOffer(g, step);  // what the rivals take for the reserve
   record.clock.reserve(static_cast<size_t>(
       std::clamp<int64_t>(steps + 2 * scenario_.max_collisions, 1, kClockReserveMax)));
   record.tick_bids.reserve(buyers_.size());  // enough for the usual good: a sale and a collision
@@ -446,7 +448,7 @@ void Engine::BeginGood(Nanos now) {
       buyer.valuation =
           DrawValue(plan_.rivals[rival].value, g.resale,
                     DeriveSeed(plan_.seed, {kValuationStream, auction, good_, rival}));
-      bidders_[rival]->BeginGood(buyer.valuation, g.reserve,
+      bidders_[rival]->BeginGood(buyer.valuation, lowest,
                                  DeriveSeed(plan_.seed, {kBidderStream, auction, good_, rival}));
     }
     record.values.push_back({buyer.name, buyer.valuation});

@@ -809,6 +809,29 @@ TEST(Engine, ValuesOfEveryBuyerAndTheEquilibriumBidOnTheBuyersList) {
   EXPECT_EQ(auction.buyers[2].strategy, "truthful");
 }
 
+// The reserve 450 lies between the clock's prices 500 and 400, so nothing sells below 500. A rival
+// valuing the goods at 560 that took 450 for the reserve would never buy: its equilibrium bid for
+// two buyers would be 460, its zero-intelligence limit below 500 for almost half the goods.
+TEST(Engine, RivalsTakeTheLowestPriceTheClockOffersForTheReserve) {
+  std::string goods;
+  for (int i = 1; i <= 10; ++i) {
+    goods += std::string(i > 1 ? ", " : "") + "{ id = \"g" + std::to_string(i) +
+             "\", kind = \"k\", seller = \"s\", initial = 1000, resale = 700, reserve = 450 }";
+  }
+  for (const std::string strategy : {"equilibrium", "zero_intelligence"}) {
+    SCOPED_TRACE(strategy);
+    const std::string rivals =
+        "[[rivals]]\nname = \"Eve\"\nstrategy = \"" + strategy + "\"\nvalue = { fixed = 560 }\n";
+    Engine engine(MustParse(SmallScenario(rivals, goods)), 1);
+    RunSession(engine, BidsOn({}));
+    for (const GoodResult& good : engine.results().auctions[0].goods) {
+      EXPECT_EQ(good.outcome, Outcome::kSold) << good.good.id;
+      EXPECT_EQ(good.buyer, "Eve");
+      EXPECT_EQ(good.price, 500);
+    }
+  }
+}
+
 // The engine tells each rival how every good ended: the adaptive rival wins g1 unshaded, then
 // shades 50 points and lets g2 run down to half its value.
 TEST(Engine, AnAdaptiveRivalLearnsFromTheGoodsItWins) {

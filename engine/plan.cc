@@ -30,6 +30,10 @@ Good GenerateGood(const GeneratorEntry& entry, uint64_t seed, int auction, int i
 
 }  // namespace
 
+int64_t LowestOffer(const Good& good, int64_t price_step) {
+  return good.initial - (good.initial - good.reserve) / price_step * price_step;
+}
+
 SessionPlan BuildPlan(const Scenario& scenario, uint64_t seed) {
   SessionPlan plan;
   plan.seed = seed;

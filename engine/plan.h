@@ -27,6 +27,12 @@ struct SessionPlan {
   std::vector<AuctionPlan> auctions;
 };
 
+// The lowest price a good's clock offers at this step: the last one at or above the reserve on its
+// way down from the initial price. A bidder can buy at no lower price, so this is the reserve the
+// rivals' rules reason with. (A collision's rise may put later offers on other prices; none
+// below the reserve.)
+int64_t LowestOffer(const Good& good, int64_t price_step);
+
 // Expands a loaded scenario with the given seed: numbered rival groups become single rivals,
 // generated goods are drawn, and goods without a round are spread over the auction's rounds in
 // order (the first goods in round 1). The same scenario and seed give the same plan.

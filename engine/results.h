@@ -54,10 +54,10 @@ struct GoodResult {
   // Every buyer present when the good came under the hammer, in buyers-list order, with its value.
   std::vector<BuyerValue> values;
   // The good's price clock. Bounded by the scenario, not by the input: at most
-  // (initial - reserve + max_collisions * collision_increment) / price_step + 1 offers, plus
-  // max_collisions collisions, plus one offer again per voided sale (each costs its buyer a
-  // sanction, and sanctions_before_expulsion of them expel it), and at most one tick bid per
-  // buyer present in each tick that had a bid.
+  // (initial - reserve + max_collisions * collision_increment) / price_step + 1 offers (MostOffers,
+  // which loading holds to kMaxOffersPerGood), plus max_collisions collisions, plus one offer
+  // again per voided sale (each costs its buyer a sanction, and sanctions_before_expulsion of them
+  // expel it), and at most one tick bid per buyer present in each tick that had a bid.
   std::vector<ClockStep> clock{};
   std::vector<TickBid> tick_bids{};
   std::optional<int64_t> ended_us{};  // when it was sold, left the market or was interrupted

@@ -6,6 +6,7 @@
 
 #include <toml++/toml.h>
 
+#include "engine/rival_table.h"
 #include "engine/toml_fields.h"
 #include "wire/escape.h"
 
@@ -73,8 +74,8 @@ ValueRule ReadValueRule(const toml::node& node) {
   return rule;
 }
 
-RivalEntry ReadRival(const toml::table& table) {
-  TableReader r(table, "[[rivals]]");
+RivalEntry ReadRival(const toml::table& table, const std::string& where) {
+  TableReader r(table, where);
   RivalEntry entry;
   entry.line = LineOf(table.source());
   entry.name = r.RequireText("name", kName);
@@ -148,14 +149,32 @@ GoodEntry ReadGood(const toml::node& node, int rounds) {
   return g;
 }
 
-AuctionEntry ReadAuction(const toml::table& table, int number,
-                         const std::vector<RivalEntry>& rivals, size_t registry_size,
-                         int buyers_per_auction) {
+// A good's clock is kept whole in the results: refuses a price range too many steps long.
+void CheckOffers(const toml::node& where, const std::string& what, int64_t most) {
+  if (most <= kMaxOffersPerGood) return;
+  Fail(where, what + " up to " + std::to_string(most) +
+                  " prices ((initial - reserve + max_collisions * collision_increment) / "
+                  "price_step + 1; at most " +
+                  std::to_string(kMaxOffersPerGood) + "): raise price_step or the reserve");
+}
+
+// The widest price range a generated good can have: the highest initial price and the lowest
+// reserve percentage (the reserve is rounded down, as the generator does).
+int64_t MostGeneratedOffers(const Scenario& s, int64_t price_step) {
+  const int64_t initial = s.generator.initial_high;
+  return MostOffers(initial, initial * s.generator.reserve_low / 100, price_step, s);
+}
+
+AuctionEntry ReadAuction(const toml::table& table, int number, const Scenario& s) {
+  const std::vector<RivalEntry>& rivals = s.rivals;
+  const size_t registry_size = s.registry.size();
+  const int buyers_per_auction = s.buyers_per_auction;
   TableReader r(table, "auction " + std::to_string(number));
   AuctionEntry a;
   a.line = LineOf(table.source());
   a.rounds = static_cast<int>(r.Int("rounds", 1, 100, 1));
   if (r.Find("price_step") != nullptr) a.price_step = r.Int("price_step", 1, 1'000'000, 0);
+  const int64_t step = a.price_step.value_or(s.price_step);
 
   size_t rival_count = 0;
   if (const toml::node* node = r.Find("rivals"); node != nullptr) {
@@ -184,13 +203,21 @@ AuctionEntry ReadAuction(const toml::table& table, int number,
     if (array == nullptr) Fail(*node, "goods must be an array of tables");
     for (const toml::node& item : *array) {
       a.goods.push_back(ReadGood(item, a.rounds));
-      if (!ids.insert(a.goods.back().id).second) {
-        Fail(item, "good id " + a.goods.back().id + " is used twice in auction " +
-                       std::to_string(number));
+      const Good& good = a.goods.back();
+      if (!ids.insert(good.id).second) {
+        Fail(item, "good id " + good.id + " is used twice in auction " + std::to_string(number));
       }
+      CheckOffers(item, "good " + good.id + " may be offered at",
+                  MostOffers(good.initial, good.reserve, step, s));
     }
   }
   a.generated_goods = static_cast<int>(r.Int("generated_goods", 0, kMaxGoodsPerAuction, 0));
+  if (a.generated_goods > 0) {
+    CheckOffers(
+        *r.Find("generated_goods"),
+        "a good drawn by [generator] for auction " + std::to_string(number) + " may be offered at",
+        MostGeneratedOffers(s, step));
+  }
   for (int i = 1; i <= a.generated_goods; ++i) {
     if (ids.count(GeneratedGoodId(number, i)) != 0) {
       Fail(table, "good id " + GeneratedGoodId(number, i) + " is used twice in auction " +
@@ -243,7 +270,7 @@ Scenario ReadScenario(const toml::table& root) {
                          std::to_string(capacity) + " buyers can be admitted"};
   }
   for (const toml::table* table : r.Tables("rivals")) {
-    RivalEntry entry = ReadRival(*table);
+    RivalEntry entry = ReadRival(*table, "[[rivals]]");
     for (const std::string& name : RivalNames(entry)) {
       if (!names.insert(name).second) Fail(*table, "buyer name " + name + " is used twice");
     }
@@ -266,14 +293,17 @@ Scenario ReadScenario(const toml::table& root) {
   }
   for (const toml::table* table : auctions) {
     const int number = static_cast<int>(s.auctions.size()) + 1;
-    s.auctions.push_back(
-        ReadAuction(*table, number, s.rivals, s.registry.size(), s.buyers_per_auction));
+    s.auctions.push_back(ReadAuction(*table, number, s));
   }
   r.RejectUnknownKeys();
   return s;
 }
 
 }  // namespace
+
+RivalEntry ReadRivalTable(const toml::table& table, const std::string& where) {
+  return ReadRival(table, where);
+}
 
 const char* StrategyName(Strategy strategy) {
   switch (strategy) {
@@ -318,6 +348,11 @@ ScenarioLoad ParseScenario(std::string_view text, const std::string& source_name
 int BuyerCapacity(const Scenario& scenario) {
   const int registered = static_cast<int>(scenario.registry.size());
   return scenario.max_buyers > 0 ? std::min(scenario.max_buyers, registered) : registered;
+}
+
+int64_t MostOffers(int64_t initial, int64_t reserve, int64_t price_step, const Scenario& scenario) {
+  const int64_t rises = scenario.max_collisions * scenario.collision_increment;
+  return (initial - reserve + rises) / price_step + 1;
 }
 
 std::string GeneratedGoodId(int auction_number, int index) {

@@ -346,6 +346,69 @@ generated_goods = 1
   EXPECT_EQ(plan.rivals[5].shade, 25);
 }
 
+// The results keep every price a good's clock announces, so a price range too many steps long is
+// refused when the scenario is loaded, for listed goods and for any good the generator may draw.
+TEST(Scenario, AGoodsClockIsBoundedWhenTheScenarioIsLoaded) {
+  const auto good = [](int64_t initial, int64_t reserve) {
+    return "goods = [{ id = \"g1\", kind = \"k\", seller = \"s\", initial = " +
+           std::to_string(initial) + ", resale = 1, reserve = " + std::to_string(reserve) + " }]\n";
+  };
+  const std::string auction = "[[auctions]]\n";
+  const std::string no_rises = "collision_increment = 0\n";
+  const std::string generated = "[[auctions]]\ngenerated_goods = 1\n";
+  const std::string fault =
+      " prices ((initial - reserve + max_collisions * collision_increment) / price_step + 1; at "
+      "most 1000): raise price_step or the reserve";
+  const struct {
+    std::string text;
+    std::string error;  // empty: the scenario loads
+  } cases[] = {
+      // 10^8 prices of one unit, each kept in the results.
+      {"price_step = 1\n" + kRegistry + auction + good(100'000'000, 0),
+       "test.toml:6: good g1 may be offered at up to 100000601" + fault},
+      {"price_step = 1\n" + no_rises + kRegistry + auction + good(999, 0), ""},
+      {"price_step = 1\n" + no_rises + kRegistry + auction + good(1000, 0),
+       "test.toml:7: good g1 may be offered at up to 1001" + fault},
+      {"price_step = 1\n" + no_rises + kRegistry + auction + good(1500, 501), ""},
+      // Each collision raises the price, which runs down again.
+      {kRegistry + auction + good(50'000, 0), ""},
+      {"max_collisions = 100\ncollision_increment = 500\n" + kRegistry + auction + good(50'000, 0),
+       "test.toml:7: good g1 may be offered at up to 1001" + fault},
+      // The auction's own step is the one its goods are offered at.
+      {"price_step = 1\n" + kRegistry + auction + "price_step = 1000000\n" + good(100'000'000, 0),
+       ""},
+      // A drawn good: the highest initial price and the lowest reserve percentage.
+      {no_rises + kRegistry + generated + "[generator]\ninitial = [1000, 99900]\n" +
+           "reserve_percent = [0, 50]\n",
+       ""},
+      {no_rises + kRegistry + generated + "[generator]\ninitial = [1000, 100000]\n" +
+           "reserve_percent = [0, 50]\n",
+       "test.toml:6: a good drawn by [generator] for auction 1 may be offered at up to 1001" +
+           fault},
+      {no_rises + kRegistry + generated + "[generator]\ninitial = [1000, 100000]\n" +
+           "reserve_percent = [1, 50]\n",
+       ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    const ScenarioLoad load = ParseScenario(c.text, "test.toml");
+    EXPECT_EQ(load.scenario.has_value(), c.error.empty());
+    if (!load.scenario) {
+      EXPECT_EQ(load.error.ToString(), c.error);
+      continue;
+    }
+    // Every good planned, drawn or listed, stays within the bound.
+    for (uint64_t seed = 1; seed <= 50; ++seed) {
+      for (const AuctionPlan& planned : BuildPlan(*load.scenario, seed).auctions) {
+        for (const Good& g : planned.goods) {
+          EXPECT_LE(MostOffers(g.initial, g.reserve, planned.price_step, *load.scenario),
+                    kMaxOffersPerGood);
+        }
+      }
+    }
+  }
+}
+
 TEST(Scenario, BuyersPerAuctionRaisesTheMarketsSize) {
   const std::string text = "buyers_per_auction = 300\n" + kRegistry +
                            "[[rivals]]\nname = \"Bot\"\nstrategy = \"value\"\ncount = 299\n" +

@@ -37,8 +37,12 @@ std::string RowChart(const RowChartLayout& layout, const std::vector<ChartRow>& 
     if (layout.distribution) {
       for (double v : row.values) take(v);
     } else {
-      take(row.low);
-      take(row.high);
+      if (row.has_interval) {
+        take(row.low);
+        take(row.high);
+      } else {
+        take(row.mean);
+      }
       take(row.mean);
     }
   }
@@ -79,13 +83,17 @@ std::string RowChart(const RowChartLayout& layout, const std::vector<ChartRow>& 
                    row.label + ": " + FormatNumber(row.values[k]));
       }
     } else {
-      const double lo = x(row.low), hi = x(row.high);
-      svg.Line(lo, cy, hi, cy, {{"class", "whisker"}});
-      svg.Line(lo, cy - 6, lo, cy + 6, {{"class", "whisker-cap"}, {"stroke", "#0072B2"}});
-      svg.Line(hi, cy - 6, hi, cy + 6, {{"class", "whisker-cap"}, {"stroke", "#0072B2"}});
-      svg.Marker({"#D55E00", Shape::kDiamond}, x(row.mean), cy, 5, {{"class", "mean"}},
-                 row.label + ": mean " + FormatNumber(row.mean) + ", 95% interval " +
-                     FormatNumber(row.low) + " to " + FormatNumber(row.high));
+      std::string tip = row.label + ": mean " + FormatNumber(row.mean);
+      if (row.has_interval) {
+        const double lo = x(row.low), hi = x(row.high);
+        svg.Line(lo, cy, hi, cy, {{"class", "whisker"}});
+        svg.Line(lo, cy - 6, lo, cy + 6, {{"class", "whisker-cap"}, {"stroke", "#0072B2"}});
+        svg.Line(hi, cy - 6, hi, cy + 6, {{"class", "whisker-cap"}, {"stroke", "#0072B2"}});
+        tip += ", 95% interval " + FormatNumber(row.low) + " to " + FormatNumber(row.high);
+      } else {
+        tip += ", no interval (fewer than 2 values)";
+      }
+      svg.Marker({"#D55E00", Shape::kDiamond}, x(row.mean), cy, 5, {{"class", "mean"}}, tip);
     }
     svg.Close();
   }

@@ -14,6 +14,7 @@ struct ChartRow {
   std::string label;
   double mean = 0;
   double low = 0, high = 0;    // the interval (whiskers)
+  bool has_interval = true;    // false: the mean alone, no whisker (fewer than 2 values)
   std::vector<double> values;  // the distribution (box and points)
 };
 
@@ -25,7 +26,8 @@ struct RowChartLayout {
   bool distribution = false;  // box and points rather than whiskers
 };
 
-// Whiskers: each row has one element of class "whisker" and one of class "mean". Distribution:
+// Whiskers: each row has one element of class "mean", and one of class "whisker" when it has an
+// interval (its axis then spans the whiskers; a row without one spans its mean). Distribution:
 // one "box" per row with two or more values, one "session-point" per value.
 std::string RowChart(const RowChartLayout& layout, const std::vector<ChartRow>& rows);
 

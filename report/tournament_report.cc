@@ -19,6 +19,12 @@ std::string Ranks(const std::vector<int>& ranks) {
   return out.empty() ? "-" : out;
 }
 
+// "none" for fewer than 2 values, as the leaderboard's table prints it.
+std::string IntervalCell(const tournament::MeanInterval& m) {
+  if (!m.HasInterval()) return "none";
+  return FormatNumber(m.low(), 1) + " to " + FormatNumber(m.high(), 1);
+}
+
 std::string Leaderboard(const TournamentData& data) {
   HtmlTable table(
       "leaderboard",
@@ -27,14 +33,18 @@ std::string Leaderboard(const TournamentData& data) {
       {1, 5, 6, 9, 10, 11, 12, 13, 14});
   std::vector<ChartRow> rows;
   for (const tournament::Standing& s : data.board.standings) {
-    table.AddRow({s.lineup, std::to_string(s.rank), s.name, s.kind, s.strategy,
-                  std::to_string(s.surplus.n), FormatNumber(s.surplus.mean, 1),
-                  FormatNumber(s.surplus.low(), 1) + " to " + FormatNumber(s.surplus.high(), 1),
-                  Ranks(s.overlaps), std::to_string(s.goods_won), std::to_string(s.spend),
-                  std::to_string(s.sanctions), std::to_string(s.expulsions),
-                  std::to_string(s.crashes), std::to_string(s.timeouts)},
-                 "entry", {{"data-lineup", s.lineup}, {"data-name", s.name}});
-    rows.push_back({EntryLabel(s), s.surplus.mean, s.surplus.low(), s.surplus.high(), {}});
+    table.AddRow(
+        {s.lineup, std::to_string(s.rank), s.name, s.kind, s.strategy, std::to_string(s.surplus.n),
+         FormatNumber(s.surplus.mean, 1), IntervalCell(s.surplus), Ranks(s.overlaps),
+         std::to_string(s.goods_won), std::to_string(s.spend), std::to_string(s.sanctions),
+         std::to_string(s.expulsions), std::to_string(s.crashes), std::to_string(s.timeouts)},
+        "entry", {{"data-lineup", s.lineup}, {"data-name", s.name}});
+    rows.push_back({EntryLabel(s),
+                    s.surplus.mean,
+                    s.surplus.low(),
+                    s.surplus.high(),
+                    s.surplus.HasInterval(),
+                    {}});
   }
   return table.Html() +
          RowChart({"leaderboard-chart", "Mean surplus per session with its 95% interval",
@@ -71,7 +81,7 @@ std::string Scenarios(const TournamentData& data) {
         std::to_string(m.sessions),
         std::to_string(m.failed),
         FormatNumber(m.revenue.mean, 1),
-        FormatNumber(m.revenue.low(), 1) + " to " + FormatNumber(m.revenue.high(), 1),
+        IntervalCell(m.revenue),
         std::to_string(m.goods_sold),
         std::to_string(m.goods_total),
         m.goods_total > 0
@@ -82,10 +92,14 @@ std::string Scenarios(const TournamentData& data) {
       cells.push_back(
           s.efficiency.empty() ? "-" : FormatNumber(tournament::Interval95(s.efficiency).mean, 3));
       const tournament::MeanInterval e = tournament::Interval95(s.efficiency);
-      if (e.n > 0) efficiency.push_back({m.scenario, e.mean, e.low(), e.high(), s.efficiency});
+      if (e.n > 0) {
+        efficiency.push_back(
+            {m.scenario, e.mean, e.low(), e.high(), e.HasInterval(), s.efficiency});
+      }
     }
     table.AddRow(cells, "scenario", {{"data-scenario", m.scenario}});
-    revenue.push_back({m.scenario, m.revenue.mean, m.revenue.low(), m.revenue.high(), s.revenue});
+    revenue.push_back({m.scenario, m.revenue.mean, m.revenue.low(), m.revenue.high(),
+                       m.revenue.HasInterval(), s.revenue});
   }
   std::string out = table.Html();
   out += RowChart({"scenario-revenue", "Revenue per session by scenario (mean, 95% interval)",

@@ -79,6 +79,29 @@ TEST_F(TournamentReportTest, EfficiencyIsShownWhenTheDatabaseHoldsIt) {
   EXPECT_NE(page.find("class=\"scenario-efficiency\""), std::string::npos);
 }
 
+// One session says nothing of the spread: its row shows no interval and draws no whisker, beside
+// an entry of two sessions that shows both.
+TEST(TournamentReport, AnEntryOfOneSessionHasNoInterval) {
+  TournamentData data;
+  tournament::Standing one;
+  one.lineup = "l";
+  one.rank = 1;
+  one.name = "Solo";
+  one.surplus = {1, 5530.0, 0};
+  tournament::Standing two = one;
+  two.rank = 2;
+  two.name = "Pair";
+  two.surplus = {2, 100.0, 50.0};
+  data.board.standings = {one, two};
+  data.surplus = {{5530.0}, {50.0, 150.0}};
+  const std::string page = TournamentReport(data, "t.db");
+  EXPECT_EQ(Count(page, "class=\"whisker\""), 1u);
+  EXPECT_EQ(Count(page, "class=\"mean\""), 2u);
+  EXPECT_NE(page.find("<td>none</td>"), std::string::npos);
+  EXPECT_NE(page.find("<td>50 to 150</td>"), std::string::npos);
+  EXPECT_EQ(page.find("5530 to 5530"), std::string::npos);
+}
+
 TEST(ReadTournament, BadDatabasesAreOneLineErrors) {
   const std::string dir = testfiles::MakeTempDir();
   testfiles::WriteFile(dir + "/text.db", "this is not a database at all, just some text\n");

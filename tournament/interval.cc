@@ -43,6 +43,7 @@ MeanInterval Interval95(const std::vector<double>& values) {
 }
 
 bool Overlap(const MeanInterval& a, const MeanInterval& b) {
+  if (!a.HasInterval() || !b.HasInterval()) return true;
   return a.low() <= b.high() && b.low() <= a.high();
 }
 

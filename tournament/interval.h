@@ -11,7 +11,9 @@ namespace tournament {
 struct MeanInterval {
   size_t n = 0;
   double mean = 0;
-  double half_width = 0;  // 0 for fewer than two values
+  double half_width = 0;  // 0 for fewer than two values, which give no interval
+  // One value says nothing of the spread: with fewer than two there is no interval.
+  bool HasInterval() const { return n >= 2; }
   double low() const { return mean - half_width; }
   double high() const { return mean + half_width; }
 };
@@ -22,7 +24,8 @@ double StudentT975(size_t df);
 
 MeanInterval Interval95(const std::vector<double>& values);
 
-// Whether two intervals share a point.
+// Whether two intervals share a point; a mean without an interval could lie anywhere, so it meets
+// every other.
 bool Overlap(const MeanInterval& a, const MeanInterval& b);
 
 }  // namespace tournament

@@ -38,6 +38,20 @@ TEST(Interval, OverlapIncludesTouching) {
   EXPECT_FALSE(Overlap(a, c));
 }
 
+TEST(Interval, FewerThanTwoValuesGiveNoIntervalAndMeetEveryOther) {
+  const MeanInterval one = Interval95({5530});
+  const MeanInterval none = Interval95({});
+  const MeanInterval tight{10, 7.5, 0.4};
+  EXPECT_FALSE(one.HasInterval());
+  EXPECT_FALSE(none.HasInterval());
+  EXPECT_TRUE(Interval95({1, 2}).HasInterval());
+  for (const MeanInterval* m : {&one, &none}) {
+    EXPECT_TRUE(Overlap(*m, tight));
+    EXPECT_TRUE(Overlap(tight, *m));
+  }
+  EXPECT_TRUE(Overlap(one, Interval95({1})));
+}
+
 TEST(Progress, LineShowsDoneRateAndTimeLeft) {
   using std::chrono::milliseconds;
   EXPECT_EQ(ProgressLine(0, 30, 0, milliseconds(0)), "0/30 sessions, --/s, -- left");

@@ -160,5 +160,81 @@ TEST_F(LeaderboardTest, EveryFormatCarriesEveryEntry) {
   EXPECT_THROW(ReadLeaderboard(store_->db(), "nope"), DbError);
 }
 
+// One session of a lineup whose every text holds terminal controls: a tournament name, a lineup
+// and a scenario as any program may have written them into the database.
+class OneSessionTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    store_.emplace(testfiles::MakeTempDir() + "/t.db", true);
+    TournamentFile t;
+    t.hash = "h2";
+    t.name = kHostile;
+    const int64_t id = store_->AddTournament(t, 1);
+    SessionRecord r;
+    r.key = {std::string("s") + kHostile, 1, std::string("L") + kHostile};
+    r.outcome = "completed";
+    r.revenue = 700;
+    r.participants.resize(2);
+    r.participants[0].name = "Agent";
+    r.participants[0].kind = "command";
+    r.participants[0].strategy = std::string("./agent ") + kHostile;
+    r.participants[0].surplus = 5530;
+    r.participants[1].name = "Vera";
+    r.participants[1].kind = "builtin";
+    r.participants[1].strategy = "value";
+    r.participants[1].surplus = 10;
+    ASSERT_TRUE(store_->Write(id, r));
+  }
+
+  static constexpr const char* kHostile = "\x1b]0;pwned\x07\x1b[31m\xc2\x9b";
+  std::optional<Store> store_;
+};
+
+TEST_F(OneSessionTest, OneSessionGivesNoIntervalAndOverlapsEveryRank) {
+  const Leaderboard board = ReadLeaderboard(store_->db(), "");
+  ASSERT_EQ(board.standings.size(), 2u);
+  EXPECT_FALSE(board.standings[0].surplus.HasInterval());
+  EXPECT_EQ(board.standings[0].overlaps, std::vector<int>{2});
+  EXPECT_EQ(board.standings[1].overlaps, std::vector<int>{1});
+
+  const std::string table = LeaderboardTable(board);
+  EXPECT_EQ(table.find("[5530.0, 5530.0]"), std::string::npos) << table;
+  EXPECT_EQ(table.find("[700.0, 700.0]"), std::string::npos) << table;
+  EXPECT_NE(table.find("none"), std::string::npos) << table;
+  EXPECT_NE(table.find("Fewer than 2 sessions give no interval"), std::string::npos) << table;
+
+  const std::vector<std::string> csv = testfiles::Lines(LeaderboardCsv(board));
+  ASSERT_EQ(csv.size(), 3u);
+  EXPECT_NE(csv[1].find(",1,5530.0,,,2,"), std::string::npos) << csv[1];
+  const std::vector<std::string> markets = testfiles::Lines(MarketsCsv(board));
+  ASSERT_EQ(markets.size(), 2u);
+  EXPECT_NE(markets[1].find(",1,0,700.0,,,"), std::string::npos) << markets[1];
+
+  const nlohmann::json json = nlohmann::json::parse(LeaderboardJson(board));
+  EXPECT_EQ(json["standings"][0]["ci95"], nullptr);
+  EXPECT_EQ(json["standings"][0]["overlaps"], nlohmann::json::array({2}));
+  EXPECT_EQ(json["scenarios"][0]["ci95"], nullptr);
+}
+
+TEST_F(OneSessionTest, TheTableShowsControlCharactersEscapedAndTheDataFormatsKeepThem) {
+  const Leaderboard board = ReadLeaderboard(store_->db(), "");
+  const std::string table = LeaderboardTable(board);
+  for (char c : table) {
+    const auto byte = static_cast<unsigned char>(c);
+    EXPECT_TRUE(c == '\n' || (byte >= 0x20 && byte != 0x7f)) << "byte " << int(byte) << "\n"
+                                                             << table;
+  }
+  EXPECT_EQ(table.find("\xc2\x9b"), std::string::npos) << table;
+  const std::string shown = "\\x1b]0;pwned\\x07\\x1b[31m\\u009b";
+  for (const std::string& text : {"Tournament " + shown, "Lineup L" + shown, "s" + shown}) {
+    EXPECT_NE(table.find(text), std::string::npos) << text << " in\n" << table;
+  }
+  // CSV and JSON carry the data itself.
+  EXPECT_NE(LeaderboardCsv(board).find(std::string("./agent ") + kHostile), std::string::npos);
+  const nlohmann::json json = nlohmann::json::parse(LeaderboardJson(board));
+  EXPECT_EQ(json["tournament"], kHostile);
+  EXPECT_EQ(json["standings"][0]["lineup"], std::string("L") + kHostile);
+}
+
 }  // namespace
 }  // namespace tournament

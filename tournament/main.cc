@@ -115,9 +115,12 @@ int Plan(const std::string& file, int64_t shards, const std::string& format) {
     std::cerr << "tournament: " << load.error << "\n";
     return 2;
   }
-  std::cout << (format == "json" ? tournament::PlanJson(*load.tournament, shards)
-                                 : tournament::PlanTable(*load.tournament, shards))
-            << std::flush;
+  if (format == "json") {
+    tournament::WritePlanJson(std::cout, *load.tournament, shards);
+  } else {
+    std::cout << tournament::PlanTable(*load.tournament, shards);
+  }
+  std::cout << std::flush;
   return 0;
 }
 

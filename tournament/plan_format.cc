@@ -1,69 +1,67 @@
 #include "tournament/plan_format.h"
 
-#include <vector>
-
 #include <nlohmann/json.hpp>
 
 #include "engine/text_table.h"
 #include "tournament/shard.h"
+#include "tournament/terminal_text.h"
 
 namespace tournament {
 namespace {
 
 std::string Describe(const SessionKey& key) {
-  return key.scenario + " seed " + std::to_string(key.seed) + " " + key.lineup;
+  return TerminalText(key.scenario) + " seed " + std::to_string(key.seed) + " " +
+         TerminalText(key.lineup);
 }
 
-// The sessions of each shard, in the canonical order.
-std::vector<std::vector<SessionKey>> Split(const TournamentFile& t, int64_t shards) {
-  std::vector<std::vector<SessionKey>> split(static_cast<size_t>(shards));
-  const std::vector<PlannedSession> plan = PlanSessions(t);
-  for (size_t i = 0; i < plan.size(); ++i) {
-    split[i % static_cast<size_t>(shards)].push_back(plan[i].key);
-  }
-  return split;
+// A string as JSON writes it (bytes that are not UTF-8 replaced).
+std::string JsonString(const std::string& text) {
+  return nlohmann::json(text).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
 }  // namespace
 
 std::string PlanTable(const TournamentFile& t, int64_t shards) {
-  const auto split = Split(t, shards);
-  size_t total = 0;
-  for (const auto& keys : split) total += keys.size();
-  std::string out = "Tournament " + t.name + " (" + t.hash + "): " + std::to_string(total) +
-                    " sessions in " + std::to_string(shards) +
+  const SessionPlan plan(t);
+  const int64_t total = plan.size();
+  std::string out = "Tournament " + TerminalText(t.name) + " (" + t.hash +
+                    "): " + std::to_string(total) + " sessions in " + std::to_string(shards) +
                     " shards; session i (scenarios, then seeds, then lineups, as listed) goes "
                     "to shard i mod " +
                     std::to_string(shards) + "\n";
   market::TextTable table({"shard", "sessions", "first", "last"}, {true, true, false, false});
-  for (size_t k = 0; k < split.size(); ++k) {
-    const auto& keys = split[k];
-    table.Add({std::to_string(k), std::to_string(keys.size()),
-               keys.empty() ? "-" : Describe(keys.front()),
-               keys.empty() ? "-" : Describe(keys.back())});
+  for (int64_t k = 0; k < shards; ++k) {
+    const int64_t size = ShardSize(total, {k, shards});
+    // Shard k holds positions k, k + shards, ...: its last is k + (size - 1) * shards.
+    table.Add({std::to_string(k), std::to_string(size), size == 0 ? "-" : Describe(plan.At(k).key),
+               size == 0 ? "-" : Describe(plan.At(k + (size - 1) * shards).key)});
   }
   return out + table.Render("  ");
 }
 
-std::string PlanJson(const TournamentFile& t, int64_t shards) {
-  const auto split = Split(t, shards);
-  nlohmann::json out;
-  out["name"] = t.name;
-  out["hash"] = t.hash;
-  out["rule"] = "session i in the order scenarios, seeds, lineups goes to shard i mod shards";
-  out["shards"] = nlohmann::json::array();
-  size_t total = 0;
-  for (size_t k = 0; k < split.size(); ++k) {
-    nlohmann::json sessions = nlohmann::json::array();
-    for (const SessionKey& key : split[k]) {
-      sessions.push_back({{"scenario", key.scenario}, {"seed", key.seed}, {"lineup", key.lineup}});
+// The layout of nlohmann::json's dump(2) of the document {hash, name, rule, sessions, shards: [{
+// count, sessions: [{lineup, scenario, seed}], shard}]}, written one session at a time.
+void WritePlanJson(std::ostream& out, const TournamentFile& t, int64_t shards) {
+  const SessionPlan plan(t);
+  const int64_t total = plan.size();
+  out << "{\n  \"hash\": " << JsonString(t.hash) << ",\n  \"name\": " << JsonString(t.name)
+      << ",\n  \"rule\": "
+      << JsonString("session i in the order scenarios, seeds, lineups goes to shard i mod shards")
+      << ",\n  \"sessions\": " << total << ",\n  \"shards\": [";
+  for (int64_t k = 0; k < shards; ++k) {
+    const int64_t size = ShardSize(total, {k, shards});
+    out << (k == 0 ? "\n" : ",\n") << "    {\n      \"count\": " << size
+        << ",\n      \"sessions\": [";
+    for (int64_t i = 0; i < size; ++i) {
+      const SessionKey key = plan.At(k + i * shards).key;
+      out << (i == 0 ? "\n" : ",\n")
+          << "        {\n          \"lineup\": " << JsonString(key.lineup)
+          << ",\n          \"scenario\": " << JsonString(key.scenario)
+          << ",\n          \"seed\": " << key.seed << "\n        }";
     }
-    total += split[k].size();
-    out["shards"].push_back(
-        {{"shard", k}, {"count", split[k].size()}, {"sessions", std::move(sessions)}});
+    out << (size == 0 ? "]" : "\n      ]") << ",\n      \"shard\": " << k << "\n    }";
   }
-  out["sessions"] = total;
-  return out.dump(2) + "\n";
+  out << (shards == 0 ? "]" : "\n  ]") << "\n}\n";
 }
 
 }  // namespace tournament

@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "engine/scenario.h"
 #include "tests/support/files.h"
 #include "tournament/results_reader.h"
 #include "tournament/session_scenario.h"
@@ -14,7 +15,7 @@ namespace {
 
 Lineup LoadLineup(const std::string& entries) {
   const std::string dir = testfiles::MakeTempDir();
-  testfiles::WriteFile(dir + "/s.toml", "");
+  testfiles::WriteFile(dir + "/s.toml", std::string(market::DefaultScenarioText()));
   const TournamentLoad load = ParseTournament(
       "scenarios = [\"s.toml\"]\nseeds = [1]\n[[lineups]]\nname = \"L\"\n" + entries,
       dir + "/t.toml");

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <filesystem>
 #include <thread>
 
 #include "tests/support/files.h"
@@ -297,6 +298,10 @@ TEST(TournamentRun, InterruptedRunEndsItsAgentsAndStoresNothingHalfDone) {
 TEST(TournamentRun, BadUsageAndBadFilesExitTwoAndFailuresOne) {
   const std::string dir = testfiles::MakeTempDir();
   testfiles::WriteFile(dir + "/bad.toml", "seeds = [1]\n");
+  // An entry the scenario refuses: the file's fault, found before any database is made.
+  std::string bogus = WithScenarios(kVirtual);
+  bogus.insert(bogus.find("valuation"), "bogus = 1\n");
+  testfiles::WriteFile(dir + "/bogus.toml", bogus);
   testfiles::WriteFile(dir + "/agents.toml", WithScenarios(kAgents));
   struct Case {
     std::vector<std::string> args;
@@ -314,6 +319,9 @@ TEST(TournamentRun, BadUsageAndBadFilesExitTwoAndFailuresOne) {
       {{kBin, "run", dir + "/agents.toml", "--db", dir + "/z.db", "--shard", "one"}, 2},
       {{kBin, "plan", dir + "/agents.toml", "--shards", "0"}, 2},
       {{kBin, "plan", dir + "/bad.toml"}, 2},
+      {{kBin, "run", dir + "/bogus.toml", "--db", dir + "/bogus.db"}, 2},
+      {{kBin, "plan", dir + "/bogus.toml"}, 2},
+      {{kBin, "slurm", dir + "/bogus.toml", "--shards", "2", "--out", dir + "/out"}, 2},
       {{kBin, "merge", "--into", dir + "/m.db"}, 2},  // no shard files
       {{kBin, "merge", "--into", dir + "/m.db", dir + "/missing.db"}, 1},
       {{kBin, "slurm", dir + "/agents.toml", "--shards", "2"}, 2},  // no --out
@@ -330,6 +338,56 @@ TEST(TournamentRun, BadUsageAndBadFilesExitTwoAndFailuresOne) {
   }
   EXPECT_EQ(Sessions(dir + "/y.db"), 0);
   EXPECT_EQ(Sessions(dir + "/z.db"), 0);
+  EXPECT_FALSE(std::filesystem::exists(dir + "/bogus.db"));
+  EXPECT_FALSE(std::filesystem::exists(dir + "/out"));
+  const ProcessResult r =
+      RunProcess({kBin, "run", dir + "/bogus.toml", "--db", dir + "/b.db"}, Env(), 30);
+  EXPECT_EQ(r.err.rfind("tournament: " + dir + "/bogus.toml:", 0), 0u) << r.err;
+  EXPECT_NE(r.err.find(": unknown key 'bogus'"), std::string::npos) << r.err;
+}
+
+// 1,000,000 seeds times 1,000 lineups: 10^9 sessions, planned and run in shards from a file of a
+// few dozen KB, none of them held in memory: shard 7 of 100,000 is lineup L7 at seeds 1, 101, ...
+TEST(TournamentRun, AHugeTournamentIsEnumeratedNotMaterialised) {
+  const std::string dir = testfiles::MakeTempDir();
+  std::string text =
+      "scenarios = [\"%SCENARIOS%/default.toml\"]\nseeds = { base = 1, count = "
+      "1000000 }\n";
+  for (int l = 0; l < 1000; ++l) {
+    text += "[[lineups]]\nname = \"L" + std::to_string(l) +
+            "\"\n[[lineups.entries]]\nname = \"A\"\nstrategy = \"value\"\n";
+  }
+  const std::string t = dir + "/t.toml";
+  testfiles::WriteFile(t, WithScenarios(text.c_str()));
+  const ProcessResult plan = RunProcess({kBin, "plan", t, "--shards", "100000"}, Env(), 60);
+  ASSERT_EQ(ExitCode(plan), 0) << plan.err;
+  EXPECT_NE(plan.out.find(": 1000000000 sessions in 100000 shards;"), std::string::npos)
+      << plan.out.substr(0, 300);
+  EXPECT_NE(plan.out.find("\n  99999     10000  " + std::string(SCENARIOS_DIR) +
+                          "/default.toml seed 100 L999  " + SCENARIOS_DIR +
+                          "/default.toml seed 1000000 L999\n"),
+            std::string::npos)
+      << plan.out.substr(plan.out.size() - 300);
+  const std::string db = dir + "/s7.db";
+  for (int pass = 0; pass < 2; ++pass) {  // the second finds every session stored
+    const ProcessResult run = RunProcess(
+        {kBin, "run", t, "--shard", "7/100000", "--db", db, "--jobs", "2", "--format", "csv"},
+        Env(), 300);
+    ASSERT_EQ(ExitCode(run), 0) << run.err;
+  }
+  Store store(db, false);
+  Statement q = store.db().Prepare(
+      "SELECT count(*), count(DISTINCT seed), min(seed), max(seed), sum(seed % 100 != 1), "
+      "min(lineup), max(lineup), (SELECT sessions_planned FROM tournament) FROM session");
+  ASSERT_TRUE(q.Step());
+  EXPECT_EQ(q.Int(0), 10000);
+  EXPECT_EQ(q.Int(1), 10000);
+  EXPECT_EQ(q.Int(2), 1);
+  EXPECT_EQ(q.Int(3), 999901);
+  EXPECT_EQ(q.Int(4), 0);
+  EXPECT_EQ(q.Text(5), "L7");
+  EXPECT_EQ(q.Text(6), "L7");
+  EXPECT_EQ(q.Int(7), 1000000000);
 }
 
 // Shards run by the program, merged in two steps: exit 3 and a note while a shard is missing,

@@ -1,14 +1,16 @@
 #include "tournament/runner.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <deque>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <stdexcept>
 #include <thread>
 
@@ -69,8 +71,10 @@ void RunOne(const Planned& p, const TournamentFile& t, const RunOptions& options
 }  // namespace
 
 RunSummary RunTournament(const TournamentFile& t, Store& store, const RunOptions& options) {
-  // Every scenario with every lineup, checked before any session runs.
-  std::map<std::pair<std::string, std::string>, SessionScenario> scenarios;
+  // Every scenario with every lineup (at most kMaxPairs), checked before any session runs; the
+  // pair (scenario i, lineup l) at i * lineups + l.
+  std::vector<SessionScenario> scenarios;
+  scenarios.reserve(t.scenarios.size() * t.lineups.size());
   for (const std::string& path : t.scenarios) {
     std::ifstream in(path, std::ios::binary);
     const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
@@ -78,7 +82,7 @@ RunSummary RunTournament(const TournamentFile& t, Store& store, const RunOptions
       SessionScenarioBuild build =
           BuildSessionScenario(text, path, lineup, t.tick_ms, t.admission_ms);
       if (!build.scenario) throw std::runtime_error(build.error);
-      scenarios.emplace(std::make_pair(path, lineup.name), std::move(*build.scenario));
+      scenarios.push_back(std::move(*build.scenario));
     }
   }
   // Programs a real-clock session needs, checked now: a session that cannot start one would be
@@ -102,23 +106,71 @@ RunSummary RunTournament(const TournamentFile& t, Store& store, const RunOptions
   std::unique_ptr<RunFolder> folder;
   if (!programs.empty()) folder = std::make_unique<RunFolder>(RunFolder::TempParent());
   RunSummary summary;
-  const std::vector<PlannedSession> plan = PlanSessions(t);
-  std::vector<Planned> all;
-  for (size_t i = 0; i < plan.size(); ++i) {
-    if (options.shard && !InShard(i, *options.shard)) continue;
-    const PlannedSession& p = plan[i];
-    const Lineup& lineup = t.lineups[p.lineup];
-    all.push_back({p.key, &scenarios.at({t.scenarios[p.scenario], lineup.name}), &lineup});
-  }
-  summary.planned = static_cast<int64_t>(all.size());
-  summary.tournament = store.AddTournament(t, static_cast<int64_t>(plan.size()));
+  const SessionPlan plan(t);
+  const Shard shard = options.shard.value_or(Shard{0, 1});
+  summary.planned = ShardSize(plan.size(), shard);
+  summary.tournament = store.AddTournament(t, plan.size());
   ClaimShard(store.db(), options.db_name, summary.tournament, options.shard, summary.planned);
-  const std::set<SessionKey> stored = store.StoredSessions(summary.tournament);
-  std::vector<Planned> todo;
-  for (const Planned& p : all) {
-    if (stored.count(p.key) == 0) todo.push_back(p);
+  // A database holds only sessions of its shard (ClaimShard): those stored are looked up one by
+  // one until all are passed, so a resumed run holds no list of them either.
+  {
+    Statement count = store.db().Prepare("SELECT count(*) FROM session WHERE tournament = ?");
+    count.Bind(1, summary.tournament);
+    count.Step();
+    summary.found = std::min(count.Int(0), summary.planned);
   }
-  summary.found = summary.planned - static_cast<int64_t>(todo.size());
+  Statement stored = store.db().Prepare(
+      "SELECT 1 FROM session WHERE tournament = ? AND scenario = ? AND seed = ? AND lineup = ?");
+
+  std::mutex database;  // held by the thread using the database; taken before `mutex`
+  // The sessions to play: the shard's positions in order, less those stored. Taken before
+  // `database`; a worker takes a chunk of sessions to look up at once.
+  std::mutex dispense;
+  int64_t position = shard.index;
+  int64_t unseen = summary.found;  // stored sessions not yet passed
+  std::deque<Planned> ready;       // the rest of the chunk looked up
+  std::atomic<bool> stop{false};   // a worker failed
+  auto planned = [&](int64_t at) {
+    const PlannedSession p = plan.At(at);
+    return Planned{p.key, &scenarios[p.scenario * t.lineups.size() + p.lineup],
+                   &t.lineups[p.lineup]};
+  };
+  // The next session to play, or nothing.
+  auto next = [&]() -> std::optional<Planned> {
+    std::lock_guard<std::mutex> lock(dispense);
+    if (!ready.empty() && !stop) {
+      Planned p = std::move(ready.front());
+      ready.pop_front();
+      return p;
+    }
+    if (stop || position >= plan.size()) return std::nullopt;
+    if (unseen == 0) {
+      const int64_t at = position;
+      position += shard.count;
+      return planned(at);
+    }
+    constexpr size_t kChunk = 64;
+    std::lock_guard<std::mutex> writing(database);
+    std::vector<Planned> chunk;
+    while (chunk.size() < kChunk && position < plan.size()) {
+      Planned p = planned(position);
+      position += shard.count;
+      if (unseen > 0) {
+        stored.Bind(1, summary.tournament).Bind(2, p.key.scenario);
+        stored.Bind(3, static_cast<int64_t>(p.key.seed)).Bind(4, p.key.lineup);
+        const bool found = stored.Step();
+        stored.Reset();
+        if (found) {
+          --unseen;
+          continue;
+        }
+      }
+      chunk.push_back(std::move(p));
+    }
+    if (chunk.empty()) return std::nullopt;
+    ready.assign(std::make_move_iterator(chunk.begin() + 1), std::make_move_iterator(chunk.end()));
+    return std::move(chunk.front());
+  };
 
   // Finished sessions wait in `pending` until a batch is ready: kBatch of them, kBatchTime since
   // the last write, or a real-clock session, which is written at once. The worker that finds a
@@ -128,18 +180,16 @@ RunSummary RunTournament(const TournamentFile& t, Store& store, const RunOptions
   // it waits its turn to write, which bounds the memory held. The texts of the sessions written
   // keep their memory for the next ones.
   constexpr size_t kMaxPending = 4 * kBatch;
-  std::mutex database;  // held by the thread writing; taken before `mutex`
-  std::mutex mutex;     // guards what follows
+  std::mutex mutex;  // guards what follows
   std::vector<PackedSession> pending;
   std::vector<std::pair<std::string, std::string>> spare;  // goods and participants texts
   bool urgent = false;                                     // a real-clock session waits
   auto last_write = std::chrono::steady_clock::now();
   std::exception_ptr failure;
-  std::atomic<size_t> next{0};
 
   auto fail = [&](std::exception_ptr error) {  // with `mutex` held
     if (!failure) failure = error;
-    next.store(todo.size());
+    stop = true;
   };
   // Writes what waits. Called holding `database` and `lock` (on `mutex`); returns holding both.
   auto write = [&](std::unique_lock<std::mutex>& lock) {
@@ -170,8 +220,14 @@ RunSummary RunTournament(const TournamentFile& t, Store& store, const RunOptions
   auto work = [&] {
     for (;;) {
       if (Interrupted()) return;
-      const size_t i = next.fetch_add(1);
-      if (i >= todo.size()) return;
+      std::optional<Planned> session;
+      try {
+        session = next();
+      } catch (...) {
+        std::lock_guard<std::mutex> lock(mutex);
+        return fail(std::current_exception());
+      }
+      if (!session) return;
       PackedSession packed;
       {
         std::lock_guard<std::mutex> lock(mutex);
@@ -182,7 +238,7 @@ RunSummary RunTournament(const TournamentFile& t, Store& store, const RunOptions
         }
       }
       try {
-        RunOne(todo[i], t, options, folder.get(), packed);
+        RunOne(*session, t, options, folder.get(), packed);
       } catch (...) {
         std::lock_guard<std::mutex> lock(mutex);
         return fail(std::current_exception());
@@ -210,7 +266,8 @@ RunSummary RunTournament(const TournamentFile& t, Store& store, const RunOptions
       if (failure) return;
     }
   };
-  const int jobs = std::max(1, std::min<int>(options.jobs, static_cast<int>(todo.size())));
+  const int jobs = static_cast<int>(
+      std::max<int64_t>(1, std::min<int64_t>(options.jobs, summary.planned - summary.found)));
   std::vector<std::thread> workers;
   for (int j = 1; j < jobs; ++j) workers.emplace_back(work);
   work();

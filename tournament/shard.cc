@@ -37,17 +37,18 @@ ShardParse ParseShard(const std::string& text) {
   return r;
 }
 
-std::vector<PlannedSession> PlanSessions(const TournamentFile& t) {
-  std::vector<PlannedSession> all;
-  all.reserve(t.scenarios.size() * t.seeds.size() * t.lineups.size());
-  for (size_t i = 0; i < t.scenarios.size(); ++i) {
-    for (uint64_t seed : t.seeds) {
-      for (size_t l = 0; l < t.lineups.size(); ++l) {
-        all.push_back({{t.scenario_names[i], seed, t.lineups[l].name}, i, l});
-      }
-    }
-  }
-  return all;
+// Loading bounds the product (kMaxSeeds seeds, kMaxPairs pairs), far inside 64 bits.
+SessionPlan::SessionPlan(const TournamentFile& t)
+    : t_(t), size_(static_cast<int64_t>(t.scenarios.size() * t.seeds.size() * t.lineups.size())) {}
+
+PlannedSession SessionPlan::At(int64_t position) const {
+  // Scenarios, then seeds, then lineups: the lineup turns fastest.
+  const auto p = static_cast<size_t>(position);
+  const size_t lineups = t_.lineups.size();
+  const size_t lineup = p % lineups;
+  const size_t seed = p / lineups % t_.seeds.size();
+  const size_t scenario = p / lineups / t_.seeds.size();
+  return {{t_.scenario_names[scenario], t_.seeds[seed], t_.lineups[lineup].name}, scenario, lineup};
 }
 
 int64_t ShardSize(int64_t total, const Shard& shard) {

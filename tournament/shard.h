@@ -43,12 +43,24 @@ struct PlannedSession {
   size_t lineup = 0;    // index into TournamentFile::lineups
 };
 
-// Every session of the tournament in the canonical order.
-std::vector<PlannedSession> PlanSessions(const TournamentFile& tournament);
+// Every session of the tournament in the canonical order, each computed from its position when
+// asked for: a plan costs the same memory whatever the number of sessions. The tournament must
+// outlive the plan.
+class SessionPlan {
+ public:
+  explicit SessionPlan(const TournamentFile& tournament);
+  int64_t size() const { return size_; }
+  // The session at `position`, 0 <= position < size().
+  PlannedSession At(int64_t position) const;
+
+ private:
+  const TournamentFile& t_;
+  int64_t size_ = 0;
+};
 
 // Whether the session at `position` in the canonical order belongs to the shard.
-inline bool InShard(size_t position, const Shard& shard) {
-  return static_cast<int64_t>(position % static_cast<size_t>(shard.count)) == shard.index;
+inline bool InShard(int64_t position, const Shard& shard) {
+  return position % shard.count == shard.index;
 }
 
 // How many of `total` sessions the shard holds.

@@ -50,25 +50,33 @@ TournamentFile ThreeByThreeByTwo() {
 
 TEST(Shard, PlanFollowsTheFileOrderAndShardsSplitItEvenlyAndDisjointly) {
   const TournamentFile t = ThreeByThreeByTwo();
-  const std::vector<PlannedSession> plan = PlanSessions(t);
-  ASSERT_EQ(plan.size(), 18u);
+  const SessionPlan plan(t);
+  ASSERT_EQ(plan.size(), 18);
   // Scenarios, then seeds, then lineups, as listed (not sorted).
-  EXPECT_EQ(plan[0].key.scenario, "a.toml");
-  EXPECT_EQ(plan[0].key.seed, 9u);
-  EXPECT_EQ(plan[0].key.lineup, "L1");
-  EXPECT_EQ(plan[1].key.lineup, "L0");
-  EXPECT_EQ(plan[1].lineup, 1u);
-  EXPECT_EQ(plan[2].key.seed, 2u);
-  EXPECT_EQ(plan[6].key.scenario, "b.toml");
-  EXPECT_EQ(plan[6].scenario, 1u);
+  int64_t position = 0;
+  for (size_t scenario = 0; scenario < 3; ++scenario) {
+    for (uint64_t seed : t.seeds) {
+      for (size_t lineup = 0; lineup < 2; ++lineup) {
+        const PlannedSession p = plan.At(position++);
+        EXPECT_EQ(p.key.scenario, t.scenario_names[scenario]);
+        EXPECT_EQ(p.key.seed, seed);
+        EXPECT_EQ(p.key.lineup, t.lineups[lineup].name);
+        EXPECT_EQ(p.scenario, scenario);
+        EXPECT_EQ(p.lineup, lineup);
+      }
+    }
+  }
+  EXPECT_EQ(plan.At(0).key.lineup, "L1");
+  EXPECT_EQ(plan.At(2).key.seed, 2u);
+  EXPECT_EQ(plan.At(6).key.scenario, "b.toml");
   for (int64_t n : {1, 4, 7, 18, 25}) {
     std::set<SessionKey> seen;
     for (int64_t k = 0; k < n; ++k) {
       int64_t size = 0;
-      for (size_t i = 0; i < plan.size(); ++i) {
+      for (int64_t i = 0; i < plan.size(); ++i) {
         if (!InShard(i, {k, n})) continue;
         ++size;
-        EXPECT_TRUE(seen.insert(plan[i].key).second) << "in two shards, n=" << n;
+        EXPECT_TRUE(seen.insert(plan.At(i).key).second) << "in two shards, n=" << n;
       }
       EXPECT_EQ(size, ShardSize(18, {k, n})) << k << "/" << n;
       EXPECT_LE(std::abs(size - 18 / n), 1) << k << "/" << n;

@@ -1,5 +1,7 @@
 #include "tournament/slurm_script.h"
 
+#include "tournament/terminal_text.h"
+
 namespace tournament {
 namespace {
 
@@ -27,8 +29,33 @@ std::string ShellQuote(const std::string& text) {
   bool safe = !text.empty();
   for (char c : text) safe = safe && Safe(c);
   if (safe) return text;
-  std::string out = "'";
-  for (char c : text) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  if (!HasControl(text)) {
+    std::string out = "'";
+    for (char c : text) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return out + "'";
+  }
+  // Control characters written as escapes, so that every line of a script is what it shows.
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string out = "$'";
+  for (size_t i = 0; i < text.size(); ++i) {
+    const auto byte = static_cast<unsigned char>(text[i]);
+    const auto next = i + 1 < text.size() ? static_cast<unsigned char>(text[i + 1]) : 0;
+    if (text[i] == '\\' || text[i] == '\'') {
+      out += '\\';
+      out += text[i];
+    } else if (byte < 0x20 || byte == 0x7f) {
+      out += "\\x";
+      out += kHex[byte >> 4];
+      out += kHex[byte & 15];
+    } else if (byte == 0xc2 && next >= 0x80 && next <= 0x9f) {
+      out += "\\xc2\\x";
+      out += kHex[next >> 4];
+      out += kHex[next & 15];
+      ++i;
+    } else {
+      out += text[i];
+    }
+  }
   return out + "'";
 }
 
@@ -45,8 +72,9 @@ std::string CheckSlurmJob(const SlurmJob& job) {
 std::string SlurmScript(const SlurmJob& job) {
   const std::string n = std::to_string(job.shards);
   std::string s = "#!/bin/bash\n";
-  s += "# The tournament " + job.file + " in " + n + " shards: task K runs shard K/" + n +
-       " into shard-K.db beside this script, its output in shard-K.log.\n";
+  // A comment ends at the first line break, whatever quotes it holds: the path is escaped.
+  s += "# The tournament " + TerminalText(job.file) + " in " + n + " shards: task K runs shard K/" +
+       n + " into shard-K.db beside this script, its output in shard-K.log.\n";
   s += "#SBATCH --job-name=tournament\n";
   s += "#SBATCH --array=0-" + std::to_string(job.shards - 1) + "\n";
   s += "#SBATCH --ntasks=1\n";
@@ -66,13 +94,15 @@ std::string SlurmScript(const SlurmJob& job) {
 }
 
 std::string SlurmNextSteps(const SlurmJob& job, const std::string& script_path) {
-  std::string s = "wrote " + script_path + ": " + std::to_string(job.shards) +
-                  " array tasks, shard K into " + job.out_dir + "/shard-K.db\n";
+  const std::string all = ShellQuote(job.out_dir + "/all.db");
+  // The paths in the first line are shown escaped; the commands hold them quoted.
+  std::string s = "wrote " + TerminalText(script_path) + ": " + std::to_string(job.shards) +
+                  " array tasks, shard K into " + TerminalText(job.out_dir) + "/shard-K.db\n";
   s += "next, on the login node:\n";
   s += "  sbatch --wait " + ShellQuote(script_path) + "\n";
-  s += "  " + ShellQuote(job.program) + " merge --into " + ShellQuote(job.out_dir + "/all.db") +
-       " " + ShellQuote(job.out_dir) + "/shard-*.db\n";
-  s += "  " + ShellQuote(job.program) + " show --db " + ShellQuote(job.out_dir + "/all.db") + "\n";
+  s += "  " + ShellQuote(job.program) + " merge --into " + all + " " + ShellQuote(job.out_dir) +
+       "/shard-*.db\n";
+  s += "  " + ShellQuote(job.program) + " show --db " + all + "\n";
   return s;
 }
 

@@ -23,7 +23,9 @@ struct SlurmJob {
   std::string time;
 };
 
-// The text as one word of a POSIX shell: single-quoted unless it is plainly safe.
+// The text as one word of bash: as it stands when plainly safe, single-quoted, or, when it holds
+// control characters (those TerminalText escapes), as $'...' with each such byte written \xNN,
+// so that the word never spans lines nor sends a control character to a terminal.
 std::string ShellQuote(const std::string& text);
 
 // Empty when the job can be written; otherwise one line saying what is wrong (a partition or

@@ -4,6 +4,8 @@
 
 #include <sys/stat.h>
 
+#include <filesystem>
+
 #include <gtest/gtest.h>
 
 #include "tests/support/files.h"
@@ -20,7 +22,9 @@ TEST(SlurmScript, QuotesShellWords) {
       {"", "''"},
       {"$HOME", "'$HOME'"},
       {"a;rm -rf x", "'a;rm -rf x'"},
-      {"x\ny", "'x\ny'"},
+      {"x\ny", "$'x\\x0ay'"},
+      {"it's\x1b\\", "$'it\\'s\\x1b\\\\'"},
+      {"\xc2\x9b \xc3\xa9", "$'\\xc2\\x9b \xc3\xa9'"},
   };
   for (const auto& [text, quoted] : cases) EXPECT_EQ(ShellQuote(text), quoted) << text;
 }
@@ -84,6 +88,37 @@ TEST(SlurmScript, LeavesOutWhatWasNotGiven) {
   EXPECT_NE(text.find("\n#SBATCH --array=0-0\n"), std::string::npos) << text;
   EXPECT_EQ(text.find("--partition"), std::string::npos) << text;
   EXPECT_EQ(text.find("--time"), std::string::npos) << text;
+}
+
+// A path is text from outside: whatever it holds reaches the task as one argument, and neither a
+// command nor a directive of its own.
+TEST(SlurmScript, PathsWithLineBreaksInjectNothing) {
+  const std::string dir = testfiles::MakeTempDir();
+  SlurmJob job = Job(dir);
+  job.file = dir + "/t\ntouch " + dir + "/INJECTED\n#SBATCH --partition=evil\n\x1b[31m.toml";
+  job.bin_dir = dir + "/bin\n$(touch " + dir + "/INJECTED2)";
+  const std::vector<std::string> argv = RunTask(job, "0");
+  // The stand-in prints one line per argument: the path's lines come back in turn, whole.
+  const std::vector<std::string> file_lines = testfiles::Lines(job.file + "\n");
+  ASSERT_GT(argv.size(), file_lines.size());
+  EXPECT_EQ(std::vector<std::string>(argv.begin() + 1,
+                                     argv.begin() + 1 + static_cast<ptrdiff_t>(file_lines.size())),
+            file_lines);
+  EXPECT_FALSE(std::filesystem::exists(dir + "/INJECTED"));
+  EXPECT_FALSE(std::filesystem::exists(dir + "/INJECTED2"));
+  const std::vector<std::string> lines = testfiles::Lines(SlurmScript(job));
+  for (const std::string& line : lines) {
+    EXPECT_NE(line.rfind("touch", 0), 0u) << line;
+    EXPECT_FALSE(line.rfind("#SBATCH", 0) == 0 && line.find("evil") != std::string::npos) << line;
+    EXPECT_EQ(line.find('\x1b'), std::string::npos) << line;
+  }
+  ASSERT_GT(lines.size(), 1u);
+  EXPECT_NE(lines[1].find("/t\\ntouch "), std::string::npos) << lines[1];
+  // What is printed for the terminal holds no control character either.
+  const std::string next = SlurmNextSteps(job, job.out_dir + "/x\x1b]0;t\x07.sbatch");
+  EXPECT_EQ(next.find('\x1b'), std::string::npos) << next;
+  EXPECT_EQ(next.find('\x07'), std::string::npos) << next;
+  EXPECT_EQ(testfiles::Lines(next).size(), 5u) << next;
 }
 
 TEST(SlurmScript, RefusesDirectiveValuesItCannotWrite) {

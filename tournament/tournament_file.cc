@@ -8,8 +8,11 @@
 
 #include <toml++/toml.h>
 
+#include "engine/rival_table.h"
 #include "engine/scenario.h"
 #include "engine/toml_fields.h"
+#include "tournament/session_scenario.h"
+#include "wire/escape.h"
 
 namespace tournament {
 namespace {
@@ -90,11 +93,11 @@ Entry ReadEntry(const toml::table& table) {
     Fail(table, "an entry needs exactly one of 'strategy' (built in), 'agent' or 'command'");
   }
   if (has_strategy) {
-    // Every key but the name goes to the scenario as it stands; the scenario reader checks them.
+    // The table goes to the scenario as it stands, read here as the scenario will read it.
     e.kind = Entry::Kind::kBuiltIn;
-    market::TableReader r(table, "[[lineups.entries]]");
-    e.name = r.RequireText("name", kNameRule);
-    e.strategy = r.RequireText("strategy", kNameRule);
+    const market::RivalEntry rival = market::ReadRivalTable(table, "[[lineups.entries]]");
+    e.name = rival.name;
+    e.strategy = market::StrategyName(rival.strategy);
     e.rival_toml = RivalText(table);
     return e;
   }
@@ -132,6 +135,7 @@ Entry ReadEntry(const toml::table& table) {
 
 Lineup ReadLineup(const toml::table& table, size_t number) {
   Lineup lineup;
+  lineup.line = LineOf(table.source());
   market::TableReader r(table, "[[lineups]]");
   lineup.name = r.Find("name") ? r.RequireText("name", kNameRule) : "L" + std::to_string(number);
   std::set<std::string> names;
@@ -147,20 +151,67 @@ Lineup ReadLineup(const toml::table& table, size_t number) {
   return lineup;
 }
 
-TournamentFile Read(const toml::table& root, const std::string& path, std::string& hashed) {
+std::string Hex(uint64_t h) {
+  static const char* const kHex = "0123456789abcdef";
+  std::string out(16, '0');
+  for (int i = 15; i >= 0; --i, h >>= 4) out[static_cast<size_t>(i)] = kHex[h & 15];
+  return out;
+}
+
+// FNV-1a, 64 bits, continued over `text` from `hash`.
+constexpr uint64_t kFnvStart = 14695981039346656037ULL;
+uint64_t Fnv(uint64_t hash, std::string_view text) {
+  for (char c : text) {
+    hash ^= static_cast<unsigned char>(c);
+    hash *= 1099511628211ULL;
+  }
+  return hash;
+}
+
+// Each scenario built with each lineup, as the runner will: a fault of the pair is the lineup's.
+// One scenario's text is held at a time.
+void CheckPairs(const toml::table& root, const TournamentFile& t) {
+  const toml::array& listed = *root.get("scenarios")->as_array();
+  for (size_t i = 0; i < t.scenarios.size(); ++i) {
+    bool ok = false;
+    const std::string text = ReadWhole(t.scenarios[i], ok);
+    if (!ok) Fail(*listed.get(i), "cannot read scenario " + t.scenarios[i]);
+    try {
+      (void)toml::parse(text, t.scenarios[i]);
+    } catch (const toml::parse_error& e) {
+      Fail(*listed.get(i), "scenario " + t.scenarios[i] + ":" + std::to_string(LineOf(e.source())) +
+                               ": " + std::string(e.description()));
+    }
+    for (const Lineup& lineup : t.lineups) {
+      const SessionScenarioBuild build =
+          BuildSessionScenario(text, t.scenario_names[i], lineup, t.tick_ms, t.admission_ms);
+      if (!build.scenario) throw FieldFault{lineup.line, "scenario " + build.error};
+    }
+  }
+}
+
+// `hash`: the hash of the file's text, continued over every scenario's.
+TournamentFile Read(const toml::table& root, const std::string& path, uint64_t& hash) {
   TournamentFile t;
   t.path = path;
   t.folder = std::filesystem::path(path).parent_path().string();
   market::TableReader r(root, "the tournament file");
   t.name = r.Find("name") ? r.RequireText("name", kAnyText) : path;
+  std::set<std::string> listed;
   for (const std::string& s : r.Texts("scenarios", {}, false, kAnyText)) {
+    const toml::node& item = *root.get("scenarios")->as_array()->get(t.scenarios.size());
+    // Sessions are keyed by the name as written: one name twice would be one session twice.
+    if (!listed.insert(s).second) Fail(item, "scenario " + s + " is listed twice");
+    if (static_cast<int64_t>(listed.size()) > kMaxPairs) {
+      Fail(item, "more than " + std::to_string(kMaxPairs) + " scenarios");
+    }
     const std::filesystem::path p(s);
     std::string resolved = p.is_absolute() || t.folder.empty()
                                ? p.string()
                                : (std::filesystem::path(t.folder) / p).lexically_normal().string();
     bool ok = false;
-    hashed += ReadWhole(resolved, ok);
-    if (!ok) Fail(*root.get("scenarios"), "cannot read scenario " + resolved);
+    hash = Fnv(hash, ReadWhole(resolved, ok));
+    if (!ok) Fail(item, "cannot read scenario " + resolved);
     t.scenarios.push_back(std::move(resolved));
     t.scenario_names.push_back(s);
   }
@@ -172,6 +223,11 @@ TournamentFile Read(const toml::table& root, const std::string& path, std::strin
   std::set<std::string> names;
   size_t number = 0;
   for (const toml::table* table : r.Tables("lineups")) {
+    if (static_cast<int64_t>(t.scenarios.size() * (t.lineups.size() + 1)) > kMaxPairs) {
+      Fail(*table, "more than " + std::to_string(kMaxPairs) +
+                       " pairs of scenario and lineup: " + std::to_string(t.scenarios.size()) +
+                       " scenarios, lineup " + std::to_string(t.lineups.size() + 1));
+    }
     t.lineups.push_back(ReadLineup(*table, ++number));
     if (!names.insert(t.lineups.back().name).second) {
       Fail(*table, "lineup " + t.lineups.back().name + " is defined twice");
@@ -179,6 +235,7 @@ TournamentFile Read(const toml::table& root, const std::string& path, std::strin
   }
   if (t.lineups.empty()) throw FieldFault{1, "the tournament has no [[lineups]]"};
   r.RejectUnknownKeys();
+  CheckPairs(root, t);
   return t;
 }
 
@@ -210,31 +267,22 @@ std::string MaskPassword(std::string text, const std::string& password) {
   return text;
 }
 
-std::string HashText(std::string_view text) {
-  uint64_t h = 14695981039346656037ULL;
-  for (char c : text) {
-    h ^= static_cast<unsigned char>(c);
-    h *= 1099511628211ULL;
-  }
-  static const char* const kHex = "0123456789abcdef";
-  std::string out(16, '0');
-  for (int i = 15; i >= 0; --i, h >>= 4) out[static_cast<size_t>(i)] = kHex[h & 15];
-  return out;
-}
+std::string HashText(std::string_view text) { return Hex(Fnv(kFnvStart, text)); }
 
 TournamentLoad ParseTournament(std::string_view text, const std::string& path) {
   TournamentLoad load;
   try {
     toml::table root = toml::parse(text, path);
-    std::string hashed(text);
-    TournamentFile t = Read(root, path, hashed);
-    t.hash = HashText(hashed);
+    uint64_t hash = Fnv(kFnvStart, text);
+    TournamentFile t = Read(root, path, hash);
+    t.hash = Hex(hash);
     load.tournament = std::move(t);
   } catch (const toml::parse_error& e) {
-    load.error =
-        path + ":" + std::to_string(LineOf(e.source())) + ": " + std::string(e.description());
+    load.error = wire::Printable(path) + ":" + std::to_string(LineOf(e.source())) + ": " +
+                 wire::Printable(e.description());
   } catch (const FieldFault& f) {
-    load.error = path + ":" + std::to_string(f.line) + ": " + f.what;
+    load.error =
+        wire::Printable(path) + ":" + std::to_string(f.line) + ": " + wire::Printable(f.what);
   }
   return load;
 }
@@ -242,7 +290,7 @@ TournamentLoad ParseTournament(std::string_view text, const std::string& path) {
 TournamentLoad LoadTournament(const std::string& path) {
   bool ok = false;
   const std::string text = ReadWhole(path, ok);
-  if (!ok) return {std::nullopt, path + ":0: cannot read the file"};
+  if (!ok) return {std::nullopt, wire::Printable(path) + ":0: cannot read the file"};
   return ParseTournament(text, path);
 }
 

@@ -39,7 +39,12 @@ struct Entry {
 struct Lineup {
   std::string name;
   std::vector<Entry> entries;
+  int line = 0;
 };
+
+// Scenarios times lineups at most: each pair is a session scenario, built and checked when the
+// file is loaded and kept while the tournament runs.
+inline constexpr int64_t kMaxPairs = 10'000;
 
 struct TournamentFile {
   std::string name;
@@ -63,7 +68,9 @@ struct TournamentLoad {
 };
 
 // Parses the text of a tournament file; `path` names it in errors and anchors relative paths.
-// Scenario files are read to compute the hash; one that cannot be read is an error.
+// Scenario files are read to compute the hash; one that cannot be read is an error. Every built-in
+// entry is read as the engine reads a rival, and every scenario is built with every lineup, so a
+// fault in either is the file's, at its line.
 TournamentLoad ParseTournament(std::string_view text, const std::string& path);
 TournamentLoad LoadTournament(const std::string& path);
 

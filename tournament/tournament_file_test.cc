@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 
+#include "engine/scenario.h"
 #include "tests/support/files.h"
 
 namespace tournament {
@@ -14,7 +16,7 @@ class TournamentFileTest : public ::testing::Test {
  protected:
   void SetUp() override {
     dir_ = testfiles::MakeTempDir();
-    testfiles::WriteFile(dir_ + "/s.toml", "seed = 1\n");
+    testfiles::WriteFile(dir_ + "/s.toml", std::string(market::DefaultScenarioText()));
   }
   TournamentLoad Parse(const std::string& text) { return ParseTournament(text, dir_ + "/t.toml"); }
   std::string dir_;
@@ -25,9 +27,12 @@ constexpr const char* kLineups = R"(
 name = "L"
   [[lineups.entries]]
   name = "Vera"
-  strategy = "value"
+  strategy = "cautious"
   valuation = [70, 105]
-  future_knob = 3
+  margin = 7
+  [[lineups.entries]]
+  name = "Zed"
+  strategy = "zero_intelligence"
   [[lineups.entries]]
   agent = "buyer"
   [[lineups.entries]]
@@ -49,18 +54,20 @@ TEST_F(TournamentFileTest, ReadsEveryKindOfEntryAndPassesStrategyKeysThrough) {
   EXPECT_EQ(t.seeds, (std::vector<uint64_t>{7, 8, 9}));
   ASSERT_EQ(t.lineups.size(), 1u);
   const std::vector<Entry>& e = t.lineups[0].entries;
-  ASSERT_EQ(e.size(), 4u);
+  ASSERT_EQ(e.size(), 5u);
   EXPECT_EQ(e[0].kind, Entry::Kind::kBuiltIn);
-  EXPECT_EQ(e[0].Describe(), "value");
-  // Keys this program does not know reach the scenario as they stand.
-  EXPECT_NE(e[0].rival_toml.find("future_knob = 3"), std::string::npos) << e[0].rival_toml;
+  EXPECT_EQ(e[0].Describe(), "cautious");
+  // A strategy's own keys reach the scenario as they stand.
+  EXPECT_NE(e[0].rival_toml.find("margin = 7"), std::string::npos) << e[0].rival_toml;
   EXPECT_NE(e[0].rival_toml.find("name = 'Vera'"), std::string::npos) << e[0].rival_toml;
-  EXPECT_EQ(e[1].kind, Entry::Kind::kBuyer);
-  EXPECT_EQ(e[1].name, kBuyerLogin);
-  EXPECT_EQ(e[1].password, kBuyerPassword);
-  EXPECT_EQ(e[2].argv, (std::vector<std::string>{"./agent", "--fast"}));
-  EXPECT_EQ(e[3].argv, (std::vector<std::string>{"/bin/sh", "-c", "exec ./agent 2>&1"}));
-  EXPECT_EQ(e[3].Describe(), "exec ./agent 2>&1");
+  // Any strategy of the engine, whatever the length of its name.
+  EXPECT_EQ(e[1].Describe(), "zero_intelligence");
+  EXPECT_EQ(e[2].kind, Entry::Kind::kBuyer);
+  EXPECT_EQ(e[2].name, kBuyerLogin);
+  EXPECT_EQ(e[2].password, kBuyerPassword);
+  EXPECT_EQ(e[3].argv, (std::vector<std::string>{"./agent", "--fast"}));
+  EXPECT_EQ(e[4].argv, (std::vector<std::string>{"/bin/sh", "-c", "exec ./agent 2>&1"}));
+  EXPECT_EQ(e[4].Describe(), "exec ./agent 2>&1");
 }
 
 TEST_F(TournamentFileTest, CommandLinesNeverShowThePassword) {
@@ -80,7 +87,7 @@ TEST_F(TournamentFileTest, HashFollowsTheScenarioText) {
   const std::string text = std::string("scenarios = [\"s.toml\"]\nseeds = [1, 5]\n") + kLineups;
   const std::string before = Parse(text).tournament->hash;
   EXPECT_EQ(Parse(text).tournament->hash, before);
-  testfiles::WriteFile(dir_ + "/s.toml", "seed = 2\n");
+  testfiles::WriteFile(dir_ + "/s.toml", std::string(market::DefaultScenarioText()) + "\n");
   EXPECT_NE(Parse(text).tournament->hash, before);
 }
 
@@ -112,6 +119,23 @@ TEST_F(TournamentFileTest, FaultsNameTheFileAndLine) {
       {ok_head + "speed = 3\n[[lineups]]\n[[lineups.entries]]\nname=\"A\"\nstrategy=\"value\"\n",
        "3: unknown key 'speed'"},
       {"seeds = [1]\nx = = 2\n", "2:"},
+      {"scenarios = [\"s.toml\",\n  \"s.toml\"]\nseeds = [1]\n" + std::string(kLineups),
+       "2: scenario s.toml is listed twice"},
+      // What a scenario refuses of an entry is refused at the entry's own line.
+      {ok_head + "[[lineups]]\n[[lineups.entries]]\nname=\"A\"\nstrategy=\"value\"\nbogus = 1\n",
+       "7: unknown key 'bogus' in [[lineups.entries]]"},
+      {ok_head + "[[lineups]]\n[[lineups.entries]]\nname=\"A\"\nstrategy=\"sly\"\n",
+       "6: strategy must be one of \"value\""},
+      {ok_head + "[[lineups]]\n[[lineups.entries]]\nname=\"A\"\nstrategy=\"value\"\n"
+                 "valuation = [5, 2000]\n",
+       "7: valuation"},
+      // What the scenario refuses of a lineup as a whole, at the lineup's line.
+      {ok_head + "[[lineups]]\nname = \"Big\"\n[[lineups.entries]]\nname=\"A\"\n"
+                 "strategy=\"value\"\ncount = 200\n",
+       "3: scenario s.toml with lineup Big: "},
+      // A fault's text stays on its line, whatever the file holds.
+      {"scenarios = [\"s\\n\\u001b[31m.toml\"]\nseeds = [1]\n" + std::string(kLineups),
+       "1: cannot read scenario " + dir_ + "/s\\n\\x1b[31m.toml"},
   };
   for (const Case& c : cases) {
     const TournamentLoad load = Parse(c.text);
@@ -121,6 +145,32 @@ TEST_F(TournamentFileTest, FaultsNameTheFileAndLine) {
     EXPECT_EQ(load.error.substr(prefix.size(), c.error.size()), c.error) << load.error;
     EXPECT_EQ(load.error.find('\n'), std::string::npos) << load.error;
   }
+}
+
+// Each pair of scenario and lineup is built when the file is loaded and kept while it runs: their
+// number is bounded, refused at the lineup (or scenario) that passes the bound.
+TEST_F(TournamentFileTest, RefusesMorePairsOfScenarioAndLineupThanTheBound) {
+  std::string text = "scenarios = [\"s.toml\", \"./s.toml\"]\nseeds = [1]\n";
+  const int lineups = static_cast<int>(kMaxPairs / 2) + 1;
+  size_t line = 0;  // of the lineup one too many
+  for (int l = 1; l <= lineups; ++l) {
+    if (l == lineups) line = static_cast<size_t>(std::count(text.begin(), text.end(), '\n')) + 1;
+    text += "[[lineups]]\nname = \"L" + std::to_string(l) +
+            "\"\n[[lineups.entries]]\nname = \"A\"\nstrategy = \"value\"\n";
+  }
+  const TournamentLoad load = Parse(text);
+  ASSERT_FALSE(load.tournament);
+  const std::string expected =
+      dir_ + "/t.toml:" + std::to_string(line) + ": more than 10000 pairs of scenario and lineup";
+  EXPECT_EQ(load.error.substr(0, expected.size()), expected) << load.error;
+
+  // Names that differ, of one file: one too many is refused at its line.
+  std::string many = "scenarios = [\n";
+  for (int64_t i = 0; i <= kMaxPairs; ++i) many += "\"x" + std::to_string(i) + "/../s.toml\",\n";
+  const TournamentLoad scenarios = Parse(many + "]\nseeds = [1]\n" + kLineups);
+  ASSERT_FALSE(scenarios.tournament);
+  EXPECT_EQ(scenarios.error,
+            dir_ + "/t.toml:" + std::to_string(kMaxPairs + 2) + ": more than 10000 scenarios");
 }
 
 }  // namespace

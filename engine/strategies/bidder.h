@@ -25,8 +25,9 @@ class Bidder {
   // The strategy's name as a scenario spells it ("equilibrium").
   virtual std::string_view name() const = 0;
 
-  // A good comes under the hammer: its value to this bidder, its reserve price, and a seed for any
-  // draw the rule makes for this good alone.
+  // A good comes under the hammer: its value to this bidder, its reserve (the lowest price its
+  // clock offers: the reserve price, raised to the price grid), and a seed for any draw the rule
+  // makes for this good alone.
   virtual void BeginGood(int64_t value, int64_t reserve, uint64_t draw_seed) {
     (void)draw_seed;
     value_ = value;

@@ -10,8 +10,10 @@
 
 namespace market {
 
-// Model: symmetric Bayes-Nash equilibrium, uniform values, reserve = the good's reserve price;
-// n = the buyers present in the auction's current buyers list; no parameters.
+// Model: symmetric Bayes-Nash equilibrium, uniform values, reserve = the lowest price the good's
+// clock offers (a reserve price between two prices of the grid sells at the one above, not at
+// the nominal reserve); n = the buyers present in the auction's current buyers list; no
+// parameters.
 class EquilibriumBidder : public Bidder {
  public:
   std::unique_ptr<Bidder> Clone() const override {

@@ -1,5 +1,6 @@
 // Zero-intelligence constrained bidding: for each good it draws a limit uniformly between the
-// reserve and its value, and bids once the price is at or below that limit (within its credit).
+// reserve (the lowest price the clock offers) and its value, and bids once the price is at or
+// below that limit (within its credit).
 #ifndef ENGINE_STRATEGIES_ZERO_INTELLIGENCE_H_
 #define ENGINE_STRATEGIES_ZERO_INTELLIGENCE_H_
 
