@@ -62,7 +62,7 @@ late() {
   sed -n 's/.*"late_ticks": \([0-9]*\).*/\1/p' "$work/results.json" | head -1
 }
 
-echo "bench-stepped: $(nproc) cores, $reps stepped and $real_reps real runs"
+echo "bench-stepped: $(nproc) cores, load average $(cut -d" " -f1-3 /proc/loadavg), $reps stepped and $real_reps real runs"
 
 # 1. The default session.
 : >"$work/stepped.ms"
