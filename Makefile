@@ -73,21 +73,30 @@ clean:
 bench: | deps
 	bash bench/run.sh
 
+# The stepped clock: the default session stepped against real 40 ms ticks, and the tick rate with
+# one agent against a round trip plus one idle look (Release build in build-bench/).
+.PHONY: bench-stepped
+bench-stepped: | deps
+	bash bench/stepped.sh
+
 # One whole market session: the agent against the default market (MARKET_SCENARIO, MARKET_SEED,
 # MARKET_RESULTS and MARKET_TRANSCRIPT are passed on to the gateway). The agent's log goes to
-# buyer.log, the market's summary to the terminal.
+# buyer.log, the market's summary to the terminal. On the stepped clock (a tick ends as soon as
+# the agent has answered) unless CLOCK=real: make run CLOCK=real.
+CLOCK ?= stepped
 run: configure-run
 	@cmake --build $(BUILD) -j $(JOBS) --target buyer remote_control
-	@PATH="$(abspath $(BUILD))/bin:$$PATH" $(BUILD)/bin/buyer > buyer.log; status=$$?; \
+	@PATH="$(abspath $(BUILD))/bin:$$PATH" MARKET_CLOCK=$(CLOCK) $(BUILD)/bin/buyer > buyer.log; status=$$?; \
 	  echo "The agent's log is in buyer.log; the agent exited with status $$status."; exit $$status
 
-# The default session (as make run), then its HTML report: out/session.json, out/buyer.log and
+# The default session (as make run, CLOCK too), then its HTML report: out/session.json, out/buyer.log and
 # out/report.html. A tournament's report: build/bin/market-report --db out/tournament.db -o FILE.
 .PHONY: report
 report: configure-run
 	@cmake --build $(BUILD) -j $(JOBS) --target buyer remote_control market-report
 	@mkdir -p out
-	@PATH="$(abspath $(BUILD))/bin:$$PATH" MARKET_RESULTS=out/session.json $(BUILD)/bin/buyer \
+	@PATH="$(abspath $(BUILD))/bin:$$PATH" MARKET_CLOCK=$(CLOCK) MARKET_RESULTS=out/session.json \
+	  $(BUILD)/bin/buyer \
 	  > out/buyer.log || echo "The agent exited with status $$?; reporting what the session did."
 	@$(BUILD)/bin/market-report out/session.json -o out/report.html
 	@echo "$(abspath out/report.html)"

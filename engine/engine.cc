@@ -133,6 +133,10 @@ ParticipantResult* Engine::ResultOf(ClientId client) {
   return &results_.participants[members_[participant.member].result];
 }
 
+void Engine::RecordLateTicks(ClientId client, int64_t ticks) {
+  if (ParticipantResult* result = ResultOf(client)) result->late_ticks += ticks;
+}
+
 void Engine::RecordFault(ClientId client) {
   if (ParticipantResult* result = ResultOf(client)) ++result->faults;
 }

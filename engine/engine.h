@@ -132,6 +132,12 @@ class Engine {
   // as well for the client to leave the market.
   void RecordDrop(ClientId client, const std::string& reason);
 
+  // The clock the driver runs the session on, for the results ("real", "stepped").
+  void RecordClock(std::string name) { results_.clock = std::move(name); }
+  // Adds to a participant's late ticks (ticks the stepped clock ended at their deadline while
+  // its agent was still busy).
+  void RecordLateTicks(ClientId client, int64_t ticks);
+
   // The client's input ended or its output broke. A participant leaves the market: during an
   // auction the others get a new "buyers" list without it.
   void Disconnect(ClientId client);

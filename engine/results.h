@@ -102,6 +102,9 @@ struct ParticipantResult {
   int64_t faults = 0;   // lines refused as no command at all (unknown or overlong)
   bool left = false;    // its connection ended before the market closed
   std::string dropped;  // why the market first closed its connection, if it did
+  // On the stepped clock: the ticks that ended at their deadline while this agent was still busy
+  // (decided by the clock rather than by its answer).
+  int64_t late_ticks = 0;
 };
 
 // A connection the market closed on its own (too many faults, a full output queue).
@@ -133,6 +136,8 @@ inline constexpr size_t kMaxFailedLoginsKept = 100;
 
 struct Results {
   uint64_t seed = 0;
+  // The clock the driver ran the session on, as it said: "real", "stepped"; empty when not said.
+  std::string clock;
   int auctions_planned = 0;
   bool completed = false;               // the market reached closed_market
   std::string ended_early;              // why the session stopped before that, if it did

@@ -110,7 +110,7 @@ Json AuctionJson(const AuctionResult& auction) {
           {"measures", MeasuresJson(MeasureAuction(auction))}};
 }
 
-Json ParticipantJson(const ParticipantResult& p, const std::vector<BidRecord>& bids) {
+Json ParticipantJson(const ParticipantResult& p, const std::vector<BidRecord>& bids, bool stepped) {
   const ResponseStats stats = ResponseTimes(bids, p.login);
   const bool any = stats.count > 0;
   return {{"login", p.login},
@@ -118,6 +118,7 @@ Json ParticipantJson(const ParticipantResult& p, const std::vector<BidRecord>& b
           {"faults", p.faults},
           {"left", p.left},
           {"dropped", p.dropped.empty() ? Json(nullptr) : Json(p.dropped)},
+          {"late_ticks", stepped ? Json(p.late_ticks) : Json(nullptr)},
           {"response_us",
            {{"count", stats.count},
             {"median", any ? Json(stats.median_us) : Json(nullptr)},
@@ -139,7 +140,7 @@ Json Document(const Results& results) {
   }
   Json participants = Json::array();
   for (const ParticipantResult& p : results.participants) {
-    participants.push_back(ParticipantJson(p, results.bids));
+    participants.push_back(ParticipantJson(p, results.bids, results.clock == "stepped"));
   }
   Json bids = Json::array();
   for (const BidRecord& b : results.bids) bids.push_back(BidJson(b));
@@ -157,6 +158,7 @@ Json Document(const Results& results) {
         {{"login", f.login}, {"peer", f.peer}, {"at_us", f.at_us}, {"reason", f.reason}});
   }
   return {{"seed", results.seed},
+          {"session_clock", results.clock.empty() ? Json(nullptr) : Json(results.clock)},
           {"auctions_planned", results.auctions_planned},
           {"completed", results.completed},
           {"ended_early", results.completed ? Json(nullptr) : Json(results.ended_early)},

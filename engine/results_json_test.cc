@@ -77,6 +77,7 @@ TEST(ResultsJson, OneRecordPerLineInAFixedLayout) {
   const std::string expected =
       "{\n"
       "  \"seed\": 3,\n"
+      "  \"session_clock\": null,\n"
       "  \"auctions_planned\": 1,\n"
       "  \"completed\": false,\n"
       "  \"ended_early\": \"stopped\",\n"
@@ -116,7 +117,7 @@ TEST(ResultsJson, OneRecordPerLineInAFixedLayout) {
       "  \"ignored\": [],\n"
       "  \"participants\": [\n"
       "    {\"login\": \"Ann\", \"bids\": 2, \"faults\": 0, \"left\": true, \"dropped\": null, "
-      "\"response_us\": {\"count\": 1, \"median\": 250, \"p99\": 250}}\n"
+      "\"late_ticks\": null, \"response_us\": {\"count\": 1, \"median\": 250, \"p99\": 250}}\n"
       "  ],\n"
       "  \"bids\": [\n"
       "    {\"auction\": 1, \"good\": \"g1\", \"price\": 100, \"buyer\": \"Ann\", \"at_us\": 7000, "
@@ -152,7 +153,7 @@ TEST(ResultsJson, StringsOfAnyBytesKeepTheDocumentValidAndOnOneLinePerRecord) {
     ASSERT_TRUE(nlohmann::json::accept(text)) << text;
     EXPECT_EQ(nlohmann::json::parse(text)["ignored"][0]["line"], c.read_back);
     EXPECT_NE(text.find("    {\"from\": \"(not admitted)\", \"line\": \""), std::string::npos);
-    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 18);
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 19);
   }
   // A sequence cut short at the end of the text is replaced as well.
   Results cut;
@@ -190,8 +191,28 @@ TEST(ResultsJson, AGoodsClockIsWrittenAsRowsInItsLine) {
   EXPECT_EQ(goods[1]["clock"], nlohmann::json::array());
   EXPECT_EQ(goods[1]["tick_bids"], nlohmann::json::array());
   // Each good on one line, as before.
-  EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 30);
+  EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 31);
   EXPECT_EQ(ResultsJsonLine(r), nlohmann::ordered_json::parse(text).dump() + "\n");
+}
+
+TEST(ResultsJson, SaysWhichClockRanAndLateTicksOnlyOnTheSteppedClock) {
+  struct Case {
+    std::string clock;
+    nlohmann::json session_clock;
+    nlohmann::json late_ticks;
+  };
+  const std::vector<Case> cases = {
+      {"", nullptr, nullptr}, {"real", "real", nullptr}, {"stepped", "stepped", 3}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.clock);
+    Results r = SampleWithParticipants();
+    ASSERT_FALSE(r.participants.empty());
+    r.clock = c.clock;
+    r.participants[0].late_ticks = 3;
+    const nlohmann::json j = nlohmann::json::parse(ResultsJson(r));
+    EXPECT_EQ(j["session_clock"], c.session_clock);
+    EXPECT_EQ(j["participants"][0]["late_ticks"], c.late_ticks);
+  }
 }
 
 }  // namespace

@@ -40,6 +40,16 @@ class AgentLink {
   virtual void WriteError(std::string_view text) = 0;
   // True when the error channel is a terminal: a progress display is shown there.
   virtual bool ErrorIsTerminal() const = 0;
+
+  // For the stepped clock: starts watching whether the agent has finished reacting. False, with
+  // *why set, when this link cannot tell.
+  virtual bool WatchAgent(std::string* why) {
+    *why = "this link cannot watch its agent";
+    return false;
+  }
+  // After WatchAgent succeeded: true when the agent has read everything written to it, nothing
+  // it wrote waits to be read and it is asleep waiting for more (gateway/agent_watch.h).
+  virtual bool AgentIdle() { return false; }
 };
 
 }  // namespace gateway

@@ -12,24 +12,27 @@
 namespace gateway {
 namespace {
 
-// In whole milliseconds, rounded up: waking before a deadline would only loop. -1: no bound.
-int PollTimeout(std::optional<session::Nanos> timeout) {
-  if (!timeout) return -1;
-  const long long nanos = timeout->count();
-  return nanos <= 0 ? 0 : static_cast<int>((nanos + 999'999) / 1'000'000);
+// For ppoll(2), to the nanosecond (it never wakes early); null: no bound.
+timespec* PollTimeout(std::optional<session::Nanos> timeout, timespec* ts) {
+  if (!timeout) return nullptr;
+  const long long nanos = std::max<long long>(0, timeout->count());
+  ts->tv_sec = static_cast<time_t>(nanos / 1'000'000'000);
+  ts->tv_nsec = static_cast<long>(nanos % 1'000'000'000);
+  return ts;
 }
 
 }  // namespace
 
 bool FdLink::WaitForInput(std::optional<session::Nanos> timeout, bool output_waiting) {
   pollfd fds[2] = {{fds_.in, POLLIN, 0}, {fds_.out, POLLOUT, 0}};
-  if (poll(fds, output_waiting ? 2 : 1, PollTimeout(timeout)) <= 0) return false;
+  timespec ts{};
+  if (ppoll(fds, output_waiting ? 2 : 1, PollTimeout(timeout, &ts), nullptr) <= 0) return false;
   return fds[0].revents != 0;
 }
 
 void FdLink::Sleep(session::Nanos timeout) {
-  const int ms = PollTimeout(timeout);
-  if (ms > 0) poll(nullptr, 0, ms);
+  timespec ts{};
+  if (timeout > session::Nanos{0}) ppoll(nullptr, 0, PollTimeout(timeout, &ts), nullptr);
 }
 
 AgentLink::Read FdLink::ReadInput(std::string* bytes) {
@@ -69,5 +72,14 @@ void FdLink::CloseOutput() { close(fds_.out); }
 void FdLink::WriteError(std::string_view text) { wire::WriteAll(fds_.err, text); }
 
 bool FdLink::ErrorIsTerminal() const { return isatty(fds_.err) == 1; }
+
+bool FdLink::WatchAgent(std::string* why) {
+  const std::optional<pid_t> agent = AgentWatch::FindAgent(fds_.in, why);
+  if (!agent) return false;
+  watch_ = AgentWatch::Open(*agent, fds_.out, fds_.in, why);
+  return watch_.has_value();
+}
+
+bool FdLink::AgentIdle() { return watch_ && watch_->Idle(); }
 
 }  // namespace gateway

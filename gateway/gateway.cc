@@ -13,6 +13,8 @@
 #include "session/intake.h"
 #include "session/notes.h"
 #include "session/output_files.h"
+#include "session/stepped_clock.h"
+#include "session/tick_stepper.h"
 #include "wire/line_reader.h"
 
 namespace gateway {
@@ -43,15 +45,20 @@ class Session {
       : settings_(settings),
         link_(link),
         clock_(clock),
+        stepper_(clock_, 1),
         engine_(settings.scenario, settings.seed),
         files_([this](const std::string& text) { Complain(text); }),
-        notes_(clock, files_.transcript()),
+        notes_(clock_, files_.transcript()),
         show_progress_(link.ErrorIsTerminal()) {}
 
   int Run();
 
  private:
-  void WaitForInput();
+  void StartClock();
+  Nanos WaitForInput();
+  Nanos WaitStepped(Nanos deadline);
+  void DrainDue(Nanos deadline);
+  bool AgentIdle();
   struct Taken {
     size_t bytes = 0;
     size_t lines = 0;
@@ -70,7 +77,11 @@ class Session {
 
   const Settings& settings_;
   AgentLink& link_;
-  const session::Clock& clock_;
+  // The session's clock: the given one, moved on to a tick's deadline when stepping_ and the
+  // agent has finished reacting.
+  session::SteppedClock clock_;
+  session::TickStepper stepper_;
+  bool stepping_ = false;
   Engine engine_;
   session::OutputFiles files_;
   session::Notes notes_;
@@ -94,6 +105,7 @@ int Session::Run() {
   engine_.Connect(kAgent, settings_.login);
   notes_.Event("gateway started for " + settings_.login + ", seed " +
                std::to_string(settings_.seed));
+  StartClock();
   for (;;) {
     Deliver();
     if (denied_) {
@@ -121,15 +133,30 @@ int Session::Run() {
       }
     }
     notes_.Flush();
-    WaitForInput();
+    const Nanos now = WaitForInput();
     if (engine_.stage() == Engine::Stage::kRunning) {
-      engine_.Advance(clock_.Now());
+      engine_.Advance(now);
       ShowProgress();
     }
   }
   FlushAtTheEnd();
   if (denied_ || output_ == Pipe::kBroken) return files_.Finish(session::kExitSessionFailed);
   return files_.Finish(session::ExitStatusFor(engine_.end_reason()));
+}
+
+// The stepped clock needs the agent watched; when it cannot be, the session runs on the real
+// clock and says so.
+void Session::StartClock() {
+  if (settings_.clock == ClockKind::kStepped) {
+    std::string why;
+    stepping_ = link_.WatchAgent(&why);
+    if (!stepping_) {
+      Complain("the stepped clock cannot watch the agent (" + why + "): the real clock runs");
+    }
+  }
+  const char* name = ClockName(stepping_ ? ClockKind::kStepped : ClockKind::kReal);
+  engine_.RecordClock(name);
+  notes_.Event(std::string("clock: ") + name);
 }
 
 // A running session ends when the agent is gone; a closed market ends it as completed.
@@ -151,9 +178,12 @@ void Session::EndIfTheAgentIsGone() {
 
 // Waits until the agent has sent something or the price in force runs out. When the deadline has
 // passed, whatever the agent has already sent is still read first, so a bid written in time is
-// never decided after the tick.
-void Session::WaitForInput() {
+// never decided after the tick. Returns the time the engine is to be advanced to.
+Nanos Session::WaitForInput() {
   const std::optional<Nanos> deadline = engine_.NextDeadline();
+  if (stepping_ && deadline && input_ == Pipe::kOpen && output_ == Pipe::kOpen) {
+    return WaitStepped(*deadline);
+  }
   std::optional<Nanos> timeout;
   if (deadline) timeout = *deadline - clock_.Now();
   const bool output_waiting = !unsent_.empty();
@@ -164,17 +194,51 @@ void Session::WaitForInput() {
     } else if (timeout) {
       link_.Sleep(*timeout);
     }
-    return;
+    return clock_.Now();
   }
   const bool input = link_.WaitForInput(timeout, output_waiting);
   Flush();
   if (input) ReadInput();
-  // Drain what is already there before the engine decides the tick, up to a budget: an agent
-  // that keeps writing cannot keep the tick from being decided.
+  if (deadline) DrainDue(*deadline);
+  return clock_.Now();
+}
+
+// On the stepped clock: waits for input as above, and between waits asks whether the agent has
+// finished reacting; once it has, the clock moves on to the deadline and the tick is decided. An
+// agent still busy at the deadline gets a late tick. Returns the time to advance the engine to:
+// the deadline or later once the tick has ended here, an earlier time otherwise, so that no tick
+// is decided without being looked at.
+Nanos Session::WaitStepped(Nanos deadline) {
+  const auto idle = [this](size_t) { return AgentIdle(); };
+  for (;;) {
+    Flush();
+    const Nanos now = clock_.Now();
+    if (now >= deadline) {
+      DrainDue(deadline);
+      stepper_.Check(deadline, idle);
+      return clock_.Now();
+    }
+    if (stepper_.Check(deadline, idle) == session::TickStepper::Step::kIdle) return clock_.Now();
+    // What the agent sent is handled (and answered) before the next look, as on the real clock.
+    if (link_.WaitForInput(stepper_.NextWait(deadline), !unsent_.empty())) {
+      ReadInput();
+      stepper_.Activity();
+      if (clock_.Now() < deadline || input_ != Pipe::kOpen) return now;  // now < deadline
+    }
+  }
+}
+
+// The agent has finished reacting: the gateway holds nothing of it or for it, and the link says
+// the agent has taken everything and sleeps.
+bool Session::AgentIdle() { return unsent_.empty() && !reader_.partial() && link_.AgentIdle(); }
+
+// When the deadline has passed, drains what is already there before the engine decides the
+// tick, up to a budget: an agent that keeps writing cannot keep the tick from being decided.
+void Session::DrainDue(Nanos deadline) {
   size_t bytes = 0;
   size_t lines = 0;
-  while (input_ == Pipe::kOpen && deadline && clock_.Now() >= *deadline &&
-         bytes < session::kTickReadBudget && lines < session::kTickLineBudget) {
+  while (input_ == Pipe::kOpen && clock_.Now() >= deadline && bytes < session::kTickReadBudget &&
+         lines < session::kTickLineBudget) {
     if (!link_.WaitForInput(Nanos{0}, false)) break;
     const Taken taken = ReadInput();
     if (taken.bytes == 0 && input_ == Pipe::kOpen) break;
@@ -298,6 +362,13 @@ void Session::EndSession(EndReason why, const std::string& reason) {
   if (ended_) return;
   ended_ = true;
   if (why != EndReason::kCompleted) engine_.Abandon(why, reason);
+  if (stepping_) {
+    engine_.RecordLateTicks(kAgent, stepper_.late_ticks(0));
+    notes_.Event("stepped clock: " + std::to_string(stepper_.ticks_idle()) +
+                 " ticks ended on the agent's answer, " +
+                 std::to_string(stepper_.ticks_deadline()) + " at their deadline, " +
+                 std::to_string(stepper_.late_ticks(0)) + " late");
+  }
   const market::Results& results = engine_.results();
   notes_.Event(results.completed ? "market closed" : "session ended: " + results.ended_early);
   if (show_progress_ && !progress_shown_.empty()) {
@@ -305,6 +376,10 @@ void Session::EndSession(EndReason why, const std::string& reason) {
     progress_shown_.clear();
   }
   if (!results.auctions.empty()) link_.WriteError("\n" + market::SummaryText(results));
+  if (stepping_) {
+    link_.WriteError("Clock: stepped, " + std::to_string(stepper_.late_ticks(0)) +
+                     " late ticks (ended at their deadline while the agent was busy).\n");
+  }
   files_.WriteResults(results);
 }
 

@@ -84,7 +84,8 @@ TEST(Gateway, BadSettingsGiveOneLineNoMessagesAndStatus2) {
       {{GATEWAY_PATH},
        {},
        "RemoteControl: expects exactly one argument, the buyer's login (settings come from "
-       "MARKET_SCENARIO, MARKET_SEED, MARKET_RESULTS, MARKET_TRANSCRIPT and MARKET_ADDRESS)\n"},
+       "MARKET_SCENARIO, MARKET_SEED, MARKET_RESULTS, MARKET_TRANSCRIPT, MARKET_CLOCK and "
+       "MARKET_ADDRESS)\n"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.err);

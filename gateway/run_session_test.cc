@@ -46,8 +46,22 @@ class ScriptedAgent : public AgentLink {
   void Flood(Nanos from, Nanos until, std::string chunk, Nanos cost) {
     flood_ = {from, until, std::move(chunk), cost};
   }
+  // For the stepped clock: the agent can be watched; it is idle when it has read every line
+  // written to it, its answers are all sent and the gateway has read them.
+  void Watchable() { watchable_ = true; }
   // When each line was written to the agent.
   std::vector<std::pair<Nanos, std::string>> written;
+
+  bool WatchAgent(std::string* why) override {
+    if (!watchable_) return AgentLink::WatchAgent(why);
+    return true;
+  }
+  bool AgentIdle() override {
+    if (!watchable_ || (read_limit_ >= 0 && lines_read_ >= read_limit_)) return false;
+    if (!inputs_.empty() && inputs_.front().at <= clock_.Now()) return false;  // not read yet
+    return std::all_of(answers_.begin(), answers_.end(),
+                       [this](Nanos at) { return at <= clock_.Now(); });
+  }
 
   bool WaitForInput(std::optional<Nanos> timeout, bool) override {
     if (++waits_ > 100'000) {
@@ -99,7 +113,10 @@ class ScriptedAgent : public AgentLink {
       written.emplace_back(clock_.Now(), line);
       if (respond_) {
         const std::string answer = respond_(line);
-        if (!answer.empty()) Send(clock_.Now() + delay_, answer);
+        if (!answer.empty()) {
+          Send(clock_.Now() + delay_, answer);
+          answers_.push_back(clock_.Now() + delay_);
+        }
       }
     }
     return taken;
@@ -143,6 +160,8 @@ class ScriptedAgent : public AgentLink {
   bool stall_ = false;
   FloodPlan flood_;
   int waits_ = 0;
+  bool watchable_ = false;
+  std::vector<Nanos> answers_;  // when each answer is written
 };
 
 constexpr Nanos Ms(int64_t ms) { return milliseconds(ms); }
@@ -335,6 +354,92 @@ TEST(GatewaySession, BidsCountAtThePriceInForceWhenTheyArrive) {
     agent.End(Ms(60'000));
     EXPECT_EQ(RunSession(MakeSettings(100, wanted, dir), agent, clock), session::kExitOk);
     EXPECT_NE(agent.out.find("\n" + c.sale + "\n"), std::string::npos) << agent.out;
+  }
+}
+
+// The same bids on the stepped clock: a tick ends as soon as the agent has answered (or has
+// nothing to answer), so the clock jumps over the rest of it; a bid written in time sells at the
+// same price as on the real clock, and every tick the agent kept to its deadline is a late tick.
+TEST(GatewaySession, OnTheSteppedClockTicksEndOnTheAgentsAnswer) {
+  const std::string wanted =
+      "{ id = \"g1\", kind = \"k\", seller = \"s\", initial = 1000, resale = 1500, reserve = 100 }";
+  const struct {
+    int64_t delay_ms;  // from the first offer to the agent's bid
+    std::string sale;
+    int64_t late_ticks;
+  } cases[] = {
+      {0, "sold CLogin 1000", 0},   {99, "sold CLogin 1000", 0},
+      {100, "sold CLogin 1000", 0},  // at the deadline: read before the tick is decided
+      {101, "sold CLogin 900", 1},  {250, "sold CLogin 800", 2},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.delay_ms);
+    const std::string dir = testfiles::MakeTempDir();
+    ManualClock clock;
+    ScriptedAgent agent(clock);
+    agent.Watchable();
+    agent.Send(Ms(0), kAdmission);
+    bool bid = false;
+    agent.Answer(Ms(c.delay_ms), [&](const std::string& line) {
+      if (line.rfind("offer ", 0) != 0 || bid) return std::string();
+      bid = true;
+      return std::string("bid\n");
+    });
+    agent.End(Ms(60'000));
+    Settings settings = MakeSettings(100, wanted, dir);
+    settings.clock = ClockKind::kStepped;
+    EXPECT_EQ(RunSession(settings, agent, clock), session::kExitOk);
+    EXPECT_NE(agent.out.find("\n" + c.sale + "\n"), std::string::npos) << agent.out;
+    // The sale is announced as soon as the agent's bid is in: no tick waits out its deadline
+    // once the agent has answered.
+    const auto sale = std::find_if(agent.written.begin(), agent.written.end(),
+                                   [&](const auto& w) { return w.second == c.sale; });
+    ASSERT_NE(sale, agent.written.end());
+    EXPECT_LT(sale->first, Ms(c.delay_ms) + Ms(1));
+    const std::string results = testfiles::ReadFile(dir + "/results.json");
+    EXPECT_NE(results.find("\"session_clock\": \"stepped\""), std::string::npos) << results;
+    EXPECT_NE(results.find("\"late_ticks\": " + std::to_string(c.late_ticks) + ","),
+              std::string::npos)
+        << results;
+    EXPECT_NE(agent.err.find("Clock: stepped, " + std::to_string(c.late_ticks) + " late ticks"),
+              std::string::npos)
+        << agent.err;
+    EXPECT_NE(testfiles::ReadFile(dir + "/transcript.txt").find("clock: stepped"),
+              std::string::npos);
+  }
+}
+
+// An agent that stops reading keeps every tick to its deadline, each one late; a link that
+// cannot watch its agent runs the real clock and says so.
+TEST(GatewaySession, TheSteppedClockNeverWaitsPastADeadlineAndSaysWhenItCannotRun) {
+  for (const bool watchable : {true, false}) {
+    SCOPED_TRACE(watchable);
+    const std::string dir = testfiles::MakeTempDir();
+    ManualClock clock;
+    ScriptedAgent agent(clock);
+    if (watchable) agent.Watchable();
+    agent.Send(Ms(0), kAdmission);
+    agent.StallAfter(7);  // up to the first offer
+    agent.End(Ms(60'000));
+    Settings settings = MakeSettings(100, kUnwanted, dir);
+    settings.clock = ClockKind::kStepped;
+    RunSession(settings, agent, clock);
+    const std::string results = testfiles::ReadFile(dir + "/results.json");
+    if (watchable) {
+      EXPECT_NE(results.find("\"session_clock\": \"stepped\""), std::string::npos);
+      // Two offers, each a tick kept to its deadline.
+      EXPECT_NE(results.find("\"late_ticks\": 2,"), std::string::npos) << results;
+      EXPECT_EQ(agent.err.find("cannot watch"), std::string::npos) << agent.err;
+    } else {
+      EXPECT_NE(results.find("\"session_clock\": \"real\""), std::string::npos);
+      EXPECT_NE(results.find("\"late_ticks\": null"), std::string::npos);
+      EXPECT_NE(agent.err.find("RemoteControl: the stepped clock cannot watch the agent (this "
+                               "link cannot watch its agent): the real clock runs\n"),
+                std::string::npos)
+          << agent.err;
+    }
+    // Either way the market closed on the clock's own time.
+    EXPECT_NE(results.find("\"completed\": true"), std::string::npos) << results;
   }
 }
 

@@ -12,12 +12,14 @@ std::string Env(const EnvLookup& env, const char* name) {
 
 }  // namespace
 
+const char* ClockName(ClockKind kind) { return kind == ClockKind::kStepped ? "stepped" : "real"; }
+
 std::optional<Settings> ReadSettings(const std::vector<std::string>& args, const EnvLookup& env,
                                      std::string* error) {
   if (args.size() != 2 || args[1].empty()) {
     *error =
         "expects exactly one argument, the buyer's login (settings come from MARKET_SCENARIO, "
-        "MARKET_SEED, MARKET_RESULTS, MARKET_TRANSCRIPT and MARKET_ADDRESS)";
+        "MARKET_SEED, MARKET_RESULTS, MARKET_TRANSCRIPT, MARKET_CLOCK and MARKET_ADDRESS)";
     return std::nullopt;
   }
   Settings settings;
@@ -52,6 +54,12 @@ std::optional<Settings> ReadSettings(const std::vector<std::string>& args, const
   }
   settings.results_path = Env(env, "MARKET_RESULTS");
   settings.transcript_path = Env(env, "MARKET_TRANSCRIPT");
+  if (const std::string clock = Env(env, "MARKET_CLOCK"); clock == "stepped") {
+    settings.clock = ClockKind::kStepped;
+  } else if (!clock.empty() && clock != "real") {
+    *error = "MARKET_CLOCK must be stepped or real, not '" + clock + "'";
+    return std::nullopt;
+  }
   return settings;
 }
 

@@ -4,6 +4,10 @@
 // - MARKET_SEED: a seed that overrides the scenario's;
 // - MARKET_RESULTS: a file to write the session's results to, as JSON;
 // - MARKET_TRANSCRIPT: a file to write every line sent and received to, with its time;
+// - MARKET_CLOCK: "real" (unset or empty: the same) or "stepped". On the stepped clock a tick ends
+//   as soon as the agent has finished reacting to what the market sent it, or at the scenario's
+//   tick, whichever comes first (gateway/agent_watch.h says how the gateway knows, and what an
+//   agent must not do for it to know);
 // - MARKET_ADDRESS: HOST:PORT of a market server (marketd). When set, the gateway runs no market
 //   of its own: it relays lines between the agent and the server, and the other settings are the
 //   server's business (they are not read).
@@ -21,8 +25,14 @@
 
 namespace gateway {
 
+enum class ClockKind { kReal, kStepped };
+
+// "real", "stepped".
+const char* ClockName(ClockKind kind);
+
 struct Settings {
   std::string login;  // the only login this gateway admits
+  ClockKind clock = ClockKind::kReal;
   market::Scenario scenario;
   uint64_t seed = 0;
   std::string results_path;              // empty: none

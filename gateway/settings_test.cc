@@ -29,11 +29,13 @@ TEST(Settings, DefaultsAndOverrides) {
   EXPECT_EQ(s->scenario.auctions.size(), 3u);
   EXPECT_TRUE(s->results_path.empty());
   EXPECT_TRUE(s->transcript_path.empty());
+  EXPECT_EQ(s->clock, ClockKind::kReal);
 
   env.values = {{"MARKET_SCENARIO", std::string(SCENARIOS_DIR) + "/large.toml"},
                 {"MARKET_SEED", "18446744073709551615"},
                 {"MARKET_RESULTS", "r.json"},
-                {"MARKET_TRANSCRIPT", "t.txt"}};
+                {"MARKET_TRANSCRIPT", "t.txt"},
+                {"MARKET_CLOCK", "stepped"}};
   s = ReadSettings({"RemoteControl", "Other"}, env.Lookup(), &error);
   ASSERT_TRUE(s.has_value()) << error;
   EXPECT_EQ(s->login, "Other");
@@ -41,11 +43,18 @@ TEST(Settings, DefaultsAndOverrides) {
   EXPECT_EQ(s->scenario.auctions.size(), 21u);
   EXPECT_EQ(s->results_path, "r.json");
   EXPECT_EQ(s->transcript_path, "t.txt");
+  EXPECT_EQ(s->clock, ClockKind::kStepped);
 
-  env.values = {{"MARKET_SCENARIO", ""}, {"MARKET_SEED", ""}};  // empty is unset
+  env.values = {{"MARKET_SCENARIO", ""}, {"MARKET_SEED", ""}, {"MARKET_CLOCK", ""}};  // unset
   s = ReadSettings({"RemoteControl", "CLogin"}, env.Lookup(), &error);
   ASSERT_TRUE(s.has_value()) << error;
   EXPECT_EQ(s->seed, 20240611u);
+  EXPECT_EQ(s->clock, ClockKind::kReal);
+
+  env.values = {{"MARKET_CLOCK", "real"}};
+  s = ReadSettings({"RemoteControl", "CLogin"}, env.Lookup(), &error);
+  ASSERT_TRUE(s.has_value()) << error;
+  EXPECT_EQ(s->clock, ClockKind::kReal);
 }
 
 TEST(Settings, MarketAddressSelectsTheRelayAndLeavesTheRestToTheServer) {
@@ -95,6 +104,9 @@ TEST(Settings, FaultsAreOneLine) {
       {{"RemoteControl", "CLogin"},
        {{"MARKET_SEED", "12ab"}},
        "MARKET_SEED must be a whole number from 0 to 18446744073709551615, not '12ab'"},
+      {{"RemoteControl", "CLogin"},
+       {{"MARKET_CLOCK", "Stepped"}},
+       "MARKET_CLOCK must be stepped or real, not 'Stepped'"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.error);

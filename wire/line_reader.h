@@ -25,6 +25,9 @@ class LineReader {
   // End of input: a last line without its newline, if any, is appended to *lines.
   void Finish(std::vector<Line>* lines);
 
+  // True while part of a line has been fed and its newline has not come yet.
+  bool partial() const { return !pending_.empty() || overlong_; }
+
  private:
   size_t max_length_;
   std::string pending_;
