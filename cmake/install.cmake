@@ -46,9 +46,9 @@ set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_CONTACT "Auction market maintainers <maintainers@auction-market.invalid>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
     "descending-price auction market: server, gateway, buyer agent and tournaments")
+# The long description; the package's Description starts with the summary above.
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-    "${CPACK_PACKAGE_DESCRIPTION_SUMMARY}
-A market that sells goods by descending-price auctions to buyer agents.
+    "A market that sells goods by descending-price auctions to buyer agents.
 The gateway RemoteControl runs a whole session for one agent (the buyer
 program is an example agent); marketd serves the market over TCP to many
 agents at once, with a live monitor in the browser; market-sim plays
