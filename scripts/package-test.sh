@@ -119,7 +119,10 @@ fi
 
 # An installed example tournament: the buyer agent, built-in strategies and market_peer as an
 # external command, on marketd on the real clock, then a lineup on virtual time.
-if tournament run "$share/tournament/mixed.toml" --db t.db --jobs 2 >board.txt 2>run.err; then
+# tournament is run by its path with PATH left without its folder: it finds the programs it runs
+# beside itself.
+if PATH=/usr/bin:/bin "$prefix/bin/tournament" run "$share/tournament/mixed.toml" --db t.db \
+  --jobs 2 >board.txt 2>run.err; then
   tournament show --db t.db --format csv >board.csv
   tournament show --db t.db --format csv --markets >markets.csv
   # Every entry played its 5 sessions with no crash, time-out, failed login or drop, the buyer
