@@ -5,7 +5,7 @@ SAN_BUILD  ?= build-san
 JOBS       ?= 2
 
 .PHONY: all deps deps-run configure configure-run build test test-sanitize check run clean format \
-        fuzz fuzz-smoke slurm-test
+        fuzz fuzz-smoke slurm-test deb package-test
 
 all: build
 
@@ -50,6 +50,23 @@ check: test test-sanitize
 # Debian's Slurm and MUNGE when missing), merged and compared with the run in one piece.
 slurm-test: configure
 	bash scripts/slurm-test.sh $(BUILD)
+
+# The Debian package of the programs, with their man pages, completions, example scenarios and
+# tournament files and the docs, in $(BUILD)/package/ (CPack; help2man and dpkg-shlibdeps come
+# with the test tier). Made from build/ as it is configured, the tests left out when unconfigured.
+NEWEST_DEB = ls -t $(BUILD)/package/auction-market_*.deb | head -n 1
+deb: | deps
+	@$(MAKE) --no-print-directory configure-run
+	cmake --build $(BUILD) -j $(JOBS) --target package_contents
+	cd $(BUILD) && cpack -G DEB > /dev/null
+	@realpath "$$($(NEWEST_DEB))"
+
+# The package from outside the checkout: unpacked with dpkg -x into a temporary root (or, with
+# PACKAGE_TEST_FLAGS=--install as root, installed with dpkg -i and removed with dpkg -r), the
+# default session, an example tournament, every man page, the completions.
+PACKAGE_TEST_FLAGS ?=
+package-test: deb
+	bash scripts/package-test.sh $(PACKAGE_TEST_FLAGS) "$$($(NEWEST_DEB))"
 
 # libFuzzer targets (clang): replay the committed corpus, then fuzz each target briefly.
 FUZZ_SECONDS ?= 30

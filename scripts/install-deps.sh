@@ -5,14 +5,17 @@
 #                                  Ninja and the libraries the programs use
 #   scripts/install-deps.sh test   the run tier, plus what the tests, benchmarks and fuzz targets
 #                                  need (make check, make bench, make fuzz-smoke): GoogleTest,
-#                                  Google Benchmark, clang, clang-format, headless Chromium
+#                                  Google Benchmark, clang, clang-format, headless Chromium; and
+#                                  what makes and tests the package (make deb, make package-test):
+#                                  help2man, dpkg-shlibdeps (dpkg-dev), man (man-db)
 #   scripts/install-deps.sh        the test tier
 #   scripts/install-deps.sh --list TIER   prints the tier's packages, installs nothing
 set -euo pipefail
 
 run_packages=(g++ cmake ninja-build
               libtomlplusplus-dev nlohmann-json3-dev libcli11-dev libboost-dev libsqlite3-dev)
-test_packages=(libgtest-dev libgmock-dev libbenchmark-dev clang clang-format chromium python3)
+test_packages=(libgtest-dev libgmock-dev libbenchmark-dev clang clang-format chromium python3
+               help2man dpkg-dev man-db)
 
 usage() {
   echo "usage: scripts/install-deps.sh [--list] [run|test]" >&2
