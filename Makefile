@@ -68,15 +68,17 @@ PACKAGE_TEST_FLAGS ?=
 package-test: deb
 	bash scripts/package-test.sh $(PACKAGE_TEST_FLAGS) "$$($(NEWEST_DEB))"
 
-# libFuzzer targets (clang): replay the committed corpus, then fuzz each target briefly.
+# libFuzzer targets (clang, build-fuzz/; docs/fuzzing.md): replay the named seeds and the
+# regressions, then fuzz each target briefly.
 FUZZ_SECONDS ?= 30
 fuzz-smoke: | deps
 	bash fuzz/run.sh replay
 	bash fuzz/run.sh $(FUZZ_SECONDS)
 
-# A long fuzzing run: make fuzz FUZZ_SECONDS=1800
+# A long fuzzing run that grows build-fuzz/corpus/TARGET, then merged: make fuzz FUZZ_SECONDS=1800
 fuzz: | deps
 	bash fuzz/run.sh $(FUZZ_SECONDS)
+	bash fuzz/run.sh merge
 
 # Every C++ file in git, whatever its folder.
 format:
