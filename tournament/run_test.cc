@@ -428,6 +428,11 @@ TEST(TournamentRun, ShardsMergeIntoTheLeaderboardOfTheWholeRun) {
       RunProcess({kBin, "show", "--db", all, "--format", "csv"}, Env(), 30);
   EXPECT_EQ(merged.out, whole.out);
   EXPECT_EQ(merged.err, "");
+  // A leaderboard that cannot be written is output lost, not done.
+  const ProcessResult lost = RunProcess(
+      {"/bin/sh", "-c", "exec \"$0\" show --db \"$1\" >/dev/full", kBin, all}, Env(), 30);
+  EXPECT_EQ(ExitCode(lost), 3) << lost.err;
+  EXPECT_EQ(lost.err, "tournament: cannot write to standard output\n");
 }
 
 }  // namespace
