@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include "cli/version.h"
 #include "tests/support/child_process.h"
 
 namespace {
@@ -185,7 +186,7 @@ TEST(AgentCheckCommandLine, UsageHelpAndVersion) {
   EXPECT_NE(help.out.find("--format"), std::string::npos);
   const ChildResult version = Check({"--version"});
   EXPECT_EQ(ExitStatus(version), 0);
-  EXPECT_EQ(version.out, "agent-check 1.0\n");
+  EXPECT_EQ(version.out, std::string("agent-check ") + cli::Version() + "\n");
 }
 
 // An agent that cannot be run at all fails the admission, in text as well.

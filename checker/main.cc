@@ -1,8 +1,8 @@
 // agent-check: plays a buyer agent through scripted market situations and reports each rule it
-// keeps or breaks. Exit status 0 when every check passes, 1 when one fails, 2 for bad usage.
+// keeps or breaks. Exit status 0 when every check passes, 1 when one fails, 2 for bad usage
+// (cli/exit_status.h).
 #include <unistd.h>
 
-#include <CLI/CLI.hpp>
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
@@ -11,10 +11,12 @@
 #include "checker/checks.h"
 #include "checker/probe.h"
 #include "checker/situations.h"
+#include "cli/exit_status.h"
+#include "cli/program.h"
 
 namespace {
 
-constexpr const char* kVersion = "agent-check 1.0";
+constexpr const char* kProgram = "agent-check";
 
 // RemoteControl beside this program, where the build puts both.
 std::string GatewayBesideUs() {
@@ -27,12 +29,17 @@ std::string GatewayBesideUs() {
 
 int main(int argc, char** argv) {
   std::signal(SIGPIPE, SIG_IGN);
-  CLI::App app(
+  cli::Program program(
+      kProgram,
       "agent-check: plays a buyer agent through scripted market situations (each a short "
       "session of its own, with a RemoteControl first on the agent's PATH that relays to the "
-      "checker) and reports every rule it breaks, with the offending line",
-      "agent-check");
-  app.set_version_flag("--version", kVersion);
+      "checker) and reports every rule it breaks, with the offending line");
+  program.SetExitStatuses({
+      {cli::kExitDone, "every check passed"},
+      {cli::kExitFailed, "a check failed"},
+      {cli::kExitBadUsage, "bad usage, or a gateway that cannot be run"},
+  });
+  CLI::App& app = program.app();
   std::vector<std::string> command;
   std::string format = "text";
   std::string gateway = GatewayBesideUs();
@@ -60,21 +67,12 @@ int main(int argc, char** argv) {
       ->check(CLI::Range(0.1, 600.0))
       ->capture_default_str();
   app.add_option("command", command, "the agent and its arguments (after --)")->required();
-  try {
-    app.parse(argc, argv);
-  } catch (const CLI::CallForHelp&) {
-    std::cout << app.help();
-    return 0;
-  } catch (const CLI::CallForVersion&) {
-    std::cout << kVersion << "\n";
-    return 0;
-  } catch (const CLI::ParseError& e) {
-    std::cerr << "agent-check: " << e.what() << " (see --help)\n";
-    return 2;
+  if (std::optional<cli::Stop> stop = program.Parse(argc, argv)) {
+    return cli::Finish(kProgram, *stop);
   }
   if (access(gateway.c_str(), X_OK) != 0) {
-    std::cerr << "agent-check: the gateway " << gateway << " is not an executable file\n";
-    return 2;
+    return cli::Finish(kProgram,
+                       cli::UsageFault("the gateway " + gateway + " is not an executable file"));
   }
   limits.answer_wait = checker::Seconds(answer);
   limits.quiet_wait = checker::Seconds(quiet);
@@ -84,11 +82,11 @@ int main(int argc, char** argv) {
       checker::Stage::Make(std::filesystem::absolute(gateway).string(), &error);
   if (!stage) {
     std::cerr << "agent-check: " << error << "\n";
-    return 2;
+    return cli::kExitBadUsage;
   }
   checker::Findings findings;
   findings.agent = command;
   checker::PlaySituations(*stage, command, limits, only, findings);
   std::cout << (format == "json" ? checker::JsonReport(findings) : checker::TextReport(findings));
-  return findings.Passed() ? 0 : 1;
+  return findings.Passed() ? cli::kExitDone : cli::kExitFailed;
 }

@@ -2,11 +2,11 @@
 // once it listens (and "marketd monitor on http://HOST:PORT/" with --http); the session's summary
 // and its traffic figures go to standard error.
 //
-// Exit status: 0 when the market closed; 1 when the session ended early (every buyer left, or
-// SIGINT/SIGTERM/SIGHUP) or on an internal fault (one line, no results file); 2 on bad usage, a
-// bad scenario or seed, an output file that cannot be created or an address it cannot listen on,
-// with one line on standard error; 3 when the results or transcript file could not be written at
-// the end.
+// Exit status (listed in --help, numbered by cli/exit_status.h): 0 when the market closed; 1 when
+// the session ended early (every buyer left, or SIGINT/SIGTERM/SIGHUP) or on an internal fault
+// (one line, no results file); 2 on bad usage, a bad scenario or seed, an output file that cannot
+// be created or an address it cannot listen on, with one line on standard error; 3 when the
+// results or transcript file could not be written at the end.
 #include <sys/resource.h>
 
 #include <csignal>
@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/program.h"
 #include "engine/response_stats.h"
 #include "engine/results.h"
 #include "engine/results_json.h"
@@ -81,11 +82,7 @@ int main(int argc, char** argv) {
   std::signal(SIGPIPE, SIG_IGN);
   const marketd::OptionsParse parse =
       marketd::ParseOptions(std::vector<std::string>(argv, argv + argc));
-  if (!parse.options) {
-    if (!parse.out.empty()) wire::WriteAll(1, parse.out);
-    if (!parse.error.empty()) Complain(parse.error + " (see marketd --help)");
-    return parse.exit_status;
-  }
+  if (!parse.options) return cli::Finish(marketd::kProgram, parse);
   marketd::Options options = *parse.options;
   // One descriptor budget for the buyers' connections and the monitor's.
   std::string lowered;

@@ -1,17 +1,24 @@
 #include "marketd/options.h"
 
-#include <CLI/CLI.hpp>
-
-#include "session/exit_codes.h"
 #include "wire/address.h"
 #include "wire/number.h"
 
 namespace marketd {
 
 OptionsParse ParseOptions(const std::vector<std::string>& args) {
-  OptionsParse parse;
-  CLI::App app("marketd: the auction market served over TCP to many buyer agents", "marketd");
-  app.set_version_flag("--version", kVersion);
+  cli::Program program(kProgram,
+                       "marketd: the auction market served over TCP to many buyer agents");
+  program.SetExitStatuses({
+      {cli::kExitDone, "the market closed"},
+      {cli::kExitFailed,
+       "the session ended early (every buyer left, or SIGINT, SIGTERM or SIGHUP), or an internal "
+       "fault"},
+      {cli::kExitBadUsage,
+       "bad usage, a bad scenario or seed, an output file that cannot be created or an address "
+       "it cannot listen on"},
+      {cli::kExitOutputLost, "the results or transcript file could not be written at the end"},
+  });
+  CLI::App& app = program.app();
   std::string scenario_path;
   std::string listen = "127.0.0.1:7411";
   std::string seed;
@@ -58,27 +65,9 @@ OptionsParse ParseOptions(const std::vector<std::string>& args) {
       ->check(CLI::Range(0, 600000))
       ->capture_default_str();
 
-  std::vector<std::string> reversed(args.rbegin(), args.rend() - 1);  // CLI11 pops from the back
-  try {
-    app.parse(reversed);
-  } catch (const CLI::CallForHelp&) {
-    parse.out = app.help();
-    return parse;
-  } catch (const CLI::CallForVersion&) {
-    parse.out = std::string(kVersion) + "\n";
-    return parse;
-  } catch (const CLI::ParseError& e) {
-    parse.exit_status = session::kExitBadSettings;
-    parse.error = e.what();
-    return parse;
-  }
-  const auto fail = [&parse](std::string error) {
-    parse.exit_status = session::kExitBadSettings;
-    parse.error = std::move(error);
-    return parse;
-  };
+  if (std::optional<cli::Stop> stop = program.Parse(args)) return *stop;
   const std::optional<wire::Address> address = wire::ParseAddress(listen);
-  if (!address) return fail("--listen must be HOST:PORT, not '" + listen + "'");
+  if (!address) return cli::UsageFault("--listen must be HOST:PORT, not '" + listen + "'");
   options.server.host = address->host;
   options.server.port = address->port;
   options.server.linger = std::chrono::milliseconds(linger_ms);
@@ -88,24 +77,24 @@ OptionsParse ParseOptions(const std::vector<std::string>& args) {
         wire::ParseAddress(port_only        ? "127.0.0.1:" + http
                            : http[0] == ':' ? "127.0.0.1" + http
                                             : http);
-    if (!monitor) return fail("--http must be [HOST:]PORT, not '" + http + "'");
+    if (!monitor) return cli::UsageFault("--http must be [HOST:]PORT, not '" + http + "'");
     options.server.http = true;
     options.server.http_host = monitor->host;
     options.server.http_port = monitor->port;
   } else if (!options.http_port_file.empty()) {
-    return fail("--http-port-file needs --http");
+    return cli::UsageFault("--http-port-file needs --http");
   }
   const market::ScenarioLoad load = market::LoadScenarioFile(scenario_path);
-  if (!load.scenario) return fail("bad scenario " + load.error.ToString());
+  if (!load.scenario) return cli::UsageFault("bad scenario " + load.error.ToString());
   options.scenario = *load.scenario;
   options.seed = options.scenario.seed;
   if (!seed.empty()) {
     const std::optional<uint64_t> value = wire::ParseUint64(seed);
-    if (!value) return fail("--seed must be a whole number from 0 to 18446744073709551615");
+    if (!value)
+      return cli::UsageFault("--seed must be a whole number from 0 to 18446744073709551615");
     options.seed = *value;
   }
-  parse.options = std::move(options);
-  return parse;
+  return options;
 }
 
 }  // namespace marketd

@@ -11,13 +11,13 @@
 #include <string>
 #include <vector>
 
+#include "cli/program.h"
 #include "engine/scenario.h"
 #include "marketd/server.h"
-#include "session/exit_codes.h"
 
 namespace marketd {
 
-inline constexpr const char* kVersion = "marketd 1.0";
+inline constexpr const char* kProgram = "marketd";
 
 struct Options {
   market::Scenario scenario;
@@ -29,13 +29,9 @@ struct Options {
   std::string http_port_file;   // empty: none
 };
 
-struct OptionsParse {
-  std::optional<Options> options;      // set when the server should run
-  int exit_status = session::kExitOk;  // otherwise: kExitOk after --help or --version,
-                                       // kExitBadSettings on bad usage
-  std::string out;                     // for standard output (help, version)
-  std::string error;                   // one line without a newline, for standard error
-};
+// The options when the server should run; otherwise --help, --version or bad usage (a bad
+// scenario or seed among it).
+using OptionsParse = cli::Parsed<Options>;
 
 // Parses the arguments (program name first) and loads the scenario.
 OptionsParse ParseOptions(const std::vector<std::string>& args);

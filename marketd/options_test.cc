@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include "cli/version.h"
 #include "marketd/descriptors.h"
 
 namespace marketd {
@@ -48,7 +49,7 @@ TEST(Options, HelpVersionAndAFullCommandLine) {
   EXPECT_NE(help.out.find("--listen"), std::string::npos);
   OptionsParse version = ParseOptions({"marketd", "--version"});
   EXPECT_EQ(version.exit_status, 0);
-  EXPECT_EQ(version.out, std::string(kVersion) + "\n");
+  EXPECT_EQ(version.out, std::string("marketd ") + cli::Version() + "\n");
 
   const OptionsParse parse = ParseOptions({"marketd",
                                            "--scenario",

@@ -1,28 +1,30 @@
 // market_peer: scripted buyers for marketd (see marketd/peer.h). Prints one report line per
 // connection on standard output; exits 0 when every connection was admitted and either saw the
-// market close or left as asked, 1 otherwise, 2 on bad usage.
-#include <algorithm>
+// market close or left as asked, 1 otherwise, 2 on bad usage (cli/exit_status.h).
 #include <cstdio>
+#include <optional>
 #include <string>
-#include <vector>
 
-#include <CLI/CLI.hpp>
-
+#include "cli/exit_status.h"
+#include "cli/program.h"
 #include "marketd/peer.h"
 #include "wire/address.h"
 
 namespace {
 
-// One line on standard error, however many lines the text holds.
-void Complain(std::string text) {
-  std::replace(text.begin(), text.end(), '\n', ' ');
-  std::fprintf(stderr, "market_peer: %s\n", text.c_str());
-}
+constexpr const char* kProgram = "market_peer";
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  CLI::App app("market_peer: scripted buyers that trade with marketd over TCP", "market_peer");
+  cli::Program program(kProgram, "market_peer: scripted buyers that trade with marketd over TCP");
+  program.SetExitStatuses({
+      {cli::kExitDone,
+       "every connection was admitted and either saw the market close or left as asked"},
+      {cli::kExitFailed, "otherwise: a connection not admitted, failed, or ended before the close"},
+      {cli::kExitBadUsage, "bad usage"},
+  });
+  CLI::App& app = program.app();
   marketd::PeerOptions options;
   std::string address;
   app.add_option("--connect", address, "HOST:PORT of marketd")->required();
@@ -40,19 +42,13 @@ int main(int argc, char** argv) {
   app.add_option("--log-dir", options.log_dir, "write every line received to DIR/LOGIN.log");
   app.add_option("--timeout", options.timeout_seconds, "give up after this many seconds")
       ->check(CLI::Range(0.1, 3600.0));
-  try {
-    app.parse(argc, argv);
-  } catch (const CLI::CallForHelp&) {
-    std::fputs(app.help().c_str(), stdout);
-    return 0;
-  } catch (const CLI::ParseError& e) {
-    Complain(std::string(e.what()) + " (see market_peer --help)");
-    return 2;
+  if (std::optional<cli::Stop> stop = program.Parse(argc, argv)) {
+    return cli::Finish(kProgram, *stop);
   }
   const std::optional<wire::Address> parsed = wire::ParseAddress(address);
   if (!parsed) {
-    Complain("--connect must be HOST:PORT, not '" + address + "'");
-    return 2;
+    return cli::Finish(kProgram,
+                       cli::UsageFault("--connect must be HOST:PORT, not '" + address + "'"));
   }
   options.host = parsed->host;
   options.port = parsed->port;
@@ -61,5 +57,5 @@ int main(int argc, char** argv) {
     std::printf("%s\n", marketd::ReportLine(report).c_str());
     all_well &= report.accepted && report.error.empty() && (report.saw_close || report.left);
   }
-  return all_well ? 0 : 1;
+  return all_well ? cli::kExitDone : cli::kExitFailed;
 }

@@ -1,8 +1,8 @@
 // market-report: one self-contained HTML page from a session's results or a tournament database.
 //
-// Exit status: 0 when the page was written; 1 when the input cannot be read or is not valid
-// (one line on standard error, no page written); 2 for bad usage; 3 when the output could not be
-// written.
+// Exit status (listed in --help, numbered by cli/exit_status.h): 0 when the page was written; 1
+// when the input cannot be read or is not valid (one line on standard error, no page written); 2
+// for bad usage; 3 when the output could not be written.
 #include <cerrno>
 #include <cstring>
 #include <fstream>
@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "cli/exit_status.h"
+#include "cli/program.h"
 #include "report/options.h"
 #include "report/session_data.h"
 #include "report/session_document.h"
@@ -43,11 +45,7 @@ std::string ReadResults(const std::string& path) {
 int main(int argc, char** argv) {
   const report::OptionsParse parse =
       report::ParseOptions(std::vector<std::string>(argv, argv + argc));
-  if (!parse.options) {
-    if (!parse.error.empty()) std::cerr << "market-report: " << parse.error << "\n";
-    std::cout << parse.out;
-    return parse.exit_status;
-  }
+  if (!parse.options) return cli::Finish(report::kProgram, parse);
   const report::Options& options = *parse.options;
   std::string page;
   try {
@@ -65,24 +63,24 @@ int main(int argc, char** argv) {
     }
   } catch (const report::InputError& e) {
     std::cerr << "market-report: " << e.what() << "\n";
-    return 1;
+    return cli::kExitFailed;
   }
   if (options.output_path.empty()) {
     std::cout << page;
     std::cout.flush();
-    return std::cout ? 0 : 3;
+    return std::cout ? cli::kExitDone : cli::kExitOutputLost;
   }
   std::ofstream out(options.output_path, std::ios::binary | std::ios::trunc);
   if (!out) {
     std::cerr << "market-report: cannot create " << options.output_path << ": "
               << std::strerror(errno) << "\n";
-    return 3;
+    return cli::kExitOutputLost;
   }
   out << page;
   out.close();
   if (!out) {
     std::cerr << "market-report: could not write " << options.output_path << "\n";
-    return 3;
+    return cli::kExitOutputLost;
   }
-  return 0;
+  return cli::kExitDone;
 }

@@ -3,6 +3,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "cli/version.h"
 #include "report/report_fixtures.h"
 #include "tests/support/files.h"
 #include "tests/support/process.h"
@@ -121,7 +122,7 @@ TEST(MarketReport, UsageErrorsAreExitTwo) {
   EXPECT_NE(help.out.find("--db"), std::string::npos);
   const ProcessResult version = Report({"--version"});
   EXPECT_EQ(ExitCode(version), 0);
-  EXPECT_EQ(version.out, "market-report 1.0\n");
+  EXPECT_EQ(version.out, std::string("market-report ") + cli::Version() + "\n");
 }
 
 TEST(MarketReport, AnUnwritableOutputIsExitThree) {

@@ -1,16 +1,19 @@
 #include "report/options.h"
 
-#include <CLI/CLI.hpp>
-
 namespace report {
 
 OptionsParse ParseOptions(const std::vector<std::string>& args) {
-  OptionsParse parse;
-  CLI::App app(
+  cli::Program program(
+      kProgram,
       "market-report: writes one self-contained HTML page (no network access, opens from disk) "
-      "from a session's results JSON or from a tournament database.",
-      "market-report");
-  app.set_version_flag("--version", kVersion);
+      "from a session's results JSON or from a tournament database.");
+  program.SetExitStatuses({
+      {cli::kExitDone, "the page was written"},
+      {cli::kExitFailed, "the input cannot be read or is not valid (no page written)"},
+      {cli::kExitBadUsage, "bad usage"},
+      {cli::kExitOutputLost, "the page could not be written"},
+  });
+  CLI::App& app = program.app();
   Options options;
   app.add_option("RESULTS", options.results_path,
                  "a session's results JSON (MARKET_RESULTS, marketd --results)");
@@ -23,44 +26,18 @@ OptionsParse ParseOptions(const std::vector<std::string>& args) {
   app.add_option("-o,--output", options.output_path,
                  "write the page to this file; standard output if absent");
 
-  std::vector<std::string> reversed(args.rbegin(), args.rend() - 1);  // CLI11 pops from the back
-  try {
-    app.parse(reversed);
-  } catch (const CLI::CallForHelp&) {
-    parse.out = app.help();
-    return parse;
-  } catch (const CLI::CallForVersion&) {
-    parse.out = std::string(kVersion) + "\n";
-    return parse;
-  } catch (const CLI::ParseError& e) {
-    parse.exit_status = 2;
-    parse.error = e.what();
-    return parse;
-  }
+  if (std::optional<cli::Stop> stop = program.Parse(args)) return *stop;
   const bool session = !options.results_path.empty();
   const bool tournament = !options.db_path.empty();
-  if (session == tournament) {
-    parse.exit_status = 2;
-    parse.error = "give either a results file or --db DATABASE (see --help)";
-    return parse;
-  }
+  if (session == tournament) return cli::UsageFault("give either a results file or --db DATABASE");
   if (options.session != 1 && !session) {
-    parse.exit_status = 2;
-    parse.error = "--session goes with a results file";
-    return parse;
+    return cli::UsageFault("--session goes with a results file");
   }
-  if (options.session < 1) {
-    parse.exit_status = 2;
-    parse.error = "--session counts from 1";
-    return parse;
-  }
+  if (options.session < 1) return cli::UsageFault("--session counts from 1");
   if (session && !options.tournament.empty()) {
-    parse.exit_status = 2;
-    parse.error = "--tournament goes with --db";
-    return parse;
+    return cli::UsageFault("--tournament goes with --db");
   }
-  parse.options = std::move(options);
-  return parse;
+  return options;
 }
 
 }  // namespace report

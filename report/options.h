@@ -10,9 +10,11 @@
 #include <string>
 #include <vector>
 
+#include "cli/program.h"
+
 namespace report {
 
-inline constexpr const char* kVersion = "market-report 1.0";
+inline constexpr const char* kProgram = "market-report";
 
 struct Options {
   std::string results_path;  // a session's results JSON, or
@@ -22,12 +24,8 @@ struct Options {
   std::string output_path;   // empty: standard output
 };
 
-struct OptionsParse {
-  std::optional<Options> options;  // set when a report should be written
-  std::string out;                 // --help or --version text for standard output
-  std::string error;               // one line for standard error
-  int exit_status = 0;             // 2 for bad usage
-};
+// The options when a report should be written; otherwise --help, --version or bad usage.
+using OptionsParse = cli::Parsed<Options>;
 
 // Parses the arguments (args[0] is the program's name).
 OptionsParse ParseOptions(const std::vector<std::string>& args);

@@ -215,13 +215,13 @@ merge_ms=$((($(date +%s%N) - start) / 1000000))
 diff -u "$WORK/whole.csv" "$WORK/merged.csv" || fail "the merged leaderboard differs"
 say "merged leaderboard equals the one-piece run ($merge_ms ms to merge $SHARDS shards)"
 
-# A shard left out: reported, exit 3, and show says so.
+# A shard left out: reported, exit 4 (incomplete), and show says so.
 set +e
 "$TOURNAMENT" merge --into "$WORK/part.db" "${shard_files[@]:0:4}" "${shard_files[@]:5}" \
   >/dev/null 2>"$WORK/part.err"
 code=$?
 set -e
-[[ $code -eq 3 ]] || fail "merge without shard 4 exited $code"
+[[ $code -eq 4 ]] || fail "merge without shard 4 exited $code"
 grep -qx "tournament: missing shard 4" "$WORK/part.err" || fail "$(cat "$WORK/part.err")"
 "$TOURNAMENT" show --db "$WORK/part.db" | grep -q "missing 4" || fail "show does not say shard 4 is missing"
 # A shard given twice, and a merge run again: nothing added.

@@ -1,7 +1,8 @@
 // market-sim SCENARIO [--seed N] [--sessions K] [--results FILE]
 //
-// Exit status: 0 when every session ran; 2 for bad usage, a bad scenario or a results file that
-// cannot be created (one line on standard error); 3 when the results could not all be written.
+// Exit status (listed in --help, numbered by cli/exit_status.h): 0 when every session ran; 2 for
+// bad usage, a bad scenario or a results file that cannot be created (one line on standard error);
+// 3 when the results could not all be written.
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -11,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "cli/exit_status.h"
+#include "cli/program.h"
 #include "engine/results_json.h"
 #include "engine/summary.h"
 #include "engine/virtual_session.h"
@@ -20,11 +23,7 @@
 int main(int argc, char** argv) {
   using namespace market::sim;
   const OptionsParse parse = ParseOptions(std::vector<std::string>(argv, argv + argc));
-  if (!parse.options) {
-    if (!parse.error.empty()) std::cerr << "market-sim: " << parse.error << "\n";
-    std::cout << parse.out;
-    return parse.exit_status;
-  }
+  if (!parse.options) return cli::Finish(kProgram, parse);
   const Options& options = *parse.options;
   std::ofstream results;
   if (!options.results_path.empty()) {
@@ -32,7 +31,7 @@ int main(int argc, char** argv) {
     if (!results) {
       std::cerr << "market-sim: cannot create " << options.results_path << ": "
                 << std::strerror(errno) << "\n";
-      return 2;
+      return cli::kExitBadUsage;
     }
   }
   Batch batch;
@@ -60,8 +59,8 @@ int main(int argc, char** argv) {
     results.close();
     if (!results) {
       std::cerr << "market-sim: could not write " << options.results_path << "\n";
-      return 3;
+      return cli::kExitOutputLost;
     }
   }
-  return 0;
+  return cli::kExitDone;
 }

@@ -2,8 +2,6 @@
 
 #include <charconv>
 
-#include <CLI/CLI.hpp>
-
 namespace market::sim {
 namespace {
 
@@ -20,13 +18,17 @@ std::optional<uint64_t> ParseSeed(const std::string& text) {
 }  // namespace
 
 OptionsParse ParseOptions(const std::vector<std::string>& args) {
-  OptionsParse parse;
-  CLI::App app(
+  cli::Program program(
+      kProgram,
       "market-sim: runs market sessions of built-in bidders on virtual time, as fast as the CPU "
       "allows. One session: its summary on standard output. Several: seeds N .. N+K-1 and the "
-      "figures over all of them.",
-      "market-sim");
-  app.set_version_flag("--version", kVersion);
+      "figures over all of them.");
+  program.SetExitStatuses({
+      {cli::kExitDone, "every session ran"},
+      {cli::kExitBadUsage, "bad usage, a bad scenario or a results file that cannot be created"},
+      {cli::kExitOutputLost, "the results could not all be written"},
+  });
+  CLI::App& app = program.app();
   Options options;
   std::string seed;
   app.add_option("SCENARIO", options.scenario_path, "the scenario file (TOML)")->required();
@@ -38,39 +40,18 @@ OptionsParse ParseOptions(const std::vector<std::string>& args) {
   app.add_option("--results", options.results_path,
                  "write each session's results here as JSON, one object per line");
 
-  std::vector<std::string> reversed(args.rbegin(), args.rend() - 1);  // CLI11 pops from the back
-  try {
-    app.parse(reversed);
-  } catch (const CLI::CallForHelp&) {
-    parse.out = app.help();
-    return parse;
-  } catch (const CLI::CallForVersion&) {
-    parse.out = std::string(kVersion) + "\n";
-    return parse;
-  } catch (const CLI::ParseError& e) {
-    parse.exit_status = 2;
-    parse.error = e.what();
-    return parse;
-  }
+  if (std::optional<cli::Stop> stop = program.Parse(args)) return *stop;
   const ScenarioLoad load = LoadScenarioFile(options.scenario_path);
-  if (!load.scenario) {
-    parse.exit_status = 2;
-    parse.error = "bad scenario " + load.error.ToString();
-    return parse;
-  }
+  if (!load.scenario) return cli::UsageFault("bad scenario " + load.error.ToString());
   options.scenario = *load.scenario;
   options.seed = options.scenario.seed;
   if (app.count("--seed") > 0) {
     const std::optional<uint64_t> value = ParseSeed(seed);
-    if (!value) {
-      parse.exit_status = 2;
-      parse.error = "--seed must be a whole number from 0 to 18446744073709551615";
-      return parse;
-    }
+    if (!value)
+      return cli::UsageFault("--seed must be a whole number from 0 to 18446744073709551615");
     options.seed = *value;
   }
-  parse.options = std::move(options);
-  return parse;
+  return options;
 }
 
 }  // namespace market::sim

@@ -7,11 +7,12 @@
 #include <string>
 #include <vector>
 
+#include "cli/program.h"
 #include "engine/scenario.h"
 
 namespace market::sim {
 
-inline constexpr const char* kVersion = "market-sim 1.0";
+inline constexpr const char* kProgram = "market-sim";
 
 struct Options {
   Scenario scenario;
@@ -21,12 +22,9 @@ struct Options {
   std::string results_path;  // empty: no results file
 };
 
-struct OptionsParse {
-  std::optional<Options> options;  // set when the sessions should run
-  std::string out;                 // --help or --version text for standard output
-  std::string error;               // one line for standard error
-  int exit_status = 0;             // 2 for bad usage or a bad scenario
-};
+// The options when the sessions should run; otherwise --help, --version or bad usage (a bad
+// scenario or seed among it).
+using OptionsParse = cli::Parsed<Options>;
 
 // Parses the arguments (args[0] is the program's name) and loads the scenario.
 OptionsParse ParseOptions(const std::vector<std::string>& args);

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "cli/version.h"
+
 namespace market::sim {
 namespace {
 
@@ -28,7 +30,7 @@ TEST(SimOptions, HelpAndVersion) {
   EXPECT_FALSE(p.options.has_value());
   EXPECT_NE(p.out.find("--sessions"), std::string::npos);
   p = ParseOptions({"market-sim", "--version"});
-  EXPECT_EQ(p.out, std::string(kVersion) + "\n");
+  EXPECT_EQ(p.out, std::string("market-sim ") + cli::Version() + "\n");
 }
 
 TEST(SimOptions, BadUsageGivesStatus2AndOneLine) {

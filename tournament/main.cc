@@ -10,8 +10,8 @@
 #include <optional>
 #include <thread>
 
-#include <CLI/CLI.hpp>
-
+#include "cli/exit_status.h"
+#include "cli/program.h"
 #include "tournament/child.h"
 #include "tournament/leaderboard.h"
 #include "tournament/leaderboard_format.h"
@@ -27,7 +27,7 @@
 
 namespace {
 
-constexpr const char* kVersion = "tournament 1.0";
+constexpr const char* kProgram = "tournament";
 
 std::string OwnFolder() {
   std::error_code error;
@@ -35,19 +35,22 @@ std::string OwnFolder() {
   return error ? "." : self.parent_path().string();
 }
 
-// --markets: the CSV of the per-scenario section rather than of the entries.
-bool g_markets = false;
+// How the leaderboard is shown.
+struct BoardFormat {
+  std::string format = "table";  // table, csv or json
+  bool markets = false;          // with csv: the per-scenario section rather than the entries
+};
 
 // The leaderboard; a database holding only some shards says so (on standard error for CSV and
 // JSON, which stay machine-readable).
-std::string Render(tournament::Db& db, const std::string& format, const std::string& which) {
+std::string Render(tournament::Db& db, const BoardFormat& shown, const std::string& which) {
   const tournament::Leaderboard board = tournament::ReadLeaderboard(db, which);
   const std::optional<std::string> note =
       tournament::IncompleteNote(db, board.tournament, board.stored, board.planned);
-  if (format == "csv" || format == "json") {
+  if (shown.format == "csv" || shown.format == "json") {
     if (note) std::cerr << "tournament: " << *note << "\n";
-    if (format == "json") return tournament::LeaderboardJson(board);
-    return g_markets ? tournament::MarketsCsv(board) : tournament::LeaderboardCsv(board);
+    if (shown.format == "json") return tournament::LeaderboardJson(board);
+    return shown.markets ? tournament::MarketsCsv(board) : tournament::LeaderboardCsv(board);
   }
   const std::string table = tournament::LeaderboardTable(board);
   if (!note) return table;
@@ -55,12 +58,20 @@ std::string Render(tournament::Db& db, const std::string& format, const std::str
   return table.substr(0, header) + "(" + *note + ")\n" + table.substr(header);
 }
 
+// STATUS once what went to standard output is out; kExitOutputLost, with one line, when it could
+// not be written.
+int Flushed(int status) {
+  if (std::cout.flush()) return status;
+  std::cerr << "tournament: cannot write to standard output\n";
+  return cli::kExitOutputLost;
+}
+
 // What is given on the command line besides the tournament file.
 struct RunFlags {
   std::string db_path;
   int jobs = 1;
   std::string bin;
-  std::string format = "table";
+  BoardFormat shown;
   std::string shard;                   // "K/N" or empty
   std::optional<int64_t> deadline_ms;  // replaces the file's
 };
@@ -69,14 +80,14 @@ int Run(const std::string& file, const RunFlags& flags) {
   tournament::TournamentLoad load = tournament::LoadTournament(file);
   if (!load.tournament) {
     std::cerr << "tournament: " << load.error << "\n";
-    return 2;
+    return cli::kExitBadUsage;
   }
   tournament::RunOptions options;
   if (!flags.shard.empty()) {
     const tournament::ShardParse shard = tournament::ParseShard(flags.shard);
     if (!shard.shard) {
       std::cerr << "tournament: " << shard.error << "\n";
-      return 2;
+      return cli::kExitBadUsage;
     }
     options.shard = shard.shard;
   }
@@ -104,28 +115,27 @@ int Run(const std::string& file, const RunFlags& flags) {
   if (summary.interrupted) {
     std::cerr << "tournament: interrupted; " << summary.found + summary.written << " of "
               << summary.planned << " sessions stored, the same command resumes\n";
-    return 128 + summary.interrupted;
+    return cli::kExitSignalBase + summary.interrupted;
   }
-  std::cout << Render(store.db(), flags.format, load.tournament->hash) << std::flush;
-  return 0;
+  std::cout << Render(store.db(), flags.shown, load.tournament->hash);
+  return Flushed(cli::kExitDone);
 }
 
 int Plan(const std::string& file, int64_t shards, const std::string& format) {
   const tournament::TournamentLoad load = tournament::LoadTournament(file);
   if (!load.tournament) {
     std::cerr << "tournament: " << load.error << "\n";
-    return 2;
+    return cli::kExitBadUsage;
   }
   if (format == "json") {
     tournament::WritePlanJson(std::cout, *load.tournament, shards);
   } else {
     std::cout << tournament::PlanTable(*load.tournament, shards);
   }
-  std::cout << std::flush;
-  return 0;
+  return Flushed(cli::kExitDone);
 }
 
-// Exit 0 when the target holds the whole tournament, 3 when it is still incomplete.
+// kExitDone when the target holds the whole tournament, kExitIncomplete when it does not yet.
 int Merge(const std::string& into, const std::vector<std::string>& shards) {
   const tournament::MergeReport report = tournament::MergeShards(into, shards);
   for (const tournament::MergedShard& m : report.shards) {
@@ -147,9 +157,8 @@ int Merge(const std::string& into, const std::vector<std::string>& shards) {
               << tournament::ShardList(report.missing, 64) << "\n";
   }
   std::cout << into << ": " << report.stored << " of " << report.planned << " sessions"
-            << (report.Complete() ? "" : ", incomplete") << "\n"
-            << std::flush;
-  return report.Complete() ? 0 : 3;
+            << (report.Complete() ? "" : ", incomplete") << "\n";
+  return Flushed(report.Complete() ? cli::kExitDone : cli::kExitIncomplete);
 }
 
 std::string Absolute(const std::string& path) {
@@ -161,7 +170,7 @@ int Slurm(const std::string& file, int64_t shards, const std::string& out_dir,
   const tournament::TournamentLoad load = tournament::LoadTournament(file);
   if (!load.tournament) {
     std::cerr << "tournament: " << load.error << "\n";
-    return 2;
+    return cli::kExitBadUsage;
   }
   tournament::SlurmJob job;
   job.program = OwnFolder() + "/tournament";
@@ -176,7 +185,7 @@ int Slurm(const std::string& file, int64_t shards, const std::string& out_dir,
   const std::string fault = tournament::CheckSlurmJob(job);
   if (!fault.empty()) {
     std::cerr << "tournament: " << fault << "\n";
-    return 2;
+    return cli::kExitBadUsage;
   }
   std::filesystem::create_directories(job.out_dir);
   const std::string script = job.out_dir + "/tournament.sbatch";
@@ -187,8 +196,8 @@ int Slurm(const std::string& file, int64_t shards, const std::string& out_dir,
   }
   std::filesystem::permissions(script, std::filesystem::perms::owner_exec,
                                std::filesystem::perm_options::add);
-  std::cout << tournament::SlurmNextSteps(job, script) << std::flush;
-  return 0;
+  std::cout << tournament::SlurmNextSteps(job, script);
+  return Flushed(cli::kExitDone);
 }
 
 }  // namespace
@@ -197,9 +206,18 @@ int main(int argc, char** argv) {
   // A write beyond the file size limit (ulimit -f) fails with EFBIG and is reported as a full disk
   // would be, rather than killing the program.
   signal(SIGXFSZ, SIG_IGN);
-  CLI::App app("tournament: many seeded market sessions, results in SQLite, a leaderboard",
-               "tournament");
-  app.set_version_flag("--version", kVersion);
+  cli::Program program(kProgram,
+                       "tournament: many seeded market sessions, results in SQLite, a leaderboard");
+  program.SetExitStatuses({
+      {cli::kExitDone, "done; for merge, the target holds the whole tournament"},
+      {cli::kExitFailed,
+       "a database that cannot be opened or holds another schema, or a run that cannot go on"},
+      {cli::kExitBadUsage, "bad usage or a bad tournament file (FILE:LINE: fault)"},
+      {cli::kExitOutputLost, "the leaderboard, plan or next steps could not be written"},
+      {cli::kExitIncomplete, "merge: merged, but shards are missing or incomplete"},
+      {cli::kExitSignalBase, "plus N: interrupted by signal N; the same command resumes"},
+  });
+  CLI::App& app = program.app();
   app.require_subcommand(1);
   std::string file, which, out_dir, partition, time;
   RunFlags flags;
@@ -214,7 +232,7 @@ int main(int argc, char** argv) {
       ->check(CLI::Range(1, 256));
   run->add_option("--bin", flags.bin,
                   "where marketd, buyer and RemoteControl are (default: beside this)");
-  run->add_option("--format", flags.format, "the final leaderboard: table, csv or json")
+  run->add_option("--format", flags.shown.format, "the final leaderboard: table, csv or json")
       ->check(formats);
   run->add_option("--shard", flags.shard,
                   "K/N: only shard K (from 0) of N, recorded in the database (see plan)");
@@ -223,16 +241,16 @@ int main(int argc, char** argv) {
       ->check(CLI::Range(int64_t{1}, int64_t{86'400'000}));
   CLI::App* show = app.add_subcommand("show", "print the leaderboard of a tournament");
   show->add_option("--db", flags.db_path, "the SQLite database")->required();
-  show->add_option("--format", flags.format, "table, csv or json")->check(formats);
+  show->add_option("--format", flags.shown.format, "table, csv or json")->check(formats);
   show->add_option("--tournament", which, "its id or hash (default: the one added last)");
   CLI::App* plan = app.add_subcommand("plan", "print how the sessions split into shards");
   plan->add_option("FILE", file, "the tournament file (TOML)")->required();
   plan->add_option("--shards", shards, "how many shards (default 1)")
       ->check(CLI::Range(int64_t{1}, tournament::kMaxShards));
-  plan->add_option("--format", flags.format, "table or json")
+  plan->add_option("--format", flags.shown.format, "table or json")
       ->check(CLI::IsMember({"table", "json"}));
   CLI::App* merge = app.add_subcommand(
-      "merge", "combine shard databases into one (exit 3: merged, but shards are missing)");
+      "merge", "combine shard databases into one (exit 4: merged, but shards are missing)");
   merge->add_option("--into", flags.db_path, "the merged database (created when missing)")
       ->required();
   merge->add_option("SHARD_DB", shard_files, "the shards' databases")->required();
@@ -251,25 +269,15 @@ int main(int argc, char** argv) {
   slurm->add_option("--partition", partition, "the partition to run in");
   slurm->add_option("--time", time, "each task's time limit (Slurm's format, such as 1:00:00)");
   for (CLI::App* command : {run, show}) {
-    command->add_flag("--markets", g_markets,
+    command->add_flag("--markets", flags.shown.markets,
                       "with --format csv: one row per scenario (revenue, goods, efficiency)");
   }
-  try {
-    app.parse(argc, argv);
-  } catch (const CLI::CallForHelp&) {
-    std::cout << app.help();
-    return 0;
-  } catch (const CLI::CallForVersion&) {
-    std::cout << kVersion << "\n";
-    return 0;
-  } catch (const CLI::ParseError& e) {
-    if (e.get_exit_code() == 0) return app.exit(e);
-    std::cerr << "tournament: " << e.what() << " (see --help)\n";
-    return 2;
+  if (std::optional<cli::Stop> stop = program.Parse(argc, argv)) {
+    return cli::Finish(kProgram, *stop);
   }
   try {
     if (run->parsed()) return Run(file, flags);
-    if (plan->parsed()) return Plan(file, shards, flags.format);
+    if (plan->parsed()) return Plan(file, shards, flags.shown.format);
     if (merge->parsed()) return Merge(flags.db_path, shard_files);
     if (slurm->parsed()) {
       if (slurm->count("--jobs") == 0) flags.jobs = 1;
@@ -277,10 +285,10 @@ int main(int argc, char** argv) {
     }
     // Read only: refuses another schema version, and works where nothing can be written.
     tournament::Store check(flags.db_path, tournament::Access::kRead);
-    std::cout << Render(check.db(), flags.format, which) << std::flush;
-    return 0;
+    std::cout << Render(check.db(), flags.shown, which);
+    return Flushed(cli::kExitDone);
   } catch (const std::exception& e) {
     std::cerr << "tournament: " << e.what() << "\n";
-    return 1;
+    return cli::kExitFailed;
   }
 }

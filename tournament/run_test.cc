@@ -390,7 +390,7 @@ TEST(TournamentRun, AHugeTournamentIsEnumeratedNotMaterialised) {
   EXPECT_EQ(q.Int(7), 1000000000);
 }
 
-// Shards run by the program, merged in two steps: exit 3 and a note while a shard is missing,
+// Shards run by the program, merged in two steps: exit 4 and a note while a shard is missing,
 // then the leaderboard of the run in one piece.
 TEST(TournamentRun, ShardsMergeIntoTheLeaderboardOfTheWholeRun) {
   const std::string dir = testfiles::MakeTempDir();
@@ -412,7 +412,7 @@ TEST(TournamentRun, ShardsMergeIntoTheLeaderboardOfTheWholeRun) {
   const std::string all = dir + "/all.db";
   const ProcessResult part =
       RunProcess({kBin, "merge", "--into", all, dir + "/s0.db", dir + "/s2.db"}, Env(), 60);
-  EXPECT_EQ(ExitCode(part), 3) << part.err;
+  EXPECT_EQ(ExitCode(part), 4) << part.err;
   EXPECT_EQ(part.err, "tournament: missing shard 1\n");
   const ProcessResult note = RunProcess({kBin, "show", "--db", all}, Env(), 30);
   EXPECT_NE(note.out.find("\n(incomplete: 200 of 300 sessions; holds shards 0 2 of 3, missing "
@@ -428,6 +428,11 @@ TEST(TournamentRun, ShardsMergeIntoTheLeaderboardOfTheWholeRun) {
       RunProcess({kBin, "show", "--db", all, "--format", "csv"}, Env(), 30);
   EXPECT_EQ(merged.out, whole.out);
   EXPECT_EQ(merged.err, "");
+  // A leaderboard that cannot be written is output lost, not done.
+  const ProcessResult lost = RunProcess(
+      {"/bin/sh", "-c", "exec \"$0\" show --db \"$1\" >/dev/full", kBin, all}, Env(), 30);
+  EXPECT_EQ(ExitCode(lost), 3) << lost.err;
+  EXPECT_EQ(lost.err, "tournament: cannot write to standard output\n");
 }
 
 }  // namespace

@@ -4,7 +4,7 @@
 set -euo pipefail
 cd "$1"
 found=$(grep -rlE '^#include "tests/' --include='*.cc' --include='*.h' \
-          buyer wire engine session sim gateway marketd tournament report checker 2>/dev/null | grep -v '_test\.cc$' || true)
+          buyer wire cli engine session sim gateway marketd tournament report checker 2>/dev/null | grep -v '_test\.cc$' || true)
 if [ -n "$found" ]; then
   echo "product files that include test code:" >&2
   echo "$found" >&2
