@@ -144,14 +144,15 @@ bench-monitor: | deps
 	cmake --build $(BENCH_NET_BUILD) -j $(JOBS) --target marketd market_monitor_bench
 	bash marketd/bench_monitor.sh $(BENCH_NET_BUILD)
 
-# A demo tournament: the agent against the default scenario's rivals over 30 seeds on a 10 ms
-# tick (tournament/demo.toml), into out/tournament.db; prints the leaderboard.
+# A demo tournament: the buyer and the Python example agent against the default scenario's rivals
+# over 30 seeds on a 10 ms tick, on the stepped clock (tournament/demo.toml), into
+# out/tournament.db; prints the leaderboard.
 TOURNAMENT_JOBS ?= 4
 .PHONY: tournament
 tournament: configure-run
 	@cmake --build $(BUILD) -j $(JOBS) --target tournament
 	@mkdir -p out
-	$(BUILD)/bin/tournament run tournament/demo.toml --db out/tournament.db --jobs $(TOURNAMENT_JOBS)
+	PYTHONDONTWRITEBYTECODE=1 $(BUILD)/bin/tournament run tournament/demo.toml --db out/tournament.db --jobs $(TOURNAMENT_JOBS)
 
 # marketd's soak: an honest and a hostile crowd on loopback for SOAK_SECONDS (default 600), in a
 # Release build (build-soak/); prints memory, tick gaps, bids sent and received, CPU and refusals.

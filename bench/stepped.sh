@@ -4,8 +4,13 @@
 #     included), on the stepped clock against the real clock's 40 ms ticks;
 #  2. ticks per second of the agent on the stepped clock (bench/stepped_ticks.toml: every tick an
 #     offer the agent reads and lets pass) against the floor for one tick measured in the same run
-#     (stepped_floor: a pipe round trip to /bin/cat plus one look of the agent watch).
-# Figures are medians over the repetitions.
+#     (stepped_floor: a pipe round trip to /bin/cat plus one look of the agent watch);
+#  3. make tournament's file (tournament/demo.toml: the buyer and the Python example agent, 30
+#     seeds, 10 ms ticks) through marketd on the stepped clock against the same on the real clock,
+#     one run each, --jobs BENCH_TOURNAMENT_JOBS;
+#  4. with BENCH_THOUSAND=1: 1,000 seeds of the buyer against 4 built-in bidders on the stepped
+#     clock (the demo's lineup without the Python agent), --jobs BENCH_TOURNAMENT_JOBS.
+# Figures 1 and 2 are medians over the repetitions.
 #
 # Settings (environment):
 #   BENCH_REPS          stepped runs of the default session, and runs of the tick rate (default 5)
@@ -13,6 +18,9 @@
 #   BENCH_FLOOR_ROUNDS  rounds of the floor program (default 20000)
 #   BENCH_BUILD         build folder (default build-bench)
 #   BENCH_NO_BUILD      1 uses the programs already built there
+#   BENCH_TOURNAMENT    0 skips figures 3 and 4
+#   BENCH_TOURNAMENT_JOBS  sessions at once in figures 3 and 4 (default 4, as make tournament)
+#   BENCH_THOUSAND      1 adds figure 4 (under a minute on 2 cores is the target)
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -23,7 +31,8 @@ floor_rounds=${BENCH_FLOOR_ROUNDS:-20000}
 
 if [ "${BENCH_NO_BUILD:-0}" != 1 ]; then
   cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
-  cmake --build "$build" -j 2 --target buyer remote_control stepped_floor >/dev/null
+  cmake --build "$build" -j 2 --target buyer remote_control stepped_floor marketd tournament \
+    >/dev/null
 fi
 bin=$build/bin
 work=$(mktemp -d)
@@ -104,3 +113,39 @@ printf '%-58s %10s %10s %8s\n' "ticks per second, one agent ($ticks ticks a sess
 printf '%-58s %10s %10s %7sx\n' "stepped clock against a round trip + one idle look" "$rate" "$floor" \
   "$(calc "$floor / $rate" 2)"
 echo "  target: the agent within 3x of the floor"
+
+# 3 and 4. Tournaments through marketd.
+[ "${BENCH_TOURNAMENT:-1}" = 1 ] || exit 0
+jobs=${BENCH_TOURNAMENT_JOBS:-4}
+# tournament FILE: runs it from the demo's folder (agents' paths are relative to it); prints the
+# wall time in ms.
+tournament() {
+  local start end
+  rm -f "$work/t.db" "$work/t.db-wal" "$work/t.db-shm"
+  start=$(date +%s%N)
+  PYTHONDONTWRITEBYTECODE=1 "$bin/tournament" run "$1" --db "$work/t.db" --jobs "$jobs" \
+    >"$work/t.out" 2>&1 || fail "tournament $1 failed: $(tail -3 "$work/t.out")"
+  end=$(date +%s%N)
+  calc "($end - $start) / 1e6" 0
+}
+sed 's/^clock = "stepped"/clock = "real"/' "$root/tournament/demo.toml" >"$root/tournament/.bench-tournament.toml"
+trap 'rm -rf "$work" "$root/tournament/.bench-tournament.toml"' EXIT
+t_stepped=$(tournament "$root/tournament/demo.toml")
+t_real=$(tournament "$root/tournament/.bench-tournament.toml")
+printf '%-58s %10s %10s %8s\n' "make tournament (30 seeds, --jobs $jobs)" "stepped" "real" "speed-up"
+printf '%-58s %8s ms %7s ms %7sx\n' "wall time, 10 ms ticks" "$t_stepped" "$t_real" \
+  "$(calc "$t_real / $t_stepped" 1)"
+echo "  target: at least 20x"
+
+[ "${BENCH_THOUSAND:-0}" = 1 ] || exit 0
+# The demo's file without the Python agent's entry, over 1,000 seeds.
+python3 - "$root/tournament/demo.toml" >"$root/tournament/.bench-tournament.toml" <<'PY'
+import re, sys
+text = open(sys.argv[1]).read()
+text = re.sub(r"(?m)^seeds = .*$", "seeds = { base = 1, count = 1000 }", text)
+parts = text.split("  [[lineups.entries]]\n")
+print("  [[lineups.entries]]\n".join(p for p in parts if "command = " not in p), end="")
+PY
+t_thousand=$(tournament "$root/tournament/.bench-tournament.toml")
+printf '%-58s %8s ms\n' "1,000 seeds, the buyer against 4 built-in bidders, stepped" "$t_thousand"
+echo "  target: under 60000 ms on 2 cores"

@@ -22,6 +22,8 @@ int main(int argc, char** argv) {
     wire::WriteAll(2, "RemoteControl: " + error + "\n");
     return session::kExitBadSettings;
   }
-  if (settings->connect) return gateway::RunRelay(*settings->connect, gateway::Descriptors{});
+  if (settings->connect)
+    return gateway::RunRelay(*settings->connect, gateway::Descriptors{},
+                             settings->clock == gateway::ClockKind::kStepped);
   return gateway::RunGateway(*settings, gateway::Descriptors{});
 }

@@ -24,8 +24,11 @@ inline constexpr std::chrono::seconds kConnectTimeout{5};
 inline constexpr std::chrono::seconds kAgentGrace{10};
 
 // Takes over fds.in and fds.out (closes them). Never dies of a closed pipe when SIGPIPE is
-// ignored.
-int RunRelay(const wire::Address& address, Descriptors fds);
+// ignored. `stepped`: the server runs on the stepped clock (marketd --clock stepped); the relay
+// watches its agent (agent_watch.h) and sends "~idle N" (wire/idle_line.h) each time the agent has
+// finished reacting; every line of the agent's that begins with '~' is sent with one more '~', so
+// that the agent can never pass for idle by its own word.
+int RunRelay(const wire::Address& address, Descriptors fds, bool stepped = false);
 
 }  // namespace gateway
 

@@ -24,6 +24,12 @@ std::optional<Settings> ReadSettings(const std::vector<std::string>& args, const
   }
   Settings settings;
   settings.login = args[1];
+  if (const std::string clock = Env(env, "MARKET_CLOCK"); clock == "stepped") {
+    settings.clock = ClockKind::kStepped;
+  } else if (!clock.empty() && clock != "real") {
+    *error = "MARKET_CLOCK must be stepped or real, not '" + clock + "'";
+    return std::nullopt;
+  }
   if (const std::string address = Env(env, "MARKET_ADDRESS"); !address.empty()) {
     settings.connect = wire::ParseAddress(address);
     if (!settings.connect) {
@@ -54,12 +60,6 @@ std::optional<Settings> ReadSettings(const std::vector<std::string>& args, const
   }
   settings.results_path = Env(env, "MARKET_RESULTS");
   settings.transcript_path = Env(env, "MARKET_TRANSCRIPT");
-  if (const std::string clock = Env(env, "MARKET_CLOCK"); clock == "stepped") {
-    settings.clock = ClockKind::kStepped;
-  } else if (!clock.empty() && clock != "real") {
-    *error = "MARKET_CLOCK must be stepped or real, not '" + clock + "'";
-    return std::nullopt;
-  }
   return settings;
 }
 

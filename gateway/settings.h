@@ -10,7 +10,8 @@
 //   agent must not do for it to know);
 // - MARKET_ADDRESS: HOST:PORT of a market server (marketd). When set, the gateway runs no market
 //   of its own: it relays lines between the agent and the server, and the other settings are the
-//   server's business (they are not read).
+//   server's business (they are not read), but for MARKET_CLOCK: a relay on the stepped clock
+//   tells the server (marketd --clock stepped) each time its agent is idle (wire/idle_line.h).
 #ifndef GATEWAY_SETTINGS_H_
 #define GATEWAY_SETTINGS_H_
 

@@ -67,6 +67,16 @@ TEST(Settings, MarketAddressSelectsTheRelayAndLeavesTheRestToTheServer) {
   EXPECT_EQ(s->connect->host, "::1");
   EXPECT_EQ(s->connect->port, 7411);
   EXPECT_EQ(s->login, "CLogin");
+  EXPECT_EQ(s->clock, ClockKind::kReal);
+
+  // The relay's clock is the server's: it is read, and checked, with an address too.
+  env.values = {{"MARKET_ADDRESS", "127.0.0.1:7411"}, {"MARKET_CLOCK", "stepped"}};
+  s = ReadSettings({"RemoteControl", "CLogin"}, env.Lookup(), &error);
+  ASSERT_TRUE(s.has_value()) << error;
+  EXPECT_EQ(s->clock, ClockKind::kStepped);
+  env.values = {{"MARKET_ADDRESS", "127.0.0.1:7411"}, {"MARKET_CLOCK", "fast"}};
+  EXPECT_FALSE(ReadSettings({"RemoteControl", "CLogin"}, env.Lookup(), &error).has_value());
+  EXPECT_EQ(error, "MARKET_CLOCK must be stepped or real, not 'fast'");
 
   env.values = {{"MARKET_ADDRESS", "nowhere"}};
   EXPECT_FALSE(ReadSettings({"RemoteControl", "CLogin"}, env.Lookup(), &error).has_value());

@@ -4,6 +4,7 @@
 
 #include "engine/commands.h"
 #include "session/intake.h"
+#include "wire/idle_line.h"
 
 namespace marketd {
 
@@ -19,9 +20,17 @@ MarketSession::MarketSession(const market::Scenario& scenario, uint64_t seed,
       clock_(clock),
       notes_(notes),
       connections_(connections),
-      engine_(scenario, seed) {}
+      engine_(scenario, seed) {
+  engine_.RecordClock("real");
+}
+
+void MarketSession::StepOn(session::SteppedClock& clock) {
+  stepped_ = &clock;
+  engine_.RecordClock("stepped");
+}
 
 void MarketSession::Open() {
+  notes_.Event(stepped() ? "clock: stepped" : "clock: real");
   window_ends_ = clock_.Now() + std::chrono::milliseconds(scenario_.admission_window_ms);
 }
 
@@ -45,6 +54,12 @@ void MarketSession::Received(ClientId id, const wire::Line& line) {
   if (line.overlong) {
     session::RecordOverlong(engine_, id, line, options_.max_line, notes_, tag, "refused");
     ++faults;
+  } else if (const std::optional<uint64_t> idle = wire::ParseIdleLine(line.text);
+             stepped() && idle) {
+    // The relay's word, not the agent's: no command, no fault, not in the transcript.
+    uint64_t& at = idle_at_[id];
+    at = std::max(at, *idle);
+    return;
   } else {
     // Never a password in the transcript, right or wrong.
     notes_.Received(tag + market::WithoutPassword(line.text));
@@ -89,6 +104,8 @@ void MarketSession::OutputFailed(ClientId id, const std::string& why) {
 void MarketSession::Gone(ClientId id) {
   open_.erase(id);
   not_admitted_.erase(id);
+  bytes_sent_.erase(id);
+  idle_at_.erase(id);
   faults_.erase(id);
   engine_.Forget(id);
   if (linger_ends_ && open_.empty() && !finished_) finish_due_ = true;
@@ -111,8 +128,15 @@ void MarketSession::Drop(ClientId id, const std::string& reason) {
 
 void MarketSession::Send(ClientId id, const std::string& line) {
   if (open_.count(id) == 0) return;
-  if (connections_.Queue(id, line) == Connections::Queued::kOverflow) {
-    Drop(id, "output queue overflow (" + std::to_string(options_.queue_limit) + " bytes unsent)");
+  switch (connections_.Queue(id, line)) {
+    case Connections::Queued::kYes:
+      bytes_sent_[id] += line.size() + 1;
+      break;
+    case Connections::Queued::kOverflow:
+      Drop(id, "output queue overflow (" + std::to_string(options_.queue_limit) + " bytes unsent)");
+      break;
+    case Connections::Queued::kIgnored:
+      break;
   }
 }
 
@@ -162,6 +186,25 @@ void MarketSession::AfterEvent() {
   }
   if (engine_.stage() == Engine::Stage::kClosed && !linger_ends_) SessionClosed();
   if (linger_ends_ && open_.empty()) Finish();
+  MaybeStep();
+}
+
+bool MarketSession::Idle(ClientId id) const {
+  const auto idle = idle_at_.find(id);
+  if (idle == idle_at_.end()) return false;
+  const auto sent = bytes_sent_.find(id);
+  return sent == bytes_sent_.end() || idle->second >= sent->second;
+}
+
+bool MarketSession::AllIdle() const {
+  return std::all_of(open_.begin(), open_.end(),
+                     [this](ClientId id) { return !engine_.Admitted(id) || Idle(id); });
+}
+
+void MarketSession::MaybeStep() {
+  if (!stepped() || finished_ || engine_.stage() != Engine::Stage::kRunning) return;
+  const std::optional<Nanos> deadline = engine_.NextDeadline();
+  if (deadline && clock_.Now() < *deadline && AllIdle()) stepped_->SkipTo(*deadline);
 }
 
 void MarketSession::MaybeStart() {
@@ -223,6 +266,18 @@ void MarketSession::Wake() {
     window_ends_.reset();
   }
   if (TickDue()) {
+    if (stepped()) {
+      // The tick ends now: by the agents' answers when all are idle, else by its deadline, late
+      // for every admitted connection still busy.
+      if (AllIdle()) {
+        ++ticks_idle_;
+      } else {
+        ++ticks_deadline_;
+        for (ClientId id : open_) {
+          if (engine_.Admitted(id) && !Idle(id)) engine_.RecordLateTicks(id, 1);
+        }
+      }
+    }
     TellBids();
     engine_.Advance(now);
   }
@@ -265,6 +320,11 @@ void MarketSession::Finish() {
   finished_ = true;
   finish_due_ = false;
   if (!linger_ends_ && started_) session_time_ = clock_.Now() - session_start_;
+  if (stepped()) {
+    notes_.Event("stepped clock: " + std::to_string(ticks_idle_) +
+                 " ticks ended when every buyer was idle, " + std::to_string(ticks_deadline_) +
+                 " at their deadline");
+  }
   connections_.StopAccepting();
   const std::vector<ClientId> all(open_.begin(), open_.end());
   for (ClientId id : all) connections_.Close(id);

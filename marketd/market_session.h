@@ -19,6 +19,7 @@
 #include "marketd/market_watcher.h"
 #include "session/clock.h"
 #include "session/notes.h"
+#include "session/stepped_clock.h"
 #include "wire/line_reader.h"
 
 namespace marketd {
@@ -44,6 +45,8 @@ struct ServerOptions {
   // The monitor's HTTP connections open at once: with max_connections, what the descriptor
   // limit allows (descriptors.h).
   size_t http_max_connections = 128;
+  // The stepped clock (MarketSession::StepOn) instead of the real one.
+  bool stepped = false;
 };
 
 // What the session asks of the connections it serves.
@@ -73,6 +76,11 @@ class MarketSession {
   // From now on `watcher` (nullptr: none) hears what the market makes public; it must outlive
   // the session.
   void Watch(MarketWatcher* watcher) { watcher_ = watcher; }
+  // The session runs on the stepped clock `clock`, which must be the clock it was given: a tick
+  // ends as soon as every admitted connection's relay has said its agent is idle (wire/idle_line.h)
+  // since the last line it was sent, or at the tick's deadline. A tick that ends at its deadline
+  // is a late tick of each admitted connection that had not said so. Call before Open.
+  void StepOn(session::SteppedClock& clock);
   // The admission window opens now.
   void Open();
   // A new connection, numbered by the server; `peer` is its address (no port), empty if unknown.
@@ -101,6 +109,7 @@ class MarketSession {
   void Wake();
 
   bool finished() const { return finished_; }
+  bool stepped() const { return stepped_ != nullptr; }
   bool Admitted(market::ClientId id) const { return engine_.Admitted(id); }
   const market::Results& results() const { return engine_.results(); }
   const market::Engine& engine() const { return engine_; }
@@ -116,6 +125,13 @@ class MarketSession {
   void MaybeStart();
   void SessionClosed();
   void Finish();
+  // On the stepped clock: the connection's relay has said its agent is idle since the connection
+  // was last sent a line; AllIdle, every admitted connection's has.
+  bool Idle(market::ClientId id) const;
+  bool AllIdle() const;
+  // On the stepped clock, when a tick is pending and every admitted connection is idle: the clock
+  // moves on to the tick's deadline.
+  void MaybeStep();
   // Tells the watcher the bids of the tick about to be decided.
   void TellBids();
   std::string Tag(market::ClientId id) const { return "#" + std::to_string(id) + " "; }
@@ -131,9 +147,14 @@ class MarketSession {
   std::map<market::ClientId, market::Nanos> not_admitted_;  // open and not logged in: since when
   std::map<market::ClientId, int> faults_;
   MarketWatcher* watcher_ = nullptr;
-  size_t bids_told_ = 0;                      // the results' bids the watcher has heard of
-  std::optional<market::Nanos> window_ends_;  // while the window has not passed
-  std::optional<market::Nanos> linger_ends_;  // once the market has closed
+  session::SteppedClock* stepped_ = nullptr;
+  std::map<market::ClientId, uint64_t> bytes_sent_;  // queued to the connection so far
+  std::map<market::ClientId, uint64_t> idle_at_;     // its relay's last "~idle N"
+  int64_t ticks_idle_ = 0;                           // stepped ticks that ended with all idle
+  int64_t ticks_deadline_ = 0;                       // and at their deadline
+  size_t bids_told_ = 0;                             // the results' bids the watcher has heard of
+  std::optional<market::Nanos> window_ends_;         // while the window has not passed
+  std::optional<market::Nanos> linger_ends_;         // once the market has closed
   bool finish_due_ = false;  // lingering and every connection gone: finish at the next wake
   bool started_ = false;
   bool finished_ = false;

@@ -15,6 +15,7 @@
 
 #include "session/exit_codes.h"
 #include "tests/support/market_fixture.h"
+#include "wire/idle_line.h"
 
 namespace marketd {
 namespace {
@@ -175,6 +176,98 @@ TEST(MarketSession, FaultsAndAFullQueueDropTheBuyerWhoLeavesTheList) {
     EXPECT_EQ(results.dropped[0].reason, c.dropped);
     EXPECT_TRUE(results.completed);
   }
+}
+
+// The stepped clock: a tick ends as soon as every admitted buyer's relay has said "idle" for all
+// it was sent, else at its deadline, a late tick of each buyer still busy then.
+TEST(MarketSession, OnTheSteppedClockATickEndsWhenEveryRelayIsIdleOrAtItsDeadline) {
+  const std::string text = "tick_ms = 100\nadmission_window_ms = 0\n" + kRegistry + kUnwanted;
+  ServerOptions options;
+  options.stepped = true;
+  const struct {
+    const char* name;
+    std::function<void(Market&)> answer;  // in the first tick, after Ann's "idle"
+    bool ends_at_once;
+  } cases[] = {
+      {"both idle", [](Market& m) { m.Say(2, wire::IdleLine(m.BytesSent(2))); }, true},
+      {"Bob never says", [](Market&) {}, false},
+      {"Bob idle for less than he was sent",
+       [](Market& m) { m.Say(2, wire::IdleLine(m.BytesSent(2) - 1)); }, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Market m(text, options);
+    m.Admit(1, "Ann", "pa");
+    m.Admit(2, "Bob", "pb");
+    m.RunUntil(Ms(0));
+    ASSERT_TRUE(m.Got(1, "offer g1 300"));
+    m.Say(1, wire::IdleLine(m.BytesSent(1)));
+    EXPECT_EQ(m.stepped.Now(), Ms(0)) << "Bob has not answered yet";
+    c.answer(m);
+    EXPECT_EQ(m.stepped.Now(), c.ends_at_once ? Ms(100) : Ms(0));
+    EXPECT_EQ(m.session.NextWake(), Ms(100));
+    m.RunUntil(Ms(100));
+    EXPECT_TRUE(m.Got(1, "offer g1 200"));
+    EXPECT_EQ(m.clock.Now(), c.ends_at_once ? Ms(0) : Ms(100)) << "the machine's time";
+    const market::Results& results = m.session.results();
+    ASSERT_EQ(results.participants.size(), 2u);
+    EXPECT_EQ(results.participants[0].late_ticks, 0) << "Ann answered";
+    EXPECT_EQ(results.participants[1].late_ticks, c.ends_at_once ? 0 : 1);
+    EXPECT_EQ(results.participants[1].faults, 0) << "the relay's word is no fault";
+    EXPECT_EQ(results.clock, "stepped");
+  }
+}
+
+// A whole session: with both relays answering every tick it takes no time on the machine's
+// clock; with one that never answers, every tick waits for its deadline and is late for it.
+TEST(MarketSession, ASteppedSessionRunsAsFastAsItsRelaysAnswerAndCountsLateTicks) {
+  const std::string text = "tick_ms = 100\nadmission_window_ms = 0\n" + kRegistry + kUnwanted;
+  ServerOptions options;
+  options.stepped = true;
+  for (const bool bob_answers : {true, false}) {
+    SCOPED_TRACE(bob_answers);
+    Market m(text, options);
+    m.Admit(1, "Ann", "pa");
+    m.Admit(2, "Bob", "pb");
+    for (int turn = 0; turn < 100 && !m.Got(1, "closed_market"); ++turn) {
+      m.RunUntil(m.stepped.Now());
+      m.Say(1, wire::IdleLine(m.BytesSent(1)));
+      if (bob_answers) m.Say(2, wire::IdleLine(m.BytesSent(2)));
+      if (!bob_answers) m.RunUntil(m.stepped.Now() + Ms(100));
+    }
+    ASSERT_TRUE(m.Got(1, "closed_market"));
+    const market::Results& results = m.session.results();
+    EXPECT_TRUE(results.completed);
+    EXPECT_EQ(m.clock.Now(), bob_answers ? Ms(0) : Ms(200));
+    EXPECT_EQ(results.participants[0].late_ticks, 0);
+    EXPECT_EQ(results.participants[1].late_ticks, bob_answers ? 0 : 2);
+  }
+}
+
+// The relay's word means nothing on the real clock: an unknown line, a fault like any other, and
+// it never moves the clock.
+TEST(MarketSession, OnTheRealClockTheIdleWordIsAFault) {
+  const std::string text = "tick_ms = 100\nadmission_window_ms = 0\n" + kRegistry + kUnwanted;
+  Market m(text);
+  m.Admit(1, "Ann", "pa");
+  m.Admit(2, "Bob", "pb");
+  m.RunUntil(Ms(0));
+  m.Say(2, wire::IdleLine(m.BytesSent(2)));
+  m.Say(1, wire::IdleLine(m.BytesSent(1)));
+  EXPECT_EQ(m.stepped.Now(), Ms(0));
+  EXPECT_EQ(m.session.results().participants[0].faults, 1);
+  EXPECT_EQ(m.session.results().clock, "real");
+  // An agent's own "~idle" reaches a stepped server escaped by its relay: a fault too.
+  ServerOptions options;
+  options.stepped = true;
+  Market s(text, options);
+  s.Admit(1, "Ann", "pa");
+  s.Admit(2, "Bob", "pb");
+  s.RunUntil(Ms(0));
+  s.Say(1, "~" + wire::IdleLine(s.BytesSent(1)));
+  s.Say(2, wire::IdleLine(s.BytesSent(2)));
+  EXPECT_EQ(s.stepped.Now(), Ms(0));
+  EXPECT_EQ(s.session.results().participants[0].faults, 1);
 }
 
 TEST(MarketSession, ABidCountsAtThePriceInForceWhenItArrives) {

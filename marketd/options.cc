@@ -23,6 +23,7 @@ OptionsParse ParseOptions(const std::vector<std::string>& args) {
   std::string listen = "127.0.0.1:7411";
   std::string seed;
   std::string http;
+  std::string clock = "real";
   Options options;
   int64_t linger_ms = options.server.linger.count();
   app.add_option("--scenario", scenario_path, "the scenario file (TOML)")->required();
@@ -60,6 +61,11 @@ OptionsParse ParseOptions(const std::vector<std::string>& args) {
   app.add_option("--max-connections", options.server.max_connections, "connections open at once")
       ->check(CLI::Range(1, 100000))
       ->capture_default_str();
+  app.add_option("--clock", clock,
+                 "real, or stepped: a tick ends once every buyer's relay (RemoteControl with "
+                 "MARKET_CLOCK=stepped) says its agent is idle, or at its deadline")
+      ->check(CLI::IsMember({"real", "stepped"}))
+      ->capture_default_str();
   app.add_option("--linger-ms", linger_ms,
                  "after the close, how long to wait for the buyers to hang up")
       ->check(CLI::Range(0, 600000))
@@ -71,6 +77,7 @@ OptionsParse ParseOptions(const std::vector<std::string>& args) {
   options.server.host = address->host;
   options.server.port = address->port;
   options.server.linger = std::chrono::milliseconds(linger_ms);
+  options.server.stepped = clock == "stepped";
   if (!http.empty()) {
     const bool port_only = http.find(':') == std::string::npos;
     const std::optional<wire::Address> monitor =

@@ -1,7 +1,7 @@
 // The command line of marketd:
 //   marketd --scenario FILE [--listen HOST:PORT] [--seed N] [--results FILE] [--transcript FILE]
 //           [--port-file FILE] [--max-line BYTES] [--max-faults N] [--queue-limit BYTES]
-//           [--send-buffer BYTES] [--max-connections N] [--linger-ms MS]
+//           [--send-buffer BYTES] [--max-connections N] [--linger-ms MS] [--clock real|stepped]
 //           [--http [HOST:]PORT] [--http-port-file FILE] [--http-queue-limit BYTES]
 #ifndef MARKETD_OPTIONS_H_
 #define MARKETD_OPTIONS_H_

@@ -73,7 +73,9 @@ TEST(Options, HelpVersionAndAFullCommandLine) {
                                            "--send-buffer",
                                            "8192",
                                            "--linger-ms",
-                                           "10"});
+                                           "10",
+                                           "--clock",
+                                           "stepped"});
   ASSERT_TRUE(parse.options.has_value()) << parse.error;
   const Options& o = *parse.options;
   EXPECT_EQ(o.server.host, "::1");
@@ -87,12 +89,17 @@ TEST(Options, HelpVersionAndAFullCommandLine) {
   EXPECT_EQ(o.server.queue_limit, 4096u);
   EXPECT_EQ(o.server.send_buffer, 8192);
   EXPECT_EQ(o.server.linger.count(), 10);
+  EXPECT_TRUE(o.server.stepped);
 
   const OptionsParse defaults = ParseOptions({"marketd", "--scenario", kScenario});
   ASSERT_TRUE(defaults.options.has_value());
   EXPECT_EQ(defaults.options->server.host, "127.0.0.1");
   EXPECT_EQ(defaults.options->seed, defaults.options->scenario.seed);
   EXPECT_FALSE(defaults.options->server.http);
+  EXPECT_FALSE(defaults.options->server.stepped);
+  const OptionsParse bad = ParseOptions({"marketd", "--scenario", kScenario, "--clock", "fast"});
+  EXPECT_FALSE(bad.options.has_value());
+  EXPECT_EQ(bad.exit_status, session::kExitBadSettings);
 }
 
 // --http takes HOST:PORT, :PORT or PORT alone; without a host the monitor stays on loopback.

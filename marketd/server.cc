@@ -49,6 +49,7 @@ class Server::Impl : public Connections {
                               options_.send_buffer, options_.http_max_connections});
       session_.Watch(monitor_.get());
     }
+    if (options_.stepped) session_.StepOn(clock_);
   }
 
   bool Listen(std::string* error);
@@ -114,7 +115,10 @@ class Server::Impl : public Connections {
 
   market::Scenario scenario_;
   ServerOptions options_;
-  session::SteadyClock clock_;
+  session::SteadyClock steady_;
+  // The session's time: the steady clock's, moved on to a tick's deadline when the session runs
+  // on the stepped clock and every buyer is idle.
+  session::SteppedClock clock_{steady_};
   wire::Transcript no_transcript_;  // never opened: notes go nowhere
   session::Notes notes_;
   MarketSession session_;
@@ -123,7 +127,8 @@ class Server::Impl : public Connections {
   boost::asio::steady_timer accept_timer_;
   bool accept_failing_ = false;  // noted once per run of failures
   boost::asio::steady_timer wake_timer_;
-  std::optional<Nanos> wake_armed_;  // when wake_timer_ is set to fire
+  // When wake_timer_ is set to fire, on the steady clock.
+  std::optional<std::chrono::steady_clock::time_point> wake_armed_;
   boost::asio::signal_set signals_;
   uint16_t port_ = 0;
   std::map<ClientId, ConnectionPtr> connections_;
@@ -457,13 +462,16 @@ void Server::Impl::Sync() {
     return;
   }
   const std::optional<Nanos> wake = session_.NextWake();
-  if (wake == wake_armed_) return;
-  wake_armed_ = wake;
   if (!wake) {
-    wake_timer_.cancel();
+    if (wake_armed_) wake_timer_.cancel();
+    wake_armed_.reset();
     return;
   }
-  wake_timer_.expires_at(clock_.At(*wake));
+  // The session's time is ahead of the steady clock by what the stepped clock skipped.
+  const std::chrono::steady_clock::time_point at = steady_.At(*wake - clock_.skipped());
+  if (at == wake_armed_) return;
+  wake_armed_ = at;
+  wake_timer_.expires_at(at);
   wake_timer_.async_wait([this](const boost::system::error_code& ec) {
     if (ec) return;
     OnWake();

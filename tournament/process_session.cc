@@ -51,6 +51,7 @@ void RunProcessSession(const SessionScenario& scenario, uint64_t seed, const Lin
   const auto start = Clock::now();
   const auto deadline = start + std::chrono::milliseconds(settings.deadline_ms);
   record.virtual_time = false;
+  record.clock = settings.stepped ? "stepped" : "real";
   record.started_us = std::chrono::duration_cast<std::chrono::microseconds>(
                           std::chrono::system_clock::now().time_since_epoch())
                           .count();
@@ -74,7 +75,9 @@ void RunProcessSession(const SessionScenario& scenario, uint64_t seed, const Lin
                       "--results",
                       results_path,
                       "--transcript",
-                      transcript_path};
+                      transcript_path,
+                      "--clock",
+                      record.clock};
   server_plan.stderr_path = dir + "/marketd.err";
   std::string failure;
   std::unique_ptr<Child> server;
@@ -108,7 +111,7 @@ void RunProcessSession(const SessionScenario& scenario, uint64_t seed, const Lin
                       ? std::vector<std::string>{settings.bin_dir + "/buyer"}
                       : entry.argv;
       plan.env = {"PATH=" + settings.bin_dir + (path ? ":" + std::string(path) : ""),
-                  "MARKET_ADDRESS=127.0.0.1:" + port};
+                  "MARKET_ADDRESS=127.0.0.1:" + port, "MARKET_CLOCK=" + record.clock};
       plan.cwd = settings.agent_cwd;
       plan.stderr_pipe = true;
       try {

@@ -1,6 +1,7 @@
-// A session on the real clock: marketd serves the session's scenario on a free loopback port and
-// each agent of the lineup runs as a process with the build's programs first on its PATH and
-// MARKET_ADDRESS set, so the RemoteControl it starts relays to that market.
+// A session with agent programs, on the stepped or the real clock: marketd serves the session's
+// scenario on a free loopback port and each agent of the lineup runs as a process with the build's
+// programs first on its PATH and MARKET_ADDRESS set, so the RemoteControl it starts relays to that
+// market.
 #ifndef TOURNAMENT_PROCESS_SESSION_H_
 #define TOURNAMENT_PROCESS_SESSION_H_
 
@@ -24,6 +25,8 @@ struct ProcessSettings {
   // agents still running recorded as "no_login".
   int64_t admission_ms = 3'000;
   int64_t admission_margin_ms = 1'000;
+  // marketd --clock stepped, and MARKET_CLOCK=stepped for the agents' relays; else the real clock.
+  bool stepped = true;
 };
 
 // How many bytes of an agent's standard error are kept.

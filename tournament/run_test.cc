@@ -500,3 +500,98 @@ TEST(TournamentRun, AgentAndExternalCommandTradeThroughMarketd) {
 
 }  // namespace
 }  // namespace tournament
+
+namespace tournament {
+namespace {
+
+// The buyer and the Python example agent on the stepped clock, with a tick long enough that an
+// agent keeping the rules always answers before its deadline: every tick ends by their answers.
+const char* kStepped = R"(
+scenarios = ["%SCENARIOS%/default.toml"]
+seeds = { base = 1, count = 3 }
+tick_ms = 250
+clock = "stepped"
+deadline_ms = 120000
+
+[[lineups]]
+name = "stepped"
+  [[lineups.entries]]
+  agent = "buyer"
+  [[lineups.entries]]
+  command = "MARKET_LOGIN=Shade MARKET_PASSWORD=shade-pw exec python3 %SCENARIOS%/../agents/python/shading_bidder.py"
+  login = "Shade"
+  password = "shade-pw"
+  [[lineups.entries]]
+  name = "Vera"
+  strategy = "value"
+  valuation = [70, 105]
+  [[lineups.entries]]
+  name = "Rash"
+  strategy = "careless"
+  valuation = [120, 150]
+)";
+
+// Every stored figure but the measured ones: start, length, response times, when each bid
+// arrived and so the order of bids within a tick.
+std::string DumpDecided(const std::string& db_path) {
+  Store store(db_path, false);
+  const char* queries[] = {
+      "SELECT scenario, seed, lineup, clock, virtual_time, outcome, detail, revenue, goods_total, "
+      "goods_sold, efficiency, top_value_share, price_over_top FROM session ORDER BY 1, 2, 3",
+      "SELECT s.seed, p.position, p.name, p.kind, p.strategy, p.purchases, p.spend, p.benefit, "
+      "p.fines, p.surplus, p.sanctions, p.expulsions, p.logged_in, p.bids, p.faults, "
+      "p.left_market, p.dropped, p.response_count, p.status, p.exit_code, p.exit_signal FROM "
+      "participant p JOIN session s ON s.id = p.session ORDER BY 1, 2",
+      "SELECT s.seed, g.position, g.auction, g.id, g.kind, g.seller, g.round, g.initial, g.resale, "
+      "g.reserve, g.outcome, g.buyer, g.price, g.collisions, g.sanctions, g.buyer_values FROM "
+      "good g JOIN session s ON s.id = g.session ORDER BY 1, 2",
+      // Bids of one tick by different agents reach the market in either order: within a tick
+      // the order of arrival is measured, like a time, and decides nothing.
+      "SELECT s.seed, b.auction, b.good, b.price, b.buyer, b.counted FROM bid b JOIN session s "
+      "ON s.id = b.session ORDER BY 1, 2, 3, 4 DESC, 5",
+  };
+  std::string out;
+  for (const char* sql : queries) {
+    Statement q = store.db().Prepare(sql);
+    while (q.Step()) {
+      for (int c = 0; c < q.Columns(); ++c) out += (q.IsNull(c) ? "NULL" : q.Text(c)) + "|";
+      out += '\n';
+    }
+  }
+  return out;
+}
+
+// The same stepped tournament twice, one session at a time and two at once: the same database,
+// but for the measured times.
+TEST(TournamentRun, SteppedRunsOfRealAgentProgramsAreDecidedTheSameEveryTime) {
+  const std::string dir = testfiles::MakeTempDir();
+  std::string text = WithScenarios(kStepped);
+  text = WithScenarios(text);  // the agent's path names the folder too
+  testfiles::WriteFile(dir + "/t.toml", text);
+  std::string dumps[2];
+  for (int jobs = 1; jobs <= 2; ++jobs) {
+    const std::string db = dir + "/run" + std::to_string(jobs) + ".db";
+    const ProcessResult run = RunProcess(
+        {kBin, "run", dir + "/t.toml", "--db", db, "--jobs", std::to_string(jobs)}, Env(), 300);
+    ASSERT_EQ(ExitCode(run), 0) << run.err;
+    dumps[jobs - 1] = DumpDecided(db);
+  }
+  EXPECT_EQ(dumps[0], dumps[1]);
+  // Three sessions, all stepped, each with both agents in and some bids to compare.
+  Store store(dir + "/run1.db", false);
+  Statement q = store.db().Prepare(
+      "SELECT count(*), sum(clock = 'stepped'), sum(outcome = 'completed') FROM session");
+  ASSERT_TRUE(q.Step());
+  EXPECT_EQ(q.Int(0), 3);
+  EXPECT_EQ(q.Int(1), 3);
+  EXPECT_EQ(q.Int(2), 3);
+  Statement agents = store.db().Prepare(
+      "SELECT count(*) FROM participant WHERE name IN ('CLogin', 'Shade') AND logged_in = 1 AND "
+      "status = 'ok'");
+  ASSERT_TRUE(agents.Step());
+  EXPECT_EQ(agents.Int(0), 6);
+  EXPECT_GT(std::count(dumps[0].begin(), dumps[0].end(), '\n'), 3 + 12 + 60);
+}
+
+}  // namespace
+}  // namespace tournament

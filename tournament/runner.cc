@@ -62,6 +62,7 @@ void RunOne(const Planned& p, const TournamentFile& t, const RunOptions& options
   settings.agent_cwd = t.folder.empty() ? "." : t.folder;
   settings.deadline_ms = t.deadline_ms;
   settings.admission_ms = t.admission_ms;
+  settings.stepped = t.clock == "stepped";
   RunProcessSession(*p.scenario, p.key.seed, *p.lineup, settings, record);
   std::error_code ignored;
   std::filesystem::remove_all(settings.work_dir, ignored);

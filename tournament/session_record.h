@@ -80,6 +80,8 @@ struct SessionRecord {
   SessionKey key;
   std::string scenario_hash;
   bool virtual_time = true;
+  // "virtual" (every participant built in), "stepped" or "real".
+  std::string clock = "virtual";
   // Wall-clock start (Unix microseconds) and length; a virtual-time session records no start and
   // its length on the virtual clock, so reruns give the same row.
   std::optional<int64_t> started_us;

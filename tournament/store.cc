@@ -37,6 +37,7 @@ CREATE TABLE session(
   price_over_top REAL,
   participants TEXT NOT NULL,
   goods TEXT NOT NULL,
+  clock TEXT NOT NULL,
   UNIQUE(tournament, scenario, seed, lineup));
 CREATE VIEW participant AS SELECT
   s.id AS session,
@@ -161,8 +162,8 @@ Store::Store(const std::string& path, Access access) : db_(path, access) {
   session_ = std::make_unique<Statement>(db_.Prepare(
       "INSERT OR IGNORE INTO session(tournament, scenario, scenario_hash, seed, lineup, "
       "virtual_time, started_us, duration_us, outcome, detail, revenue, goods_total, goods_sold, "
-      "efficiency, top_value_share, price_over_top, participants, goods) "
-      "VALUES(?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)"));
+      "efficiency, top_value_share, price_over_top, participants, goods, clock) "
+      "VALUES(?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)"));
   bid_ = std::make_unique<Statement>(db_.Prepare("INSERT INTO bid VALUES(?,?,?,?,?,?,?,?,?)"));
 }
 
@@ -211,6 +212,7 @@ bool Store::Insert(int64_t tournament, const PackedSession& packed) {
   session.Bind(12, packed.goods_total).Bind(13, packed.goods_sold);
   session.Bind(14, r.efficiency).Bind(15, r.top_value_share).Bind(16, r.price_over_top);
   session.BindUncopied(17, packed.participants).BindUncopied(18, packed.goods);
+  session.Bind(19, r.clock);
   session.Step();
   session.Reset();
   if (db_.Changes() == 0) return false;  // stored before

@@ -7,7 +7,7 @@
 //   tournament(id, hash UNIQUE, name, file, sessions_planned)
 //   session(id, tournament, scenario, scenario_hash, seed, lineup, virtual_time, started_us,
 //           duration_us, outcome, detail, revenue, goods_total, goods_sold, efficiency,
-//           top_value_share, price_over_top, participants, goods),
+//           top_value_share, price_over_top, participants, goods, clock),
 //           UNIQUE(tournament, scenario, seed, lineup)
 //   bid(session, position, auction, good, price, buyer, at_us, response_us, counted)
 //   shard(tournament, shard, shards, sessions_planned): which shard a file holds (shard_store.h)

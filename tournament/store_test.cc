@@ -46,7 +46,10 @@ TEST(Store, EachSessionIsWrittenOnceWithEverythingInIt) {
     EXPECT_EQ(store.AddTournament(t, 2), id);
     EXPECT_TRUE(store.Write(id, Record(1)));
     EXPECT_FALSE(store.Write(id, Record(1)));  // a second time writes nothing
-    EXPECT_TRUE(store.Write(id, Record(2)));
+    SessionRecord stepped = Record(2);
+    stepped.virtual_time = false;
+    stepped.clock = "stepped";
+    EXPECT_TRUE(store.Write(id, stepped));
   }
   Store again(path, false);
   EXPECT_EQ(Count(again.db(), "tournament"), 1);
@@ -54,6 +57,11 @@ TEST(Store, EachSessionIsWrittenOnceWithEverythingInIt) {
   EXPECT_EQ(Count(again.db(), "participant"), 4);
   EXPECT_EQ(Count(again.db(), "good"), 6);
   EXPECT_EQ(Count(again.db(), "bid"), 8);
+  Statement clocks = again.db().Prepare("SELECT seed, clock FROM session ORDER BY seed");
+  ASSERT_TRUE(clocks.Step());
+  EXPECT_EQ(clocks.Text(1), "virtual");
+  ASSERT_TRUE(clocks.Step());
+  EXPECT_EQ(clocks.Text(1), "stepped");
   const std::set<SessionKey> stored = again.StoredSessions(again.AddTournament(t, 2));
   EXPECT_EQ(stored.size(), 2u);
   EXPECT_EQ(stored.count({"s.toml", 2, "L"}), 1u);

@@ -36,6 +36,8 @@ const market::TextRule kNameRule{
     market::IsValidName, "a string of 1 to 15 printable characters without spaces", "names"};
 const market::TextRule kPasswordRule{
     IsPassword, "a string of 1 to 64 printable characters without spaces", "passwords"};
+const market::TextRule kClockRule{[](std::string_view t) { return t == "stepped" || t == "real"; },
+                                  "\"stepped\" or \"real\"", "clocks"};
 const market::TextRule kAnyText{[](std::string_view t) { return !t.empty(); }, "a non-empty string",
                                 "non-empty strings"};
 
@@ -220,6 +222,7 @@ TournamentFile Read(const toml::table& root, const std::string& path, uint64_t& 
   if (r.Find("tick_ms")) t.tick_ms = r.Int("tick_ms", 1, 60'000, 0);
   t.deadline_ms = r.Int("deadline_ms", 100, 24 * 3600 * 1000, t.deadline_ms);
   t.admission_ms = r.Int("admission_ms", 100, 60'000, t.admission_ms);
+  if (r.Find("clock")) t.clock = r.RequireText("clock", kClockRule);
   std::set<std::string> names;
   size_t number = 0;
   for (const toml::table* table : r.Tables("lineups")) {

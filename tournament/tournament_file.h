@@ -59,7 +59,11 @@ struct TournamentFile {
   std::optional<int64_t> tick_ms;  // replaces every scenario's tick
   int64_t deadline_ms = 120'000;   // a real-clock session is ended after this long
   int64_t admission_ms = 3'000;    // how long a real-clock market waits for late agents
-  std::string hash;                // of the file and every scenario's text, hex
+  // The clock of the sessions with agent programs (all-built-in sessions run in virtual time):
+  // "stepped" (marketd --clock stepped, and MARKET_CLOCK=stepped for the agents' RemoteControl)
+  // or "real".
+  std::string clock = "stepped";
+  std::string hash;  // of the file and every scenario's text, hex
 };
 
 struct TournamentLoad {

@@ -68,6 +68,11 @@ TEST_F(TournamentFileTest, ReadsEveryKindOfEntryAndPassesStrategyKeysThrough) {
   EXPECT_EQ(e[3].argv, (std::vector<std::string>{"./agent", "--fast"}));
   EXPECT_EQ(e[4].argv, (std::vector<std::string>{"/bin/sh", "-c", "exec ./agent 2>&1"}));
   EXPECT_EQ(e[4].Describe(), "exec ./agent 2>&1");
+  EXPECT_EQ(t.clock, "stepped") << "the default for sessions with agent programs";
+  const TournamentLoad real =
+      Parse(std::string("scenarios = [\"s.toml\"]\nseeds = [1]\nclock = \"real\"\n") + kLineups);
+  ASSERT_TRUE(real.tournament) << real.error;
+  EXPECT_EQ(real.tournament->clock, "real");
 }
 
 TEST_F(TournamentFileTest, CommandLinesNeverShowThePassword) {
@@ -119,6 +124,7 @@ TEST_F(TournamentFileTest, FaultsNameTheFileAndLine) {
       {ok_head + "speed = 3\n[[lineups]]\n[[lineups.entries]]\nname=\"A\"\nstrategy=\"value\"\n",
        "3: unknown key 'speed'"},
       {"seeds = [1]\nx = = 2\n", "2:"},
+      {ok_head + "clock = \"virtual\"\n" + std::string(kLineups), "3: clock must be"},
       {"scenarios = [\"s.toml\",\n  \"s.toml\"]\nseeds = [1]\n" + std::string(kLineups),
        "2: scenario s.toml is listed twice"},
       // What a scenario refuses of an entry is refused at the entry's own line.

@@ -16,6 +16,7 @@
 #include "marketd/market_session.h"
 #include "session/clock.h"
 #include "session/notes.h"
+#include "session/stepped_clock.h"
 #include "wire/transcript.h"
 
 namespace marketd::fixture {
@@ -71,13 +72,15 @@ inline market::Scenario Parse(const std::string& text) {
   return load.scenario.value_or(market::Scenario{});
 }
 
-// One session on a manual clock with fake connections.
+// One session on a manual clock with fake connections; with options.stepped, on the stepped clock
+// over it.
 struct Market {
   explicit Market(const std::string& text, ServerOptions options = {})
       : scenario(Parse(text)),
-        connections(clock),
-        session(scenario, 1, options, clock, notes, connections) {
+        connections(stepped),
+        session(scenario, 1, options, stepped, notes, connections) {
     connections.session = &session;
+    if (options.stepped) session.StepOn(stepped);
     session.Open();
   }
   void Admit(ClientId id, const std::string& login, const std::string& password) {
@@ -92,15 +95,22 @@ struct Market {
     session.InputEnded(id, "connection ended");
     session.AfterEvent();
   }
-  // Moves the clock to `at`, waking the session whenever it is due; stops early when it ends.
+  // Moves the session's clock to `at`, waking the session whenever it is due; stops early when it
+  // ends. (The session's time is the manual clock's plus what the stepped clock skipped.)
   void RunUntil(Nanos at) {
     while (!session.finished()) {
       const std::optional<Nanos> wake = session.NextWake();
       if (!wake || *wake > at) break;
-      clock.Set(*wake);
+      clock.Set(*wake - stepped.skipped());
       session.Wake();
     }
-    if (!session.finished()) clock.Set(at);
+    if (!session.finished()) clock.Set(at - stepped.skipped());
+  }
+  // The bytes the connection was sent so far, as its relay counts them.
+  uint64_t BytesSent(ClientId id) {
+    uint64_t bytes = 0;
+    for (const std::string& line : connections.sent[id]) bytes += line.size() + 1;
+    return bytes;
   }
   bool Got(ClientId id, const std::string& line) {
     const std::vector<std::string>& lines = connections.sent[id];
@@ -108,8 +118,9 @@ struct Market {
   }
 
   session::ManualClock clock;
-  wire::Transcript transcript;  // not opened: notes go nowhere
-  session::Notes notes{clock, transcript};
+  session::SteppedClock stepped{clock};  // the session's clock: skips only with options.stepped
+  wire::Transcript transcript;           // not opened: notes go nowhere
+  session::Notes notes{stepped, transcript};
   market::Scenario scenario;
   FakeConnections connections;
   MarketSession session;
