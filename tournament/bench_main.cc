@@ -149,6 +149,7 @@ name = "four"
   for (size_t i = 0; i < rows.size(); ++i) {
     tournament::SessionRecord& record = rows[i].record;
     record.key = {t.scenarios[0], t.seeds[i], t.lineups[0].name};
+    record.position = static_cast<int64_t>(i);
     record.scenario_hash = "0123456789abcdef";
     record.outcome = "completed";
     rows[i].participants = rows[i].goods = "[]";

@@ -51,6 +51,15 @@ ShardFile ReadShardFile(const std::string& path) {
   return f;
 }
 
+// Store::FirstId of the tournament `id` in the attached database `schema`.
+int64_t FirstId(Db& db, const std::string& schema, int64_t id) {
+  Statement q = db.Prepare("SELECT 1 + coalesce(sum(sessions_planned), 0) FROM " + schema +
+                           ".tournament WHERE id < ?");
+  q.Bind(1, id);
+  q.Step();
+  return q.Int(0);
+}
+
 std::string Quoted(const std::string& name) {
   std::string out = "\"";
   for (char c : name) out += c == '"' ? std::string("\"\"") : std::string(1, c);
@@ -75,7 +84,8 @@ std::optional<std::string> ForeignKey(Db& db, const std::string& table, const st
 
 // Copies the attached shard `src` into the main database inside one transaction; returns the
 // sessions added.
-int64_t CopyShard(Db& db, const std::string& path, const std::string& hash) {
+int64_t CopyShard(Store& store, const std::string& path, const std::string& hash) {
+  Db& db = store.db();
   Transaction transaction(db);
   std::string own;  // the tournament's columns but its id
   for (const std::string& c : Columns(db, "tournament")) {
@@ -91,26 +101,26 @@ int64_t CopyShard(Db& db, const std::string& path, const std::string& hash) {
   const std::string to = std::to_string(ids.Int(0));
   const std::string from = std::to_string(ids.Int(1));
 
-  // The shard's sessions new to the target, by their key; then their ids there.
+  // The shard's sessions new to the target, by their key, and their ids there: a session's id is
+  // its tournament's first id plus its place in the canonical order (Store::FirstId) in both.
+  const int64_t shift = store.FirstId(ids.Int(0)) - FirstId(db, "src", ids.Int(1));
   db.Exec(
       "CREATE TEMP TABLE IF NOT EXISTS merge_ids(src INTEGER PRIMARY KEY, dst INTEGER); "
       "DELETE FROM temp.merge_ids;");
-  db.Exec("INSERT INTO temp.merge_ids(src) SELECT s.id FROM src.session s WHERE s.tournament = " +
-          from + " AND NOT EXISTS (SELECT 1 FROM main.session m WHERE m.tournament = " + to +
+  db.Exec("INSERT INTO temp.merge_ids(src, dst) SELECT s.id, s.id + " + std::to_string(shift) +
+          " FROM src.session s WHERE s.tournament = " + from +
+          " AND NOT EXISTS (SELECT 1 FROM main.session m WHERE m.tournament = " + to +
           " AND m.scenario = s.scenario AND m.seed = s.seed AND m.lineup = s.lineup)");
   const int64_t added = One(db, "SELECT count(*) FROM temp.merge_ids");
   std::string columns, values;
   for (const std::string& c : Columns(db, "session")) {
-    if (c == "id") continue;
     columns += (columns.empty() ? "" : ", ") + Quoted(c);
-    values += (values.empty() ? "" : ", ") + (c == "tournament" ? to : "s." + Quoted(c));
+    values += (values.empty() ? "" : ", ") + (c == "tournament" ? to
+                                              : c == "id"       ? std::string("i.dst")
+                                                                : "s." + Quoted(c));
   }
   db.Exec("INSERT INTO main.session(" + columns + ") SELECT " + values +
           " FROM src.session s JOIN temp.merge_ids i ON i.src = s.id ORDER BY s.id");
-  db.Exec(
-      "UPDATE temp.merge_ids SET dst = (SELECT m.id FROM main.session m JOIN src.session s "
-      "ON s.id = merge_ids.src WHERE m.tournament = " +
-      to + " AND m.scenario = s.scenario AND m.seed = s.seed AND m.lineup = s.lineup)");
 
   // Every other table, by what its rows belong to.
   std::vector<std::string> tables;
@@ -208,7 +218,7 @@ MergeReport MergeShards(const std::string& into, const std::vector<std::string>&
       attach.Step();
     }
     try {
-      m.added = CopyShard(db, paths[i], *hash);
+      m.added = CopyShard(store, paths[i], *hash);
     } catch (...) {
       db.Exec("DETACH DATABASE src");
       throw;

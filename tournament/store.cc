@@ -158,11 +158,13 @@ Store::Store(const std::string& path, Access access) : db_(path, access) {
   db_.Exec(
       "PRAGMA synchronous=NORMAL; PRAGMA foreign_keys=ON; PRAGMA wal_autocheckpoint=2048; PRAGMA "
       "cache_size=-2048;");
+  // A session stored already (by its key) is skipped; an id taken by another session is an error.
   session_ = std::make_unique<Statement>(db_.Prepare(
-      "INSERT OR IGNORE INTO session(tournament, scenario, scenario_hash, seed, lineup, "
+      "INSERT INTO session(tournament, scenario, scenario_hash, seed, lineup, "
       "virtual_time, started_us, duration_us, outcome, detail, revenue, goods_total, goods_sold, "
-      "efficiency, top_value_share, price_over_top, participants, goods) "
-      "VALUES(?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)"));
+      "efficiency, top_value_share, price_over_top, participants, goods, id) "
+      "VALUES(?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?) "
+      "ON CONFLICT(tournament, scenario, seed, lineup) DO NOTHING"));
   bid_ = std::make_unique<Statement>(db_.Prepare("INSERT INTO bid VALUES(?,?,?,?,?,?,?,?,?)"));
 }
 
@@ -176,6 +178,20 @@ int64_t Store::AddTournament(const TournamentFile& tournament, int64_t sessions_
   find.Bind(1, tournament.hash);
   if (!find.Step()) throw DbError("database: the tournament row vanished");
   return find.Int(0);
+}
+
+static int64_t FirstSessionId(Db& db, int64_t tournament) {
+  Statement q =
+      db.Prepare("SELECT 1 + coalesce(sum(sessions_planned), 0) FROM tournament WHERE id < ?");
+  q.Bind(1, tournament);
+  q.Step();
+  return q.Int(0);
+}
+
+int64_t Store::FirstId(int64_t tournament) {
+  auto [at, added] = first_ids_.try_emplace(tournament, 0);
+  if (added) at->second = FirstSessionId(db_, tournament);
+  return at->second;
 }
 
 std::set<SessionKey> Store::StoredSessions(int64_t tournament) {
@@ -211,6 +227,8 @@ bool Store::Insert(int64_t tournament, const PackedSession& packed) {
   session.Bind(12, packed.goods_total).Bind(13, packed.goods_sold);
   session.Bind(14, r.efficiency).Bind(15, r.top_value_share).Bind(16, r.price_over_top);
   session.BindUncopied(17, packed.participants).BindUncopied(18, packed.goods);
+  session.Bind(
+      19, r.position ? std::optional<int64_t>(FirstId(tournament) + *r.position) : std::nullopt);
   session.Step();
   session.Reset();
   if (db_.Changes() == 0) return false;  // stored before

@@ -2,6 +2,9 @@
 // sessions written so far. Each session is written whole within one transaction, once: a session
 // already stored is never written again, so a resumed run neither loses nor repeats one.
 //
+// A session's row id is made from its place in the tournament's canonical order (FirstId), so the
+// file's contents do not depend on the order sessions ended in.
+//
 // Schema version 3 (older files are refused: version 1 stored a row per participant and good,
 // version 2 never left development):
 //   tournament(id, hash UNIQUE, name, file, sessions_planned)
@@ -31,6 +34,7 @@
 #define TOURNAMENT_STORE_H_
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <set>
 #include <string>
@@ -72,12 +76,19 @@ class Store {
 
   Db& db() { return db_; }
 
+  // The row id of the tournament's first session in its canonical order: a session's id is this
+  // plus its position. Tournaments are numbered in the order they were added, each taking as many
+  // ids as it plans sessions, so every file holding the same tournaments gives a session the
+  // same id.
+  int64_t FirstId(int64_t tournament);
+
  private:
   bool Insert(int64_t tournament, const PackedSession& session);  // inside a transaction
 
   Db db_;
   // The inserts of Write, prepared once.
   std::unique_ptr<Statement> session_, bid_;
+  std::map<int64_t, int64_t> first_ids_;  // FirstId's answers
 };
 
 }  // namespace tournament
