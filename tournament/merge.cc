@@ -7,6 +7,7 @@
 #include "tournament/shard_store.h"
 #include "tournament/sqlite_db.h"
 #include "tournament/store.h"
+#include "tournament/totals.h"
 
 namespace tournament {
 namespace {
@@ -28,6 +29,10 @@ int64_t One(Db& db, const std::string& sql) {
 ShardFile ReadShardFile(const std::string& path) {
   Db db(path, Access::kRead);
   const int64_t version = One(db, "PRAGMA user_version");
+  if (version == kUpgradableVersion) {
+    throw DbError(path + " holds schema version " + std::to_string(version) +
+                  "; convert it with: tournament upgrade --db " + path);
+  }
   if (version != kSchemaVersion) {
     throw DbError(path + " holds schema version " + std::to_string(version) +
                   ", not a shard database of version " + std::to_string(kSchemaVersion));
@@ -58,6 +63,27 @@ int64_t FirstId(Db& db, const std::string& schema, int64_t id) {
   q.Bind(1, id);
   q.Step();
   return q.Int(0);
+}
+
+// Adds the attached shard's totals of tournament `from` to the target's of `to`.
+void AddShardTotals(Db& db, const std::string& to, const std::string& from) {
+  for (const char* table : {"entry_total", "scenario_total"}) {
+    std::string names, picks, update;
+    Statement info =
+        db.Prepare(std::string("SELECT name, pk FROM pragma_table_info('") + table + "', 'main')");
+    while (info.Step()) {
+      const std::string c = info.Text(0);
+      names += (names.empty() ? "" : ", ") + c;
+      picks += (picks.empty() ? "" : ", ") + (c == "tournament" ? to : c);
+      // Keys and texts stay; every count adds.
+      if (info.Int(1) == 0 && c != "name" && c != "kind" && c != "strategy") {
+        update += (update.empty() ? "" : ", ") + c + " = " + c + " + excluded." + c;
+      }
+    }
+    db.Exec(std::string("INSERT INTO main.") + table + "(" + names + ") SELECT " + picks +
+            " FROM src." + table + " WHERE tournament = " + from +
+            " ORDER BY 1, 2 ON CONFLICT DO UPDATE SET " + update);
+  }
 }
 
 std::string Quoted(const std::string& name) {
@@ -126,7 +152,7 @@ int64_t CopyShard(Store& store, const std::string& path, const std::string& hash
   std::vector<std::string> tables;
   Statement list = db.Prepare(
       "SELECT name FROM src.sqlite_master WHERE type = 'table' AND name NOT LIKE 'sqlite_%' "
-      "AND name NOT IN ('tournament', 'session') ORDER BY name");
+      "AND name NOT IN ('tournament', 'session', 'entry_total', 'scenario_total') ORDER BY name");
   while (list.Step()) tables.push_back(list.Text(0));
   for (const std::string& table : tables) {
     const std::optional<std::string> session = ForeignKey(db, table, "session");
@@ -153,6 +179,13 @@ int64_t CopyShard(Store& store, const std::string& path, const std::string& hash
       db.Exec("INSERT OR IGNORE INTO main." + Quoted(table) + "(" + names + ") SELECT " + picks +
               " FROM src." + Quoted(table) + " x WHERE x." + Quoted(*owner) + " = " + from);
     }
+  }
+  // The totals: the shard's added to the target's when every session it holds was new, else
+  // counted again from the sessions.
+  if (added == One(db, "SELECT count(*) FROM src.session WHERE tournament = " + from)) {
+    AddShardTotals(db, to, from);
+  } else {
+    RecountTotals(db, std::stoll(to));
   }
   transaction.Commit();
   return added;

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <set>
@@ -522,6 +523,72 @@ TEST(TournamentRun, AgentAndExternalCommandTradeThroughMarketd) {
   secret.Step();
   EXPECT_EQ(secret.Int(0), 0);
   EXPECT_NE(run.out.find("Pia"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace tournament
+
+namespace tournament {
+namespace {
+
+// A version-3 file (testdata/v3.db, written by that version's runner, its sessions numbered in
+// the order they were written) is refused by run and show with the command that converts it;
+// converted, it shows the leaderboard that version showed, and it is the file this version writes
+// running the same tournament.
+TEST(TournamentUpgrade, AVersionThreeFileIsRefusedThenConvertedToWhatARunWrites) {
+  const std::string dir = testfiles::MakeTempDir();
+  for (const char* name : {"v3.db", "v3.toml", "scenario.toml"}) {
+    std::filesystem::copy_file(std::string(TESTDATA_DIR) + "/" + name, dir + "/" + name);
+  }
+  const std::string db = dir + "/v3.db";
+  const std::string refusal = "tournament: " + db +
+                              " holds schema version 3; convert it with: tournament upgrade --db " +
+                              db + "\n";
+  const ProcessResult show = RunProcess({kBin, "show", "--db", db}, Env(), 30);
+  EXPECT_EQ(ExitCode(show), 1);
+  EXPECT_EQ(show.err, refusal);
+  const ProcessResult run = RunProcess({kBin, "run", dir + "/v3.toml", "--db", db}, Env(), 30);
+  EXPECT_EQ(ExitCode(run), 1);
+  EXPECT_EQ(run.err, refusal);
+
+  // The tournament was run from its folder: its file and scenario are found there.
+  auto in_dir = [&](const std::string& command) {
+    return RunProcess({"/bin/sh", "-c", "cd '" + dir + "' && exec '" + kBin + "' " + command},
+                      Env(), 60);
+  };
+  const ProcessResult upgrade = in_dir("upgrade --db v3.db");
+  ASSERT_EQ(ExitCode(upgrade), 0) << upgrade.err;
+  EXPECT_EQ(upgrade.out, "v3.db: version 3 to 4, 1 tournament, 6 sessions\n");
+  const ProcessResult again = in_dir("upgrade --db v3.db");
+  EXPECT_EQ(ExitCode(again), 0) << again.err;
+  EXPECT_EQ(again.out, "v3.db holds schema version 4 already\n");
+
+  const ProcessResult board = RunProcess({kBin, "show", "--db", db, "--format", "csv"}, Env(), 30);
+  EXPECT_EQ(board.out, testfiles::ReadFile(std::string(TESTDATA_DIR) + "/v3_show.csv"));
+  const ProcessResult markets =
+      RunProcess({kBin, "show", "--db", db, "--format", "csv", "--markets"}, Env(), 30);
+  EXPECT_EQ(markets.out, testfiles::ReadFile(std::string(TESTDATA_DIR) + "/v3_markets.csv"));
+
+  const ProcessResult fresh = in_dir("run v3.toml --db fresh.db --jobs 2");
+  ASSERT_EQ(ExitCode(fresh), 0) << fresh.err;
+  EXPECT_TRUE(SameDump(db, dir + "/fresh.db"));
+  const ProcessResult resumed = in_dir("run v3.toml --db v3.db");
+  EXPECT_EQ(ExitCode(resumed), 0) << resumed.err;
+  EXPECT_EQ(Sessions(db), 6);
+}
+
+// A file the upgrade cannot number (its tournament file gone) is left as it was.
+TEST(TournamentUpgrade, WithoutItsTournamentFileTheFileIsLeftAsItWas) {
+  const std::string dir = testfiles::MakeTempDir();
+  std::filesystem::copy_file(std::string(TESTDATA_DIR) + "/v3.db", dir + "/v3.db");
+  const std::string before = testfiles::ReadFile(dir + "/v3.db");
+  const ProcessResult upgrade = RunProcess({kBin, "upgrade", "--db", dir + "/v3.db"}, Env(), 30);
+  EXPECT_EQ(ExitCode(upgrade), 1);
+  EXPECT_NE(upgrade.err.find("give its file with --file"), std::string::npos) << upgrade.err;
+  EXPECT_EQ(std::count(upgrade.err.begin(), upgrade.err.end(), '\n'), 1) << upgrade.err;
+  EXPECT_EQ(testfiles::ReadFile(dir + "/v3.db"), before);
+  const ProcessResult show = RunProcess({kBin, "show", "--db", dir + "/v3.db"}, Env(), 30);
+  EXPECT_NE(show.err.find("holds schema version 3"), std::string::npos) << show.err;
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "tournament/shard_store.h"
+#include "tournament/totals.h"
 
 namespace tournament {
 namespace {
@@ -119,6 +120,10 @@ void SetWal(Db& db) {
 
 [[noreturn]] void Refuse(const std::string& path, int64_t version) {
   if (version == 0) throw DbError(path + " is not a tournament database");
+  if (version == kUpgradableVersion) {
+    throw DbError(path + " holds schema version " + std::to_string(version) +
+                  "; convert it with: tournament upgrade --db " + path);
+  }
   throw DbError(path + " holds schema version " + std::to_string(version) +
                 "; this program reads version " + std::to_string(kSchemaVersion));
 }
@@ -141,6 +146,7 @@ Store::Store(const std::string& path, Access access) : db_(path, access) {
         One(db_, "SELECT count(*) FROM sqlite_master") == 0) {
       db_.Exec(kSchema);
       CreateShardTable(db_);
+      CreateTotalsTables(db_);
       db_.Exec("PRAGMA user_version=" + std::to_string(kSchemaVersion));
     } else if (version != kSchemaVersion) {
       Refuse(path, version);  // rolled back: nothing was written
@@ -211,10 +217,14 @@ int64_t Store::Write(int64_t tournament, const std::vector<const PackedSession*>
   // Ready whatever a failed write before left behind.
   for (Statement* statement : {session_.get(), bid_.get()}) statement->Reset();
   Transaction t(db_);
-  int64_t written = 0;
-  for (const PackedSession* session : sessions) written += Insert(tournament, *session) ? 1 : 0;
+  std::vector<const PackedSession*> written;
+  written.reserve(sessions.size());
+  for (const PackedSession* session : sessions) {
+    if (Insert(tournament, *session)) written.push_back(session);
+  }
+  AddToTotals(db_, tournament, written);
   t.Commit();
-  return written;
+  return static_cast<int64_t>(written.size());
 }
 
 bool Store::Insert(int64_t tournament, const PackedSession& packed) {

@@ -5,8 +5,8 @@
 // A session's row id is made from its place in the tournament's canonical order (FirstId), so the
 // file's contents do not depend on the order sessions ended in.
 //
-// Schema version 3 (older files are refused: version 1 stored a row per participant and good,
-// version 2 never left development):
+// Schema version 4 (version 3, without the running totals, is converted by `tournament upgrade`,
+// upgrade.h; older files are refused):
 //   tournament(id, hash UNIQUE, name, file, sessions_planned)
 //   session(id, tournament, scenario, scenario_hash, seed, lineup, virtual_time, started_us,
 //           duration_us, outcome, detail, revenue, goods_total, goods_sold, efficiency,
@@ -14,6 +14,8 @@
 //           UNIQUE(tournament, scenario, seed, lineup)
 //   bid(session, position, auction, good, price, buyer, at_us, response_us, counted)
 //   shard(tournament, shard, shards, sessions_planned): which shard a file holds (shard_store.h)
+//   entry_total, scenario_total: the leaderboard's running totals, written with each batch
+//     (totals.h)
 // and two views, which read the session's packed columns one row per element:
 //   participant(session, position, name, kind, strategy, purchases, spend, benefit, fines,
 //               surplus, sanctions, expulsions, logged_in, bids, faults, left_market, dropped,
@@ -47,7 +49,10 @@
 
 namespace tournament {
 
-inline constexpr int kSchemaVersion = 3;
+inline constexpr int kSchemaVersion = 4;
+// The version `tournament upgrade` converts (upgrade.h); run and show refuse it, naming the
+// command.
+inline constexpr int kUpgradableVersion = 3;
 
 class Store {
  public:
