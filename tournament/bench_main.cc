@@ -22,9 +22,12 @@
 
 #include "engine/scenario.h"
 #include "engine/virtual_session.h"
+#include "tournament/leaderboard.h"
+#include "tournament/leaderboard_format.h"
 #include "tournament/runner.h"
 #include "tournament/session_scenario.h"
 #include "tournament/store.h"
+#include "tournament/totals.h"
 #include "tournament/tournament_file.h"
 
 namespace {
@@ -142,6 +145,26 @@ name = "four"
     db_bytes = static_cast<double>(std::filesystem::file_size(db));  // its log checkpointed
   }
 
+  // The leaderboard of the last run's database: as `show` reads it (its running totals), and the
+  // running totals counted again from every stored session (what rereading them costs).
+  double show_wall = 0, recount_wall = 0;
+  {
+    const std::string db = dir + "/bench" + std::to_string(repeats - 1) + ".db";
+    const auto start = std::chrono::steady_clock::now();
+    {
+      tournament::Store reader(db, tournament::Access::kRead);
+      const std::string board_text =
+          tournament::LeaderboardTable(tournament::ReadLeaderboard(reader.db(), ""));
+      if (board_text.empty()) return 1;
+    }
+    show_wall = Since(start);
+    tournament::Store writer(db, true);
+    const auto recount = std::chrono::steady_clock::now();
+    tournament::Transaction rolled_back(writer.db());
+    tournament::RecountTotals(writer.db(), summary.tournament);
+    recount_wall = Since(recount);
+  }
+
   // The database's floor: the same number of session rows, their participants and goods empty,
   // written in the runner's batches on one thread. What storing a session costs before any of
   // its content.
@@ -149,6 +172,7 @@ name = "four"
   for (size_t i = 0; i < rows.size(); ++i) {
     tournament::SessionRecord& record = rows[i].record;
     record.key = {t.scenarios[0], t.seeds[i], t.lineups[0].name};
+    record.position = static_cast<int64_t>(i);
     record.scenario_hash = "0123456789abcdef";
     record.outcome = "completed";
     rows[i].participants = rows[i].goods = "[]";
@@ -181,7 +205,10 @@ name = "four"
   std::printf("  of which system                %.2f s CPU\n", run_system);
   std::printf("runner overhead                %.0f%% wall, %.0f%% CPU of the bare sessions'\n",
               (run_wall - bare_wall) / bare_wall * 100.0, (run_cpu - bare_cpu) / bare_cpu * 100.0);
-  std::printf("database                       %.1f MiB\n", db_bytes / (1024.0 * 1024.0));
+  std::printf("database                       %.1f MiB (%.0f bytes a session)\n",
+              db_bytes / (1024.0 * 1024.0), db_bytes / static_cast<double>(sessions));
+  std::printf("show (running totals)          %.3f s wall\n", show_wall);
+  std::printf("totals counted from sessions   %.3f s wall\n", recount_wall);
   std::printf(
       "database floor, empty rows     %.2f s CPU (%.1f us a session), %.0f%% of the bare "
       "sessions'\n",

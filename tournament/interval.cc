@@ -42,6 +42,26 @@ MeanInterval Interval95(const std::vector<double>& values) {
   return r;
 }
 
+__extension__ typedef __int128 Wide;
+
+MeanInterval IntervalOfSums(int64_t n, int64_t sum, int64_t squares, double unit) {
+  MeanInterval r;
+  if (n <= 0) return r;
+  r.n = static_cast<size_t>(n);
+  r.mean = static_cast<double>(sum) / unit / static_cast<double>(n);
+  if (n < 2) return r;
+  // n * squares * unit - sum * sum, in units of 1/unit^2, exact.
+  const Wide spread =
+      static_cast<Wide>(n) * squares * static_cast<Wide>(unit) - static_cast<Wide>(sum) * sum;
+  const long double variance = spread <= 0 ? 0.0L
+                                           : static_cast<long double>(spread) / unit / unit /
+                                                 static_cast<long double>(n) /
+                                                 static_cast<long double>(n - 1);
+  const double sd = std::sqrt(static_cast<double>(variance));
+  r.half_width = StudentT975(r.n - 1) * sd / std::sqrt(static_cast<double>(r.n));
+  return r;
+}
+
 bool Overlap(const MeanInterval& a, const MeanInterval& b) {
   if (!a.HasInterval() || !b.HasInterval()) return true;
   return a.low() <= b.high() && b.low() <= a.high();

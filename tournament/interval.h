@@ -4,6 +4,7 @@
 #define TOURNAMENT_INTERVAL_H_
 
 #include <cstddef>
+#include <cstdint>
 #include <vector>
 
 namespace tournament {
@@ -23,6 +24,10 @@ struct MeanInterval {
 double StudentT975(size_t df);
 
 MeanInterval Interval95(const std::vector<double>& values);
+
+// The same from the count of the values, their sum and the sum of their squares, the values
+// counted in units of 1/unit (each value v as v * unit, its square as v * v * unit).
+MeanInterval IntervalOfSums(int64_t n, int64_t sum, int64_t squares, double unit);
 
 // Whether two intervals share a point; a mean without an interval could lie anywhere, so it meets
 // every other.

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "tournament/totals.h"
+
 namespace tournament {
 
 Leaderboard ReadLeaderboard(Db& db, const std::string& which) {
@@ -21,47 +23,29 @@ Leaderboard ReadLeaderboard(Db& db, const std::string& which) {
   board.hash = t.Text(2);
   board.planned = t.Int(3);
 
-  Statement stored = db.Prepare("SELECT count(*) FROM session WHERE tournament = ?");
-  stored.Bind(1, board.tournament);
-  stored.Step();
-  board.stored = stored.Int(0);
-
-  // Per lineup entry, the per-session figures in lineup order. Sessions in key order, not in the
-  // order they were written: the intervals' sums come out the same to the last bit however the
-  // sessions were run (in parallel, resumed, in shards and merged).
-  Statement rows = db.Prepare(
-      "SELECT s.lineup, p.position, p.name, p.kind, p.strategy, p.surplus, p.purchases, p.spend, "
-      "p.sanctions, p.expulsions, p.status, s.outcome, p.dropped != '' "
-      "FROM participant p JOIN session s ON s.id = p.session "
-      "WHERE s.tournament = ? ORDER BY s.lineup, p.position, s.scenario, s.seed");
-  rows.Bind(1, board.tournament);
-  std::vector<std::vector<double>> surpluses;
-  while (rows.Step()) {
-    if (board.standings.empty() || board.standings.back().lineup != rows.Text(0) ||
-        board.standings.back().name != rows.Text(2)) {
-      Standing s;
-      s.lineup = rows.Text(0);
-      s.name = rows.Text(2);
-      s.kind = rows.Text(3);
-      s.strategy = rows.Text(4);
-      board.standings.push_back(std::move(s));
-      surpluses.emplace_back();
-    }
-    Standing& s = board.standings.back();
-    // A session without results says nothing of surplus; its agents' faults still count.
-    if (rows.Text(11) != "failed") surpluses.back().push_back(static_cast<double>(rows.Int(5)));
-    s.goods_won += rows.Int(6);
-    s.spend += rows.Int(7);
-    s.sanctions += rows.Int(8);
-    s.expulsions += rows.Int(9);
-    const std::string status = rows.Text(10);
-    s.crashes += status == "crashed" ? 1 : 0;
-    s.timeouts += status == "timeout" ? 1 : 0;
-    s.no_login += status == "no_login" ? 1 : 0;
-    s.dropped += rows.Int(12);
-  }
-  for (size_t i = 0; i < board.standings.size(); ++i) {
-    board.standings[i].surplus = Interval95(surpluses[i]);
+  // Per lineup entry and per scenario, their running totals (totals.h): a few rows per entry,
+  // however many sessions are stored.
+  Statement entries = db.Prepare(
+      "SELECT lineup, name, kind, strategy, scored, surplus_sum, surplus_squares, goods_won, "
+      "spend, sanctions, expulsions, crashes, timeouts, no_login, dropped FROM entry_total "
+      "WHERE tournament = ? ORDER BY lineup, position");
+  entries.Bind(1, board.tournament);
+  while (entries.Step()) {
+    Standing s;
+    s.lineup = entries.Text(0);
+    s.name = entries.Text(1);
+    s.kind = entries.Text(2);
+    s.strategy = entries.Text(3);
+    s.surplus = IntervalOfSums(entries.Int(4), entries.Int(5), entries.Int(6), 1);
+    s.goods_won = entries.Int(7);
+    s.spend = entries.Int(8);
+    s.sanctions = entries.Int(9);
+    s.expulsions = entries.Int(10);
+    s.crashes = entries.Int(11);
+    s.timeouts = entries.Int(12);
+    s.no_login = entries.Int(13);
+    s.dropped = entries.Int(14);
+    board.standings.push_back(std::move(s));
   }
 
   // Response times at the market, over every counted bid of the agent in the tournament: nearest
@@ -112,43 +96,26 @@ Leaderboard ReadLeaderboard(Db& db, const std::string& which) {
   }
 
   Statement measures = db.Prepare(
-      "SELECT s.scenario, s.outcome, s.revenue, s.goods_sold, s.goods_total, s.efficiency, "
-      "s.top_value_share, s.price_over_top "
-      "FROM session s WHERE s.tournament = ? ORDER BY s.scenario, s.seed, s.lineup");
+      "SELECT scenario, sessions, failed, revenue_sum, revenue_squares, goods_sold, goods_total, "
+      "efficiency_n, efficiency_sum, efficiency_squares, top_value_share_n, top_value_share_sum, "
+      "top_value_share_squares, price_over_top_n, price_over_top_sum, price_over_top_squares "
+      "FROM scenario_total WHERE tournament = ? ORDER BY scenario");
   measures.Bind(1, board.tournament);
-  // Per scenario, each measure's per-session values; a session where it is undefined (no good
-  // counted) adds none.
-  std::vector<std::vector<double>> revenues, efficiencies, top_shares, price_ratios;
-  auto add = [&](std::vector<std::vector<double>>& to, int column) {
-    if (!measures.IsNull(column)) to.back().push_back(measures.Real(column));
-  };
   while (measures.Step()) {
-    if (board.scenarios.empty() || board.scenarios.back().scenario != measures.Text(0)) {
-      board.scenarios.push_back({});
-      board.scenarios.back().scenario = measures.Text(0);
-      revenues.emplace_back();
-      efficiencies.emplace_back();
-      top_shares.emplace_back();
-      price_ratios.emplace_back();
-    }
-    ScenarioMeasures& m = board.scenarios.back();
-    ++m.sessions;
-    if (measures.Text(1) == "failed") {
-      ++m.failed;
-      continue;
-    }
-    revenues.back().push_back(static_cast<double>(measures.Int(2)));
-    m.goods_sold += measures.Int(3);
-    m.goods_total += measures.Int(4);
-    add(efficiencies, 5);
-    add(top_shares, 6);
-    add(price_ratios, 7);
-  }
-  for (size_t i = 0; i < board.scenarios.size(); ++i) {
-    board.scenarios[i].revenue = Interval95(revenues[i]);
-    board.scenarios[i].efficiency = Interval95(efficiencies[i]);
-    board.scenarios[i].top_value_share = Interval95(top_shares[i]);
-    board.scenarios[i].price_over_top = Interval95(price_ratios[i]);
+    ScenarioMeasures m;
+    m.scenario = measures.Text(0);
+    m.sessions = measures.Int(1);
+    m.failed = measures.Int(2);
+    m.revenue = IntervalOfSums(m.sessions - m.failed, measures.Int(3), measures.Int(4), 1);
+    m.goods_sold = measures.Int(5);
+    m.goods_total = measures.Int(6);
+    m.efficiency = IntervalOfSums(measures.Int(7), measures.Int(8), measures.Int(9), kMeasureUnit);
+    m.top_value_share =
+        IntervalOfSums(measures.Int(10), measures.Int(11), measures.Int(12), kMeasureUnit);
+    m.price_over_top =
+        IntervalOfSums(measures.Int(13), measures.Int(14), measures.Int(15), kMeasureUnit);
+    board.stored += m.sessions;
+    board.scenarios.push_back(std::move(m));
   }
   return board;
 }

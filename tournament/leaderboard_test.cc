@@ -7,6 +7,7 @@
 #include "tests/support/files.h"
 #include "tournament/leaderboard_format.h"
 #include "tournament/store.h"
+#include "tournament/totals.h"
 
 namespace tournament {
 namespace {
@@ -70,6 +71,48 @@ class LeaderboardTest : public ::testing::Test {
   std::optional<Store> store_;
   int64_t id_ = 0;
 };
+
+// The running totals, added session by session as they were written, are what counting them
+// again from every stored session gives, row for row; and so is every form of the leaderboard.
+TEST_F(LeaderboardTest, RunningTotalsEqualACountOverEverySession) {
+  Db& db = store_->db();
+  auto totals = [&] {
+    std::string out;
+    for (const char* sql : {"SELECT * FROM entry_total", "SELECT * FROM scenario_total"}) {
+      Statement q = db.Prepare(sql);
+      while (q.Step()) {
+        for (int c = 0; c < q.Columns(); ++c) out += q.Text(c) + ",";
+        out += "\n";
+      }
+    }
+    return out;
+  };
+  auto shown = [&] {
+    const Leaderboard board = ReadLeaderboard(db, "");
+    return LeaderboardTable(board) + LeaderboardCsv(board) + LeaderboardJson(board) +
+           MarketsCsv(board);
+  };
+  const std::string running = totals(), running_board = shown();
+  EXPECT_NE(
+      running.find("L,2,Agent,command,./agent --mode \"a,b\",5,4,4000,4000800,8,12000,0,0,1,1,"
+                   "0,1,"),
+      std::string::npos)
+      << running;
+  RecountTotals(db, id_);
+  EXPECT_EQ(totals(), running);
+  EXPECT_EQ(shown(), running_board);
+
+  // The intervals from the sums are those of the values themselves.
+  const Leaderboard board = ReadLeaderboard(db, "");
+  const MeanInterval strong = Interval95({1000, 1100, 900, 1000});
+  EXPECT_EQ(board.standings[0].surplus.n, strong.n);
+  EXPECT_DOUBLE_EQ(board.standings[0].surplus.mean, strong.mean);
+  EXPECT_NEAR(board.standings[0].surplus.half_width, strong.half_width, 1e-9);
+  const MeanInterval efficiency = Interval95({0.9, 1.0, 0.8});
+  EXPECT_EQ(board.scenarios[0].efficiency.n, 3u);
+  EXPECT_NEAR(board.scenarios[0].efficiency.mean, efficiency.mean, 1e-9);
+  EXPECT_NEAR(board.scenarios[0].efficiency.half_width, efficiency.half_width, 1e-8);
+}
 
 TEST_F(LeaderboardTest, RanksByMeanSurplusAndShowsWhereIntervalsMeet) {
   const Leaderboard board = ReadLeaderboard(store_->db(), "");

@@ -24,6 +24,7 @@
 #include "tournament/slurm_script.h"
 #include "tournament/store.h"
 #include "tournament/tournament_file.h"
+#include "tournament/upgrade.h"
 
 namespace {
 
@@ -268,6 +269,12 @@ int main(int argc, char** argv) {
   slurm->add_option("--bin", flags.bin, "passed on to run (made absolute)");
   slurm->add_option("--partition", partition, "the partition to run in");
   slurm->add_option("--time", time, "each task's time limit (Slurm's format, such as 1:00:00)");
+  std::vector<std::string> upgrade_files;
+  CLI::App* upgrade = app.add_subcommand(
+      "upgrade", "convert a database of the previous schema version to this one, in place");
+  upgrade->add_option("--db", flags.db_path, "the SQLite database")->required();
+  upgrade->add_option("--file", upgrade_files,
+                      "a tournament's file, when the one recorded in the database has moved");
   for (CLI::App* command : {run, show}) {
     command->add_flag("--markets", flags.shown.markets,
                       "with --format csv: one row per scenario (revenue, goods, efficiency)");
@@ -279,6 +286,17 @@ int main(int argc, char** argv) {
     if (run->parsed()) return Run(file, flags);
     if (plan->parsed()) return Plan(file, shards, flags.shown.format);
     if (merge->parsed()) return Merge(flags.db_path, shard_files);
+    if (upgrade->parsed()) {
+      const tournament::UpgradeReport r = tournament::UpgradeDatabase(flags.db_path, upgrade_files);
+      if (r.from == tournament::kSchemaVersion) {
+        std::cout << flags.db_path << " holds schema version " << r.from << " already\n";
+      } else {
+        std::cout << flags.db_path << ": version " << r.from << " to " << tournament::kSchemaVersion
+                  << ", " << r.tournaments << " tournament" << (r.tournaments == 1 ? "" : "s")
+                  << ", " << r.sessions << " sessions\n";
+      }
+      return 0;
+    }
     if (slurm->parsed()) {
       if (slurm->count("--jobs") == 0) flags.jobs = 1;
       return Slurm(file, shards, out_dir, flags, partition, time);

@@ -7,6 +7,7 @@
 #include "tournament/shard_store.h"
 #include "tournament/sqlite_db.h"
 #include "tournament/store.h"
+#include "tournament/totals.h"
 
 namespace tournament {
 namespace {
@@ -28,6 +29,10 @@ int64_t One(Db& db, const std::string& sql) {
 ShardFile ReadShardFile(const std::string& path) {
   Db db(path, Access::kRead);
   const int64_t version = One(db, "PRAGMA user_version");
+  if (version == kUpgradableVersion) {
+    throw DbError(path + " holds schema version " + std::to_string(version) +
+                  "; convert it with: tournament upgrade --db " + path);
+  }
   if (version != kSchemaVersion) {
     throw DbError(path + " holds schema version " + std::to_string(version) +
                   ", not a shard database of version " + std::to_string(kSchemaVersion));
@@ -49,6 +54,36 @@ ShardFile ReadShardFile(const std::string& path) {
   f.planned = held.sessions_planned;
   f.stored = One(db, "SELECT count(*) FROM session");
   return f;
+}
+
+// Store::FirstId of the tournament `id` in the attached database `schema`.
+int64_t FirstId(Db& db, const std::string& schema, int64_t id) {
+  Statement q = db.Prepare("SELECT 1 + coalesce(sum(sessions_planned), 0) FROM " + schema +
+                           ".tournament WHERE id < ?");
+  q.Bind(1, id);
+  q.Step();
+  return q.Int(0);
+}
+
+// Adds the attached shard's totals of tournament `from` to the target's of `to`.
+void AddShardTotals(Db& db, const std::string& to, const std::string& from) {
+  for (const char* table : {"entry_total", "scenario_total"}) {
+    std::string names, picks, update;
+    Statement info =
+        db.Prepare(std::string("SELECT name, pk FROM pragma_table_info('") + table + "', 'main')");
+    while (info.Step()) {
+      const std::string c = info.Text(0);
+      names += (names.empty() ? "" : ", ") + c;
+      picks += (picks.empty() ? "" : ", ") + (c == "tournament" ? to : c);
+      // Keys and texts stay; every count adds.
+      if (info.Int(1) == 0 && c != "name" && c != "kind" && c != "strategy") {
+        update += (update.empty() ? "" : ", ") + c + " = " + c + " + excluded." + c;
+      }
+    }
+    db.Exec(std::string("INSERT INTO main.") + table + "(" + names + ") SELECT " + picks +
+            " FROM src." + table + " WHERE tournament = " + from +
+            " ORDER BY 1, 2 ON CONFLICT DO UPDATE SET " + update);
+  }
 }
 
 std::string Quoted(const std::string& name) {
@@ -75,7 +110,8 @@ std::optional<std::string> ForeignKey(Db& db, const std::string& table, const st
 
 // Copies the attached shard `src` into the main database inside one transaction; returns the
 // sessions added.
-int64_t CopyShard(Db& db, const std::string& path, const std::string& hash) {
+int64_t CopyShard(Store& store, const std::string& path, const std::string& hash) {
+  Db& db = store.db();
   Transaction transaction(db);
   std::string own;  // the tournament's columns but its id
   for (const std::string& c : Columns(db, "tournament")) {
@@ -91,32 +127,32 @@ int64_t CopyShard(Db& db, const std::string& path, const std::string& hash) {
   const std::string to = std::to_string(ids.Int(0));
   const std::string from = std::to_string(ids.Int(1));
 
-  // The shard's sessions new to the target, by their key; then their ids there.
+  // The shard's sessions new to the target, by their key, and their ids there: a session's id is
+  // its tournament's first id plus its place in the canonical order (Store::FirstId) in both.
+  const int64_t shift = store.FirstId(ids.Int(0)) - FirstId(db, "src", ids.Int(1));
   db.Exec(
       "CREATE TEMP TABLE IF NOT EXISTS merge_ids(src INTEGER PRIMARY KEY, dst INTEGER); "
       "DELETE FROM temp.merge_ids;");
-  db.Exec("INSERT INTO temp.merge_ids(src) SELECT s.id FROM src.session s WHERE s.tournament = " +
-          from + " AND NOT EXISTS (SELECT 1 FROM main.session m WHERE m.tournament = " + to +
+  db.Exec("INSERT INTO temp.merge_ids(src, dst) SELECT s.id, s.id + " + std::to_string(shift) +
+          " FROM src.session s WHERE s.tournament = " + from +
+          " AND NOT EXISTS (SELECT 1 FROM main.session m WHERE m.tournament = " + to +
           " AND m.scenario = s.scenario AND m.seed = s.seed AND m.lineup = s.lineup)");
   const int64_t added = One(db, "SELECT count(*) FROM temp.merge_ids");
   std::string columns, values;
   for (const std::string& c : Columns(db, "session")) {
-    if (c == "id") continue;
     columns += (columns.empty() ? "" : ", ") + Quoted(c);
-    values += (values.empty() ? "" : ", ") + (c == "tournament" ? to : "s." + Quoted(c));
+    values += (values.empty() ? "" : ", ") + (c == "tournament" ? to
+                                              : c == "id"       ? std::string("i.dst")
+                                                                : "s." + Quoted(c));
   }
   db.Exec("INSERT INTO main.session(" + columns + ") SELECT " + values +
           " FROM src.session s JOIN temp.merge_ids i ON i.src = s.id ORDER BY s.id");
-  db.Exec(
-      "UPDATE temp.merge_ids SET dst = (SELECT m.id FROM main.session m JOIN src.session s "
-      "ON s.id = merge_ids.src WHERE m.tournament = " +
-      to + " AND m.scenario = s.scenario AND m.seed = s.seed AND m.lineup = s.lineup)");
 
   // Every other table, by what its rows belong to.
   std::vector<std::string> tables;
   Statement list = db.Prepare(
       "SELECT name FROM src.sqlite_master WHERE type = 'table' AND name NOT LIKE 'sqlite_%' "
-      "AND name NOT IN ('tournament', 'session') ORDER BY name");
+      "AND name NOT IN ('tournament', 'session', 'entry_total', 'scenario_total') ORDER BY name");
   while (list.Step()) tables.push_back(list.Text(0));
   for (const std::string& table : tables) {
     const std::optional<std::string> session = ForeignKey(db, table, "session");
@@ -143,6 +179,13 @@ int64_t CopyShard(Db& db, const std::string& path, const std::string& hash) {
       db.Exec("INSERT OR IGNORE INTO main." + Quoted(table) + "(" + names + ") SELECT " + picks +
               " FROM src." + Quoted(table) + " x WHERE x." + Quoted(*owner) + " = " + from);
     }
+  }
+  // The totals: the shard's added to the target's when every session it holds was new, else
+  // counted again from the sessions.
+  if (added == One(db, "SELECT count(*) FROM src.session WHERE tournament = " + from)) {
+    AddShardTotals(db, to, from);
+  } else {
+    RecountTotals(db, std::stoll(to));
   }
   transaction.Commit();
   return added;
@@ -208,7 +251,7 @@ MergeReport MergeShards(const std::string& into, const std::vector<std::string>&
       attach.Step();
     }
     try {
-      m.added = CopyShard(db, paths[i], *hash);
+      m.added = CopyShard(store, paths[i], *hash);
     } catch (...) {
       db.Exec("DETACH DATABASE src");
       throw;

@@ -24,6 +24,24 @@ std::string PackGoods(const std::vector<GoodRow>& rows) {
 
 }  // namespace
 
+void KeepFigures(const std::vector<ParticipantRow>& rows, std::vector<EntryFigures>& out) {
+  out.resize(rows.size());
+  for (size_t i = 0; i < rows.size(); ++i) {
+    const ParticipantRow& x = rows[i];
+    EntryFigures& f = out[i];
+    f.name = x.name;
+    f.kind = x.kind;
+    f.strategy = x.strategy;
+    f.surplus = x.surplus;
+    f.purchases = x.purchases;
+    f.spend = x.spend;
+    f.sanctions = x.sanctions;
+    f.expulsions = x.expulsions;
+    f.status = x.status;
+    f.dropped = !x.dropped.empty();
+  }
+}
+
 // The session's lineup entries as the participant view reads them, one array each.
 std::string PackParticipants(const std::vector<ParticipantRow>& rows, std::string buffer) {
   JsonText out(std::move(buffer));
@@ -43,6 +61,7 @@ std::string PackParticipants(const std::vector<ParticipantRow>& rows, std::strin
 PackedSession Pack(SessionRecord record) {
   PackedSession packed;
   packed.participants = PackParticipants(record.participants);
+  KeepFigures(record.participants, packed.entries);
   packed.goods = PackGoods(record.goods);
   packed.goods_total = static_cast<int64_t>(record.goods.size());
   for (const GoodRow& g : record.goods) packed.goods_sold += g.outcome == "sold" ? 1 : 0;

@@ -12,12 +12,21 @@
 
 namespace tournament {
 
+// What one lineup entry adds to its running totals (totals.h).
+struct EntryFigures {
+  std::string name, kind, strategy;
+  int64_t surplus = 0, purchases = 0, spend = 0, sanctions = 0, expulsions = 0;
+  std::string status;
+  bool dropped = false;
+};
+
 struct PackedSession {
   SessionRecord record;      // its goods and participants moved into the texts below
   std::string participants;  // the session.participants column
   std::string goods;         // the session.goods column
   int64_t goods_total = 0;
   int64_t goods_sold = 0;
+  std::vector<EntryFigures> entries;  // in lineup order
 };
 
 // Packs the record's participants and goods, leaving its vectors empty.
@@ -25,6 +34,9 @@ PackedSession Pack(SessionRecord record);
 
 // The session.participants column of these rows, written into `buffer` (its memory reused).
 std::string PackParticipants(const std::vector<ParticipantRow>& rows, std::string buffer = {});
+
+// The rows' figures for the running totals, written into `out` (its memory reused).
+void KeepFigures(const std::vector<ParticipantRow>& rows, std::vector<EntryFigures>& out);
 
 }  // namespace tournament
 

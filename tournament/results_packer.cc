@@ -118,6 +118,7 @@ void PackResults(const market::Results& results, const Lineup& lineup, PackedSes
     }
   }
   packed.participants = PackParticipants(rows, std::move(packed.participants));
+  KeepFigures(rows, packed.entries);
 
   record.efficiency = session.efficiency();
   record.top_value_share = session.top_value_share();

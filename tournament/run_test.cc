@@ -7,8 +7,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <set>
 #include <thread>
 
 #include "tests/support/files.h"
@@ -27,39 +29,50 @@ std::vector<std::string> Env() {
   return env;
 }
 
-// Every stored row with its session's natural key in place of row ids, in a fixed order.
-std::string Dump(const std::string& db_path) {
-  Store store(db_path, false);
-  const char* queries[] = {
-      "SELECT hash, name, file, sessions_planned FROM tournament ORDER BY hash",
-      "SELECT t.hash, s.scenario, s.seed, s.lineup, s.scenario_hash, s.virtual_time, "
-      "s.started_us, s.duration_us, s.outcome, s.detail, s.revenue, s.goods_total, s.goods_sold, "
-      "s.efficiency, s.top_value_share, s.price_over_top FROM session s JOIN "
-      "tournament t ON t.id = s.tournament ORDER BY 1, 2, 3, 4",
-      "SELECT s.scenario, s.seed, s.lineup, p.* FROM participant p JOIN session s ON "
-      "s.id = p.session ORDER BY 1, 2, 3, p.position",
-      "SELECT s.scenario, s.seed, s.lineup, g.* FROM good g JOIN session s ON s.id = g.session "
-      "ORDER BY 1, 2, 3, g.position",
-      "SELECT s.scenario, s.seed, s.lineup, b.* FROM bid b JOIN session s ON s.id = b.session "
-      "ORDER BY 1, 2, 3, b.position",
-  };
+// The whole file as `sqlite3 .dump` shows it: the schema, then every table's rows in the order it
+// stores them (by row id, or by primary key for a table without row ids), each value typed and in
+// full; the tables named in `except` left out.
+std::string Dump(const std::string& db_path, const std::set<std::string>& except = {}) {
+  Store store(db_path, Access::kRead);
+  Db& db = store.db();
   std::string out;
-  for (const char* sql : queries) {
-    Statement q = store.db().Prepare(sql);
+  std::vector<std::string> tables;
+  {
+    Statement q = db.Prepare("SELECT type, name, sql FROM sqlite_master ORDER BY name");
     while (q.Step()) {
-      for (int c = 0; c < q.Columns(); ++c) {
-        // Row ids differ between runs; everything else must not.
-        const bool id = std::string(sql).find("p.*") != std::string::npos && c == 3;
-        const bool id2 = (std::string(sql).find("g.*") != std::string::npos ||
-                          std::string(sql).find("b.*") != std::string::npos) &&
-                         c == 3;
-        out += id || id2 ? "-" : (q.IsNull(c) ? "NULL" : q.Text(c));
-        out += '|';
-      }
-      out += '\n';
+      if (except.count(q.Text(1)) != 0) continue;
+      out += q.Text(0) + " " + q.Text(1) + ": " + (q.IsNull(2) ? "" : q.Text(2)) + "\n";
+      if (q.Text(0) == "table") tables.push_back(q.Text(1));
     }
   }
+  for (const std::string& table : tables) {
+    std::string picks;
+    Statement columns = db.Prepare("SELECT name FROM pragma_table_info(?)");
+    columns.Bind(1, table);
+    while (columns.Step()) {
+      const std::string c = "\"" + columns.Text(0) + "\"";
+      picks += (picks.empty() ? "" : " || ',' || ") + std::string("CASE typeof(") + c +
+               ") WHEN 'real' THEN printf('%!.20e', " + c + ") ELSE quote(" + c + ") END";
+    }
+    Statement rows = db.Prepare("SELECT " + picks + " FROM \"" + table + "\"");
+    while (rows.Step()) out += table + "(" + rows.Text(0) + ")\n";
+  }
   return out;
+}
+
+// Whether two files dump the same; when not, the first line that differs in each.
+testing::AssertionResult SameDump(const std::string& a, const std::string& b,
+                                  const std::set<std::string>& except = {}) {
+  const std::string x = Dump(a, except), y = Dump(b, except);
+  if (x == y) return testing::AssertionSuccess();
+  size_t at = 0;
+  while (at < x.size() && at < y.size() && x[at] == y[at]) ++at;
+  const size_t line = x.rfind('\n', at) == std::string::npos ? 0 : x.rfind('\n', at) + 1;
+  auto cut = [&](const std::string& s) {
+    return s.substr(line, std::min<size_t>(300, s.find('\n', line) - line));
+  };
+  return testing::AssertionFailure()
+         << a << " and " << b << " differ:\n  " << cut(x) << "\n  " << cut(y);
 }
 
 int64_t Sessions(const std::string& db_path) {
@@ -136,10 +149,16 @@ WholeRun RunWhole() {
   return whole;
 }
 
+// The file is the same byte for byte whatever order the sessions ended in: one job or two, killed
+// and resumed (below), merged from shards (ShardsMerge...).
 TEST(TournamentRun, KilledAndRunAgainEqualsAnUninterruptedRun) {
   const auto [dir, whole] = RunWhole();
   ASSERT_EQ(ExitCode(whole), 0) << whole.err;
   ASSERT_EQ(Sessions(dir + "/whole.db"), 300);
+  const ProcessResult one = RunProcess(
+      {kBin, "run", dir + "/t.toml", "--db", dir + "/one.db", "--jobs", "1"}, Env(), 120);
+  ASSERT_EQ(ExitCode(one), 0) << one.err;
+  EXPECT_TRUE(SameDump(dir + "/one.db", dir + "/whole.db"));
 
   // Killed without warning once some sessions are stored (or when it ends first on a fast
   // machine), then the same command again.
@@ -158,7 +177,7 @@ TEST(TournamentRun, KilledAndRunAgainEqualsAnUninterruptedRun) {
   const ProcessResult third =
       RunProcess({kBin, "run", dir + "/t.toml", "--db", db, "--jobs", "1"}, Env(), 120);
   ASSERT_EQ(ExitCode(third), 0) << third.err;
-  EXPECT_EQ(Dump(db), Dump(dir + "/whole.db"));
+  EXPECT_TRUE(SameDump(db, dir + "/whole.db"));
   EXPECT_EQ(third.out, whole.out);  // the same leaderboard
 }
 
@@ -188,7 +207,7 @@ TEST(TournamentRun, DatabaseFailingMidRunStopsItAndARunAgainFinishes) {
   const ProcessResult again =
       RunProcess({kBin, "run", dir + "/t.toml", "--db", db, "--jobs", "2"}, Env(), 120);
   ASSERT_EQ(ExitCode(again), 0) << again.err;
-  EXPECT_EQ(Dump(db), Dump(dir + "/whole.db"));
+  EXPECT_TRUE(SameDump(db, dir + "/whole.db"));
 }
 
 // Agents that never log in: one crashes at once, one hangs.
@@ -433,6 +452,14 @@ TEST(TournamentRun, ShardsMergeIntoTheLeaderboardOfTheWholeRun) {
       {"/bin/sh", "-c", "exec \"$0\" show --db \"$1\" >/dev/full", kBin, all}, Env(), 30);
   EXPECT_EQ(ExitCode(lost), 3) << lost.err;
   EXPECT_EQ(lost.err, "tournament: cannot write to standard output\n");
+  // The merge holds what the whole run does, row for row, and records its shards; merged in
+  // another order, in one go, it is the same file.
+  EXPECT_TRUE(SameDump(all, dir + "/whole.db", {"shard"}));
+  const ProcessResult again = RunProcess(
+      {kBin, "merge", "--into", dir + "/again.db", dir + "/s2.db", dir + "/s1.db", dir + "/s0.db"},
+      Env(), 60);
+  ASSERT_EQ(ExitCode(again), 0) << again.err;
+  EXPECT_TRUE(SameDump(dir + "/again.db", all));
 }
 
 }  // namespace
@@ -591,6 +618,65 @@ TEST(TournamentRun, SteppedRunsOfRealAgentProgramsAreDecidedTheSameEveryTime) {
   ASSERT_TRUE(agents.Step());
   EXPECT_EQ(agents.Int(0), 6);
   EXPECT_GT(std::count(dumps[0].begin(), dumps[0].end(), '\n'), 3 + 12 + 60);
+
+// A version-3 file (testdata/v3.db, written by that version's runner, its sessions numbered in
+// the order they were written) is refused by run and show with the command that converts it;
+// converted, it shows the leaderboard that version showed, and it is the file this version writes
+// running the same tournament.
+TEST(TournamentUpgrade, AVersionThreeFileIsRefusedThenConvertedToWhatARunWrites) {
+  const std::string dir = testfiles::MakeTempDir();
+  for (const char* name : {"v3.db", "v3.toml", "scenario.toml"}) {
+    std::filesystem::copy_file(std::string(TESTDATA_DIR) + "/" + name, dir + "/" + name);
+  }
+  const std::string db = dir + "/v3.db";
+  const std::string refusal = "tournament: " + db +
+                              " holds schema version 3; convert it with: tournament upgrade --db " +
+                              db + "\n";
+  const ProcessResult show = RunProcess({kBin, "show", "--db", db}, Env(), 30);
+  EXPECT_EQ(ExitCode(show), 1);
+  EXPECT_EQ(show.err, refusal);
+  const ProcessResult run = RunProcess({kBin, "run", dir + "/v3.toml", "--db", db}, Env(), 30);
+  EXPECT_EQ(ExitCode(run), 1);
+  EXPECT_EQ(run.err, refusal);
+
+  // The tournament was run from its folder: its file and scenario are found there.
+  auto in_dir = [&](const std::string& command) {
+    return RunProcess({"/bin/sh", "-c", "cd '" + dir + "' && exec '" + kBin + "' " + command},
+                      Env(), 60);
+  };
+  const ProcessResult upgrade = in_dir("upgrade --db v3.db");
+  ASSERT_EQ(ExitCode(upgrade), 0) << upgrade.err;
+  EXPECT_EQ(upgrade.out, "v3.db: version 3 to 4, 1 tournament, 6 sessions\n");
+  const ProcessResult again = in_dir("upgrade --db v3.db");
+  EXPECT_EQ(ExitCode(again), 0) << again.err;
+  EXPECT_EQ(again.out, "v3.db holds schema version 4 already\n");
+
+  const ProcessResult board = RunProcess({kBin, "show", "--db", db, "--format", "csv"}, Env(), 30);
+  EXPECT_EQ(board.out, testfiles::ReadFile(std::string(TESTDATA_DIR) + "/v3_show.csv"));
+  const ProcessResult markets =
+      RunProcess({kBin, "show", "--db", db, "--format", "csv", "--markets"}, Env(), 30);
+  EXPECT_EQ(markets.out, testfiles::ReadFile(std::string(TESTDATA_DIR) + "/v3_markets.csv"));
+
+  const ProcessResult fresh = in_dir("run v3.toml --db fresh.db --jobs 2");
+  ASSERT_EQ(ExitCode(fresh), 0) << fresh.err;
+  EXPECT_TRUE(SameDump(db, dir + "/fresh.db"));
+  const ProcessResult resumed = in_dir("run v3.toml --db v3.db");
+  EXPECT_EQ(ExitCode(resumed), 0) << resumed.err;
+  EXPECT_EQ(Sessions(db), 6);
+}
+
+// A file the upgrade cannot number (its tournament file gone) is left as it was.
+TEST(TournamentUpgrade, WithoutItsTournamentFileTheFileIsLeftAsItWas) {
+  const std::string dir = testfiles::MakeTempDir();
+  std::filesystem::copy_file(std::string(TESTDATA_DIR) + "/v3.db", dir + "/v3.db");
+  const std::string before = testfiles::ReadFile(dir + "/v3.db");
+  const ProcessResult upgrade = RunProcess({kBin, "upgrade", "--db", dir + "/v3.db"}, Env(), 30);
+  EXPECT_EQ(ExitCode(upgrade), 1);
+  EXPECT_NE(upgrade.err.find("give its file with --file"), std::string::npos) << upgrade.err;
+  EXPECT_EQ(std::count(upgrade.err.begin(), upgrade.err.end(), '\n'), 1) << upgrade.err;
+  EXPECT_EQ(testfiles::ReadFile(dir + "/v3.db"), before);
+  const ProcessResult show = RunProcess({kBin, "show", "--db", dir + "/v3.db"}, Env(), 30);
+  EXPECT_NE(show.err.find("holds schema version 3"), std::string::npos) << show.err;
 }
 
 }  // namespace

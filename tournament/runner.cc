@@ -33,6 +33,7 @@ constexpr std::chrono::milliseconds kBatchTime{100};
 
 struct Planned {
   SessionKey key;
+  int64_t position = 0;
   const SessionScenario* scenario = nullptr;
   const Lineup* lineup = nullptr;
 };
@@ -49,6 +50,7 @@ void RunOne(const Planned& p, const TournamentFile& t, const RunOptions& options
             const RunFolder* folder, PackedSession& packed) {
   SessionRecord& record = packed.record;
   record.key = p.key;
+  record.position = p.position;
   record.scenario_hash = p.scenario->hash;
   if (!HasAgents(*p.lineup)) {
     const market::VirtualRun run = market::RunVirtualSession(p.scenario->scenario, p.key.seed);
@@ -133,7 +135,7 @@ RunSummary RunTournament(const TournamentFile& t, Store& store, const RunOptions
   std::atomic<bool> stop{false};   // a worker failed
   auto planned = [&](int64_t at) {
     const PlannedSession p = plan.At(at);
-    return Planned{p.key, &scenarios[p.scenario * t.lineups.size() + p.lineup],
+    return Planned{p.key, at, &scenarios[p.scenario * t.lineups.size() + p.lineup],
                    &t.lineups[p.lineup]};
   };
   // The next session to play, or nothing.

@@ -78,6 +78,10 @@ struct BidRow {
 
 struct SessionRecord {
   SessionKey key;
+  // The session's place in the tournament's canonical order (shard.h), from which its row id is
+  // made: the same session has the same id in every file of the tournament, whatever order the
+  // sessions ended in. Empty only for records made outside a plan, which take the next free id.
+  std::optional<int64_t> position;
   std::string scenario_hash;
   bool virtual_time = true;
   // "virtual" (every participant built in), "stepped" or "real".

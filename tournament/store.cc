@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "tournament/shard_store.h"
+#include "tournament/totals.h"
 
 namespace tournament {
 namespace {
@@ -37,7 +38,6 @@ CREATE TABLE session(
   price_over_top REAL,
   participants TEXT NOT NULL,
   goods TEXT NOT NULL,
-  clock TEXT NOT NULL,
   UNIQUE(tournament, scenario, seed, lineup));
 CREATE VIEW participant AS SELECT
   s.id AS session,
@@ -120,11 +120,21 @@ void SetWal(Db& db) {
 
 [[noreturn]] void Refuse(const std::string& path, int64_t version) {
   if (version == 0) throw DbError(path + " is not a tournament database");
+  if (version == kUpgradableVersion) {
+    throw DbError(path + " holds schema version " + std::to_string(version) +
+                  "; convert it with: tournament upgrade --db " + path);
+  }
   throw DbError(path + " holds schema version " + std::to_string(version) +
                 "; this program reads version " + std::to_string(kSchemaVersion));
 }
 
 }  // namespace
+
+void AddClockColumn(Db& db) {
+  // Added, not declared in the table: an upgraded file and a new one then hold the same
+  // definition. Every session row binds its clock; the default is never stored.
+  db.Exec("ALTER TABLE session ADD COLUMN clock TEXT NOT NULL DEFAULT 'real'");
+}
 
 Store::Store(const std::string& path, Access access) : db_(path, access) {
   if (access == Access::kRead) {
@@ -141,7 +151,9 @@ Store::Store(const std::string& path, Access access) : db_(path, access) {
     if (version == 0 && access == Access::kCreate &&
         One(db_, "SELECT count(*) FROM sqlite_master") == 0) {
       db_.Exec(kSchema);
+      AddClockColumn(db_);
       CreateShardTable(db_);
+      CreateTotalsTables(db_);
       db_.Exec("PRAGMA user_version=" + std::to_string(kSchemaVersion));
     } else if (version != kSchemaVersion) {
       Refuse(path, version);  // rolled back: nothing was written
@@ -159,11 +171,13 @@ Store::Store(const std::string& path, Access access) : db_(path, access) {
   db_.Exec(
       "PRAGMA synchronous=NORMAL; PRAGMA foreign_keys=ON; PRAGMA wal_autocheckpoint=2048; PRAGMA "
       "cache_size=-2048;");
+  // A session stored already (by its key) is skipped; an id taken by another session is an error.
   session_ = std::make_unique<Statement>(db_.Prepare(
-      "INSERT OR IGNORE INTO session(tournament, scenario, scenario_hash, seed, lineup, "
+      "INSERT INTO session(tournament, scenario, scenario_hash, seed, lineup, "
       "virtual_time, started_us, duration_us, outcome, detail, revenue, goods_total, goods_sold, "
-      "efficiency, top_value_share, price_over_top, participants, goods, clock) "
-      "VALUES(?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)"));
+      "efficiency, top_value_share, price_over_top, participants, goods, clock, id) "
+      "VALUES(?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?) "
+      "ON CONFLICT(tournament, scenario, seed, lineup) DO NOTHING"));
   bid_ = std::make_unique<Statement>(db_.Prepare("INSERT INTO bid VALUES(?,?,?,?,?,?,?,?,?)"));
 }
 
@@ -177,6 +191,20 @@ int64_t Store::AddTournament(const TournamentFile& tournament, int64_t sessions_
   find.Bind(1, tournament.hash);
   if (!find.Step()) throw DbError("database: the tournament row vanished");
   return find.Int(0);
+}
+
+static int64_t FirstSessionId(Db& db, int64_t tournament) {
+  Statement q =
+      db.Prepare("SELECT 1 + coalesce(sum(sessions_planned), 0) FROM tournament WHERE id < ?");
+  q.Bind(1, tournament);
+  q.Step();
+  return q.Int(0);
+}
+
+int64_t Store::FirstId(int64_t tournament) {
+  auto [at, added] = first_ids_.try_emplace(tournament, 0);
+  if (added) at->second = FirstSessionId(db_, tournament);
+  return at->second;
 }
 
 std::set<SessionKey> Store::StoredSessions(int64_t tournament) {
@@ -196,10 +224,14 @@ int64_t Store::Write(int64_t tournament, const std::vector<const PackedSession*>
   // Ready whatever a failed write before left behind.
   for (Statement* statement : {session_.get(), bid_.get()}) statement->Reset();
   Transaction t(db_);
-  int64_t written = 0;
-  for (const PackedSession* session : sessions) written += Insert(tournament, *session) ? 1 : 0;
+  std::vector<const PackedSession*> written;
+  written.reserve(sessions.size());
+  for (const PackedSession* session : sessions) {
+    if (Insert(tournament, *session)) written.push_back(session);
+  }
+  AddToTotals(db_, tournament, written);
   t.Commit();
-  return written;
+  return static_cast<int64_t>(written.size());
 }
 
 bool Store::Insert(int64_t tournament, const PackedSession& packed) {
@@ -213,6 +245,8 @@ bool Store::Insert(int64_t tournament, const PackedSession& packed) {
   session.Bind(14, r.efficiency).Bind(15, r.top_value_share).Bind(16, r.price_over_top);
   session.BindUncopied(17, packed.participants).BindUncopied(18, packed.goods);
   session.Bind(19, r.clock);
+  session.Bind(
+      20, r.position ? std::optional<int64_t>(FirstId(tournament) + *r.position) : std::nullopt);
   session.Step();
   session.Reset();
   if (db_.Changes() == 0) return false;  // stored before

@@ -2,8 +2,11 @@
 // sessions written so far. Each session is written whole within one transaction, once: a session
 // already stored is never written again, so a resumed run neither loses nor repeats one.
 //
-// Schema version 3 (older files are refused: version 1 stored a row per participant and good,
-// version 2 never left development):
+// A session's row id is made from its place in the tournament's canonical order (FirstId), so the
+// file's contents do not depend on the order sessions ended in.
+//
+// Schema version 4 (version 3, without the running totals, is converted by `tournament upgrade`,
+// upgrade.h; older files are refused):
 //   tournament(id, hash UNIQUE, name, file, sessions_planned)
 //   session(id, tournament, scenario, scenario_hash, seed, lineup, virtual_time, started_us,
 //           duration_us, outcome, detail, revenue, goods_total, goods_sold, efficiency,
@@ -11,6 +14,8 @@
 //           UNIQUE(tournament, scenario, seed, lineup)
 //   bid(session, position, auction, good, price, buyer, at_us, response_us, counted)
 //   shard(tournament, shard, shards, sessions_planned): which shard a file holds (shard_store.h)
+//   entry_total, scenario_total: the leaderboard's running totals, written with each batch
+//     (totals.h)
 // and two views, which read the session's packed columns one row per element:
 //   participant(session, position, name, kind, strategy, purchases, spend, benefit, fines,
 //               surplus, sanctions, expulsions, logged_in, bids, faults, left_market, dropped,
@@ -31,6 +36,7 @@
 #define TOURNAMENT_STORE_H_
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <set>
 #include <string>
@@ -43,7 +49,14 @@
 
 namespace tournament {
 
-inline constexpr int kSchemaVersion = 3;
+inline constexpr int kSchemaVersion = 4;
+
+// Adds the session table's last column, `clock` ("virtual", "stepped" or "real"): run when a
+// file is created and when a version-3 file is upgraded, so both hold one definition.
+void AddClockColumn(Db& db);
+// The version `tournament upgrade` converts (upgrade.h); run and show refuse it, naming the
+// command.
+inline constexpr int kUpgradableVersion = 3;
 
 class Store {
  public:
@@ -72,12 +85,19 @@ class Store {
 
   Db& db() { return db_; }
 
+  // The row id of the tournament's first session in its canonical order: a session's id is this
+  // plus its position. Tournaments are numbered in the order they were added, each taking as many
+  // ids as it plans sessions, so every file holding the same tournaments gives a session the
+  // same id.
+  int64_t FirstId(int64_t tournament);
+
  private:
   bool Insert(int64_t tournament, const PackedSession& session);  // inside a transaction
 
   Db db_;
   // The inserts of Write, prepared once.
   std::unique_ptr<Statement> session_, bid_;
+  std::map<int64_t, int64_t> first_ids_;  // FirstId's answers
 };
 
 }  // namespace tournament
