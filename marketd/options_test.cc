@@ -1,4 +1,5 @@
 #include "marketd/options.h"
+#include "session/exit_codes.h"
 
 #include <cstdint>
 

@@ -618,6 +618,7 @@ TEST(TournamentRun, SteppedRunsOfRealAgentProgramsAreDecidedTheSameEveryTime) {
   ASSERT_TRUE(agents.Step());
   EXPECT_EQ(agents.Int(0), 6);
   EXPECT_GT(std::count(dumps[0].begin(), dumps[0].end(), '\n'), 3 + 12 + 60);
+}
 
 // A version-3 file (testdata/v3.db, written by that version's runner, its sessions numbered in
 // the order they were written) is refused by run and show with the command that converts it;
