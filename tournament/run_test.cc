@@ -122,14 +122,23 @@ std::string WithScenarios(std::string text) {
   return text;
 }
 
-// A new folder with the virtual tournament's file t.toml and whole.db, its uninterrupted run.
+// The virtual tournament with 400 seeds: 800 sessions, stored in several batches.
+std::string LongVirtual() {
+  std::string text = WithScenarios(kVirtual);
+  const std::string count = "count = 150";
+  text.replace(text.find(count), count.size(), "count = 400");
+  return text;
+}
+
+// A new folder with a tournament file t.toml (the virtual tournament unless given) and whole.db,
+// its uninterrupted run.
 struct WholeRun {
   std::string dir;
   ProcessResult run;
 };
-WholeRun RunWhole() {
+WholeRun RunWhole(const std::string& text = WithScenarios(kVirtual)) {
   WholeRun whole{testfiles::MakeTempDir(), {}};
-  testfiles::WriteFile(whole.dir + "/t.toml", WithScenarios(kVirtual));
+  testfiles::WriteFile(whole.dir + "/t.toml", text);
   whole.run = RunProcess(
       {kBin, "run", whole.dir + "/t.toml", "--db", whole.dir + "/whole.db", "--jobs", "2"}, Env(),
       120);
@@ -137,21 +146,33 @@ WholeRun RunWhole() {
 }
 
 TEST(TournamentRun, KilledAndRunAgainEqualsAnUninterruptedRun) {
-  const auto [dir, whole] = RunWhole();
+  constexpr int64_t kSessions = 800;
+  const auto [dir, whole] = RunWhole(LongVirtual());
   ASSERT_EQ(ExitCode(whole), 0) << whole.err;
-  ASSERT_EQ(Sessions(dir + "/whole.db"), 300);
+  ASSERT_EQ(Sessions(dir + "/whole.db"), kSessions);
 
-  // Killed without warning once some sessions are stored (or when it ends first on a fast
-  // machine), then the same command again.
+  // Stopped as soon as the database shows some sessions (stopped, it writes nothing more, so
+  // what the database holds then is what the kill leaves), killed without warning, then the same
+  // command again. The run writes its sessions in several batches, so it is stopped midway.
   const std::string db = dir + "/resumed.db";
   testproc::Child run = Start({"run", dir + "/t.toml", "--db", db, "--jobs", "2"});
   ASSERT_GT(run.pid, 0);
   const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-  while (Sessions(db) == 0 && std::chrono::steady_clock::now() < give_up) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  int64_t stored = 0;
+  while (std::chrono::steady_clock::now() < give_up) {
+    if (Sessions(db) > 0) {
+      kill(run.pid, SIGSTOP);
+      stored = Sessions(db);
+      break;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
   kill(run.pid, SIGKILL);
-  testproc::Wait(run);
+  const int status = testproc::Wait(run);
+  ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL)
+      << "the run ended on its own before the kill, status " << status;
+  ASSERT_GT(stored, 0);
+  ASSERT_LT(stored, kSessions) << "every session was stored before the kill";
   const ProcessResult again =
       RunProcess({kBin, "run", dir + "/t.toml", "--db", db, "--jobs", "2"}, Env(), 120);
   ASSERT_EQ(ExitCode(again), 0) << again.err;
