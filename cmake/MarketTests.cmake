@@ -1,10 +1,11 @@
 # Every CTest test carries one tier label, given where the test is registered:
-#   unit     in process, no program started, no socket, fast (ctest -L unit, make test-fast)
-#   process  starts programs (the project's or a shell) and talks to them on pipes or files
+#   unit     in process: no program started, no socket; quick (ctest -L unit, make test-fast)
+#   process  starts programs (the project's, a shell, python3) and talks to them on pipes or files
 #   network  talks over loopback sockets
-#   slow     takes more than about 3 s on the real clock, whatever else it does
+#   slow     takes more than about 3 s, whatever else it does: sessions on the real clock, and the
+#            in-process cases that play hundreds of sessions (the theory cases, a bid flood)
 #   browser  drives headless Chromium
-# The test tests_have_labels fails when a registered test has none.
+# The test tests_have_labels (cmake/CheckTestLabels.cmake) fails when a registered test has none.
 set(MARKET_TEST_LABELS unit process network slow browser)
 
 function(_market_check_label label)
