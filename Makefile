@@ -4,8 +4,8 @@ BUILD      ?= build
 SAN_BUILD  ?= build-san
 JOBS       ?= 2
 
-.PHONY: all deps deps-run configure configure-run build test test-sanitize check run clean format \
-        fuzz fuzz-smoke slurm-test deb package-test
+.PHONY: all deps deps-run configure configure-run build test test-fast test-sanitize check run clean \
+        format fuzz fuzz-smoke slurm-test deb package-test
 
 all: build
 
@@ -33,6 +33,10 @@ build: configure
 # The test command: warnings as errors, every test.
 test: build
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
+
+# The fast tier: every in-process test (CTest label unit, cmake/MarketTests.cmake), in seconds.
+test-fast: build
+	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS) -L unit
 
 $(SAN_BUILD)/build.ninja: | deps
 	cmake --preset sanitize -B $(SAN_BUILD)

@@ -135,14 +135,23 @@ std::string WithScenarios(std::string text) {
   return text;
 }
 
-// A new folder with the virtual tournament's file t.toml and whole.db, its uninterrupted run.
+// The virtual tournament with 400 seeds: 800 sessions, stored in several batches.
+std::string LongVirtual() {
+  std::string text = WithScenarios(kVirtual);
+  const std::string count = "count = 150";
+  text.replace(text.find(count), count.size(), "count = 400");
+  return text;
+}
+
+// A new folder with a tournament file t.toml (the virtual tournament unless given) and whole.db,
+// its uninterrupted run.
 struct WholeRun {
   std::string dir;
   ProcessResult run;
 };
-WholeRun RunWhole() {
+WholeRun RunWhole(const std::string& text = WithScenarios(kVirtual)) {
   WholeRun whole{testfiles::MakeTempDir(), {}};
-  testfiles::WriteFile(whole.dir + "/t.toml", WithScenarios(kVirtual));
+  testfiles::WriteFile(whole.dir + "/t.toml", text);
   whole.run = RunProcess(
       {kBin, "run", whole.dir + "/t.toml", "--db", whole.dir + "/whole.db", "--jobs", "2"}, Env(),
       120);
@@ -152,25 +161,32 @@ WholeRun RunWhole() {
 // The file is the same byte for byte whatever order the sessions ended in: one job or two, killed
 // and resumed (below), merged from shards (ShardsMerge...).
 TEST(TournamentRun, KilledAndRunAgainEqualsAnUninterruptedRun) {
-  const auto [dir, whole] = RunWhole();
+  constexpr int64_t kSessions = 800;
+  const auto [dir, whole] = RunWhole(LongVirtual());
   ASSERT_EQ(ExitCode(whole), 0) << whole.err;
-  ASSERT_EQ(Sessions(dir + "/whole.db"), 300);
+  ASSERT_EQ(Sessions(dir + "/whole.db"), kSessions);
   const ProcessResult one = RunProcess(
       {kBin, "run", dir + "/t.toml", "--db", dir + "/one.db", "--jobs", "1"}, Env(), 120);
   ASSERT_EQ(ExitCode(one), 0) << one.err;
   EXPECT_TRUE(SameDump(dir + "/one.db", dir + "/whole.db"));
 
-  // Killed without warning once some sessions are stored (or when it ends first on a fast
-  // machine), then the same command again.
+  // Killed without warning as soon as the database shows some sessions, then the same command
+  // again. The run writes its sessions in several batches, so the kill comes midway: what the
+  // database holds once the run is dead is checked to be part of the tournament only.
   const std::string db = dir + "/resumed.db";
   testproc::Child run = Start({"run", dir + "/t.toml", "--db", db, "--jobs", "2"});
   ASSERT_GT(run.pid, 0);
   const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(60);
   while (Sessions(db) == 0 && std::chrono::steady_clock::now() < give_up) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
   kill(run.pid, SIGKILL);
-  testproc::Wait(run);
+  const int status = testproc::Wait(run);
+  ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL)
+      << "the run ended on its own before the kill, status " << status;
+  const int64_t stored = Sessions(db);
+  ASSERT_GT(stored, 0);
+  ASSERT_LT(stored, kSessions) << "every session was stored before the kill";
   const ProcessResult again =
       RunProcess({kBin, "run", dir + "/t.toml", "--db", db, "--jobs", "2"}, Env(), 120);
   ASSERT_EQ(ExitCode(again), 0) << again.err;

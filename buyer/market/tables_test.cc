@@ -15,7 +15,9 @@ using TablesTest = AgentTest;
 // any test or fixture has touched it.
 const World kAtStart = world;
 
-TEST(TablesAtStart, ZeroedButGoOn) {
+// ResetWorld gives back the tables the process started with: zeroed, with go_on at 1 so that the
+// agent's inner loop runs, and no credit until InitWorld.
+TEST(TablesAtStart, ResetWorldGivesBackTheTablesOfAProcessStart) {
   EXPECT_EQ(kAtStart.current_auction, 0);
   EXPECT_EQ(kAtStart.current_good, 0);
   EXPECT_EQ(kAtStart.current_price, 0);
@@ -28,6 +30,14 @@ TEST(TablesAtStart, ZeroedButGoOn) {
     EXPECT_EQ(kAtStart.NBuyers[a], 0);
     EXPECT_EQ(kAtStart.my_credit[a], 0);  // until InitWorld
   }
+
+  std::memset(static_cast<void*>(&world), 0x5a, sizeof world);
+  world.go_on = 0;
+  ResetWorld();
+  EXPECT_EQ(std::memcmp(static_cast<const void*>(&world), static_cast<const void*>(&kAtStart),
+                        sizeof world),
+            0);
+  EXPECT_EQ(world.go_on, 1);
 }
 
 TEST_F(TablesTest, InitWorld) {

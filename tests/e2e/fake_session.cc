@@ -19,14 +19,17 @@ Session RunAgainst(const Gateway& gateway) {
       "FAKE_GATEWAY_EXIT=" + std::to_string(gateway.exit_status),
       "FAKE_GATEWAY_REPEAT=" + std::to_string(gateway.repeat),
       "FAKE_GATEWAY_HOLD_MS=" + std::to_string(gateway.hold_ms),
+      "FAKE_GATEWAY_SIGNALS=" + dir + "/signals",
   };
   Session session;
   session.run = RunProcess({BUYER_PATH}, env, gateway.timeout_seconds, gateway.reader_pause_ms);
   session.received = testfiles::ReadFile(dir + "/record");
   session.argv = testfiles::ReadFile(dir + "/argv");
+  session.signals = testfiles::ReadFile(dir + "/signals");
   std::remove((dir + "/script").c_str());
   std::remove((dir + "/record").c_str());
   std::remove((dir + "/argv").c_str());
+  std::remove((dir + "/signals").c_str());
   std::remove(dir.c_str());
   EXPECT_FALSE(session.run.timed_out) << "the agent had to be killed at the deadline";
   return session;

@@ -25,6 +25,7 @@ struct Session {
   ProcessResult run;
   std::string received;  // what the gateway read from the agent
   std::string argv;      // the gateway's arguments, one per line
+  std::string signals;   // the signals a stubborn gateway survived, one per line
 };
 
 // Runs the agent; fails the calling test if it had to be killed at the deadline.

@@ -16,7 +16,10 @@
 //                          the script, keep standard output open for FAKE_GATEWAY_HOLD_MS
 //                          (default 3000), exit.
 //                        linger: like play, but keep running FAKE_GATEWAY_HOLD_MS after
-//                          standard input ends.
+//                          standard input ends;
+//                        stubborn: like linger, but SIGTERM is written to FAKE_GATEWAY_SIGNALS
+//                          ("TERM" and a newline) and otherwise ignored.
+//   FAKE_GATEWAY_SIGNALS file that receives a line per SIGTERM in stubborn mode
 
 #include <cerrno>
 #include <csignal>
@@ -26,6 +29,7 @@
 #include <ctime>
 #include <string>
 
+#include <fcntl.h>
 #include <unistd.h>
 
 namespace {
@@ -79,6 +83,23 @@ std::string ReadToEnd(int fd) {
   }
 }
 
+int signals_fd = -1;
+
+void RecordTerm(int) {
+  if (signals_fd >= 0) [[maybe_unused]]
+    ssize_t ignored = write(signals_fd, "TERM\n", 5);
+}
+
+// From here on SIGTERM is recorded and survived.
+void SurviveTerm() {
+  const std::string path = Env("FAKE_GATEWAY_SIGNALS");
+  if (!path.empty()) signals_fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  struct sigaction action {};
+  action.sa_handler = RecordTerm;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGTERM, &action, nullptr);
+}
+
 void SleepMs(long ms) {
   timespec pause{ms / 1000, (ms % 1000) * 1000000};
   while (nanosleep(&pause, &pause) != 0 && errno == EINTR) {
@@ -96,6 +117,7 @@ int main(int argc, char** argv) {
   const long hold_ms = std::atol(Env("FAKE_GATEWAY_HOLD_MS", "3000").c_str());
   const std::string mode = Env("FAKE_GATEWAY_MODE", "play");
   if (mode == "exit") return status;
+  if (mode == "stubborn") SurviveTerm();
   std::string first_line;
   if (mode == "kill" || mode == "deaf") {
     // Waiting for the admission makes sure the agent's only command has landed before the end.
@@ -113,6 +135,6 @@ int main(int argc, char** argv) {
   }
   close(1);
   WriteFile(Env("FAKE_GATEWAY_RECORD"), ReadToEnd(0));
-  if (mode == "linger") SleepMs(hold_ms);
+  if (mode == "linger" || mode == "stubborn") SleepMs(hold_ms);
   return status;
 }

@@ -1,12 +1,59 @@
 #!/usr/bin/env bash
-# Product code never includes test code: outside tests/, bench/ and fuzz/, only unit tests
-# (*_test.cc) may include a header from tests/. Usage: check_layout.sh SOURCE_DIR
+# The arrows between folders, as ARCHITECTURE.md draws them: the product code of each folder (every
+# file but its unit tests, *_test.cc) includes headers of its own folder and of the folders it
+# uses, nothing else, and never test code (tests/). Each include that breaks an arrow is reported
+# as file:line. Usage: check_layout.sh SOURCE_DIR
 set -euo pipefail
 cd "$1"
-found=$(grep -rlE '^#include "tests/' --include='*.cc' --include='*.h' \
-          buyer wire cli engine session sim gateway marketd tournament report checker 2>/dev/null | grep -v '_test\.cc$' || true)
-if [ -n "$found" ]; then
-  echo "product files that include test code:" >&2
-  echo "$found" >&2
-  exit 1
-fi
+
+# Folder -> the project folders its product code may include besides its own.
+declare -A uses=(
+  [buyer]=""
+  [wire]=""
+  [cli]=""
+  [engine]="wire"
+  [session]="engine wire cli"
+  [sim]="engine cli"
+  [gateway]="session engine wire"
+  [marketd]="session engine wire cli"
+  [tournament]="engine wire cli"
+  [report]="tournament engine cli"
+  [checker]="engine cli"
+)
+# Files (by name prefix) held to fewer arrows than their folder: the scripted bidder market_peer,
+# the soak's crowd and the monitor benchmark use wire/ or nothing.
+declare -A narrower=(
+  [marketd/peer]="wire cli"
+  [marketd/soak]="wire"
+  [marketd/monitor_bench]="wire"
+)
+
+# The project's top-level folders: an include naming one of them is a project include.
+projects=" $(find . -mindepth 1 -maxdepth 1 -type d ! -name '.*' -printf '%f ') "
+
+status=0
+for folder in "${!uses[@]}"; do
+  [ -d "$folder" ] || continue
+  while IFS=: read -r file line text; do
+    case "$file" in *_test.cc) continue ;; esac
+    target=${text#*\"}
+    target=${target%%/*}
+    [ "$target" = "$folder" ] && continue
+    case "$projects" in *" $target "*) ;; *) continue ;; esac
+    allowed=${uses[$folder]}
+    from="$folder/"
+    for prefix in "${!narrower[@]}"; do
+      case "$file" in "$prefix"*) allowed=${narrower[$prefix]} from="$prefix*" ;; esac
+    done
+    case " $allowed " in *" $target "*) continue ;; esac
+    if [ "$target" = tests ]; then
+      why="product code includes test code"
+    else
+      why="no arrow $from -> $target/ in ARCHITECTURE.md"
+    fi
+    echo "$file:$line: $text: $why" >&2
+    status=1
+  done < <(grep -rnE '^[[:space:]]*#[[:space:]]*include[[:space:]]*"[^"/]+/' \
+             --include='*.cc' --include='*.h' --include='*.in' "$folder" || true)
+done
+exit $status

@@ -1,0 +1,81 @@
+# Every CTest test carries one tier label, given where the test is registered:
+#   unit     in process: no program started, no socket; quick (ctest -L unit, make test-fast)
+#   process  starts programs (the project's, a shell, python3) and talks to them on pipes or files
+#   network  talks over loopback sockets
+#   slow     takes more than about 3 s, whatever else it does: sessions on the real clock, and the
+#            in-process cases that play hundreds of sessions (the theory cases, a bid flood)
+#   browser  drives headless Chromium
+# The test tests_have_labels (cmake/CheckTestLabels.cmake) fails when a registered test has none.
+set(MARKET_TEST_LABELS unit process network slow browser)
+
+function(_market_check_label label)
+  if(NOT label IN_LIST MARKET_TEST_LABELS)
+    message(FATAL_ERROR "test label '${label}' is not one of: ${MARKET_TEST_LABELS}")
+  endif()
+endfunction()
+
+# market_gtests(TARGET LABEL [TIMEOUT SECONDS] [TIER LABEL PATTERNS]...)
+# Registers the GoogleTest cases of TARGET with CTest. A case goes to the first TIER whose
+# GoogleTest patterns (joined by ':', no negative part) match its full name; every other case
+# carries LABEL.
+function(market_gtests target label)
+  cmake_parse_arguments(PARSE_ARGV 2 arg "" "TIMEOUT" "TIER")
+  _market_check_label(${label})
+  set(extra "")
+  if(arg_TIMEOUT)
+    set(extra TIMEOUT ${arg_TIMEOUT})
+  endif()
+  list(LENGTH arg_TIER tier_words)
+  math(EXPR odd "${tier_words} % 2")
+  if(odd)
+    message(FATAL_ERROR "market_gtests(${target}): TIER takes a label and patterns")
+  endif()
+  set(taken "")
+  if(tier_words GREATER 0)
+    math(EXPR last "${tier_words} - 1")
+    foreach(i RANGE 0 ${last} 2)
+      math(EXPR j "${i} + 1")
+      list(GET arg_TIER ${i} tier_label)
+      list(GET arg_TIER ${j} patterns)
+      _market_check_label(${tier_label})
+      if(patterns MATCHES "-")
+        message(FATAL_ERROR "market_gtests(${target}): '${patterns}' has a negative part")
+      endif()
+      if(taken STREQUAL "")
+        set(filter "${patterns}")
+        set(taken "${patterns}")
+      else()
+        set(filter "${patterns}-${taken}")
+        string(APPEND taken ":${patterns}")
+      endif()
+      gtest_discover_tests(${target} TEST_FILTER "${filter}"
+        PROPERTIES LABELS ${tier_label} ${extra})
+    endforeach()
+  endif()
+  if(taken STREQUAL "")
+    gtest_discover_tests(${target} PROPERTIES LABELS ${label} ${extra})
+  else()
+    gtest_discover_tests(${target} TEST_FILTER "-${taken}" PROPERTIES LABELS ${label} ${extra})
+  endif()
+endfunction()
+
+# market_test(NAME LABELS LABEL... COMMAND ARG... [TIMEOUT SECONDS] [SKIP_GTEST])
+# One CTest test running COMMAND. SKIP_GTEST: a test program whose GoogleTest skip marker makes
+# CTest report the test as skipped, not passed.
+function(market_test name)
+  cmake_parse_arguments(PARSE_ARGV 1 arg "SKIP_GTEST" "TIMEOUT" "LABELS;COMMAND")
+  if(NOT arg_LABELS)
+    message(FATAL_ERROR "market_test(${name}) needs LABELS")
+  endif()
+  foreach(label IN LISTS arg_LABELS)
+    _market_check_label(${label})
+  endforeach()
+  add_test(NAME ${name} COMMAND ${arg_COMMAND})
+  set_tests_properties(${name} PROPERTIES LABELS "${arg_LABELS}")
+  if(arg_TIMEOUT)
+    set_tests_properties(${name} PROPERTIES TIMEOUT ${arg_TIMEOUT})
+  endif()
+  if(arg_SKIP_GTEST)
+    set_tests_properties(${name} PROPERTIES SKIP_REGULAR_EXPRESSION "\\[  SKIPPED \\]")
+  endif()
+endfunction()
