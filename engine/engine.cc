@@ -23,6 +23,11 @@ constexpr size_t kIgnoredLineKept = 80;
 // reserves no more than this and grows as needed.
 constexpr int64_t kClockReserveMax = 1024;
 
+// Tick bids reserved up front for one good: enough for the usual good (a sale, perhaps a
+// collision) in a small market; a good that draws more bids grows its list as they come, so a
+// market of many buyers holds room for the bids made, not for every buyer.
+constexpr size_t kTickBidsReserve = 8;
+
 int64_t Micros(Nanos t) { return t.count() / 1000; }
 
 // Peers whose failed logins are counted at once; beyond that a new peer is not counted until a
@@ -459,7 +464,7 @@ void Engine::BeginGood(Nanos now) {
   const int64_t lowest = LowestOffer(g, step);  // what the rivals take for the reserve
   record.clock.reserve(static_cast<size_t>(
       std::clamp<int64_t>(steps + 2 * scenario_.max_collisions, 1, kClockReserveMax)));
-  record.tick_bids.reserve(buyers_.size());  // enough for the usual good: a sale and a collision
+  record.tick_bids.reserve(std::min(buyers_.size(), kTickBidsReserve));
   for (Buyer& buyer : buyers_) {
     buyer.bid = false;
     if (!buyer.present) continue;
