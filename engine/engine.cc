@@ -1,7 +1,9 @@
 #include "engine/engine.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <utility>
+#include <vector>
 
 #include "engine/commands.h"
 #include "engine/rivals.h"
@@ -27,6 +29,17 @@ constexpr int64_t kClockReserveMax = 1024;
 // collision) in a small market; a good that draws more bids grows its list as they come, so a
 // market of many buyers holds room for the bids made, not for every buyer.
 constexpr size_t kTickBidsReserve = 8;
+
+// Room a finished good's clock or tick bids may leave unused; beyond it the list is cut to fit,
+// so that a session holds what its goods went through, not what their clocks could have.
+constexpr size_t kUnusedKept = 64;
+
+static_assert(kMaxPrice < INT32_MAX, "a tick bid keeps its price in 32 bits");
+
+template <typename T>
+void FitTo(std::vector<T>& list) {
+  if (list.capacity() - list.size() > kUnusedKept) list.shrink_to_fit();
+}
 
 int64_t Micros(Nanos t) { return t.count() / 1000; }
 
@@ -519,7 +532,8 @@ void Engine::ResolveTick(Nanos now) {
   GoodResult& record = good_result();
   for (size_t b : bidders) {
     const Buyer& buyer = buyers_[b];
-    record.tick_bids.push_back({Micros(buyer.rival >= 0 ? now : buyer.bid_at), price_,
+    record.tick_bids.push_back({Micros(buyer.rival >= 0 ? now : buyer.bid_at),
+                                static_cast<int32_t>(price_),
                                 static_cast<uint32_t>(buyer.account)});
   }
   const AuctionPlan& plan = plan_.auctions[auction_];
@@ -600,6 +614,9 @@ void Engine::TellBidders(std::optional<size_t> winner) {
 
 void Engine::GoodDone(Nanos now) {
   deadline_.reset();
+  GoodResult& record = good_result();
+  FitTo(record.clock);
+  FitTo(record.tick_bids);
   ++good_;
   ++goods_done_;
   NextGoodOrRound(now);
