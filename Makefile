@@ -102,6 +102,12 @@ bench: | deps
 bench-stepped: | deps
 	bash bench/stepped.sh
 
+# The largest valid session beside the default one (bench/large.sh): market-sim's peak memory, time
+# and results size for each, in the Release build (build-bench/).
+.PHONY: bench-large
+bench-large: | deps
+	bash bench/large.sh
+
 # One whole market session: the agent against the default market (MARKET_SCENARIO, MARKET_SEED,
 # MARKET_RESULTS and MARKET_TRANSCRIPT are passed on to the gateway). The agent's log goes to
 # buyer.log, the market's summary to the terminal. On the stepped clock (a tick ends as soon as

@@ -33,8 +33,10 @@ struct ClockStep {
 // A bid that took part in deciding a tick, from any buyer present: a participant's first bid of
 // the tick, or a rival's decision to bid. The bids of one tick are in buyers-list order.
 struct TickBid {
-  int64_t at_us = 0;   // a participant's: when it arrived; a rival's: when the tick was decided
-  int64_t price = 0;   // the price in force
+  int64_t at_us = 0;  // a participant's: when it arrived; a rival's: when the tick was decided
+  // The price in force: 32 bits hold every price a scenario lets the market announce (kMaxPrice),
+  // and keep a record of 16 bytes, a session may hold millions of them.
+  int32_t price = 0;
   uint32_t buyer = 0;  // index into the auction's buyers (AuctionResult::buyers)
 };
 

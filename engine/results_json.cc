@@ -95,18 +95,22 @@ Json BuyerJson(const BuyerResult& b, int64_t surplus) {
           {"surplus", surplus}};
 }
 
-Json AuctionJson(const AuctionResult& auction) {
-  Json goods = Json::array();
-  for (const GoodResult& g : auction.goods) goods.push_back(GoodJson(g, auction.buyers));
+Json BuyersJson(const AuctionResult& auction) {
   Json buyers = Json::array();
   const std::vector<int64_t> surplus = Surpluses(auction);
   for (size_t b = 0; b < auction.buyers.size(); ++b) {
     buyers.push_back(BuyerJson(auction.buyers[b], surplus[b]));
   }
+  return buyers;
+}
+
+Json AuctionJson(const AuctionResult& auction) {
+  Json goods = Json::array();
+  for (const GoodResult& g : auction.goods) goods.push_back(GoodJson(g, auction.buyers));
   return {{"number", auction.number},
           {"rounds", auction.rounds},
           {"goods", std::move(goods)},
-          {"buyers", std::move(buyers)},
+          {"buyers", BuyersJson(auction)},
           {"measures", MeasuresJson(MeasureAuction(auction))}};
 }
 
@@ -131,47 +135,76 @@ Json BidJson(const BidRecord& b) {
           {"counted", b.counted}};
 }
 
-Json Document(const Results& results) {
-  Json auctions = Json::array();
-  for (const AuctionResult& a : results.auctions) auctions.push_back(AuctionJson(a));
+Json IgnoredJson(const std::vector<IgnoredLine>& lines) {
   Json ignored = Json::array();
-  for (const IgnoredLine& line : results.ignored) {
+  for (const IgnoredLine& line : lines) {
     ignored.push_back({{"from", line.from}, {"line", line.line}, {"reason", line.reason}});
   }
+  return ignored;
+}
+
+Json ParticipantsJson(const Results& results) {
   Json participants = Json::array();
   for (const ParticipantResult& p : results.participants) {
     participants.push_back(ParticipantJson(p, results.bids, results.clock == "stepped"));
   }
-  Json bids = Json::array();
-  for (const BidRecord& b : results.bids) bids.push_back(BidJson(b));
+  return participants;
+}
+
+Json DroppedJson(const std::vector<DroppedConnection>& connections) {
   Json dropped = Json::array();
-  for (const DroppedConnection& d : results.dropped) {
+  for (const DroppedConnection& d : connections) {
     dropped.push_back({{"from", d.from}, {"reason", d.reason}});
   }
+  return dropped;
+}
+
+Json SessionMeasuresJson(const Results& results) {
   const SessionMeasures session = MeasureSession(results);
   Json measures = MeasuresJson(session.market);
   measures["surplus"] = Json::object();
   for (const auto& [name, surplus] : session.surplus) measures["surplus"][name] = surplus;
+  return measures;
+}
+
+Json FailedLoginsJson(const std::vector<FailedLogin>& logins) {
   Json failed = Json::array();
-  for (const FailedLogin& f : results.failed_logins) {
+  for (const FailedLogin& f : logins) {
     failed.push_back(
         {{"login", f.login}, {"peer", f.peer}, {"at_us", f.at_us}, {"reason", f.reason}});
   }
+  return failed;
+}
+
+Json SessionClock(const Results& results) {
+  return results.clock.empty() ? Json(nullptr) : Json(results.clock);
+}
+
+Json EndedEarly(const Results& results) {
+  return results.completed ? Json(nullptr) : Json(results.ended_early);
+}
+
+// The whole document in memory: the reference the streamed writer below is held to.
+Json Document(const Results& results) {
+  Json auctions = Json::array();
+  for (const AuctionResult& a : results.auctions) auctions.push_back(AuctionJson(a));
+  Json bids = Json::array();
+  for (const BidRecord& b : results.bids) bids.push_back(BidJson(b));
   return {{"seed", results.seed},
-          {"session_clock", results.clock.empty() ? Json(nullptr) : Json(results.clock)},
+          {"session_clock", SessionClock(results)},
           {"auctions_planned", results.auctions_planned},
           {"completed", results.completed},
-          {"ended_early", results.completed ? Json(nullptr) : Json(results.ended_early)},
+          {"ended_early", EndedEarly(results)},
           {"auctions", std::move(auctions)},
-          {"measures", std::move(measures)},
+          {"measures", SessionMeasuresJson(results)},
           {"ignored_total", results.ignored_total},
-          {"ignored", std::move(ignored)},
-          {"participants", std::move(participants)},
+          {"ignored", IgnoredJson(results.ignored)},
+          {"participants", ParticipantsJson(results)},
           {"bids", std::move(bids)},
           {"dropped_total", results.dropped_total},
-          {"dropped", std::move(dropped)},
+          {"dropped", DroppedJson(results.dropped)},
           {"failed_logins_total", results.failed_logins_total},
-          {"failed_logins", std::move(failed)}};
+          {"failed_logins", FailedLoginsJson(results.failed_logins)}};
 }
 
 // A scalar, or a value written on one line: strings that are not UTF-8 get U+FFFD, never an
@@ -231,14 +264,172 @@ void Write(const Json& value, size_t indent, std::string& out) {
   out += "\n" + std::string(indent, ' ') + (object ? '}' : ']');
 }
 
+// Writes the document piece by piece in either layout, building one record (a good, a bid) at a
+// time and handing the text on in chunks: the same bytes as laying out the whole document, in
+// memory that follows the largest record, not the session.
+class Stream {
+ public:
+  Stream(bool one_line, const ResultsSink& sink) : one_line_(one_line), sink_(sink) {}
+  ~Stream() { Flush(); }
+  Stream(const Stream&) = delete;
+  Stream& operator=(const Stream&) = delete;
+
+  void Flush() {
+    if (!out_.empty()) sink_(out_);
+    out_.clear();
+  }
+
+  // A value written whole, starting on a line indented by `indent`.
+  void Value(const Json& value, size_t indent) {
+    if (one_line_) {
+      out_ += Flat(value);
+    } else {
+      Write(value, indent, out_);
+    }
+    if (out_.size() >= kChunk) Flush();
+  }
+
+  // Objects and arrays that hold arrays, opened, filled and closed in order; `first` tells
+  // whether an item is the first of its container.
+  void Open(char bracket) { out_ += bracket; }
+  void EndLine() { out_ += '\n'; }
+  void Key(std::string_view key, bool first, size_t indent) {
+    Item(first, indent);
+    out_ += Flat(Json(key));
+    out_ += one_line_ ? ":" : ": ";
+  }
+  void Item(bool first, size_t indent) {
+    if (one_line_) {
+      if (!first) out_ += ',';
+      return;
+    }
+    out_ += first ? "\n" : ",\n";
+    out_.append(indent + 2, ' ');
+  }
+  void Close(char bracket, size_t indent) {
+    if (!one_line_) {
+      out_ += '\n';
+      out_.append(indent, ' ');
+    }
+    out_ += bracket;
+  }
+
+  // An array of `count` records, each built by at(i) when its turn comes.
+  template <typename At>
+  void Array(size_t count, size_t indent, At at) {
+    if (count == 0) {
+      out_ += "[]";
+      return;
+    }
+    Open('[');
+    for (size_t i = 0; i < count; ++i) {
+      Item(i == 0, indent);
+      Value(at(i), indent + 2);
+    }
+    Close(']', indent);
+  }
+
+ private:
+  static constexpr size_t kChunk = 1 << 16;
+  bool one_line_;
+  const ResultsSink& sink_;
+  std::string out_;
+};
+
+void StreamAuction(const AuctionResult& auction, size_t indent, Stream& out) {
+  out.Open('{');
+  out.Key("number", true, indent);
+  out.Value(auction.number, indent + 2);
+  out.Key("rounds", false, indent);
+  out.Value(auction.rounds, indent + 2);
+  out.Key("goods", false, indent);
+  out.Array(auction.goods.size(), indent + 2,
+            [&](size_t g) { return GoodJson(auction.goods[g], auction.buyers); });
+  out.Key("buyers", false, indent);
+  out.Value(BuyersJson(auction), indent + 2);
+  out.Key("measures", false, indent);
+  out.Value(MeasuresJson(MeasureAuction(auction)), indent + 2);
+  out.Close('}', indent);
+}
+
+void StreamDocument(const Results& results, bool one_line, const ResultsSink& sink) {
+  Stream out(one_line, sink);
+  const size_t indent = 0;
+  const size_t inner = indent + 2;
+  out.Open('{');
+  out.Key("seed", true, indent);
+  out.Value(results.seed, inner);
+  out.Key("session_clock", false, indent);
+  out.Value(SessionClock(results), inner);
+  out.Key("auctions_planned", false, indent);
+  out.Value(results.auctions_planned, inner);
+  out.Key("completed", false, indent);
+  out.Value(results.completed, inner);
+  out.Key("ended_early", false, indent);
+  out.Value(EndedEarly(results), inner);
+  out.Key("auctions", false, indent);
+  if (results.auctions.empty()) {
+    out.Value(Json::array(), inner);
+  } else {
+    out.Open('[');
+    for (size_t a = 0; a < results.auctions.size(); ++a) {
+      out.Item(a == 0, inner);
+      StreamAuction(results.auctions[a], inner + 2, out);
+    }
+    out.Close(']', inner);
+  }
+  out.Key("measures", false, indent);
+  out.Value(SessionMeasuresJson(results), inner);
+  out.Key("ignored_total", false, indent);
+  out.Value(results.ignored_total, inner);
+  out.Key("ignored", false, indent);
+  out.Value(IgnoredJson(results.ignored), inner);
+  out.Key("participants", false, indent);
+  out.Value(ParticipantsJson(results), inner);
+  out.Key("bids", false, indent);
+  out.Array(results.bids.size(), inner, [&](size_t b) { return BidJson(results.bids[b]); });
+  out.Key("dropped_total", false, indent);
+  out.Value(results.dropped_total, inner);
+  out.Key("dropped", false, indent);
+  out.Value(DroppedJson(results.dropped), inner);
+  out.Key("failed_logins_total", false, indent);
+  out.Value(results.failed_logins_total, inner);
+  out.Key("failed_logins", false, indent);
+  out.Value(FailedLoginsJson(results.failed_logins), inner);
+  out.Close('}', indent);
+  out.EndLine();
+}
+
 }  // namespace
 
-std::string ResultsJsonLine(const Results& results) { return Flat(Document(results)) + "\n"; }
+void WriteResultsJson(const Results& results, const ResultsSink& sink) {
+  StreamDocument(results, false, sink);
+}
+
+void WriteResultsJsonLine(const Results& results, const ResultsSink& sink) {
+  StreamDocument(results, true, sink);
+}
 
 std::string ResultsJson(const Results& results) {
   std::string out;
+  WriteResultsJson(results, [&](std::string_view chunk) { out += chunk; });
+  return out;
+}
+
+std::string ResultsJsonLine(const Results& results) {
+  std::string out;
+  WriteResultsJsonLine(results, [&](std::string_view chunk) { out += chunk; });
+  return out;
+}
+
+std::string ResultsJsonOfDocument(const Results& results) {
+  std::string out;
   Write(Document(results), 0, out);
   return out + "\n";
+}
+
+std::string ResultsJsonLineOfDocument(const Results& results) {
+  return Flat(Document(results)) + "\n";
 }
 
 }  // namespace market

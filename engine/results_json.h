@@ -2,7 +2,9 @@
 #ifndef ENGINE_RESULTS_JSON_H_
 #define ENGINE_RESULTS_JSON_H_
 
+#include <functional>
 #include <string>
+#include <string_view>
 
 #include "engine/results.h"
 
@@ -17,6 +19,20 @@ std::string ResultsJson(const Results& results);
 
 // The same document on one line, ended by a newline: one session per line of a JSON-lines file.
 std::string ResultsJsonLine(const Results& results);
+
+// Takes the text of a document in pieces, in order.
+using ResultsSink = std::function<void(std::string_view)>;
+
+// ResultsJson and ResultsJsonLine written in pieces of about 64 KiB as they are made: one record
+// (a good, a bid) is built at a time, so the memory they take follows the largest record, not the
+// session.
+void WriteResultsJson(const Results& results, const ResultsSink& sink);
+void WriteResultsJsonLine(const Results& results, const ResultsSink& sink);
+
+// The same bytes as ResultsJson and ResultsJsonLine, laid out from the whole document built in
+// memory at once: the reference the streamed writers are checked against.
+std::string ResultsJsonOfDocument(const Results& results);
+std::string ResultsJsonLineOfDocument(const Results& results);
 
 }  // namespace market
 

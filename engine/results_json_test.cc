@@ -6,6 +6,8 @@
 #include <nlohmann/json.hpp>
 
 #include "engine/sample_results.h"
+#include "engine/scenario.h"
+#include "engine/virtual_session.h"
 
 namespace market {
 namespace {
@@ -212,6 +214,33 @@ TEST(ResultsJson, SaysWhichClockRanAndLateTicksOnlyOnTheSteppedClock) {
     const nlohmann::json j = nlohmann::json::parse(ResultsJson(r));
     EXPECT_EQ(j["session_clock"], c.session_clock);
     EXPECT_EQ(j["participants"][0]["late_ticks"], c.late_ticks);
+  }
+}
+
+// The writers stream the document a record at a time; what they write is byte for byte the
+// whole document laid out at once, in both layouts, whatever the session held: sessions of the
+// default scenario, participants with bids, an empty session, and pieces of any size joined.
+TEST(ResultsJson, StreamedTextIsTheWholeDocumentsText) {
+  const ScenarioLoad load = ParseScenario(DefaultScenarioText(), kDefaultScenarioName);
+  ASSERT_TRUE(load.scenario.has_value());
+  std::vector<Results> cases = {Results{}, SampleResults(), SampleWithParticipants()};
+  for (const uint64_t seed : {uint64_t{1}, uint64_t{42}, uint64_t{20261211}}) {
+    cases.push_back(RunVirtualSession(*load.scenario, seed).results);
+  }
+  for (size_t i = 0; i < cases.size(); ++i) {
+    SCOPED_TRACE(i);
+    const Results& r = cases[i];
+    EXPECT_EQ(ResultsJson(r), ResultsJsonOfDocument(r));
+    EXPECT_EQ(ResultsJsonLine(r), ResultsJsonLineOfDocument(r));
+    std::string joined;
+    size_t pieces = 0;
+    WriteResultsJson(r, [&](std::string_view piece) {
+      EXPECT_FALSE(piece.empty());
+      joined += piece;
+      ++pieces;
+    });
+    EXPECT_EQ(joined, ResultsJsonOfDocument(r));
+    EXPECT_GE(pieces, 1u);
   }
 }
 

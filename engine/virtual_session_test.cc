@@ -118,5 +118,32 @@ reserve_percent = [20, 40]
   EXPECT_EQ(j["auctions"][0]["buyers"][3]["strategy"], "adaptive");
 }
 
+// A good's tick bids take room as bids come: in a market of 999 rivals where a good draws a
+// handful of bids, its list holds about those, not a place for every buyer.
+TEST(VirtualSession, AGoodHoldsRoomForTheBidsMadeNotForEveryBuyer) {
+  const std::string text = R"(
+buyers_per_auction = 1000
+[[registry]]
+login = "A"
+password = "p"
+[[rivals]]
+name = "T"
+count = 999
+strategy = "truthful"
+value = { uniform = [500, 3500] }
+[[auctions]]
+generated_goods = 20
+)";
+  ScenarioLoad load = ParseScenario(text, "crowd.toml");
+  ASSERT_TRUE(load.scenario.has_value()) << load.error.ToString();
+  const Results r = RunVirtualSession(*load.scenario, 4).results;
+  ASSERT_EQ(r.auctions.size(), 1u);
+  ASSERT_EQ(r.auctions[0].buyers.size(), 999u);
+  for (const GoodResult& good : r.auctions[0].goods) {
+    EXPECT_FALSE(good.tick_bids.empty()) << good.good.id;
+    EXPECT_LE(good.tick_bids.capacity(), 2 * good.tick_bids.size() + 8) << good.good.id;
+  }
+}
+
 }  // namespace
 }  // namespace market

@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <string_view>
 #include <vector>
 
 #include "engine/results_json.h"
@@ -85,9 +86,11 @@ bool OutputFiles::Open(const std::string& results_path, const std::string& trans
 
 void OutputFiles::WriteResults(const market::Results& results) {
   if (results_ == nullptr) return;
-  const std::string json = market::ResultsJson(results);
-  bool written = std::fwrite(json.data(), 1, json.size(), results_) == json.size() &&
-                 std::fflush(results_) == 0;
+  bool written = true;
+  market::WriteResultsJson(results, [&](std::string_view piece) {
+    if (written) written = std::fwrite(piece.data(), 1, piece.size(), results_) == piece.size();
+  });
+  written = written && std::fflush(results_) == 0;
   if (written && !writing_path_.empty()) written = fsync(fileno(results_)) == 0;
   written = std::fclose(results_) == 0 && written;
   results_ = nullptr;

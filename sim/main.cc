@@ -10,6 +10,7 @@
 #include <fstream>
 #include <iostream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "cli/exit_status.h"
@@ -39,7 +40,11 @@ int main(int argc, char** argv) {
   for (int64_t i = 0; i < options.sessions; ++i) {
     const uint64_t seed = options.seed + static_cast<uint64_t>(i);  // wraps past 2^64 - 1
     const market::Results session = market::RunVirtualSession(options.scenario, seed).results;
-    if (results.is_open()) results << market::ResultsJsonLine(session);
+    if (results.is_open()) {
+      market::WriteResultsJsonLine(session, [&](std::string_view piece) {
+        results.write(piece.data(), static_cast<std::streamsize>(piece.size()));
+      });
+    }
     if (options.sessions == 1) std::cout << market::SummaryText(session);
     batch.Add(session);
   }
