@@ -1,6 +1,7 @@
 #include "tournament/totals.h"
 
 #include <cmath>
+#include <limits>
 #include <map>
 #include <string>
 #include <tuple>
@@ -83,6 +84,16 @@ CREATE TABLE scenario_total(
 )sql");
 }
 
+// sum += v * v, held at the largest int64 where the square or the sum would pass it: the
+// leaderboard's figures come from the scenario's bounded prices, so only a damaged or hand-made
+// row gets there, and it gets a defined (saturated) spread rather than a wrapped one.
+static void AddSquare(int64_t& sum, int64_t v) {
+  int64_t square = 0;
+  if (__builtin_mul_overflow(v, v, &square) || __builtin_add_overflow(sum, square, &sum)) {
+    sum = std::numeric_limits<int64_t>::max();
+  }
+}
+
 void AddToTotals(Db& db, int64_t tournament, const std::vector<const PackedSession*>& sessions) {
   if (sessions.empty()) return;
   std::map<std::pair<std::string, size_t>, EntryTotal> entries;
@@ -98,7 +109,7 @@ void AddToTotals(Db& db, int64_t tournament, const std::vector<const PackedSessi
       if (!failed) {
         ++e.scored;
         e.surplus_sum += f.surplus;
-        e.surplus_squares += f.surplus * f.surplus;
+        AddSquare(e.surplus_squares, f.surplus);
       }
       e.goods_won += f.purchases;
       e.spend += f.spend;
@@ -116,7 +127,7 @@ void AddToTotals(Db& db, int64_t tournament, const std::vector<const PackedSessi
       continue;
     }
     s.revenue_sum += r.revenue;
-    s.revenue_squares += r.revenue * r.revenue;
+    AddSquare(s.revenue_squares, r.revenue);
     s.goods_sold += p->goods_sold;
     s.goods_total += p->goods_total;
     s.efficiency.Add(r.efficiency);
