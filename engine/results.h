@@ -94,7 +94,7 @@ struct BidRecord {
   std::string buyer;
   int64_t at_us = 0;        // when the bid arrived
   int64_t response_us = 0;  // how long after the price was announced
-  bool counted = true;      // kept for readers: repeats within a tick are no longer stored
+  bool counted = true;      // always true: only a buyer's first bid of a tick is stored
 };
 
 // A buyer that logged in, over the whole session.

@@ -59,9 +59,9 @@ def parse(line: str) -> Message:
                 message.good = message.goods.pop()
                 del message.goods
         elif kind in FIELDS and len(words) == len(FIELDS[kind]) + 1:
-            specs = [spec.split(":") for spec in FIELDS[kind]]
+            named = [field.split(":") for field in FIELDS[kind]]
             message.__dict__.update({name: int(word) if type_ == "i" else word
-                                     for (name, type_), word in zip(specs, words[1:])})
+                                     for (name, type_), word in zip(named, words[1:])})
         else:
             message.kind = "unknown"
     except ValueError:
