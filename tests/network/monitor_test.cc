@@ -48,6 +48,24 @@ std::string Chunked(const std::string& rest) {
   return "GET / HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: chunked\r\n\r\n" + rest;
 }
 
+// A market waiting for its one registered buyer, Ann, for ten minutes: it is still waiting
+// whatever the monitor's clients do, so that a buyer let in afterwards shows it untouched.
+constexpr const char* kWaitingMarket =
+    "tick_ms = 100\nadmission_window_ms = 600000\nmin_buyers = 1\n"
+    "[[registry]]\nlogin = \"Ann\"\npassword = \"pw\"\n"
+    "[[auctions]]\ngoods = [{ id = \"g1\", kind = \"k\", seller = \"s\", initial = 1000, "
+    "resale = 900, reserve = 700 }]\n";
+
+// The market behind the monitor is untouched: its buyer is still let in, and SIGTERM ends the
+// session it was waiting for with status 1.
+void ExpectUntouched(Server& server) {
+  Client ann(server.port);
+  ASSERT_TRUE(ann.Send("admission Ann pw\n"));
+  EXPECT_EQ(ann.ReadLine(20).value_or(""), "accept");
+  kill(server.process.pid, SIGTERM);
+  EXPECT_EQ(Wait(server.process, 60), 1);
+}
+
 std::string Repeat(const std::string& text, size_t times) {
   std::string out;
   for (size_t i = 0; i < times; ++i) out += text;
@@ -161,11 +179,7 @@ TEST(MonitorNetwork, AViewerSeesEveryPriceInOrderAndAStalledOneIsDropped) {
 // behind it is untouched.
 TEST(MonitorNetwork, EveryRequestGetsADefinedAnswer) {
   const std::string dir = MakeTempDir();
-  WriteFile(dir + "/s.toml",
-            "tick_ms = 100\nadmission_window_ms = 600000\nmin_buyers = 1\n"
-            "[[registry]]\nlogin = \"Ann\"\npassword = \"pw\"\n"
-            "[[auctions]]\ngoods = [{ id = \"g1\", kind = \"k\", seller = \"s\", initial = 1000, "
-            "resale = 900, reserve = 700 }]\n");
+  WriteFile(dir + "/s.toml", kWaitingMarket);
   Server server =
       StartServer(dir + "/s.toml", dir, {"--http", "0", "--http-port-file", dir + "/http-port"});
   ASSERT_NE(server.port, 0);
@@ -236,22 +250,14 @@ TEST(MonitorNetwork, EveryRequestGetsADefinedAnswer) {
     EXPECT_EQ(extra.ReadLine(20).value_or(""), "HTTP/1.1 503 Service Unavailable\r");
   }
   // The market was never touched: a buyer is still let in.
-  Client ann(server.port);
-  ASSERT_TRUE(ann.Send("admission Ann pw\n"));
-  EXPECT_EQ(ann.ReadLine(20).value_or(""), "accept");
-  kill(server.process.pid, SIGTERM);
-  EXPECT_EQ(Wait(server.process, 60), 1);
+  ExpectUntouched(server);
 }
 
 // Bodies sent as fast as the kernel takes them, on two connections at once: refused after their
 // header, they never pile up in marketd's memory, and the market keeps running.
 TEST(MonitorNetwork, RequestBodiesNeverPileUp) {
   const std::string dir = MakeTempDir();
-  WriteFile(dir + "/s.toml",
-            "tick_ms = 100\nadmission_window_ms = 600000\nmin_buyers = 1\n"
-            "[[registry]]\nlogin = \"Ann\"\npassword = \"pw\"\n"
-            "[[auctions]]\ngoods = [{ id = \"g1\", kind = \"k\", seller = \"s\", initial = 1000, "
-            "resale = 900, reserve = 700 }]\n");
+  WriteFile(dir + "/s.toml", kWaitingMarket);
   Server server =
       StartServer(dir + "/s.toml", dir, {"--http", "0", "--http-port-file", dir + "/http-port"});
   ASSERT_NE(server.port, 0);
@@ -277,22 +283,14 @@ TEST(MonitorNetwork, RequestBodiesNeverPileUp) {
     EXPECT_EQ(line, "HTTP/1.1 413 Payload Too Large\r");
   }
   EXPECT_LT(PeakKiB(server.process.pid) - before, 16 * 1024);
-  Client ann(server.port);
-  ASSERT_TRUE(ann.Send("admission Ann pw\n"));
-  EXPECT_EQ(ann.ReadLine(20).value_or(""), "accept");
-  kill(server.process.pid, SIGTERM);
-  EXPECT_EQ(Wait(server.process, 60), 1);
+  ExpectUntouched(server);
 }
 
 // However marketd dies mid-session, even by SIGKILL, its results file is never left empty or
 // cut short: it is not there at all.
 TEST(MonitorNetwork, AKilledMarketLeavesNoEmptyResultsFile) {
   const std::string dir = MakeTempDir();
-  WriteFile(dir + "/s.toml",
-            "tick_ms = 100\nadmission_window_ms = 600000\nmin_buyers = 1\n"
-            "[[registry]]\nlogin = \"Ann\"\npassword = \"pw\"\n"
-            "[[auctions]]\ngoods = [{ id = \"g1\", kind = \"k\", seller = \"s\", initial = 1000, "
-            "resale = 900, reserve = 700 }]\n");
+  WriteFile(dir + "/s.toml", kWaitingMarket);
   Server server = StartServer(dir + "/s.toml", dir);
   ASSERT_NE(server.port, 0);
   Client ann(server.port);
