@@ -13,7 +13,7 @@
 #include "marketd/monitor_server.h"
 #include "session/clock.h"
 #include "session/intake.h"
-#include "session/notes.h"
+#include "session/stamped_transcript.h"
 #include "wire/line_reader.h"
 
 namespace marketd {
@@ -120,7 +120,7 @@ class Server::Impl : public Connections {
   // on the stepped clock and every buyer is idle.
   session::SteppedClock clock_{steady_};
   wire::Transcript no_transcript_;  // never opened: notes go nowhere
-  session::Notes notes_;
+  session::StampedTranscript notes_;
   MarketSession session_;
   boost::asio::io_context io_;
   tcp::acceptor acceptor_;

@@ -1,7 +1,7 @@
-// A session's transcript entries, each stamped with the session's clock. Without a transcript
-// file, every note is dropped.
-#ifndef SESSION_NOTES_H_
-#define SESSION_NOTES_H_
+// A transcript writer that stamps every entry with the session's clock. Without a transcript
+// file, every entry is dropped.
+#ifndef SESSION_STAMPED_TRANSCRIPT_H_
+#define SESSION_STAMPED_TRANSCRIPT_H_
 
 #include <string_view>
 
@@ -10,9 +10,9 @@
 
 namespace session {
 
-class Notes {
+class StampedTranscript {
  public:
-  Notes(const Clock& clock, wire::Transcript& transcript)
+  StampedTranscript(const Clock& clock, wire::Transcript& transcript)
       : clock_(clock), transcript_(transcript) {}
 
   void Sent(std::string_view line) { transcript_.Sent(clock_.Now(), line); }
@@ -28,4 +28,4 @@ class Notes {
 
 }  // namespace session
 
-#endif  // SESSION_NOTES_H_
+#endif  // SESSION_STAMPED_TRANSCRIPT_H_
