@@ -298,7 +298,7 @@ std::vector<Server::Impl::ConnectionPtr> Server::Impl::Waiting(
   }
   std::vector<ConnectionPtr> waiting;
   if (fds.empty()) return waiting;
-  if (::poll(fds.data(), fds.size(), 0) < 0) return candidates;  // read them all, as before
+  if (::poll(fds.data(), fds.size(), 0) < 0) return candidates;  // poll failed: read them all
   for (size_t i = 0; i < fds.size(); ++i) {
     if ((fds[i].revents & (POLLIN | POLLHUP | POLLERR)) != 0) waiting.push_back(candidates[i]);
   }

@@ -40,7 +40,7 @@ TEST_F(SessionReportTest, OneChartPerGoodAndOneMarkPerTickBid) {
   EXPECT_EQ(Count(page_, "axis-label y-label"), static_cast<size_t>(testing::kFixtureGoods));
 }
 
-// Results written before goods carried their clock: the participants' bids, as before.
+// Results whose goods carry no price clock: the participants' bids are drawn instead.
 TEST(SessionReportWithoutClocks, DrawsTheParticipantsBids) {
   const std::string page =
       SessionReport(ReadSessionResults(testing::SessionFixtureJsonWithoutClocks()), "session.json");

@@ -43,7 +43,7 @@ void ClaimShard(Db& db, const std::string& path, int64_t tournament,
   Transaction t(db);
   const StoredShards held = ReadShards(db, tournament);
   if (held.held.empty()) {
-    if (!shard) return;  // whole, as before
+    if (!shard) return;  // the whole tournament: nothing to record
     if (SessionCount(db, tournament) != 0) {
       throw DbError(path + " holds this tournament whole, not shard " + Name(*shard));
     }
