@@ -3,8 +3,12 @@
 // without it when $CI is set).
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <filesystem>
+#include <iostream>
 
+#include "report/large_session_fixture.h"
 #include "report/report_fixtures.h"
 #include "report/session_data.h"
 #include "report/session_report.h"
@@ -38,10 +42,10 @@ class ReportBrowserTest : public ::testing::Test {
     GTEST_SKIP() << "no browser: " << *start_error_;
   }
   // Writes the page, opens it and checks that it loaded without a console error.
-  void Load(const std::string& page, const std::string& name) {
+  void Load(const std::string& page, const std::string& name, double timeout_seconds = 20) {
     const std::string path = testfiles::MakeTempDir() + "/" + name;
     testfiles::WriteFile(path, page);
-    ASSERT_TRUE(browser_->Open("file://" + path)) << browser_->error();
+    ASSERT_TRUE(browser_->Open("file://" + path, timeout_seconds)) << browser_->error();
   }
   Json Eval(const std::string& expression) {
     const Json value = browser_->Eval(expression);
@@ -92,6 +96,76 @@ TEST_F(ReportBrowserTest, SessionReport) {
   EXPECT_EQ(browser_->ConsoleErrors(), std::vector<std::string>());
   EXPECT_TRUE(browser_->Screenshot(std::string(ARTEFACTS_DIR) + "/session_report.png"))
       << browser_->error();
+}
+
+// The largest session a scenario allows (21 auctions of 200 goods, 1,000 buyers in each, about
+// 4.7 million bids at ticks): the page opens, shows every auction's accounts and goods, and draws
+// the clock of each good a reader picks with every one of its bids. The time the page took to
+// load is printed, not judged: it depends on the machine's load.
+TEST_F(ReportBrowserTest, LargestSessionDrawsClocksOnDemand) {
+  constexpr uint64_t kSeed = 29;
+  std::cout << "seed " << kSeed << "\n";
+  const SessionData data = testing::LargeSession(kSeed);
+  ASSERT_FALSE(DrawsEveryClock(data));
+  const std::string page = SessionReport(data, "largest.json");
+  std::cout << "page: " << page.size() << " bytes, " << data.tick_bids << " bids at ticks\n";
+  EXPECT_LT(page.size(), 20'000'000u);
+
+  const auto start = std::chrono::steady_clock::now();
+  ASSERT_NO_FATAL_FAILURE(Load(page, "largest.html", 120));
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  std::cout << "opened in " << seconds << " s (load event at "
+            << Eval("performance.getEntriesByType('navigation')[0].loadEventEnd / 1000") << " s)\n";
+
+  EXPECT_EQ(Eval("document.querySelectorAll('section.auction').length"), 21);
+  EXPECT_EQ(Eval("document.querySelectorAll('svg.auction-summary').length"), 21);
+  EXPECT_EQ(Eval("document.querySelectorAll('svg.auction-summary .good-mark').length"), 4200);
+  EXPECT_EQ(Eval("document.querySelectorAll('tr.buyer').length"), 21000);
+  // Each good's chart as it is drawn: its auction, id, bid marks, collisions and step line.
+  const auto chart = [](const SessionGood& g) {
+    size_t rises = 0;
+    for (const ClockPoint& p : g.clock) rises += p.collision ? 1 : 0;
+    return Json::array({std::to_string(g.auction), g.id, g.tick_bids.size(), rises, 1});
+  };
+  const std::string drawn =
+      "[...document.querySelectorAll('.clock-view svg.price-clock')].map(s => [s.dataset.auction, "
+      "s.dataset.good, s.querySelectorAll('.bid').length, s.querySelectorAll('.collision').length, "
+      "s.querySelectorAll('polyline.clock').length])";
+  // When the page opens: the first good of each auction.
+  Json expected = Json::array();
+  for (const SessionAuction& a : data.auctions) expected.push_back(chart(a.goods.front()));
+  EXPECT_EQ(Eval(drawn), expected);
+
+  // Picked in auction 7's list: its good 123 (index 6 * 200 + 122).
+  EXPECT_EQ(Eval("(() => { const s = document.querySelectorAll('select.good-picker')[6]; "
+                 "s.value = '1322'; s.dispatchEvent(new Event('change')); return 1; })()"),
+            1);
+  expected[6] = chart(data.auctions[6].goods[122]);
+  // Clicked in auction 21's summary chart: its last good.
+  EXPECT_EQ(Eval("(() => { document.querySelector('.good-mark[data-index=\"4199\"] .sold, "
+                 ".good-mark[data-index=\"4199\"] .unsold').dispatchEvent(new MouseEvent('click', "
+                 "{bubbles: true})); return 1; })()"),
+            1);
+  expected[20] = chart(data.auctions[20].goods[199]);
+  EXPECT_EQ(Eval(drawn), expected);
+  EXPECT_EQ(Eval("document.querySelector('.good-mark[data-index=\"4199\"]').classList"
+                 ".contains('picked')"),
+            true);
+  // Every bid of the picked good is drawn, a marker named for its buyer and price.
+  Json bids = Json::array();
+  for (const SessionBid& b : data.auctions[6].goods[122].tick_bids) {
+    bids.push_back({b.buyer, std::to_string(b.price)});
+  }
+  std::sort(bids.begin(), bids.end());
+  Json drawn_bids = Eval(
+      "[...document.querySelectorAll('section.auction')[6].querySelectorAll('.bid')]"
+      ".filter(b => b.querySelector('title').textContent.startsWith("
+      "b.dataset.buyer + ' bids at ' + b.dataset.price + ', '))"
+      ".map(b => [b.dataset.buyer, b.dataset.price])");
+  std::sort(drawn_bids.begin(), drawn_bids.end());
+  EXPECT_EQ(drawn_bids, bids);
+  EXPECT_EQ(browser_->ConsoleErrors(), std::vector<std::string>());
 }
 
 TEST_F(ReportBrowserTest, TournamentReport) {
