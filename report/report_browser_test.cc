@@ -9,6 +9,7 @@
 #include <iostream>
 
 #include "report/large_session_fixture.h"
+#include "report/price_clock_chart.h"
 #include "report/report_fixtures.h"
 #include "report/session_data.h"
 #include "report/session_report.h"
@@ -166,6 +167,46 @@ TEST_F(ReportBrowserTest, LargestSessionDrawsClocksOnDemand) {
   std::sort(drawn_bids.begin(), drawn_bids.end());
   EXPECT_EQ(drawn_bids, bids);
   EXPECT_EQ(browser_->ConsoleErrors(), std::vector<std::string>());
+}
+
+// A page past the inline limits by its goods, with one auction's goods from results without
+// clocks (their charts come as the page would draw them inline) and a hostile buyer.
+TEST_F(ReportBrowserTest, OnDemandPageDrawsPickedGoodsOfEitherForm) {
+  SessionData data = testing::LargeSession(11, {2, 201, 30, 4, 0.3});
+  for (SessionGood& g : data.auctions[1].goods) {
+    g.has_clock = false;
+    g.clock.clear();
+    g.tick_bids.clear();
+    g.bids = {{"CLogin", g.initial - 30, 1'000'000, 2000},
+              {testing::kHostileLogin, g.initial - 60, 1'010'000, 3000}};
+  }
+  data.auctions[0].goods[5].tick_bids.push_back(
+      {testing::kHostileLogin, data.auctions[0].goods[5].initial, 10000, 0});
+  ASSERT_FALSE(DrawsEveryClock(data));
+  ASSERT_NO_FATAL_FAILURE(Load(SessionReport(data, "session.json"), "on_demand.html"));
+  const std::string pick =
+      "(i, k) => { const s = document.querySelectorAll('select.good-picker')[i]; s.value = k; "
+      "s.dispatchEvent(new Event('change')); const c = document.querySelectorAll('.clock-view')[i]"
+      ".querySelector('svg.price-clock'); return [c.dataset.good, "
+      "c.querySelectorAll('.bid').length, "
+      "c.querySelectorAll('.bid title').length, c.parentNode.querySelector('figcaption')"
+      ".textContent]; }";
+  const SessionGood& with_clock = data.auctions[0].goods[5];
+  EXPECT_EQ(Eval("(" + pick + ")(0, '5')"),
+            Json::array({with_clock.id, with_clock.tick_bids.size(), with_clock.tick_bids.size(),
+                         GoodCaption(with_clock)}));
+  const SessionGood& without = data.auctions[1].goods[7];
+  EXPECT_EQ(Eval("(" + pick + ")(1, '208')"),
+            Json::array({without.id, 2, 2, GoodCaption(without)}));
+  // The hostile login is a marker's buyer in both forms, never an element.
+  EXPECT_EQ(Eval("document.querySelectorAll('img').length"), 0);
+  EXPECT_EQ(Eval("[...document.querySelectorAll('.clock-view .bid')].filter(b => "
+                 "b.dataset.buyer == '" +
+                 std::string(testing::kHostileLogin) + "').length"),
+            2);
+  EXPECT_EQ(browser_->ConsoleErrors(), std::vector<std::string>());
+  EXPECT_TRUE(browser_->Screenshot(std::string(ARTEFACTS_DIR) + "/session_report_on_demand.png"))
+      << browser_->error();
 }
 
 TEST_F(ReportBrowserTest, TournamentReport) {

@@ -18,7 +18,7 @@ namespace report {
 // The most goods, and the most prices and bids (every good's clock points and drawn bids), for
 // which the page draws every clock inline.
 inline constexpr size_t kInlineClocksMaxGoods = 400;
-inline constexpr size_t kInlineClocksMaxMarks = 20000;
+inline constexpr size_t kInlineClocksMaxMarks = 50000;
 
 // Whether the page of these results draws every good's clock inline.
 bool DrawsEveryClock(const SessionData& data);
