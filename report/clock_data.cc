@@ -49,18 +49,19 @@ void AppendKey(std::string& out, std::string_view key) {
 }
 
 // The group's buyers as a list of indices, or as a base64 bitmap over the table when that is
-// shorter and no buyer repeats.
+// shorter and the indices rise (a bitmap reads back in rising order).
 void AppendBuyers(std::string& out, const std::vector<size_t>& indices, size_t table_size) {
   std::vector<uint8_t> bits((table_size + 7) / 8, 0);
-  bool repeats = false;
+  bool rising = true;
   size_t list_chars = 2;
-  for (size_t i : indices) {
-    if (bits[i / 8] & (1u << (i % 8))) repeats = true;
+  for (size_t k = 0; k < indices.size(); ++k) {
+    const size_t i = indices[k];
+    if (k > 0 && i <= indices[k - 1]) rising = false;
     bits[i / 8] |= static_cast<uint8_t>(1u << (i % 8));
     list_chars += std::to_string(i).size() + 1;
   }
   const size_t bitmap_chars = (bits.size() + 2) / 3 * 4 + 2;
-  if (repeats || list_chars <= bitmap_chars) {
+  if (!rising || list_chars <= bitmap_chars) {
     out += '[';
     for (size_t k = 0; k < indices.size(); ++k) {
       if (k > 0) out += ',';
@@ -154,10 +155,16 @@ void AppendClock(std::string& out, const SessionGood& good, std::map<std::string
 
 }  // namespace
 
-std::string ClockDataJson(const SessionData& data, const std::vector<std::string>& bidders,
-                          const std::map<std::string, size_t>& styles) {
-  std::map<std::string, size_t> table = styles;
-  std::vector<std::string> names = bidders;
+std::string ClockDataJson(const SessionData& data, const std::map<std::string, size_t>& styles) {
+  // The table: the auctions' buyers in the order they list them, which is the order in which
+  // the results list the bids of one tick, so that those read back from a bitmap in order.
+  std::map<std::string, size_t> table;
+  std::vector<std::string> names;
+  for (const SessionAuction& auction : data.auctions) {
+    for (const SessionBuyer& buyer : auction.buyers) {
+      if (table.try_emplace(buyer.name, names.size()).second) names.push_back(buyer.name);
+    }
+  }
   std::string goods;
   for (const SessionAuction& auction : data.auctions) {
     for (const SessionGood& good : auction.goods) {
@@ -199,6 +206,12 @@ std::string ClockDataJson(const SessionData& data, const std::vector<std::string
   for (size_t i = 0; i < names.size(); ++i) {
     if (i > 0) out += ',';
     AppendString(out, names[i]);
+  }
+  out += "],\n\"styles\":[";
+  for (size_t i = 0; i < names.size(); ++i) {
+    if (i > 0) out += ',';
+    const auto it = styles.find(names[i]);
+    out += std::to_string(it == styles.end() ? styles.size() : it->second);
   }
   out += "],\n\"goods\":" + goods + "}\n";
   return out;

@@ -1,11 +1,14 @@
 // Every good's price clock in a compact form for a page that draws the clocks in the browser
 // (clock_script.h): a JSON document placed in <script type="application/json">, so it is data
 // and never runs. Bids at one tick share their time and price and are kept as one group naming
-// its buyers either as a list of indices into the page's buyer table or, when that is shorter,
-// as a bitmap over the table (base64, bit i of byte i / 8 at position i % 8), which is what
-// keeps a tick answered by hundreds of buyers to a few hundred bytes.
+// its buyers either as a list of indices into the document's buyer table or, when that is
+// shorter and the indices rise, as a bitmap over the table (base64, bit i of byte i / 8 at
+// position i % 8), which is what keeps a tick answered by hundreds of buyers to a few hundred
+// bytes. Every bid reads back in its place: the table lists the auctions' buyers in their
+// order, which is the order of a tick's bids in the results.
 //
-//   {"buyers": [NAME, ...],          each buyer drawn, in the order of their styles
+//   {"buyers": [NAME, ...],          the auctions' buyers, then any other bidder
+//    "styles": [INDEX, ...],         each buyer's style (palette.h), as the page gives it
 //    "goods": [GOOD, ...]}           every good of every auction, in the results' order
 //   GOOD: {"a": auction, "id", "kind", "seller", "round", "initial", "reserve", "outcome",
 //          "buyer", "price" (sold only), "caption",
@@ -25,16 +28,14 @@
 
 #include <map>
 #include <string>
-#include <vector>
 
 #include "report/session_data.h"
 
 namespace report {
 
-// `bidders` lists the buyers in style order and `styles` maps each to its index in `bidders`;
-// buyers missing from it are added at the end of the document's buyer table.
-std::string ClockDataJson(const SessionData& data, const std::vector<std::string>& bidders,
-                          const std::map<std::string, size_t>& styles);
+// `styles` gives each buyer's style; buyers missing from it get the next one (as
+// price_clock_chart.h draws them).
+std::string ClockDataJson(const SessionData& data, const std::map<std::string, size_t>& styles);
 
 }  // namespace report
 

@@ -182,7 +182,7 @@ constexpr std::string_view kScript = R"(
       const response = points[step].at <= b.at ? b.at - points[step].at : 0;
       const since = t(b.at);
       const name = data.buyers[b.buyer] ?? '(unknown buyer)';
-      marker(marks, b.buyer, x(since) - 9 * Math.min(same, 40), y(b.price), 5,
+      marker(marks, data.styles[b.buyer] ?? 0, x(since) - 9 * Math.min(same, 40), y(b.price), 5,
              { class: 'bid', 'data-buyer': name, 'data-price': b.price },
              name + ' bids at ' + b.price + ', ' + fmt(since, inMs ? 1 : 3) + (inMs ? ' ms' : ' s') +
              ' after the first offer (' + fmt(response / 1000, 1) + ' ms after the price)');

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <filesystem>
 #include <iostream>
+#include <map>
 
 #include "report/large_session_fixture.h"
 #include "report/price_clock_chart.h"
@@ -207,6 +208,68 @@ TEST_F(ReportBrowserTest, OnDemandPageDrawsPickedGoodsOfEitherForm) {
   EXPECT_EQ(browser_->ConsoleErrors(), std::vector<std::string>());
   EXPECT_TRUE(browser_->Screenshot(std::string(ARTEFACTS_DIR) + "/session_report_on_demand.png"))
       << browser_->error();
+}
+
+// The script draws a good's clock as the page draws it inline: the same elements with the same
+// attributes, texts and tooltips, for every good of the results fixture and a good whose ticks
+// many buyers answered at once (kept as bitmaps), on a page past the goods limit.
+TEST_F(ReportBrowserTest, ClockDrawnOnDemandMatchesTheInlineChart) {
+  SessionData data = ReadSessionResults(testing::SessionFixtureJson());
+  const SessionData busy = testing::LargeSession(13, {1, 1, 60, 4, 0.5});
+  data.auctions[1].goods.push_back(busy.auctions[0].goods[0]);
+  data.auctions[1].goods.back().auction = data.auctions[1].number;
+  for (const SessionBuyer& b : busy.auctions[0].buyers) data.auctions[1].buyers.push_back(b);
+  SessionAuction padding;
+  padding.number = 9;
+  for (size_t i = 0; i < kInlineClocksMaxGoods; ++i) {
+    SessionGood good = data.auctions[0].goods[1];
+    good.auction = 9;
+    good.id = "p" + std::to_string(i);
+    good.tick_bids.clear();
+    padding.goods.push_back(good);
+  }
+  data.auctions.push_back(padding);
+  ASSERT_FALSE(DrawsEveryClock(data));
+  // The page's styles: one per buyer, in order of first bid.
+  std::map<std::string, size_t> styles;
+  for (const SessionAuction& a : data.auctions) {
+    for (const SessionGood& g : a.goods) {
+      for (const SessionBid& b : g.tick_bids) styles.try_emplace(b.buyer, styles.size());
+    }
+  }
+  ASSERT_NO_FATAL_FAILURE(Load(SessionReport(data, "session.json"), "parity.html"));
+  // Every element but the root, as tag, sorted attributes and the text of a leaf.
+  const std::string describe =
+      "(svg) => [...svg.querySelectorAll('*')].map(e => [e.tagName, [...e.attributes]"
+      ".map(a => a.name + '=' + a.value).sort().join(' '), e.children.length ? '' : "
+      "e.textContent.trim()])";
+  size_t index = 0;
+  for (size_t a = 0; a + 1 < data.auctions.size(); ++a) {
+    for (const SessionGood& good : data.auctions[a].goods) {
+      SCOPED_TRACE(good.id);
+      const Json inline_svg = PriceClockChart(good, styles);
+      const Json same =
+          Eval("(() => { const describe = " + describe +
+               "; const s = document.querySelectorAll("
+               "'select.good-picker')[" +
+               std::to_string(a) + "]; s.value = '" + std::to_string(index) +
+               "'; s.dispatchEvent(new Event('change')); const drawn = document.querySelectorAll("
+               "'.clock-view')[" +
+               std::to_string(a) +
+               "].querySelector('svg'); const inline = new "
+               "DOMParser().parseFromString(" +
+               inline_svg.dump() +
+               ", 'image/svg+xml')"
+               ".documentElement; const x = describe(drawn), y = describe(inline); "
+               "const d = x.findIndex((e, i) => JSON.stringify(e) != JSON.stringify(y[i])); "
+               "return d < 0 && x.length == y.length ? 'same' : [x.length, y.length, x[d], y[d]]; "
+               "})()");
+      EXPECT_EQ(same, Json("same"));
+      ++index;
+    }
+  }
+  EXPECT_EQ(index, static_cast<size_t>(testing::kFixtureGoods) + 1);
+  EXPECT_EQ(browser_->ConsoleErrors(), std::vector<std::string>());
 }
 
 TEST_F(ReportBrowserTest, TournamentReport) {

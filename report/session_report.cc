@@ -103,8 +103,7 @@ constexpr std::string_view kOnDemandHead =
 
 // Each auction's goods in one summary chart, and the clock of the good a reader picks drawn by
 // the page's script from the goods' data.
-std::string OnDemandClocks(const SessionData& data, const std::map<std::string, size_t>& styles,
-                           const std::vector<std::string>& bidders) {
+std::string OnDemandClocks(const SessionData& data, const std::map<std::string, size_t>& styles) {
   std::string body = "<p class=\"note\">This session has " + std::to_string(GoodCount(data)) +
                      " goods and " + std::to_string(ClockMarks(data)) +
                      " prices and bids to draw, too many for one page to draw every clock (it "
@@ -138,8 +137,8 @@ std::string OnDemandClocks(const SessionData& data, const std::map<std::string, 
     first += auction.goods.size();
   }
   // The data is JSON, not script: it never runs, and its text cannot close the element.
-  body += "<script type=\"application/json\" id=\"clock-data\">" +
-          ClockDataJson(data, bidders, styles) + "</script>\n";
+  body += "<script type=\"application/json\" id=\"clock-data\">" + ClockDataJson(data, styles) +
+          "</script>\n";
   body += ClockScript();
   return body;
 }
@@ -179,7 +178,7 @@ std::string SessionReport(const SessionData& data, std::string_view source) {
 
   body += Heading("Price clocks");
   if (!DrawsEveryClock(data)) {
-    body += OnDemandClocks(data, styles, bidders);
+    body += OnDemandClocks(data, styles);
     return HtmlPage("Market session, seed " + data.seed, Subtitle(data, source, clocks), body,
                     kOnDemandHead);
   }
