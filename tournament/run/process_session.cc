@@ -1,12 +1,18 @@
 #include "tournament/run/process_session.h"
 
+#include <poll.h>
 #include <signal.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <fstream>
 #include <iterator>
 #include <memory>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "tournament/db/results_reader.h"
 #include "tournament/run/child.h"
@@ -22,7 +28,39 @@ std::string ReadWhole(const std::string& path) {
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-void Sleep() { std::this_thread::sleep_for(std::chrono::milliseconds(10)); }
+// The session's loop looks at its processes at least this often, and at once when one of them
+// ends or an agent writes to its standard error.
+constexpr int kLookEveryMs = 10;
+
+// The wait for marketd's port file: the first looks close together (marketd listens within a few
+// milliseconds), doubling up to kLookEveryMs.
+constexpr auto kFirstPortWait = std::chrono::microseconds(200);
+
+// A process's end as a descriptor that polls readable (a pidfd); closed with it. Invalid where the
+// kernel has no pidfd_open: the loop then looks every kLookEveryMs only.
+class ExitFd {
+ public:
+  ExitFd() = default;
+  explicit ExitFd(pid_t pid) {
+#ifdef SYS_pidfd_open
+    fd_ = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
+#else
+    (void)pid;
+#endif
+  }
+  ~ExitFd() {
+    if (fd_ >= 0) close(fd_);
+  }
+  ExitFd(ExitFd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+  ExitFd& operator=(ExitFd&& other) noexcept {
+    std::swap(fd_, other.fd_);
+    return *this;
+  }
+  int fd() const { return fd_; }
+
+ private:
+  int fd_ = -1;
+};
 
 // Whether marketd's transcript shows an admission accepted: a line "SECONDS > #ID accept".
 bool AnyoneAdmitted(const std::string& transcript) {
@@ -42,7 +80,34 @@ struct Agent {
   MaskedTail tail;      // of its standard error, the password masked
   bool killed = false;  // still running when the runner ended it
   std::string start_error;
+  ExitFd exit_fd;
+  bool stderr_hung_up = false;  // every writer of its standard error has closed it
 };
+
+// Waits until a process of the session that still runs ends, an agent writes to its standard
+// error, or kLookEveryMs has passed.
+void WaitForChange(Child& server, const ExitFd& server_exit, std::vector<Agent>& agents) {
+  std::vector<pollfd> fds;
+  std::vector<Agent*> stderr_of;  // the agent of each stderr entry in fds, after the exits
+  if (!server.Exited() && server_exit.fd() >= 0) fds.push_back({server_exit.fd(), POLLIN, 0});
+  for (Agent& a : agents) {
+    if (!a.child || a.child->Exited()) continue;
+    if (a.exit_fd.fd() >= 0) fds.push_back({a.exit_fd.fd(), POLLIN, 0});
+  }
+  const size_t first_stderr = fds.size();
+  for (Agent& a : agents) {
+    if (!a.child || a.child->Exited() || a.stderr_hung_up || a.child->stderr_fd() < 0) continue;
+    fds.push_back({a.child->stderr_fd(), POLLIN, 0});
+    stderr_of.push_back(&a);
+  }
+  if (::poll(fds.data(), fds.size(), kLookEveryMs) <= 0) return;
+  for (size_t i = first_stderr; i < fds.size(); ++i) {
+    // Drained by the loop; polled no more once closed, or the poll would return at once.
+    if ((fds[i].revents & (POLLHUP | POLLERR)) != 0 && (fds[i].revents & POLLIN) == 0) {
+      stderr_of[i - first_stderr]->stderr_hung_up = true;
+    }
+  }
+}
 
 }  // namespace
 
@@ -89,6 +154,7 @@ void RunProcessSession(const SessionScenario& scenario, uint64_t seed, const Lin
 
   // The port, once marketd listens.
   std::string port;
+  auto port_wait = std::chrono::duration_cast<std::chrono::nanoseconds>(kFirstPortWait);
   while (server && port.empty() && failure.empty()) {
     port = ReadWhole(port_path);
     while (!port.empty() && (port.back() == '\n' || port.back() == ' ')) port.pop_back();
@@ -96,16 +162,19 @@ void RunProcessSession(const SessionScenario& scenario, uint64_t seed, const Lin
     if (server->Exited()) failure = "marketd exited before listening";
     if (Clock::now() > deadline) failure = "marketd did not listen before the deadline";
     if (Interrupted()) failure = "interrupted";
-    Sleep();
+    std::this_thread::sleep_for(port_wait);
+    port_wait =
+        std::min<std::chrono::nanoseconds>(port_wait * 2, std::chrono::milliseconds(kLookEveryMs));
   }
 
+  const ExitFd server_exit = server && failure.empty() ? ExitFd(server->pid()) : ExitFd();
   const auto listening = Clock::now();
   std::vector<Agent> agents;
   if (failure.empty()) {
     const char* path = std::getenv("PATH");
     for (const Entry& entry : lineup.entries) {
       if (!entry.IsProcess()) continue;
-      Agent agent{&entry, nullptr, MaskedTail(entry.password, kStderrTail), false, ""};
+      Agent agent{&entry, nullptr, MaskedTail(entry.password, kStderrTail), false, "", {}, false};
       LaunchPlan plan;
       plan.argv = entry.kind == Entry::Kind::kBuyer
                       ? std::vector<std::string>{settings.bin_dir + "/buyer"}
@@ -116,6 +185,7 @@ void RunProcessSession(const SessionScenario& scenario, uint64_t seed, const Lin
       plan.stderr_pipe = true;
       try {
         agent.child = std::make_unique<Child>(plan);
+        agent.exit_fd = ExitFd(agent.child->pid());
       } catch (const std::exception& e) {
         agent.start_error = e.what();
       }
@@ -177,7 +247,7 @@ void RunProcessSession(const SessionScenario& scenario, uint64_t seed, const Lin
       }
     }
     if (late && server_stopped && now > deadline + std::chrono::seconds(2)) server->Kill();
-    Sleep();
+    WaitForChange(*server, server_exit, agents);
   }
   for (Agent& a : agents) {
     if (a.child) a.child->DrainStderr([&a](std::string_view data) { a.tail.Append(data); });
