@@ -159,7 +159,10 @@ bench-monitor: | deps
 # out/tournament.db; prints the leaderboard. When python3 on PATH is a shim in front of the
 # interpreter (a version manager's: pyenv's costs about 0.1 s a start), the interpreter's folder
 # goes first on PATH, so that the shim runs once here and not again in every session.
-TOURNAMENT_JOBS ?= 4
+# One session per core: on the stepped clock an agent kept from the CPU past its tick's deadline
+# makes a late tick, so more sessions than cores make the results depend on the machine's load
+# (measured: --jobs 4 on 2 cores gave 6 to 68 late agent-ticks a run, --jobs 2 none or one).
+TOURNAMENT_JOBS ?= $(shell nproc)
 PYTHON_DIR = $(shell d=$$(python3 -c 'import os, sys; print(os.path.dirname(sys.executable))' \
   2>/dev/null); [ "$$d" = "$$(dirname "$$(command -v python3)")" ] || echo "$$d")
 .PHONY: tournament

@@ -20,7 +20,8 @@
 #   BENCH_BUILD         build folder (default build-bench)
 #   BENCH_NO_BUILD      1 uses the programs already built there
 #   BENCH_TOURNAMENT    0 skips figures 3 and 4
-#   BENCH_TOURNAMENT_JOBS  sessions at once in figures 3 and 4 (default 4, as make tournament)
+#   BENCH_TOURNAMENT_JOBS  sessions at once in figures 3 and 4 (default: the number of cores, as
+#                          make tournament)
 #   BENCH_THOUSAND      1 adds figure 4 (under a minute on 2 cores is the target)
 set -euo pipefail
 
@@ -117,7 +118,7 @@ echo "  target: the agent within 3x of the floor"
 
 # 3 and 4. Tournaments through marketd.
 [ "${BENCH_TOURNAMENT:-1}" = 1 ] || exit 0
-jobs=${BENCH_TOURNAMENT_JOBS:-4}
+jobs=${BENCH_TOURNAMENT_JOBS:-$(nproc)}
 # python3 as make tournament runs it: the interpreter's folder first on PATH when python3 is a shim
 # in front of it.
 py_dir=$(python3 -c 'import os, sys; print(os.path.dirname(sys.executable))' 2>/dev/null || true)
