@@ -14,12 +14,12 @@
 namespace market {
 namespace {
 
-using sim::AgentRule;
-using sim::BidRule;
-using sim::MustParse;
-using sim::RunSession;
-using sim::SessionRun;
-using sim::Tag;
+using test_support::AgentRule;
+using test_support::BidRule;
+using test_support::MustParse;
+using test_support::RunSession;
+using test_support::SessionRun;
+using test_support::Tag;
 
 // One auction, one participant, goods and rivals given by the case.
 std::string SmallScenario(const std::string& rivals, const std::string& goods,

@@ -14,9 +14,9 @@
 namespace market {
 namespace {
 
-using sim::MustParse;
-using sim::RunSession;
 using std::chrono::milliseconds;
+using test_support::MustParse;
+using test_support::RunSession;
 using Kind = ClockStep::Kind;
 
 struct Step {
@@ -182,7 +182,7 @@ TEST(PriceClock, ParticipantsBidsAtArrivalAndAnInterruptedGood) {
 TEST(PriceClock, AWholeSessionsClocksFollowTheMarketsRules) {
   const Scenario scenario = MustParse(std::string(DefaultScenarioText()));
   Engine engine(scenario, 5);
-  RunSession(engine, sim::AgentRule());
+  RunSession(engine, test_support::AgentRule());
   const Results& r = engine.results();
   ASSERT_TRUE(r.completed);
   size_t goods = 0, collisions = 0, rival_bids = 0;

@@ -11,13 +11,13 @@
 namespace gateway {
 namespace {
 
-using testing::ChildResult;
-using testing::Conversation;
-using testing::Converse;
-using testing::ExitStatus;
-using testing::Lines;
-using testing::ReadFile;
-using testing::WriteFile;
+using test_support::ChildResult;
+using test_support::Conversation;
+using test_support::Converse;
+using test_support::ExitStatus;
+using test_support::Lines;
+using test_support::ReadFile;
+using test_support::WriteFile;
 
 constexpr double kTimeout = 60;
 const std::string kAdmission = "admission CLogin TGatekeep\n";
@@ -39,7 +39,7 @@ const std::string kUnwantedSession =
     "end_auction 1\nclosed_market\n";
 
 struct Gateway {
-  std::string dir = testing::MakeTempDir();
+  std::string dir = test_support::MakeTempDir();
   std::vector<std::string> env;
   std::vector<std::string> argv = {GATEWAY_PATH, "CLogin"};
 
@@ -58,7 +58,7 @@ struct Gateway {
 };
 
 TEST(Gateway, BadSettingsGiveOneLineNoMessagesAndStatus2) {
-  const std::string dir = testing::MakeTempDir();
+  const std::string dir = test_support::MakeTempDir();
   WriteFile(dir + "/bad.toml", "[[registry]]\nlogin = \"CLogin\"\npasword = \"x\"\n");
   const struct {
     std::vector<std::string> argv;

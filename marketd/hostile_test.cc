@@ -16,10 +16,10 @@
 namespace marketd {
 namespace {
 
-using fixture::Market;
-using fixture::Ms;
 using market::ClientId;
 using session::Nanos;
+using test_support::Market;
+using test_support::Ms;
 
 const std::string kRegistry =
     "[[registry]]\nlogin = \"Ann\"\npassword = \"pa\"\n"
@@ -155,7 +155,7 @@ std::vector<std::string> TryLogins(Market& m, ClientId& next, const std::string&
 }
 
 TEST(HostileClient, PasswordsAreNeverWrittenAndGuessesAreRecordedAndThrottled) {
-  const std::string dir = testfiles::MakeTempDir();
+  const std::string dir = test_support::MakeTempDir();
   Market m("tick_ms = 100\nadmission_window_ms = 600000\n" + kRegistry + kWanted);
   ASSERT_TRUE(m.transcript.Open(dir + "/t.txt"));
   ClientId next = 1;
@@ -199,7 +199,7 @@ TEST(HostileClient, PasswordsAreNeverWrittenAndGuessesAreRecordedAndThrottled) {
   EXPECT_EQ(results.failed_logins[0].reason, "bad_password");
   EXPECT_EQ(results.failed_logins[5].reason, "too_many_failures");
   EXPECT_EQ(results.failed_logins[6].at_us, 29'000'000);
-  const std::string transcript = testfiles::ReadFile(dir + "/t.txt");
+  const std::string transcript = test_support::ReadFile(dir + "/t.txt");
   const std::string json = market::ResultsJson(results);
   const std::string summary = market::SummaryText(results);
   for (const char* secret : {"guess-Zq7", "pa\n", "pb\n", "pb-again"}) {
@@ -216,7 +216,7 @@ TEST(HostileClient, PasswordsAreNeverWrittenAndGuessesAreRecordedAndThrottled) {
   o.session.Connected(1);
   o.Say(1, "admission Ann guess-Zq7" + std::string(5000, 'x'), true);
   o.transcript.Close();
-  EXPECT_EQ(testfiles::ReadFile(dir + "/o.txt").find("guess-Zq7"), std::string::npos);
+  EXPECT_EQ(test_support::ReadFile(dir + "/o.txt").find("guess-Zq7"), std::string::npos);
 }
 
 TEST(HostileClient, AConnectionNotLoggedInIsDroppedForEveryLineButAnAdmission) {

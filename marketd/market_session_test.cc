@@ -20,12 +20,12 @@
 namespace marketd {
 namespace {
 
-using fixture::Market;
-using fixture::Ms;
-using fixture::Parse;
 using market::ClientId;
 using market::EndReason;
 using session::Nanos;
+using test_support::Market;
+using test_support::Ms;
+using test_support::Parse;
 
 const std::string kRegistry =
     "[[registry]]\nlogin = \"Ann\"\npassword = \"pa\"\n"

@@ -22,7 +22,7 @@ class ReportBrowserTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     std::string error;
-    browser_ = testbrowser::Browser::Start(&error).release();
+    browser_ = test_support::Browser::Start(&error).release();
     if (browser_ == nullptr) start_error_ = new std::string(error);
     std::filesystem::create_directories(ARTEFACTS_DIR);
   }
@@ -34,13 +34,13 @@ class ReportBrowserTest : public ::testing::Test {
   }
   void SetUp() override {
     if (browser_ != nullptr) return;
-    if (testbrowser::BrowserRequired()) FAIL() << "no browser: " << *start_error_;
+    if (test_support::BrowserRequired()) FAIL() << "no browser: " << *start_error_;
     GTEST_SKIP() << "no browser: " << *start_error_;
   }
   // Writes the page, opens it and checks that it loaded without a console error.
   void Load(const std::string& page, const std::string& name) {
-    const std::string path = testfiles::MakeTempDir() + "/" + name;
-    testfiles::WriteFile(path, page);
+    const std::string path = test_support::MakeTempDir() + "/" + name;
+    test_support::WriteFile(path, page);
     ASSERT_TRUE(browser_->Open("file://" + path)) << browser_->error();
   }
   Json Eval(const std::string& expression) {
@@ -49,10 +49,10 @@ class ReportBrowserTest : public ::testing::Test {
     return value;
   }
 
-  static testbrowser::Browser* browser_;
+  static test_support::Browser* browser_;
   static std::string* start_error_;
 };
-testbrowser::Browser* ReportBrowserTest::browser_ = nullptr;
+test_support::Browser* ReportBrowserTest::browser_ = nullptr;
 std::string* ReportBrowserTest::start_error_ = nullptr;
 
 TEST_F(ReportBrowserTest, SessionReport) {
@@ -95,7 +95,7 @@ TEST_F(ReportBrowserTest, SessionReport) {
 }
 
 TEST_F(ReportBrowserTest, TournamentReport) {
-  const std::string db = testfiles::MakeTempDir() + "/t.db";
+  const std::string db = test_support::MakeTempDir() + "/t.db";
   testing::WriteTournamentFixture(db, 6);
   ASSERT_NO_FATAL_FAILURE(
       Load(TournamentReport(ReadTournament(db, ""), "t.db"), "tournament.html"));

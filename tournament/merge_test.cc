@@ -54,7 +54,7 @@ name = "duo"
 
 class MergeTest : public ::testing::Test {
  protected:
-  void SetUp() override { dir_ = testfiles::MakeTempDir(); }
+  void SetUp() override { dir_ = test_support::MakeTempDir(); }
 
   TournamentFile Load(int seeds) {
     // The same scenario twice under two names keys sessions apart.
@@ -252,7 +252,7 @@ TEST_F(MergeTest, RefusesShardsOfAnotherTournamentBeforeWritingAnything) {
       {whole, {shards[0]}, whole, "holds this tournament whole"},
   };
   for (const Case& c : cases) {
-    const std::string before = testfiles::ReadFile(c.into);
+    const std::string before = test_support::ReadFile(c.into);
     try {
       MergeShards(c.into, c.shards);
       ADD_FAILURE() << "merged " << c.names;
@@ -262,7 +262,7 @@ TEST_F(MergeTest, RefusesShardsOfAnotherTournamentBeforeWritingAnything) {
       EXPECT_NE(what.find(c.says), std::string::npos) << what;
       EXPECT_EQ(what.find('\n'), std::string::npos) << what;
     }
-    EXPECT_EQ(testfiles::ReadFile(c.into), before) << c.names;
+    EXPECT_EQ(test_support::ReadFile(c.into), before) << c.names;
   }
   // A merge of this tournament refuses a shard of another, naming it.
   MergeShards(dir_ + "/all.db", {shards[0]});

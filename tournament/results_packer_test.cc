@@ -14,8 +14,8 @@ namespace tournament {
 namespace {
 
 Lineup LoadLineup(const std::string& entries) {
-  const std::string dir = testfiles::MakeTempDir();
-  testfiles::WriteFile(dir + "/s.toml", std::string(market::DefaultScenarioText()));
+  const std::string dir = test_support::MakeTempDir();
+  test_support::WriteFile(dir + "/s.toml", std::string(market::DefaultScenarioText()));
   const TournamentLoad load = ParseTournament(
       "scenarios = [\"s.toml\"]\nseeds = [1]\n[[lineups]]\nname = \"L\"\n" + entries,
       dir + "/t.toml");

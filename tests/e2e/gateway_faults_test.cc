@@ -11,10 +11,10 @@
 
 namespace {
 
-using gateway::testing::ChildResult;
-using gateway::testing::Conversation;
-using gateway::testing::Converse;
-using gateway::testing::ExitStatus;
+using test_support::ChildResult;
+using test_support::Conversation;
+using test_support::Converse;
+using test_support::ExitStatus;
 
 const std::string kAdmission = "admission CLogin TGatekeep\n";
 
@@ -25,11 +25,11 @@ size_t Count(const std::string& text, const std::string& what) {
 }
 
 struct Market {
-  std::string dir = gateway::testing::MakeTempDir();
+  std::string dir = test_support::MakeTempDir();
 
   // One good that the agent may buy at 1000; a tick of tick_ms.
   explicit Market(int tick_ms) {
-    gateway::testing::WriteFile(
+    test_support::WriteFile(
         dir + "/scenario.toml",
         "tick_ms = " + std::to_string(tick_ms) +
             "\n[[registry]]\nlogin = \"CLogin\"\npassword = \"TGatekeep\"\n"
@@ -44,7 +44,7 @@ struct Market {
     EXPECT_FALSE(r.timed_out);
     return r;
   }
-  std::string Results() const { return gateway::testing::ReadFile(dir + "/results.json"); }
+  std::string Results() const { return test_support::ReadFile(dir + "/results.json"); }
 };
 
 TEST(GatewayAgentFaults, GarbageAndAMegabyteLineAreRefusedAndRecorded) {

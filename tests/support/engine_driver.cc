@@ -10,8 +10,17 @@
 #include "buyer/link/reader.h"
 #include "buyer/market/tables.h"
 
-namespace market::sim {
+namespace test_support {
 namespace {
+
+using market::ClientId;
+using market::Engine;
+using market::kEveryone;
+using market::Nanos;
+using market::Outgoing;
+using market::ParseScenario;
+using market::Scenario;
+using market::ScenarioLoad;
 
 std::vector<std::string> Words(const std::string& line) {
   std::istringstream in(line);
@@ -81,4 +90,4 @@ Scenario MustParse(const std::string& text) {
   return load.scenario.value_or(Scenario{});
 }
 
-}  // namespace market::sim
+}  // namespace test_support
