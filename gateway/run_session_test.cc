@@ -12,6 +12,7 @@
 #include "gateway/gateway.h"
 #include "session/exit_codes.h"
 #include "tests/support/files.h"
+#include "tests/support/scenario_text.h"
 
 namespace gateway {
 namespace {
@@ -19,6 +20,10 @@ namespace {
 using session::ManualClock;
 using session::Nanos;
 using std::chrono::milliseconds;
+using test_support::GoodToml;
+using test_support::UnwantedGood;
+using test_support::UnwantedGoodSession;
+using test_support::WantedGood;
 
 // An agent whose input is a timetable of bytes, ends and failures, and which may answer what it
 // reads after a delay. Moves the clock to the next input whenever the gateway waits.
@@ -185,12 +190,8 @@ Settings MakeSettings(int tick_ms, const std::string& goods, const std::string& 
 }
 
 // Nobody wants g1 (resale below every price): two offers of a tick each, then the market closes.
-const std::string kUnwanted =
-    "{ id = \"g1\", kind = \"k\", seller = \"s\", initial = 300, resale = 200, reserve = 200 }";
-const std::string kUnwantedSession =
-    "accept\nopen_auction 1\nbuyers CLogin\ngoods g1 k s 300 200\nopen_round 1\n"
-    "good g1 k s 300 200\noffer g1 300\noffer g1 200\nout_of_market g1 200\nend_round 1\n"
-    "end_auction 1\nclosed_market\n";
+const std::string kUnwanted = UnwantedGood();
+const std::string kUnwantedSession = UnwantedGoodSession();
 const std::string kUntilFirstOffer =
     "accept\nopen_auction 1\nbuyers CLogin\ngoods g1 k s 300 200\nopen_round 1\n"
     "good g1 k s 300 200\noffer g1 300\n";
@@ -329,8 +330,7 @@ TEST(GatewaySession, OutputFilesThatFailGiveStatus2Or3) {
 // A bid counts at the price in force when it arrives: one that arrives by the tick's deadline is
 // read before the tick is decided, one a moment later is a bid at the next price.
 TEST(GatewaySession, BidsCountAtThePriceInForceWhenTheyArrive) {
-  const std::string wanted =
-      "{ id = \"g1\", kind = \"k\", seller = \"s\", initial = 1000, resale = 1500, reserve = 100 }";
+  const std::string wanted = WantedGood();
   const struct {
     int64_t delay_ms;  // from the first offer to the agent's bid
     std::string sale;
@@ -361,8 +361,7 @@ TEST(GatewaySession, BidsCountAtThePriceInForceWhenTheyArrive) {
 // nothing to answer), so the clock jumps over the rest of it; a bid written in time sells at the
 // same price as on the real clock, and every tick the agent kept to its deadline is a late tick.
 TEST(GatewaySession, OnTheSteppedClockTicksEndOnTheAgentsAnswer) {
-  const std::string wanted =
-      "{ id = \"g1\", kind = \"k\", seller = \"s\", initial = 1000, resale = 1500, reserve = 100 }";
+  const std::string wanted = WantedGood();
   const struct {
     int64_t delay_ms;  // from the first offer to the agent's bid
     std::string sale;
@@ -453,9 +452,7 @@ namespace {
 // cannot pay, is sanctioned and expelled, and floods on): the clock keeps its pace, since only a
 // bounded read happens once a deadline has passed, and the results keep one bid per tick at most.
 TEST(HostileAgent, AFloodOfBidsNeitherStopsTheClockNorGrowsTheResults) {
-  const std::string dear =
-      "{ id = \"g1\", kind = \"k\", seller = \"s\", initial = 50100, resale = 60000, reserve = "
-      "49500 }";
+  const std::string dear = GoodToml("g1", 50100, 60000, 49500);
   const std::string dir = test_support::MakeTempDir();
   ManualClock clock;
   ScriptedAgent agent(clock);

@@ -12,26 +12,24 @@
 #include "engine/summary.h"
 #include "tests/support/files.h"
 #include "tests/support/market_fixture.h"
+#include "tests/support/scenario_text.h"
 
 namespace marketd {
 namespace {
 
 using market::ClientId;
 using session::Nanos;
+using test_support::AuctionToml;
+using test_support::GoodToml;
 using test_support::Market;
 using test_support::Ms;
+using test_support::ThreeBuyers;
+using test_support::WantedGood;
 
-const std::string kRegistry =
-    "[[registry]]\nlogin = \"Ann\"\npassword = \"pa\"\n"
-    "[[registry]]\nlogin = \"Bob\"\npassword = \"pb\"\n"
-    "[[registry]]\nlogin = \"Cy\"\npassword = \"pc\"\n";
+const std::string kRegistry = ThreeBuyers();
 // Priced above every buyer's credit: a bidder wins, cannot pay, is sanctioned and expelled.
-const std::string kDear =
-    "[[auctions]]\ngoods = [{ id = \"g1\", kind = \"k\", seller = \"s\", initial = 50100, "
-    "resale = 60000, reserve = 49500 }]\n";
-const std::string kWanted =
-    "[[auctions]]\ngoods = [{ id = \"g1\", kind = \"k\", seller = \"s\", initial = 1000, "
-    "resale = 1500, reserve = 100 }]\n";
+const std::string kDear = AuctionToml({GoodToml("g1", 50100, 60000, 49500)});
+const std::string kWanted = AuctionToml({WantedGood()});
 
 TEST(HostileClient, AFloodOfBidsIsCountedButStoresOneBidPerTick) {
   Market m("tick_ms = 100\nadmission_window_ms = 0\n" + kRegistry + kDear);

@@ -10,7 +10,7 @@
 #include "report/session_report.h"
 #include "report/tournament_data.h"
 #include "report/tournament_report.h"
-#include "tests/support/browser.h"
+#include "tests/support/browser_fixture.h"
 #include "tests/support/files.h"
 
 namespace report {
@@ -18,24 +18,11 @@ namespace {
 
 using Json = nlohmann::json;
 
-class ReportBrowserTest : public ::testing::Test {
+class ReportBrowserTest : public test_support::BrowserSuite {
  protected:
   static void SetUpTestSuite() {
-    std::string error;
-    browser_ = test_support::Browser::Start(&error).release();
-    if (browser_ == nullptr) start_error_ = new std::string(error);
+    BrowserSuite::SetUpTestSuite();
     std::filesystem::create_directories(ARTEFACTS_DIR);
-  }
-  static void TearDownTestSuite() {
-    delete browser_;
-    browser_ = nullptr;
-    delete start_error_;
-    start_error_ = nullptr;
-  }
-  void SetUp() override {
-    if (browser_ != nullptr) return;
-    if (test_support::BrowserRequired()) FAIL() << "no browser: " << *start_error_;
-    GTEST_SKIP() << "no browser: " << *start_error_;
   }
   // Writes the page, opens it and checks that it loaded without a console error.
   void Load(const std::string& page, const std::string& name) {
@@ -48,12 +35,7 @@ class ReportBrowserTest : public ::testing::Test {
     EXPECT_FALSE(value.is_null()) << expression << ": " << browser_->error();
     return value;
   }
-
-  static test_support::Browser* browser_;
-  static std::string* start_error_;
 };
-test_support::Browser* ReportBrowserTest::browser_ = nullptr;
-std::string* ReportBrowserTest::start_error_ = nullptr;
 
 TEST_F(ReportBrowserTest, SessionReport) {
   const SessionData data = ReadSessionResults(testing::SessionFixtureJson());

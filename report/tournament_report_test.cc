@@ -10,11 +10,7 @@
 namespace report {
 namespace {
 
-size_t Count(const std::string& text, const std::string& what) {
-  size_t n = 0;
-  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
-  return n;
-}
+using test_support::Count;
 
 constexpr int kSessions = 4;
 

@@ -14,42 +14,11 @@
 namespace tournament {
 namespace {
 
-// Two lineups on two scenarios, 7 seeds: 28 virtual-time sessions.
+// Two lineups on two scenarios, `seeds` seeds: 4 virtual-time sessions a seed.
 std::string TournamentText(int seeds) {
-  return std::string(R"(
-name = "merge"
-scenarios = [")") +
-         SCENARIOS_DIR + R"(/default.toml", ")" + SCENARIOS_DIR + R"(/default.toml"]
-seeds = { base = 40, count = )" +
-         std::to_string(seeds) + R"( }
-
-[[lineups]]
-name = "trio"
-  [[lineups.entries]]
-  name = "Vera"
-  strategy = "value"
-  valuation = [70, 105]
-  [[lineups.entries]]
-  name = "Cleo"
-  strategy = "cautious"
-  valuation = [85, 115]
-  margin = 15
-  [[lineups.entries]]
-  name = "Rash"
-  strategy = "careless"
-  valuation = [120, 150]
-
-[[lineups]]
-name = "duo"
-  [[lineups.entries]]
-  name = "Otto"
-  strategy = "value"
-  valuation = [75, 100]
-  [[lineups.entries]]
-  name = "Rash"
-  strategy = "careless"
-  valuation = [120, 150]
-)";
+  return std::string("name = \"merge\"\nscenarios = [\"") + SCENARIOS_DIR + "/default.toml\", \"" +
+         SCENARIOS_DIR + "/default.toml\"]\nseeds = { base = 40, count = " + std::to_string(seeds) +
+         " }\n" + test_support::TestData("two_lineups.toml");
 }
 
 class MergeTest : public ::testing::Test {

@@ -95,39 +95,11 @@ test_support::Child Start(const std::vector<std::string>& args) {
   return test_support::Spawn(options);
 }
 
-const char* kVirtual = R"(
+const std::string kVirtual = R"(
 name = "resume"
 scenarios = ["%SCENARIOS%/default.toml"]
 seeds = { base = 100, count = 150 }
-
-[[lineups]]
-name = "trio"
-  [[lineups.entries]]
-  name = "Vera"
-  strategy = "value"
-  valuation = [70, 105]
-  [[lineups.entries]]
-  name = "Cleo"
-  strategy = "cautious"
-  valuation = [85, 115]
-  margin = 15
-  [[lineups.entries]]
-  name = "Rash"
-  strategy = "careless"
-  valuation = [120, 150]
-
-[[lineups]]
-name = "duo"
-  [[lineups.entries]]
-  name = "Otto"
-  strategy = "value"
-  valuation = [75, 100]
-  [[lineups.entries]]
-  name = "Cleo"
-  strategy = "cautious"
-  valuation = [85, 115]
-  margin = 15
-)";
+)" + test_support::TestData("two_lineups.toml");
 
 std::string WithScenarios(std::string text) {
   const std::string mark = "%SCENARIOS%";

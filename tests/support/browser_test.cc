@@ -2,37 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/browser_fixture.h"
 #include "tests/support/files.h"
 
 namespace test_support {
 namespace {
 
-// One browser for the whole binary: starting Chromium is the slow part.
-class BrowserTest : public ::testing::Test {
- protected:
-  static void SetUpTestSuite() {
-    std::string error;
-    browser_ = Browser::Start(&error).release();
-    if (browser_ == nullptr) start_error_ = new std::string(error);
-  }
-  static void TearDownTestSuite() {
-    delete browser_;
-    browser_ = nullptr;
-    delete start_error_;
-    start_error_ = nullptr;
-  }
-  void SetUp() override {
-    if (browser_ != nullptr) return;
-    if (BrowserRequired()) FAIL() << "no browser: " << *start_error_;
-    GTEST_SKIP() << "no browser: " << *start_error_;
-  }
-
-  static Browser* browser_;
-  static std::string* start_error_;
-};
-
-Browser* BrowserTest::browser_ = nullptr;
-std::string* BrowserTest::start_error_ = nullptr;
+class BrowserTest : public BrowserSuite {};
 
 TEST_F(BrowserTest, OpensAFileEvaluatesAndCollectsErrors) {
   const std::string dir = test_support::MakeTempDir();
