@@ -27,8 +27,8 @@ struct SessionRun {
 SessionRun RunSession(market::Engine& engine, const BidRule& rule,
                       const std::string& password = "TGatekeep", int max_ticks = 1'000'000);
 
-// The buyer agent's own rule (WouldBid) on what the participant has seen: its credit in the
-// auction (INITIAL_CREDIT at each open_auction, less its purchases) and the good's resale price.
+// The buyer agent's own bookkeeping and rule (AgentModel) on every line the participant received:
+// its credit in the auction, its table of the auction's goods and the good's resale price.
 BidRule AgentRule();
 
 // A scenario from TOML text; fails the calling test on an error.
