@@ -192,7 +192,7 @@ TEST(ResultsJson, AGoodsClockIsWrittenAsRowsInItsLine) {
   EXPECT_TRUE(goods[1]["ended_us"].is_null());
   EXPECT_EQ(goods[1]["clock"], nlohmann::json::array());
   EXPECT_EQ(goods[1]["tick_bids"], nlohmann::json::array());
-  // Each good on one line, as before.
+  // Each good on one line, its clock and bids with it.
   EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 31);
   EXPECT_EQ(ResultsJsonLine(r), nlohmann::ordered_json::parse(text).dump() + "\n");
 }

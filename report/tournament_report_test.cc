@@ -5,7 +5,7 @@
 #include "report/report_fixtures.h"
 #include "report/session_data.h"
 #include "tests/support/files.h"
-#include "tournament/sqlite_db.h"
+#include "tournament/db/sqlite_db.h"
 
 namespace report {
 namespace {

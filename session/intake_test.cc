@@ -21,7 +21,7 @@ TEST(Intake, OverlongLineIsNotedShortRecordedAndCountedAsAFault) {
   clock.Set(Nanos{2'000'000'000});
   wire::Transcript transcript;
   ASSERT_TRUE(transcript.Open(dir + "/t.txt"));
-  Notes notes(clock, transcript);
+  StampedTranscript notes(clock, transcript);
   const wire::Line line{std::string(kMaxLine, 'x'), true};
   RecordOverlong(engine, 4, line, kMaxLine, notes, "#4 ", "refused");
   ASSERT_TRUE(transcript.Close());

@@ -22,13 +22,13 @@
 
 #include "engine/scenario.h"
 #include "engine/virtual_session.h"
-#include "tournament/leaderboard.h"
-#include "tournament/leaderboard_format.h"
-#include "tournament/runner.h"
-#include "tournament/session_scenario.h"
-#include "tournament/store.h"
-#include "tournament/totals.h"
-#include "tournament/tournament_file.h"
+#include "tournament/db/leaderboard.h"
+#include "tournament/db/leaderboard_format.h"
+#include "tournament/db/store.h"
+#include "tournament/db/totals.h"
+#include "tournament/file/session_scenario.h"
+#include "tournament/file/tournament_file.h"
+#include "tournament/run/runner.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "tournament/tournament_file.h"
+#include "tournament/file/tournament_file.h"
 
 namespace test_support {
 

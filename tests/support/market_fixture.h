@@ -15,7 +15,7 @@
 #include "engine/scenario.h"
 #include "marketd/market_session.h"
 #include "session/clock.h"
-#include "session/notes.h"
+#include "session/stamped_transcript.h"
 #include "session/stepped_clock.h"
 #include "wire/transcript.h"
 
@@ -123,7 +123,7 @@ struct Market {
   session::ManualClock clock;
   session::SteppedClock stepped{clock};  // the session's clock: skips only with options.stepped
   wire::Transcript transcript;           // not opened: notes go nowhere
-  session::Notes notes{stepped, transcript};
+  session::StampedTranscript notes{stepped, transcript};
   market::Scenario scenario;
   FakeConnections connections;
   MarketSession session;
