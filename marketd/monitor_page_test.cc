@@ -15,7 +15,7 @@ namespace {
 
 // What a browser receives for "/" is monitor_page.html to the byte, whole and last in the answer.
 TEST(MonitorPage, IsServedAsItsFileToTheByte) {
-  const std::string file = testfiles::ReadFile(MONITOR_PAGE_FILE);
+  const std::string file = test_support::ReadFile(MONITOR_PAGE_FILE);
   ASSERT_GT(file.size(), 1000u) << MONITOR_PAGE_FILE;
   EXPECT_EQ(MonitorPage(), file);
 

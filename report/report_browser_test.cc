@@ -16,7 +16,7 @@
 #include "report/session_report.h"
 #include "report/tournament_data.h"
 #include "report/tournament_report.h"
-#include "tests/support/browser.h"
+#include "tests/support/browser_fixture.h"
 #include "tests/support/files.h"
 
 namespace report {
@@ -24,29 +24,16 @@ namespace {
 
 using Json = nlohmann::json;
 
-class ReportBrowserTest : public ::testing::Test {
+class ReportBrowserTest : public test_support::BrowserSuite {
  protected:
   static void SetUpTestSuite() {
-    std::string error;
-    browser_ = testbrowser::Browser::Start(&error).release();
-    if (browser_ == nullptr) start_error_ = new std::string(error);
+    BrowserSuite::SetUpTestSuite();
     std::filesystem::create_directories(ARTEFACTS_DIR);
-  }
-  static void TearDownTestSuite() {
-    delete browser_;
-    browser_ = nullptr;
-    delete start_error_;
-    start_error_ = nullptr;
-  }
-  void SetUp() override {
-    if (browser_ != nullptr) return;
-    if (testbrowser::BrowserRequired()) FAIL() << "no browser: " << *start_error_;
-    GTEST_SKIP() << "no browser: " << *start_error_;
   }
   // Writes the page, opens it and checks that it loaded without a console error.
   void Load(const std::string& page, const std::string& name, double timeout_seconds = 20) {
-    const std::string path = testfiles::MakeTempDir() + "/" + name;
-    testfiles::WriteFile(path, page);
+    const std::string path = test_support::MakeTempDir() + "/" + name;
+    test_support::WriteFile(path, page);
     ASSERT_TRUE(browser_->Open("file://" + path, timeout_seconds)) << browser_->error();
   }
   Json Eval(const std::string& expression) {
@@ -54,12 +41,7 @@ class ReportBrowserTest : public ::testing::Test {
     EXPECT_FALSE(value.is_null()) << expression << ": " << browser_->error();
     return value;
   }
-
-  static testbrowser::Browser* browser_;
-  static std::string* start_error_;
 };
-testbrowser::Browser* ReportBrowserTest::browser_ = nullptr;
-std::string* ReportBrowserTest::start_error_ = nullptr;
 
 TEST_F(ReportBrowserTest, SessionReport) {
   const SessionData data = ReadSessionResults(testing::SessionFixtureJson());
@@ -273,7 +255,7 @@ TEST_F(ReportBrowserTest, ClockDrawnOnDemandMatchesTheInlineChart) {
 }
 
 TEST_F(ReportBrowserTest, TournamentReport) {
-  const std::string db = testfiles::MakeTempDir() + "/t.db";
+  const std::string db = test_support::MakeTempDir() + "/t.db";
   testing::WriteTournamentFixture(db, 6);
   ASSERT_NO_FATAL_FAILURE(
       Load(TournamentReport(ReadTournament(db, ""), "t.db"), "tournament.html"));

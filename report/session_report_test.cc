@@ -6,15 +6,12 @@
 
 #include "report/large_session_fixture.h"
 #include "report/report_fixtures.h"
+#include "tests/support/files.h"
 
 namespace report {
 namespace {
 
-size_t Count(const std::string& text, const std::string& what) {
-  size_t n = 0;
-  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
-  return n;
-}
+using test_support::Count;
 
 class SessionReportTest : public ::testing::Test {
  protected:

@@ -19,9 +19,12 @@
 #include "session/stepped_clock.h"
 #include "wire/transcript.h"
 
-namespace marketd::fixture {
+namespace test_support {
 
 using market::ClientId;
+using marketd::Connections;
+using marketd::MarketSession;
+using marketd::ServerOptions;
 using session::Nanos;
 
 constexpr Nanos Ms(int64_t ms) { return std::chrono::milliseconds(ms); }
@@ -126,6 +129,6 @@ struct Market {
   MarketSession session;
 };
 
-}  // namespace marketd::fixture
+}  // namespace test_support
 
 #endif  // TESTS_SUPPORT_MARKET_FIXTURE_H_

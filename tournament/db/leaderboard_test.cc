@@ -17,7 +17,7 @@ namespace {
 class LeaderboardTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    store_.emplace(testfiles::MakeTempDir() + "/t.db", true);
+    store_.emplace(test_support::MakeTempDir() + "/t.db", true);
     TournamentFile t;
     t.hash = "h1";
     t.name = "board";
@@ -161,7 +161,7 @@ TEST_F(LeaderboardTest, RanksByMeanSurplusAndShowsWhereIntervalsMeet) {
 TEST_F(LeaderboardTest, EveryFormatCarriesEveryEntry) {
   const Leaderboard board = ReadLeaderboard(store_->db(), "h1");
   const std::string csv = LeaderboardCsv(board);
-  const std::vector<std::string> lines = testfiles::Lines(csv);
+  const std::vector<std::string> lines = test_support::Lines(csv);
   ASSERT_EQ(lines.size(), 4u);
   // A command with a comma and quotes stays one field.
   EXPECT_NE(lines[2].find(",\"./agent --mode \"\"a,b\"\"\","), std::string::npos) << lines[2];
@@ -188,7 +188,7 @@ TEST_F(LeaderboardTest, EveryFormatCarriesEveryEntry) {
   EXPECT_EQ(market["price_over_top"]["mean"], nullptr);
 
   // The per-scenario CSV: a header and one row, the undefined measure left blank.
-  const std::vector<std::string> markets = testfiles::Lines(MarketsCsv(board));
+  const std::vector<std::string> markets = test_support::Lines(MarketsCsv(board));
   ASSERT_EQ(markets.size(), 2u);
   EXPECT_EQ(commas(markets[1]), commas(markets[0]));
   EXPECT_EQ(markets[1].rfind("s.toml,5,1,250.0,", 0), 0u) << markets[1];
@@ -208,7 +208,7 @@ TEST_F(LeaderboardTest, EveryFormatCarriesEveryEntry) {
 class OneSessionTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    store_.emplace(testfiles::MakeTempDir() + "/t.db", true);
+    store_.emplace(test_support::MakeTempDir() + "/t.db", true);
     TournamentFile t;
     t.hash = "h2";
     t.name = kHostile;
@@ -246,10 +246,10 @@ TEST_F(OneSessionTest, OneSessionGivesNoIntervalAndOverlapsEveryRank) {
   EXPECT_NE(table.find("none"), std::string::npos) << table;
   EXPECT_NE(table.find("Fewer than 2 sessions give no interval"), std::string::npos) << table;
 
-  const std::vector<std::string> csv = testfiles::Lines(LeaderboardCsv(board));
+  const std::vector<std::string> csv = test_support::Lines(LeaderboardCsv(board));
   ASSERT_EQ(csv.size(), 3u);
   EXPECT_NE(csv[1].find(",1,5530.0,,,2,"), std::string::npos) << csv[1];
-  const std::vector<std::string> markets = testfiles::Lines(MarketsCsv(board));
+  const std::vector<std::string> markets = test_support::Lines(MarketsCsv(board));
   ASSERT_EQ(markets.size(), 2u);
   EXPECT_NE(markets[1].find(",1,0,700.0,,,"), std::string::npos) << markets[1];
 

@@ -6,22 +6,14 @@
 
 #include "engine/scenario.h"
 #include "engine/virtual_session.h"
-#include "tests/support/files.h"
+#include "tests/support/lineup.h"
 #include "tournament/db/results_reader.h"
 #include "tournament/file/session_scenario.h"
 
 namespace tournament {
 namespace {
 
-Lineup LoadLineup(const std::string& entries) {
-  const std::string dir = testfiles::MakeTempDir();
-  testfiles::WriteFile(dir + "/s.toml", std::string(market::DefaultScenarioText()));
-  const TournamentLoad load = ParseTournament(
-      "scenarios = [\"s.toml\"]\nseeds = [1]\n[[lineups]]\nname = \"L\"\n" + entries,
-      dir + "/t.toml");
-  EXPECT_TRUE(load.tournament) << load.error;
-  return load.tournament ? load.tournament->lineups[0] : Lineup{};
-}
+using test_support::LoadLineup;
 
 // A real as stored: the same bits, or both absent.
 bool SameReal(const std::optional<double>& a, const std::optional<double>& b) {

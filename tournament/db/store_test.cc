@@ -37,7 +37,7 @@ SessionRecord Record(uint64_t seed) {
 }
 
 TEST(Store, EachSessionIsWrittenOnceWithEverythingInIt) {
-  const std::string path = testfiles::MakeTempDir() + "/t.db";
+  const std::string path = test_support::MakeTempDir() + "/t.db";
   TournamentFile t;
   t.hash = "abc";
   {
@@ -73,7 +73,7 @@ TEST(Store, EachSessionIsWrittenOnceWithEverythingInIt) {
 // Whatever a session holds comes back through the views as the columns it was written as: the
 // packed text must keep every figure, every null and any bytes an agent wrote to its stderr.
 TEST(Store, PackedEntriesAndGoodsReadBackThroughTheirViews) {
-  Store store(testfiles::MakeTempDir() + "/t.db", true);
+  Store store(test_support::MakeTempDir() + "/t.db", true);
   TournamentFile t;
   t.hash = "abc";
   const int64_t id = store.AddTournament(t, 1);
@@ -145,7 +145,7 @@ TEST(Store, PackedEntriesAndGoodsReadBackThroughTheirViews) {
 }
 
 TEST(Store, RefusesOtherDatabases) {
-  const std::string dir = testfiles::MakeTempDir();
+  const std::string dir = test_support::MakeTempDir();
   {
     Db other(dir + "/other.db", true);
     other.Exec("CREATE TABLE x(y)");
@@ -173,21 +173,21 @@ TEST(Store, RefusesOtherDatabases) {
 // A file refused is left byte for byte as it was, whichever way it is opened: its schema is read
 // before any setting (WAL above all, which is kept in the file) is changed.
 TEST(Store, RefusedFilesAreLeftAsTheyWere) {
-  const std::string dir = testfiles::MakeTempDir();
+  const std::string dir = test_support::MakeTempDir();
   {
     Db other(dir + "/other.db", true);
     other.Exec("CREATE TABLE x(y); INSERT INTO x VALUES(1)");
     Db newer(dir + "/newer.db", true);
     newer.Exec("CREATE TABLE x(y); PRAGMA user_version = 99");
   }
-  testfiles::WriteFile(dir + "/text.db", "this is not a database at all, just some text\n");
+  test_support::WriteFile(dir + "/text.db", "this is not a database at all, just some text\n");
   for (const char* name : {"/other.db", "/newer.db", "/text.db"}) {
     const std::string path = dir + name;
-    const std::string before = testfiles::ReadFile(path);
+    const std::string before = test_support::ReadFile(path);
     ASSERT_FALSE(before.empty());
     for (const Access access : {Access::kCreate, Access::kWrite, Access::kRead}) {
       EXPECT_THROW(Store(path, access), DbError) << name;
-      EXPECT_TRUE(testfiles::ReadFile(path) == before) << name << " changed";
+      EXPECT_TRUE(test_support::ReadFile(path) == before) << name << " changed";
     }
   }
 }
@@ -213,7 +213,7 @@ int ReadUnprivileged(const std::function<int()>& read) {
 // A reader works on a database it cannot write, in a folder nobody may write (where the file
 // cannot change), and leaves nothing beside it.
 TEST(Store, AReaderWorksInAFolderNobodyMayWrite) {
-  const std::string dir = testfiles::MakeTempDir();
+  const std::string dir = test_support::MakeTempDir();
   const std::string path = dir + "/t.db";
   {
     Store store(path, true);
@@ -250,7 +250,7 @@ TEST(Store, AReaderWorksInAFolderNobodyMayWrite) {
 
 // Runners started together on a new file: one creates the schema, the others wait and use it.
 TEST(Store, RunnersStartingTogetherOnANewFileAllOpenIt) {
-  const std::string dir = testfiles::MakeTempDir();
+  const std::string dir = test_support::MakeTempDir();
   for (int round = 0; round < 20; ++round) {
     const std::string path = dir + "/t" + std::to_string(round) + ".db";
     std::vector<std::string> errors(4);

@@ -8,21 +8,13 @@
 #include "engine/results_json.h"
 #include "engine/scenario.h"
 #include "engine/virtual_session.h"
-#include "tests/support/files.h"
+#include "tests/support/lineup.h"
 #include "tournament/db/results_reader.h"
 
 namespace tournament {
 namespace {
 
-Lineup LoadLineup(const std::string& entries) {
-  const std::string dir = testfiles::MakeTempDir();
-  testfiles::WriteFile(dir + "/s.toml", std::string(market::DefaultScenarioText()));
-  const TournamentLoad load = ParseTournament(
-      "scenarios = [\"s.toml\"]\nseeds = [1]\n[[lineups]]\nname = \"L\"\n" + entries,
-      dir + "/t.toml");
-  EXPECT_TRUE(load.tournament) << load.error;
-  return load.tournament ? load.tournament->lineups[0] : Lineup{};
-}
+using test_support::LoadLineup;
 
 const char* kRivals = R"(
 [[lineups.entries]]

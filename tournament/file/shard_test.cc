@@ -93,7 +93,7 @@ TEST(ShardStore, ShortensShardLists) {
 }
 
 TEST(ShardStore, ADatabaseHoldsOneShardOrTheWholeTournament) {
-  const std::string dir = testfiles::MakeTempDir();
+  const std::string dir = test_support::MakeTempDir();
   TournamentFile t;
   t.hash = "h1";
   Store store(dir + "/t.db", true);
@@ -139,7 +139,7 @@ TEST(ShardStore, ADatabaseHoldsOneShardOrTheWholeTournament) {
 }
 
 TEST(ShardStore, MergedShardsAreIncompleteUntilEveryShardAndSessionIsThere) {
-  const std::string dir = testfiles::MakeTempDir();
+  const std::string dir = test_support::MakeTempDir();
   TournamentFile t;
   t.hash = "h";
   Store store(dir + "/t.db", true);

@@ -15,8 +15,8 @@ namespace {
 class TournamentFileTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = testfiles::MakeTempDir();
-    testfiles::WriteFile(dir_ + "/s.toml", std::string(market::DefaultScenarioText()));
+    dir_ = test_support::MakeTempDir();
+    test_support::WriteFile(dir_ + "/s.toml", std::string(market::DefaultScenarioText()));
   }
   TournamentLoad Parse(const std::string& text) { return ParseTournament(text, dir_ + "/t.toml"); }
   std::string dir_;
@@ -92,7 +92,7 @@ TEST_F(TournamentFileTest, HashFollowsTheScenarioText) {
   const std::string text = std::string("scenarios = [\"s.toml\"]\nseeds = [1, 5]\n") + kLineups;
   const std::string before = Parse(text).tournament->hash;
   EXPECT_EQ(Parse(text).tournament->hash, before);
-  testfiles::WriteFile(dir_ + "/s.toml", std::string(market::DefaultScenarioText()) + "\n");
+  test_support::WriteFile(dir_ + "/s.toml", std::string(market::DefaultScenarioText()) + "\n");
   EXPECT_NE(Parse(text).tournament->hash, before);
 }
 

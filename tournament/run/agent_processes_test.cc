@@ -39,13 +39,13 @@ std::string Tournament(const std::string& command, const std::string& password,
 }
 
 pid_t PidIn(const std::string& file) {
-  const std::string text = testfiles::ReadFile(file);
+  const std::string text = test_support::ReadFile(file);
   return text.empty() || text.back() != '\n' ? 0 : static_cast<pid_t>(std::stol(text));
 }
 
 // Whether the process runs (a zombie has ended: only its parent has not reaped it yet).
 bool Running(pid_t pid) {
-  const std::string stat = testfiles::ReadFile("/proc/" + std::to_string(pid) + "/stat");
+  const std::string stat = test_support::ReadFile("/proc/" + std::to_string(pid) + "/stat");
   const size_t close = stat.rfind(')');
   return close != std::string::npos && close + 2 < stat.size() && stat[close + 2] != 'Z';
 }
@@ -70,13 +70,13 @@ TEST(AgentProcesses, NoneOutlivesTheRunnerKilledMidSession) {
   };
   for (const Shape& shape : shapes) {
     SCOPED_TRACE(shape.name);
-    const std::string dir = testfiles::MakeTempDir();
-    testfiles::WriteFile(dir + "/t.toml", Tournament(shape.command, "pw", 60'000));
-    testproc::SpawnOptions options;
+    const std::string dir = test_support::MakeTempDir();
+    test_support::WriteFile(dir + "/t.toml", Tournament(shape.command, "pw", 60'000));
+    test_support::SpawnOptions options;
     options.argv = {kBin, "run", dir + "/t.toml", "--db", dir + "/t.db"};
-    options.out = testproc::Stream::kNull;
-    options.err = testproc::Stream::kNull;
-    testproc::Child runner = testproc::Spawn(options);
+    options.out = test_support::Stream::kNull;
+    options.err = test_support::Stream::kNull;
+    test_support::Child runner = test_support::Spawn(options);
     ASSERT_GT(runner.pid, 0);
     std::vector<pid_t> pids;
     const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(60);
@@ -93,7 +93,7 @@ TEST(AgentProcesses, NoneOutlivesTheRunnerKilledMidSession) {
     int status = 0;
     ASSERT_EQ(waitpid(runner.pid, &status, WNOHANG), 0);
     kill(runner.pid, SIGKILL);
-    testproc::Wait(runner);
+    test_support::Wait(runner);
     for (const pid_t pid : pids) {
       const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
       while (Running(pid) && std::chrono::steady_clock::now() < until) {
@@ -107,8 +107,8 @@ TEST(AgentProcesses, NoneOutlivesTheRunnerKilledMidSession) {
 
 // The agent writes its password to standard error where the 2 KiB kept cut it: stored masked.
 TEST(AgentProcesses, NoPartOfThePasswordIsKeptOfStandardError) {
-  const std::string dir = testfiles::MakeTempDir();
-  testfiles::WriteFile(
+  const std::string dir = test_support::MakeTempDir();
+  test_support::WriteFile(
       dir + "/t.toml",
       Tournament("printf Zq9SecretPw >&2; head -c 2040 /dev/zero | tr '\\0' x >&2; exit 1",
                  "Zq9SecretPw", 200));

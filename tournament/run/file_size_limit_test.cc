@@ -13,20 +13,20 @@ namespace {
 const std::string kBin = TOURNAMENT_BIN;
 
 TEST(FileSizeLimit, TheRunnerReportsTheFailedWriteAndARunAgainFinishes) {
-  const std::string dir = testfiles::MakeTempDir();
-  testfiles::WriteFile(dir + "/t.toml",
-                       "scenarios = [\"" SCENARIOS_DIR
-                       "/default.toml\"]\n"
-                       "seeds = { base = 1, count = 400 }\n[[lineups]]\nname = \"duo\"\n"
-                       "  [[lineups.entries]]\n  name = \"Vera\"\n  strategy = \"value\"\n"
-                       "  [[lineups.entries]]\n  name = \"Cleo\"\n  strategy = \"cautious\"\n");
+  const std::string dir = test_support::MakeTempDir();
+  test_support::WriteFile(dir + "/t.toml",
+                          "scenarios = [\"" SCENARIOS_DIR
+                          "/default.toml\"]\n"
+                          "seeds = { base = 1, count = 400 }\n[[lineups]]\nname = \"duo\"\n"
+                          "  [[lineups.entries]]\n  name = \"Vera\"\n  strategy = \"value\"\n"
+                          "  [[lineups.entries]]\n  name = \"Cleo\"\n  strategy = \"cautious\"\n");
   const std::string run = "'" + kBin + "' run '" + dir + "/t.toml' --db '" + dir + "/t.db'";
   // 256 blocks of 512 bytes: the schema fits, 400 sessions do not.
   const ProcessResult limited =
       RunProcess({"/bin/sh", "-c", "ulimit -f 256 && exec " + run}, {"PATH=/usr/bin:/bin"}, 120);
   EXPECT_EQ(TermSignal(limited), 0);
   EXPECT_EQ(ExitCode(limited), 1);
-  ASSERT_EQ(testfiles::Lines(limited.err).size(), 1u) << limited.err;
+  ASSERT_EQ(test_support::Lines(limited.err).size(), 1u) << limited.err;
   EXPECT_EQ(limited.err.rfind("tournament: ", 0), 0u) << limited.err;
 
   const ProcessResult again =

@@ -14,11 +14,11 @@ namespace fs = std::filesystem;
 // A runner killed with -9 leaves its folder unlocked: the next runner removes it, and leaves a
 // live runner's folder and anything not a runner's alone.
 TEST(RunFolder, TheNextRunnerRemovesOnlyWhatDeadRunnersLeft) {
-  const std::string parent = testfiles::MakeTempDir();
+  const std::string parent = test_support::MakeTempDir();
   fs::create_directories(parent + "/tournament-run-dead01/session-abc");
-  testfiles::WriteFile(parent + "/tournament-run-dead01/session-abc/results.json", "{}");
+  test_support::WriteFile(parent + "/tournament-run-dead01/session-abc/results.json", "{}");
   fs::create_directories(parent + "/tournament-other");
-  testfiles::WriteFile(parent + "/tournament-run-file", "not a folder");
+  test_support::WriteFile(parent + "/tournament-run-file", "not a folder");
 
   std::string live_path, session;
   {

@@ -86,48 +86,20 @@ int64_t Sessions(const std::string& db_path) {
   }
 }
 
-testproc::Child Start(const std::vector<std::string>& args) {
-  testproc::SpawnOptions options;
+test_support::Child Start(const std::vector<std::string>& args) {
+  test_support::SpawnOptions options;
   options.argv = args;
   options.argv.insert(options.argv.begin(), kBin);
-  options.out = testproc::Stream::kNull;
-  options.err = testproc::Stream::kNull;
-  return testproc::Spawn(options);
+  options.out = test_support::Stream::kNull;
+  options.err = test_support::Stream::kNull;
+  return test_support::Spawn(options);
 }
 
-const char* kVirtual = R"(
+const std::string kVirtual = R"(
 name = "resume"
 scenarios = ["%SCENARIOS%/default.toml"]
 seeds = { base = 100, count = 150 }
-
-[[lineups]]
-name = "trio"
-  [[lineups.entries]]
-  name = "Vera"
-  strategy = "value"
-  valuation = [70, 105]
-  [[lineups.entries]]
-  name = "Cleo"
-  strategy = "cautious"
-  valuation = [85, 115]
-  margin = 15
-  [[lineups.entries]]
-  name = "Rash"
-  strategy = "careless"
-  valuation = [120, 150]
-
-[[lineups]]
-name = "duo"
-  [[lineups.entries]]
-  name = "Otto"
-  strategy = "value"
-  valuation = [75, 100]
-  [[lineups.entries]]
-  name = "Cleo"
-  strategy = "cautious"
-  valuation = [85, 115]
-  margin = 15
-)";
+)" + test_support::TestData("two_lineups.toml");
 
 std::string WithScenarios(std::string text) {
   const std::string mark = "%SCENARIOS%";
@@ -150,8 +122,8 @@ struct WholeRun {
   ProcessResult run;
 };
 WholeRun RunWhole(const std::string& text = WithScenarios(kVirtual)) {
-  WholeRun whole{testfiles::MakeTempDir(), {}};
-  testfiles::WriteFile(whole.dir + "/t.toml", text);
+  WholeRun whole{test_support::MakeTempDir(), {}};
+  test_support::WriteFile(whole.dir + "/t.toml", text);
   whole.run = RunProcess(
       {kBin, "run", whole.dir + "/t.toml", "--db", whole.dir + "/whole.db", "--jobs", "2"}, Env(),
       120);
@@ -174,14 +146,14 @@ TEST(TournamentRun, KilledAndRunAgainEqualsAnUninterruptedRun) {
   // again. The run writes its sessions in several batches, so the kill comes midway: what the
   // database holds once the run is dead is checked to be part of the tournament only.
   const std::string db = dir + "/resumed.db";
-  testproc::Child run = Start({"run", dir + "/t.toml", "--db", db, "--jobs", "2"});
+  test_support::Child run = Start({"run", dir + "/t.toml", "--db", db, "--jobs", "2"});
   ASSERT_GT(run.pid, 0);
   const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(60);
   while (Sessions(db) == 0 && std::chrono::steady_clock::now() < give_up) {
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
   kill(run.pid, SIGKILL);
-  const int status = testproc::Wait(run);
+  const int status = test_support::Wait(run);
   ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL)
       << "the run ended on its own before the kill, status " << status;
   const int64_t stored = Sessions(db);
@@ -250,7 +222,7 @@ name = "faulty"
 )";
 
 bool Alive(const std::string& pid_file) {
-  const std::string text = testfiles::ReadFile(pid_file);
+  const std::string text = test_support::ReadFile(pid_file);
   if (text.empty()) return false;
   return kill(static_cast<pid_t>(std::stol(text)), 0) == 0;
 }
@@ -272,11 +244,11 @@ TEST(TournamentRun, CrashingAndHangingAgentsAreRecordedAndReaped) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.admission);
-    const std::string dir = testfiles::MakeTempDir();
+    const std::string dir = test_support::MakeTempDir();
     std::string text = WithScenarios(kAgents);
     text.replace(text.find("admission_ms = 200"), 18, c.admission);
     text.replace(text.find("deadline_ms = 2000"), 18, c.deadline);
-    testfiles::WriteFile(dir + "/t.toml", text);
+    test_support::WriteFile(dir + "/t.toml", text);
     const ProcessResult run = RunProcess(
         {kBin, "run", dir + "/t.toml", "--db", dir + "/t.db", "--format", "csv"}, Env(), 60);
     ASSERT_EQ(ExitCode(run), 0) << run.err;
@@ -302,19 +274,19 @@ TEST(TournamentRun, CrashingAndHangingAgentsAreRecordedAndReaped) {
     EXPECT_EQ(q.Int(3), SIGKILL);
     // The leaderboard, in CSV, counts them.
     EXPECT_NE(run.out.find("faulty,"), std::string::npos) << run.out;
-    const std::vector<std::string> lines = testfiles::Lines(run.out);
+    const std::vector<std::string> lines = test_support::Lines(run.out);
     ASSERT_EQ(lines.size(), 4u) << run.out;
     EXPECT_NE(lines[0].find("crashed,timeouts"), std::string::npos);
   }
 }
 
 TEST(TournamentRun, InterruptedRunEndsItsAgentsAndStoresNothingHalfDone) {
-  const std::string dir = testfiles::MakeTempDir();
+  const std::string dir = test_support::MakeTempDir();
   std::string text = WithScenarios(kAgents);
   text.replace(text.find("deadline_ms = 2000"), 18, "deadline_ms = 600000");
   text.replace(text.find("admission_ms = 200"), 18, "admission_ms = 60000");
-  testfiles::WriteFile(dir + "/t.toml", text);
-  testproc::Child run = Start({"run", dir + "/t.toml", "--db", dir + "/t.db"});
+  test_support::WriteFile(dir + "/t.toml", text);
+  test_support::Child run = Start({"run", dir + "/t.toml", "--db", dir + "/t.db"});
   ASSERT_GT(run.pid, 0);
   const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(30);
   while (!Alive(dir + "/hang.pid") && std::chrono::steady_clock::now() < give_up) {
@@ -323,21 +295,21 @@ TEST(TournamentRun, InterruptedRunEndsItsAgentsAndStoresNothingHalfDone) {
   ASSERT_TRUE(Alive(dir + "/hang.pid"));
   kill(run.pid, SIGTERM);
   bool timed_out = false;
-  const int status = testproc::Wait(run, testproc::After(30), &timed_out);
+  const int status = test_support::Wait(run, test_support::After(30), &timed_out);
   ASSERT_FALSE(timed_out);
-  EXPECT_EQ(testproc::ExitCodeOf(status), 128 + SIGTERM);
+  EXPECT_EQ(test_support::ExitCodeOf(status), 128 + SIGTERM);
   EXPECT_FALSE(Alive(dir + "/hang.pid"));
   EXPECT_EQ(Sessions(dir + "/t.db"), 0);
 }
 
 TEST(TournamentRun, BadUsageAndBadFilesExitTwoAndFailuresOne) {
-  const std::string dir = testfiles::MakeTempDir();
-  testfiles::WriteFile(dir + "/bad.toml", "seeds = [1]\n");
+  const std::string dir = test_support::MakeTempDir();
+  test_support::WriteFile(dir + "/bad.toml", "seeds = [1]\n");
   // An entry the scenario refuses: the file's fault, found before any database is made.
   std::string bogus = WithScenarios(kVirtual);
   bogus.insert(bogus.find("valuation"), "bogus = 1\n");
-  testfiles::WriteFile(dir + "/bogus.toml", bogus);
-  testfiles::WriteFile(dir + "/agents.toml", WithScenarios(kAgents));
+  test_support::WriteFile(dir + "/bogus.toml", bogus);
+  test_support::WriteFile(dir + "/agents.toml", WithScenarios(kAgents));
   struct Case {
     std::vector<std::string> args;
     int code;
@@ -368,7 +340,7 @@ TEST(TournamentRun, BadUsageAndBadFilesExitTwoAndFailuresOne) {
     const ProcessResult r = RunProcess(c.args, Env(), 30);
     EXPECT_EQ(ExitCode(r), c.code) << c.args.back() << ": " << r.err;
     if (c.code != 0) {
-      EXPECT_EQ(testfiles::Lines(r.err).size(), 1u) << r.err;
+      EXPECT_EQ(test_support::Lines(r.err).size(), 1u) << r.err;
     }
   }
   EXPECT_EQ(Sessions(dir + "/y.db"), 0);
@@ -384,7 +356,7 @@ TEST(TournamentRun, BadUsageAndBadFilesExitTwoAndFailuresOne) {
 // 1,000,000 seeds times 1,000 lineups: 10^9 sessions, planned and run in shards from a file of a
 // few dozen KB, none of them held in memory: shard 7 of 100,000 is lineup L7 at seeds 1, 101, ...
 TEST(TournamentRun, AHugeTournamentIsEnumeratedNotMaterialised) {
-  const std::string dir = testfiles::MakeTempDir();
+  const std::string dir = test_support::MakeTempDir();
   std::string text =
       "scenarios = [\"%SCENARIOS%/default.toml\"]\nseeds = { base = 1, count = "
       "1000000 }\n";
@@ -393,7 +365,7 @@ TEST(TournamentRun, AHugeTournamentIsEnumeratedNotMaterialised) {
             "\"\n[[lineups.entries]]\nname = \"A\"\nstrategy = \"value\"\n";
   }
   const std::string t = dir + "/t.toml";
-  testfiles::WriteFile(t, WithScenarios(text.c_str()));
+  test_support::WriteFile(t, WithScenarios(text.c_str()));
   const ProcessResult plan = RunProcess({kBin, "plan", t, "--shards", "100000"}, Env(), 60);
   ASSERT_EQ(ExitCode(plan), 0) << plan.err;
   EXPECT_NE(plan.out.find(": 1000000000 sessions in 100000 shards;"), std::string::npos)
@@ -428,8 +400,8 @@ TEST(TournamentRun, AHugeTournamentIsEnumeratedNotMaterialised) {
 // Shards run by the program, merged in two steps: exit 4 and a note while a shard is missing,
 // then the leaderboard of the run in one piece.
 TEST(TournamentRun, ShardsMergeIntoTheLeaderboardOfTheWholeRun) {
-  const std::string dir = testfiles::MakeTempDir();
-  testfiles::WriteFile(dir + "/t.toml", WithScenarios(kVirtual));
+  const std::string dir = test_support::MakeTempDir();
+  test_support::WriteFile(dir + "/t.toml", WithScenarios(kVirtual));
   const std::string t = dir + "/t.toml";
   const ProcessResult plan = RunProcess({kBin, "plan", t, "--shards", "3"}, Env(), 30);
   ASSERT_EQ(ExitCode(plan), 0) << plan.err;
@@ -510,8 +482,8 @@ name = "mixed"
 )";
 
 TEST(TournamentRun, AgentAndExternalCommandTradeThroughMarketd) {
-  const std::string dir = testfiles::MakeTempDir();
-  testfiles::WriteFile(dir + "/t.toml", WithScenarios(kMixed));
+  const std::string dir = test_support::MakeTempDir();
+  test_support::WriteFile(dir + "/t.toml", WithScenarios(kMixed));
   const ProcessResult run =
       RunProcess({kBin, "run", dir + "/t.toml", "--db", dir + "/t.db"}, Env(), 180);
   ASSERT_EQ(ExitCode(run), 0) << run.err;
@@ -607,10 +579,10 @@ std::string DumpDecided(const std::string& db_path) {
 // The same stepped tournament twice, one session at a time and two at once: the same database,
 // but for the measured times.
 TEST(TournamentRun, SteppedRunsOfRealAgentProgramsAreDecidedTheSameEveryTime) {
-  const std::string dir = testfiles::MakeTempDir();
+  const std::string dir = test_support::MakeTempDir();
   std::string text = WithScenarios(kStepped);
   text = WithScenarios(text);  // the agent's path names the folder too
-  testfiles::WriteFile(dir + "/t.toml", text);
+  test_support::WriteFile(dir + "/t.toml", text);
   std::string dumps[2];
   for (int jobs = 1; jobs <= 2; ++jobs) {
     const std::string db = dir + "/run" + std::to_string(jobs) + ".db";
@@ -641,7 +613,7 @@ TEST(TournamentRun, SteppedRunsOfRealAgentProgramsAreDecidedTheSameEveryTime) {
 // converted, it shows the leaderboard that version showed, and it is the file this version writes
 // running the same tournament.
 TEST(TournamentUpgrade, AVersionThreeFileIsRefusedThenConvertedToWhatARunWrites) {
-  const std::string dir = testfiles::MakeTempDir();
+  const std::string dir = test_support::MakeTempDir();
   for (const char* name : {"v3.db", "v3.toml", "scenario.toml"}) {
     std::filesystem::copy_file(std::string(TESTDATA_DIR) + "/" + name, dir + "/" + name);
   }
@@ -669,10 +641,10 @@ TEST(TournamentUpgrade, AVersionThreeFileIsRefusedThenConvertedToWhatARunWrites)
   EXPECT_EQ(again.out, "v3.db holds schema version 4 already\n");
 
   const ProcessResult board = RunProcess({kBin, "show", "--db", db, "--format", "csv"}, Env(), 30);
-  EXPECT_EQ(board.out, testfiles::ReadFile(std::string(TESTDATA_DIR) + "/v3_show.csv"));
+  EXPECT_EQ(board.out, test_support::ReadFile(std::string(TESTDATA_DIR) + "/v3_show.csv"));
   const ProcessResult markets =
       RunProcess({kBin, "show", "--db", db, "--format", "csv", "--markets"}, Env(), 30);
-  EXPECT_EQ(markets.out, testfiles::ReadFile(std::string(TESTDATA_DIR) + "/v3_markets.csv"));
+  EXPECT_EQ(markets.out, test_support::ReadFile(std::string(TESTDATA_DIR) + "/v3_markets.csv"));
 
   const ProcessResult fresh = in_dir("run v3.toml --db fresh.db --jobs 2");
   ASSERT_EQ(ExitCode(fresh), 0) << fresh.err;
@@ -684,14 +656,14 @@ TEST(TournamentUpgrade, AVersionThreeFileIsRefusedThenConvertedToWhatARunWrites)
 
 // A file the upgrade cannot number (its tournament file gone) is left as it was.
 TEST(TournamentUpgrade, WithoutItsTournamentFileTheFileIsLeftAsItWas) {
-  const std::string dir = testfiles::MakeTempDir();
+  const std::string dir = test_support::MakeTempDir();
   std::filesystem::copy_file(std::string(TESTDATA_DIR) + "/v3.db", dir + "/v3.db");
-  const std::string before = testfiles::ReadFile(dir + "/v3.db");
+  const std::string before = test_support::ReadFile(dir + "/v3.db");
   const ProcessResult upgrade = RunProcess({kBin, "upgrade", "--db", dir + "/v3.db"}, Env(), 30);
   EXPECT_EQ(ExitCode(upgrade), 1);
   EXPECT_NE(upgrade.err.find("give its file with --file"), std::string::npos) << upgrade.err;
   EXPECT_EQ(std::count(upgrade.err.begin(), upgrade.err.end(), '\n'), 1) << upgrade.err;
-  EXPECT_EQ(testfiles::ReadFile(dir + "/v3.db"), before);
+  EXPECT_EQ(test_support::ReadFile(dir + "/v3.db"), before);
   const ProcessResult show = RunProcess({kBin, "show", "--db", dir + "/v3.db"}, Env(), 30);
   EXPECT_NE(show.err.find("holds schema version 3"), std::string::npos) << show.err;
 }

@@ -14,47 +14,16 @@
 namespace tournament {
 namespace {
 
-// Two lineups on two scenarios, 7 seeds: 28 virtual-time sessions.
+// Two lineups on two scenarios, `seeds` seeds: 4 virtual-time sessions a seed.
 std::string TournamentText(int seeds) {
-  return std::string(R"(
-name = "merge"
-scenarios = [")") +
-         SCENARIOS_DIR + R"(/default.toml", ")" + SCENARIOS_DIR + R"(/default.toml"]
-seeds = { base = 40, count = )" +
-         std::to_string(seeds) + R"( }
-
-[[lineups]]
-name = "trio"
-  [[lineups.entries]]
-  name = "Vera"
-  strategy = "value"
-  valuation = [70, 105]
-  [[lineups.entries]]
-  name = "Cleo"
-  strategy = "cautious"
-  valuation = [85, 115]
-  margin = 15
-  [[lineups.entries]]
-  name = "Rash"
-  strategy = "careless"
-  valuation = [120, 150]
-
-[[lineups]]
-name = "duo"
-  [[lineups.entries]]
-  name = "Otto"
-  strategy = "value"
-  valuation = [75, 100]
-  [[lineups.entries]]
-  name = "Rash"
-  strategy = "careless"
-  valuation = [120, 150]
-)";
+  return std::string("name = \"merge\"\nscenarios = [\"") + SCENARIOS_DIR + "/default.toml\", \"" +
+         SCENARIOS_DIR + "/default.toml\"]\nseeds = { base = 40, count = " + std::to_string(seeds) +
+         " }\n" + test_support::TestData("two_lineups.toml");
 }
 
 class MergeTest : public ::testing::Test {
  protected:
-  void SetUp() override { dir_ = testfiles::MakeTempDir(); }
+  void SetUp() override { dir_ = test_support::MakeTempDir(); }
 
   TournamentFile Load(int seeds) {
     // The same scenario twice under two names keys sessions apart.
@@ -252,7 +221,7 @@ TEST_F(MergeTest, RefusesShardsOfAnotherTournamentBeforeWritingAnything) {
       {whole, {shards[0]}, whole, "holds this tournament whole"},
   };
   for (const Case& c : cases) {
-    const std::string before = testfiles::ReadFile(c.into);
+    const std::string before = test_support::ReadFile(c.into);
     try {
       MergeShards(c.into, c.shards);
       ADD_FAILURE() << "merged " << c.names;
@@ -262,7 +231,7 @@ TEST_F(MergeTest, RefusesShardsOfAnotherTournamentBeforeWritingAnything) {
       EXPECT_NE(what.find(c.says), std::string::npos) << what;
       EXPECT_EQ(what.find('\n'), std::string::npos) << what;
     }
-    EXPECT_EQ(testfiles::ReadFile(c.into), before) << c.names;
+    EXPECT_EQ(test_support::ReadFile(c.into), before) << c.names;
   }
   // A merge of this tournament refuses a shard of another, naming it.
   MergeShards(dir_ + "/all.db", {shards[0]});

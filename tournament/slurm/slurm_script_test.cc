@@ -44,17 +44,18 @@ std::vector<std::string> RunTask(const SlurmJob& job, const std::string& task) {
   mkdir((job.out_dir).c_str(), 0755);
   const std::string program_dir = job.program.substr(0, job.program.rfind('/'));
   mkdir(program_dir.c_str(), 0755);
-  testfiles::WriteFile(job.program, "#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n' \"$a\"; done\n");
+  test_support::WriteFile(job.program,
+                          "#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n' \"$a\"; done\n");
   chmod(job.program.c_str(), 0755);
   const std::string script = job.out_dir + "/tournament.sbatch";
-  testfiles::WriteFile(script, SlurmScript(job));
+  test_support::WriteFile(script, SlurmScript(job));
   const ProcessResult r = RunProcess({"/bin/bash", script}, {"SLURM_ARRAY_TASK_ID=" + task}, 30);
   EXPECT_EQ(ExitCode(r), 0) << r.err;
-  return testfiles::Lines(testfiles::ReadFile(job.out_dir + "/shard-" + task + ".log"));
+  return test_support::Lines(test_support::ReadFile(job.out_dir + "/shard-" + task + ".log"));
 }
 
 TEST(SlurmScript, EachTaskRunsItsShardWithTheOptionsPassedThrough) {
-  const std::string dir = testfiles::MakeTempDir();
+  const std::string dir = test_support::MakeTempDir();
   SlurmJob job = Job(dir);
   job.jobs = 3;
   job.deadline_ms = 5000;
@@ -76,7 +77,7 @@ TEST(SlurmScript, EachTaskRunsItsShardWithTheOptionsPassedThrough) {
 }
 
 TEST(SlurmScript, LeavesOutWhatWasNotGiven) {
-  const std::string dir = testfiles::MakeTempDir();
+  const std::string dir = test_support::MakeTempDir();
   SlurmJob job = Job(dir);
   job.shards = 1;
   const std::vector<std::string> argv = RunTask(job, "0");
@@ -93,20 +94,20 @@ TEST(SlurmScript, LeavesOutWhatWasNotGiven) {
 // A path is text from outside: whatever it holds reaches the task as one argument, and neither a
 // command nor a directive of its own.
 TEST(SlurmScript, PathsWithLineBreaksInjectNothing) {
-  const std::string dir = testfiles::MakeTempDir();
+  const std::string dir = test_support::MakeTempDir();
   SlurmJob job = Job(dir);
   job.file = dir + "/t\ntouch " + dir + "/INJECTED\n#SBATCH --partition=evil\n\x1b[31m.toml";
   job.bin_dir = dir + "/bin\n$(touch " + dir + "/INJECTED2)";
   const std::vector<std::string> argv = RunTask(job, "0");
   // The stand-in prints one line per argument: the path's lines come back in turn, whole.
-  const std::vector<std::string> file_lines = testfiles::Lines(job.file + "\n");
+  const std::vector<std::string> file_lines = test_support::Lines(job.file + "\n");
   ASSERT_GT(argv.size(), file_lines.size());
   EXPECT_EQ(std::vector<std::string>(argv.begin() + 1,
                                      argv.begin() + 1 + static_cast<ptrdiff_t>(file_lines.size())),
             file_lines);
   EXPECT_FALSE(std::filesystem::exists(dir + "/INJECTED"));
   EXPECT_FALSE(std::filesystem::exists(dir + "/INJECTED2"));
-  const std::vector<std::string> lines = testfiles::Lines(SlurmScript(job));
+  const std::vector<std::string> lines = test_support::Lines(SlurmScript(job));
   for (const std::string& line : lines) {
     EXPECT_NE(line.rfind("touch", 0), 0u) << line;
     EXPECT_FALSE(line.rfind("#SBATCH", 0) == 0 && line.find("evil") != std::string::npos) << line;
@@ -118,7 +119,7 @@ TEST(SlurmScript, PathsWithLineBreaksInjectNothing) {
   const std::string next = SlurmNextSteps(job, job.out_dir + "/x\x1b]0;t\x07.sbatch");
   EXPECT_EQ(next.find('\x1b'), std::string::npos) << next;
   EXPECT_EQ(next.find('\x07'), std::string::npos) << next;
-  EXPECT_EQ(testfiles::Lines(next).size(), 5u) << next;
+  EXPECT_EQ(test_support::Lines(next).size(), 5u) << next;
 }
 
 TEST(SlurmScript, RefusesDirectiveValuesItCannotWrite) {
