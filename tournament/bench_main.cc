@@ -25,6 +25,7 @@
 #include "tournament/leaderboard.h"
 #include "tournament/leaderboard_format.h"
 #include "tournament/runner.h"
+#include "tournament/session_codec.h"
 #include "tournament/session_scenario.h"
 #include "tournament/store.h"
 #include "tournament/totals.h"
@@ -175,7 +176,8 @@ name = "four"
     record.position = static_cast<int64_t>(i);
     record.scenario_hash = "0123456789abcdef";
     record.outcome = "completed";
-    rows[i].participants = rows[i].goods = "[]";
+    rows[i].participants = tournament::EncodeEntries({});
+    rows[i].goods = tournament::GoodsEncoder().Take();
   }
   double floor_cpu = 1e300;
   for (int r = 0; r < repeats; ++r) {

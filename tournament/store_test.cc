@@ -90,6 +90,7 @@ TEST(Store, PackedEntriesAndGoodsReadBackThroughTheirViews) {
   agent.exit_code = std::nullopt;
   agent.exit_signal = 9;
   agent.stderr_tail = "boom\n\"quoted\"\t\\\x01\xff end";
+  agent.late_ticks = 4;
   GoodRow& sold = r.goods[0];
   sold = {2, "wine1", "wine", "Ana", 3, 2600, 2300, 1400, "sold", "Vera", 2100, 1, 2, {}};
   sold.values = {{"Vera", 2300}, {"B\"o", 2400}};
@@ -107,11 +108,12 @@ TEST(Store, PackedEntriesAndGoodsReadBackThroughTheirViews) {
 
   Statement p = store.db().Prepare(
       "SELECT position, name, kind, strategy, surplus, logged_in, response_median_us, "
-      "response_p99_us, status, exit_code, exit_signal, stderr_tail, typeof(surplus) "
+      "response_p99_us, status, exit_code, exit_signal, stderr_tail, typeof(surplus), late_ticks "
       "FROM participant ORDER BY position");
   ASSERT_TRUE(p.Step());
   EXPECT_EQ(p.Text(1), "A");
-  EXPECT_TRUE(p.IsNull(9));  // exit_code
+  EXPECT_TRUE(p.IsNull(9));   // exit_code
+  EXPECT_TRUE(p.IsNull(13));  // late ticks: not on the stepped clock
   ASSERT_TRUE(p.Step());
   EXPECT_EQ(p.Int(0), 1);
   EXPECT_EQ(p.Text(2), "command");
@@ -125,6 +127,7 @@ TEST(Store, PackedEntriesAndGoodsReadBackThroughTheirViews) {
   EXPECT_TRUE(p.IsNull(9));
   EXPECT_EQ(p.Int(10), 9);
   EXPECT_EQ(p.Text(11), agent.stderr_tail);
+  EXPECT_EQ(p.Int(13), 4);
   EXPECT_FALSE(p.Step());
 
   Statement g = store.db().Prepare(
