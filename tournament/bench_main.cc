@@ -189,7 +189,7 @@ name = "four"
       std::vector<const tournament::PackedSession*> batch;
       for (size_t i = 0; i < rows.size(); ++i) {
         batch.push_back(&rows[i]);
-        if (batch.size() == 200 || i + 1 == rows.size()) {
+        if (batch.size() == 1000 || i + 1 == rows.size()) {
           store.Write(id, batch);
           batch.clear();
         }

@@ -139,7 +139,7 @@ std::string WithScenarios(std::string text) {
 std::string LongVirtual() {
   std::string text = WithScenarios(kVirtual);
   const std::string count = "count = 150";
-  text.replace(text.find(count), count.size(), "count = 400");
+  text.replace(text.find(count), count.size(), "count = 3000");
   return text;
 }
 
@@ -161,7 +161,7 @@ WholeRun RunWhole(const std::string& text = WithScenarios(kVirtual)) {
 // The file is the same byte for byte whatever order the sessions ended in: one job or two, killed
 // and resumed (below), merged from shards (ShardsMerge...).
 TEST(TournamentRun, KilledAndRunAgainEqualsAnUninterruptedRun) {
-  constexpr int64_t kSessions = 800;
+  constexpr int64_t kSessions = 6000;  // several of the runner's batches
   const auto [dir, whole] = RunWhole(LongVirtual());
   ASSERT_EQ(ExitCode(whole), 0) << whole.err;
   ASSERT_EQ(Sessions(dir + "/whole.db"), kSessions);

@@ -28,7 +28,7 @@ namespace tournament {
 namespace {
 
 // Finished virtual sessions are written together once this many wait, or this long has passed.
-constexpr size_t kBatch = 200;
+constexpr size_t kBatch = 1000;
 constexpr std::chrono::milliseconds kBatchTime{100};
 
 struct Planned {
@@ -180,9 +180,11 @@ RunSummary RunTournament(const TournamentFile& t, Store& store, const RunOptions
   // batch ready writes it, each session whole inside one transaction, while the others play on:
   // the runner has no writer thread, whose work would compete with the sessions for the same
   // cores. A worker that finds the database busy plays on, unless kMaxPending sessions wait: then
-  // it waits its turn to write, which bounds the memory held. The columns of the sessions written
-  // keep their memory for the next ones.
-  constexpr size_t kMaxPending = 4 * kBatch;
+  // it waits its turn to write, which bounds the memory held (a few KiB a session: about 50 MiB
+  // at most). The bound is wide because a write that runs a checkpoint waits for the disk to sync
+  // it, seconds on a busy machine, during which the others should go on playing. The columns of
+  // the sessions written keep their memory for the next ones.
+  constexpr size_t kMaxPending = 10 * kBatch;
   std::mutex mutex;  // guards what follows
   std::vector<PackedSession> pending;
   std::vector<PackedSession> spare;  // written sessions, whose columns' memory is reused
