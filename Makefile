@@ -102,6 +102,12 @@ bench: | deps
 bench-stepped: | deps
 	bash bench/stepped.sh
 
+# A million-session tournament of built-in bidders, run with --jobs 2 and shown, beside market-sim
+# playing the same sessions (bench/tournament.sh; Release build in build-bench/).
+.PHONY: bench-tournament
+bench-tournament: | deps
+	bash bench/tournament.sh
+
 # The largest valid session beside the default one (bench/large.sh): market-sim's peak memory, time
 # and results size for each, in the Release build (build-bench/).
 .PHONY: bench-large

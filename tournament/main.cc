@@ -271,7 +271,7 @@ int main(int argc, char** argv) {
   slurm->add_option("--time", time, "each task's time limit (Slurm's format, such as 1:00:00)");
   std::vector<std::string> upgrade_files;
   CLI::App* upgrade = app.add_subcommand(
-      "upgrade", "convert a database of the previous schema version to this one, in place");
+      "upgrade", "convert a database of an earlier schema version (3 or 4) to this one, in place");
   upgrade->add_option("--db", flags.db_path, "the SQLite database")->required();
   upgrade->add_option("--file", upgrade_files,
                       "a tournament's file, when the one recorded in the database has moved");

@@ -1,7 +1,7 @@
-// Compact JSON written by hand for the database's packed columns (store.h): arrays and objects of
-// integers, reals, strings and nulls, appended to one buffer with no spaces. Cheap enough to run
-// once per session on the runner's hot path, where a document library would cost more than the
-// session itself.
+// Compact JSON written by hand: the packed columns as SQL reads them (session_codec.h), arrays and
+// objects of integers, reals, strings and nulls, appended to one buffer with no spaces. Cheap
+// enough to run once per row a query reads, where a document library would cost more than the
+// decoding itself.
 #ifndef TOURNAMENT_JSON_TEXT_H_
 #define TOURNAMENT_JSON_TEXT_H_
 

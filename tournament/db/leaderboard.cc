@@ -27,7 +27,8 @@ Leaderboard ReadLeaderboard(Db& db, const std::string& which) {
   // however many sessions are stored.
   Statement entries = db.Prepare(
       "SELECT lineup, name, kind, strategy, scored, surplus_sum, surplus_squares, goods_won, "
-      "spend, sanctions, expulsions, crashes, timeouts, no_login, dropped FROM entry_total "
+      "spend, sanctions, expulsions, crashes, timeouts, no_login, dropped, late_ticks, "
+      "late_sessions FROM entry_total "
       "WHERE tournament = ? ORDER BY lineup, position");
   entries.Bind(1, board.tournament);
   while (entries.Step()) {
@@ -45,15 +46,17 @@ Leaderboard ReadLeaderboard(Db& db, const std::string& which) {
     s.timeouts = entries.Int(12);
     s.no_login = entries.Int(13);
     s.dropped = entries.Int(14);
+    s.late_ticks = entries.Int(15);
+    s.late_sessions = entries.Int(16);
     board.standings.push_back(std::move(s));
   }
 
-  // Response times at the market, over every counted bid of the agent in the tournament: nearest
+  // Response times at the market, over every bid of the agent stored in the tournament: nearest
   // ranks (as market::ResponseTimes has them) picked by SQLite, which sorts within bounded memory
   // (spilling to a temporary file), so that no bid is held here however many were stored.
   const char* kCounted =
       "FROM bid b JOIN session s ON s.id = b.session "
-      "WHERE s.tournament = ?1 AND s.lineup = ?2 AND b.buyer = ?3 AND b.counted = 1";
+      "WHERE s.tournament = ?1 AND s.lineup = ?2 AND b.buyer = ?3";
   Statement count = db.Prepare(std::string("SELECT count(*) ") + kCounted);
   Statement nth = db.Prepare(std::string("SELECT b.response_us ") + kCounted +
                              " ORDER BY b.response_us LIMIT 1 OFFSET ?4");
@@ -68,7 +71,7 @@ Leaderboard ReadLeaderboard(Db& db, const std::string& which) {
     auto rank = [&](int64_t percent) {
       const int64_t r = std::max<int64_t>((n * percent + 99) / 100, 1);
       nth.Bind(1, board.tournament).Bind(2, s.lineup).Bind(3, s.name).Bind(4, r - 1);
-      if (!nth.Step()) throw DbError("database: a counted bid vanished");
+      if (!nth.Step()) throw DbError("database: a bid vanished");
       const int64_t value = nth.Int(0);
       nth.Reset();
       return value;

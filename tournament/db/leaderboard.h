@@ -33,7 +33,11 @@ struct Standing {
   int64_t timeouts = 0;
   int64_t no_login = 0;
   int64_t dropped = 0;  // sessions in which the market closed its connection (faults, flooding)
-  std::optional<int64_t> response_median_us;  // agents with counted bids
+  // On the stepped clock: ticks that ended at their deadline while the agent was still busy, and
+  // the sessions that had any (those were not decided by the agents' answers alone).
+  int64_t late_ticks = 0;
+  int64_t late_sessions = 0;
+  std::optional<int64_t> response_median_us;  // agents with bids
   std::optional<int64_t> response_p99_us;
   std::vector<int> overlaps;  // ranks in the same lineup whose interval meets this one
 };

@@ -98,6 +98,19 @@ std::string LeaderboardTable(const Leaderboard& board) {
          std::to_string(s.dropped), Optional(s.response_median_us), Optional(s.response_p99_us)});
   }
   flush();
+  // A stepped session is decided by its agents' answers alone only when no tick ran out on them.
+  std::string late;
+  for (const Standing& s : board.standings) {
+    if (s.late_sessions == 0) continue;
+    late += "  lineup " + TerminalText(s.lineup) + ", " + TerminalText(s.name) + ": " +
+            std::to_string(s.late_ticks) + " late tick" + (s.late_ticks == 1 ? "" : "s") + " in " +
+            std::to_string(s.late_sessions) + " of " + std::to_string(s.surplus.n) + " sessions\n";
+  }
+  if (!late.empty()) {
+    out +=
+        "\nNot deterministic: ticks that ended at their deadline while the agent was still busy\n" +
+        late;
+  }
   if (!board.scenarios.empty()) {
     market::TextTable measures(
         {"scenario", "sessions", "failed", "mean_revenue", "95% interval", "goods_sold", "goods",
@@ -215,6 +228,8 @@ std::string LeaderboardJson(const Leaderboard& board) {
                          {"timeouts", s.timeouts},
                          {"no_login", s.no_login},
                          {"dropped", s.dropped},
+                         {"late_ticks", s.late_ticks},
+                         {"late_sessions", s.late_sessions},
                          {"resp_median_us", optional(s.response_median_us)},
                          {"resp_p99_us", optional(s.response_p99_us)}});
   }

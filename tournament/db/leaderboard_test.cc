@@ -25,6 +25,7 @@ class LeaderboardTest : public ::testing::Test {
     const int64_t strong[] = {1000, 1100, 900, 1000};
     const int64_t weak[] = {-50, 40, 10, 0};
     const int64_t agent[] = {980, 1020, 1000, 1000};
+    const int64_t late[] = {0, 2, 0, 5};  // stepped sessions, two of them decided by deadline
     for (uint64_t seed = 0; seed < 4; ++seed) {
       SessionRecord r = Record(seed, "completed");
       r.participants[0].surplus = weak[seed];
@@ -34,6 +35,7 @@ class LeaderboardTest : public ::testing::Test {
       r.participants[2].spend = 3000;
       r.participants[2].status = seed == 3 ? "crashed" : "ok";
       r.participants[2].dropped = seed == 2 ? "too many faults" : "";
+      r.participants[2].late_ticks = late[seed];
       r.goods.resize(3);
       r.goods[0].outcome = "sold";
       r.revenue = 100 * static_cast<int64_t>(seed + 1);
@@ -42,9 +44,8 @@ class LeaderboardTest : public ::testing::Test {
       r.efficiency = efficiency[seed];
       r.top_value_share = 0.5;
       for (int64_t us = 1; us <= 100; ++us) {
-        r.bids.push_back({1, "g", 10, "Agent", 0, us * 10 + static_cast<int64_t>(seed), true});
+        r.bids.push_back({1, "g", 10, "Agent", 0, us * 10 + static_cast<int64_t>(seed)});
       }
-      r.bids.push_back({1, "g", 10, "Agent", 0, 999999, false});  // a repeat: not counted
       ASSERT_TRUE(store_->Write(id_, r));
     }
     SessionRecord failed = Record(9, "failed");
@@ -95,7 +96,7 @@ TEST_F(LeaderboardTest, RunningTotalsEqualACountOverEverySession) {
   const std::string running = totals(), running_board = shown();
   EXPECT_NE(
       running.find("L,2,Agent,command,./agent --mode \"a,b\",5,4,4000,4000800,8,12000,0,0,1,1,"
-                   "0,1,"),
+                   "0,1,7,2,"),
       std::string::npos)
       << running;
   RecountTotals(db, id_);
@@ -112,6 +113,26 @@ TEST_F(LeaderboardTest, RunningTotalsEqualACountOverEverySession) {
   EXPECT_EQ(board.scenarios[0].efficiency.n, 3u);
   EXPECT_NEAR(board.scenarios[0].efficiency.mean, efficiency.mean, 1e-9);
   EXPECT_NEAR(board.scenarios[0].efficiency.half_width, efficiency.half_width, 1e-8);
+}
+
+// An entry whose sessions had ticks end at their deadline is named under the table, with how
+// many ticks in how many sessions; entries without are not.
+TEST_F(LeaderboardTest, TheTableSaysWhichEntriesHadLateTicks) {
+  const Leaderboard board = ReadLeaderboard(store_->db(), "");
+  ASSERT_EQ(board.standings[1].name, "Agent");
+  EXPECT_EQ(board.standings[1].late_ticks, 7);
+  EXPECT_EQ(board.standings[1].late_sessions, 2);
+  const std::string table = LeaderboardTable(board);
+  const size_t note = table.find("Not deterministic:");
+  ASSERT_NE(note, std::string::npos) << table;
+  const std::string rest = table.substr(note, table.find("\n\n", note) - note);
+  EXPECT_NE(rest.find("lineup L, Agent: 7 late ticks in 2 of 4 sessions"), std::string::npos)
+      << rest;
+  EXPECT_EQ(rest.find("Strong"), std::string::npos) << rest;
+  EXPECT_EQ(rest.find("Weak"), std::string::npos) << rest;
+  const nlohmann::json json = nlohmann::json::parse(LeaderboardJson(board));
+  EXPECT_EQ(json["standings"][1]["late_ticks"], 7);
+  EXPECT_EQ(json["standings"][0]["late_sessions"], 0);
 }
 
 TEST_F(LeaderboardTest, RanksByMeanSurplusAndShowsWhereIntervalsMeet) {
@@ -138,7 +159,7 @@ TEST_F(LeaderboardTest, RanksByMeanSurplusAndShowsWhereIntervalsMeet) {
   EXPECT_EQ(second.dropped, 1);
   EXPECT_EQ(second.goods_won, 8);
   EXPECT_EQ(second.spend, 12000);
-  // Over the 400 counted bids (10 * k + seed us), nearest rank.
+  // Over the 400 bids (10 * k + seed us), nearest rank.
   ASSERT_TRUE(second.response_median_us && second.response_p99_us);
   EXPECT_EQ(*second.response_median_us, 503);  // the 200th of 400
   EXPECT_EQ(*second.response_p99_us, 993);     // the 396th

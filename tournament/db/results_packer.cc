@@ -5,8 +5,8 @@
 
 #include "engine/measures.h"
 #include "engine/response_stats.h"
-#include "tournament/db/json_text.h"
 #include "tournament/db/results_reader.h"
+#include "tournament/db/session_codec.h"
 
 namespace tournament {
 namespace {
@@ -23,20 +23,23 @@ int EntryOf(const std::vector<ParticipantRow>& rows, const std::string& buyer) {
   return -1;
 }
 
-// One good as the good view reads it (the same layout as PackGoods in packed_session.cc).
-void WriteGood(JsonText& out, int auction, const market::GoodResult& g) {
+// One good: its outcome into the goods column, its plan beside it (reusing the plan's strings).
+void AddGood(GoodsEncoder& out, std::vector<GoodPlan>& plan, size_t at, int auction,
+             const market::GoodResult& g) {
+  if (plan.size() <= at) plan.emplace_back();
+  GoodPlan& p = plan[at];
+  p.auction = auction;
+  p.id = g.good.id;
+  p.kind = g.good.kind;
+  p.seller = g.good.seller;
+  p.round = g.good.round;
+  p.initial = g.good.initial;
+  p.resale = g.good.resale;
+  p.reserve = g.good.reserve;
   const bool sold = g.outcome == market::Outcome::kSold;
-  out.OpenArray().Int(auction).String(g.good.id).String(g.good.kind).String(g.good.seller);
-  out.Int(g.good.round).Int(g.good.initial).Int(g.good.resale).Int(g.good.reserve);
-  out.String(OutcomeName(g.outcome));
-  if (sold) {
-    out.String(g.buyer).Int(g.price);
-  } else {
-    out.Null().Null();
-  }
-  out.Int(g.collisions).Int(g.sanctions).OpenObject();
-  for (const market::BuyerValue& v : g.values) out.Key(v.buyer).Int(v.value);
-  out.CloseObject().CloseArray();
+  out.Add(OutcomeName(g.outcome), sold ? std::string_view(g.buyer) : std::string_view(),
+          sold ? std::optional<int64_t>(g.price) : std::nullopt, g.collisions, g.sanctions);
+  for (const market::BuyerValue& v : g.values) out.Value(v.buyer, v.value);
 }
 
 }  // namespace
@@ -48,14 +51,11 @@ void PackResults(const market::Results& results, const Lineup& lineup, PackedSes
   rows.swap(record.participants);
   record.bids.reserve(results.bids.size());
   for (const market::BidRecord& b : results.bids) {
-    record.bids.push_back({b.auction, b.good, b.price, b.buyer, b.at_us, b.response_us, b.counted});
+    record.bids.push_back({b.auction, b.good, b.price, b.buyer, b.at_us, b.response_us});
   }
 
-  size_t goods_count = 0;
-  for (const market::AuctionResult& auction : results.auctions) goods_count += auction.goods.size();
-  packed.goods.reserve(192 * goods_count + 2);  // about 130 bytes a good: seldom grown
-  JsonText goods(std::move(packed.goods));
-  goods.OpenArray();
+  GoodsEncoder goods(std::move(packed.goods), std::move(packed.scratch));
+  size_t good_at = 0;
   packed.goods_total = packed.goods_sold = 0;
   market::MarketMeasures session;
   std::vector<int64_t> surplus;
@@ -77,7 +77,7 @@ void PackResults(const market::Results& results, const Lineup& lineup, PackedSes
           if (auction.buyers[b].name == g.buyer) surplus[b] += m.winner_value.value_or(0) - g.price;
         }
       }
-      WriteGood(goods, auction.number, g);
+      AddGood(goods, packed.plan, good_at++, auction.number, g);
     }
     // Summed per auction first, as the market sums its session measures.
     session.Add(measures);
@@ -95,8 +95,8 @@ void PackResults(const market::Results& results, const Lineup& lineup, PackedSes
       row.surplus += surplus[index];
     }
   }
-  goods.CloseArray();
-  packed.goods = goods.Take();
+  packed.plan.resize(good_at);
+  packed.goods = goods.Take(&packed.scratch);
 
   for (const market::ParticipantResult& p : results.participants) {
     for (ParticipantRow& row : rows) {
@@ -106,6 +106,7 @@ void PackResults(const market::Results& results, const Lineup& lineup, PackedSes
       row.faults += p.faults;
       row.left = row.left || p.left;
       if (row.dropped.empty()) row.dropped = p.dropped;
+      if (results.clock == "stepped") row.late_ticks = row.late_ticks.value_or(0) + p.late_ticks;
     }
   }
   for (ParticipantRow& row : rows) {
@@ -117,7 +118,7 @@ void PackResults(const market::Results& results, const Lineup& lineup, PackedSes
       row.response_p99_us = stats.p99_us;
     }
   }
-  packed.participants = PackParticipants(rows, std::move(packed.participants));
+  packed.participants = EncodeEntries(rows, std::move(packed.participants));
   KeepFigures(rows, packed.entries);
 
   record.efficiency = session.efficiency();

@@ -11,10 +11,10 @@
 
 namespace tournament {
 
-// Fills packed.record's revenue, measures, outcome, detail and bids, packed.participants and
-// packed.goods (reusing their buffers), goods_total and goods_sold. The record's identity (key,
-// scenario hash, clock, start, duration) is the caller's and left as it is; its goods and
-// participants stay empty. Entries that are processes get no status: that is the process
+// Fills packed.record's revenue, measures, outcome, detail and bids, packed.participants,
+// packed.goods and packed.plan (reusing their memory), goods_total and goods_sold. The record's
+// identity (key, scenario hash, clock, start, duration) is the caller's and left as it is; its
+// goods and participants stay empty. Entries that are processes get no status: that is the process
 // runner's to tell.
 void PackResults(const market::Results& results, const Lineup& lineup, PackedSession& packed);
 

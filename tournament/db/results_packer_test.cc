@@ -2,12 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "engine/scenario.h"
 #include "engine/virtual_session.h"
+#include "tests/support/files.h"
 #include "tests/support/lineup.h"
 #include "tournament/db/results_reader.h"
+#include "tournament/db/session_codec.h"
 #include "tournament/file/session_scenario.h"
 
 namespace tournament {
@@ -31,6 +34,7 @@ void ExpectSameAsRecordPath(const market::Results& results, const Lineup& lineup
   PackResults(results, lineup, into);
   EXPECT_EQ(into.participants, expected.participants);
   EXPECT_EQ(into.goods, expected.goods);
+  EXPECT_EQ(into.plan, expected.plan);
   EXPECT_EQ(into.goods_total, expected.goods_total);
   EXPECT_EQ(into.goods_sold, expected.goods_sold);
   const SessionRecord& got = into.record;
@@ -45,8 +49,7 @@ void ExpectSameAsRecordPath(const market::Results& results, const Lineup& lineup
     const BidRow& a = got.bids[i];
     const BidRow& b = expected.record.bids[i];
     EXPECT_TRUE(a.auction == b.auction && a.good == b.good && a.price == b.price &&
-                a.buyer == b.buyer && a.at_us == b.at_us && a.response_us == b.response_us &&
-                a.counted == b.counted)
+                a.buyer == b.buyer && a.at_us == b.at_us && a.response_us == b.response_us)
         << i;
   }
   EXPECT_TRUE(got.goods.empty() && got.participants.empty());
@@ -81,7 +84,10 @@ margin = 15
     SCOPED_TRACE(seed);
     ExpectSameAsRecordPath(run.results, lineup, packed);
     // The group's members are summed into their entry.
-    EXPECT_NE(packed.participants.find("[\"Gang\",\"builtin\",\"careless\","), std::string::npos);
+    const auto gang = std::find_if(packed.entries.begin(), packed.entries.end(),
+                                   [](const EntryFigures& e) { return e.name == "Gang"; });
+    ASSERT_NE(gang, packed.entries.end());
+    EXPECT_EQ(gang->kind + " " + gang->strategy, "builtin careless");
     for (const auto& a : run.results.auctions) {
       for (const auto& b : a.buyers) sanctions += b.sanctions;
     }
@@ -144,7 +150,8 @@ password = "pw"
   EXPECT_EQ(packed.record.revenue, 3000);
   // Packed again into the same session, nothing of the first packing is left over.
   ExpectSameAsRecordPath(market::Results{}, lineup, packed);
-  EXPECT_EQ(packed.goods, "[]");
+  EXPECT_EQ(packed.goods, GoodsEncoder().Take());
+  EXPECT_TRUE(packed.plan.empty());
   EXPECT_FALSE(packed.record.efficiency);
 }
 

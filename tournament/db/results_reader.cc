@@ -45,6 +45,7 @@ market::Results Parse(const Json& doc) {
   r.seed = doc.at("seed").get<uint64_t>();
   r.completed = doc.at("completed").get<bool>();
   r.ended_early = Or<std::string>(doc, "ended_early", "");
+  r.clock = Or<std::string>(doc, "session_clock", "");
   for (const Json& a : doc.at("auctions")) {
     market::AuctionResult auction;
     auction.number = a.at("number").get<int>();
@@ -93,6 +94,7 @@ market::Results Parse(const Json& doc) {
     participant.faults = p.at("faults").get<int64_t>();
     participant.left = p.at("left").get<bool>();
     participant.dropped = Or<std::string>(p, "dropped", "");
+    participant.late_ticks = Or<int64_t>(p, "late_ticks", 0);
     r.participants.push_back(std::move(participant));
   }
   for (const Json& b : doc.at("bids")) {
@@ -103,7 +105,6 @@ market::Results Parse(const Json& doc) {
     bid.buyer = b.at("buyer").get<std::string>();
     bid.at_us = b.at("at_us").get<int64_t>();
     bid.response_us = b.at("response_us").get<int64_t>();
-    bid.counted = b.at("counted").get<bool>();
     r.bids.push_back(std::move(bid));
   }
   return r;
@@ -205,6 +206,7 @@ void ReadResults(const market::Results& results, const Lineup& lineup, SessionRe
       row.faults += p.faults;
       row.left = row.left || p.left;
       if (row.dropped.empty()) row.dropped = p.dropped;
+      if (results.clock == "stepped") row.late_ticks = row.late_ticks.value_or(0) + p.late_ticks;
     }
   }
   for (ParticipantRow& row : record.participants) {
@@ -217,7 +219,7 @@ void ReadResults(const market::Results& results, const Lineup& lineup, SessionRe
     }
   }
   for (const market::BidRecord& b : results.bids) {
-    record.bids.push_back({b.auction, b.good, b.price, b.buyer, b.at_us, b.response_us, b.counted});
+    record.bids.push_back({b.auction, b.good, b.price, b.buyer, b.at_us, b.response_us});
   }
   market::MarketMeasures measures;
   for (const market::AuctionResult& auction : results.auctions) {

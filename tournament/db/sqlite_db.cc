@@ -5,6 +5,8 @@
 #include <sys/statvfs.h>
 #include <unistd.h>
 
+#include "tournament/db/session_codec.h"
+
 namespace tournament {
 namespace {
 
@@ -67,6 +69,7 @@ Db::Db(const std::string& path, Access access) {
     throw DbError("cannot open database " + path + ": " + message);
   }
   sqlite3_busy_timeout(db_, 10'000);
+  RegisterCodecFunctions(db_);  // the packed columns' readers, which the views use
 }
 
 Db::~Db() { sqlite3_close(db_); }
@@ -125,6 +128,13 @@ Statement& Statement::BindUncopied(int index, std::string_view value) {
   return *this;
 }
 
+Statement& Statement::BindBlob(int index, std::string_view bytes) {
+  if (sqlite3_bind_blob64(stmt_, index, bytes.data(), bytes.size(), SQLITE_STATIC) != SQLITE_OK) {
+    Throw(db_, "database: bind");
+  }
+  return *this;
+}
+
 Statement& Statement::BindNull(int index) {
   if (sqlite3_bind_null(stmt_, index) != SQLITE_OK) Throw(db_, "database: bind");
   return *this;
@@ -152,6 +162,13 @@ std::string Statement::Text(int column) const {
   const unsigned char* text = sqlite3_column_text(stmt_, column);
   if (text == nullptr) return {};
   return {reinterpret_cast<const char*>(text),
+          static_cast<size_t>(sqlite3_column_bytes(stmt_, column))};
+}
+
+std::string Statement::Blob(int column) const {
+  const void* bytes = sqlite3_column_blob(stmt_, column);
+  if (bytes == nullptr) return {};
+  return {static_cast<const char*>(bytes),
           static_cast<size_t>(sqlite3_column_bytes(stmt_, column))};
 }
 

@@ -68,6 +68,8 @@ class Statement {
   Statement& Bind(int index, const char* value) { return Bind(index, std::string_view(value)); }
   // Binds the text without copying it: it must stay unchanged until the statement is Reset.
   Statement& BindUncopied(int index, std::string_view value);
+  // Binds the bytes as a BLOB, without copying them (as BindUncopied).
+  Statement& BindBlob(int index, std::string_view bytes);
   Statement& BindNull(int index);
   template <typename T>
   Statement& Bind(int index, const std::optional<T>& value) {
@@ -84,6 +86,7 @@ class Statement {
   int64_t Int(int column) const;
   double Real(int column) const;
   std::string Text(int column) const;
+  std::string Blob(int column) const;  // a BLOB's bytes (a text's too); empty for NULL
 
  private:
   sqlite3* db_;

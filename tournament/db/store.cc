@@ -36,53 +36,79 @@ CREATE TABLE session(
   efficiency REAL,
   top_value_share REAL,
   price_over_top REAL,
-  participants TEXT NOT NULL,
-  goods TEXT NOT NULL,
+  participants BLOB NOT NULL,
+  goods BLOB NOT NULL,
+  clock TEXT NOT NULL,
   UNIQUE(tournament, scenario, seed, lineup));
+CREATE TABLE lineup_entry(
+  tournament INTEGER NOT NULL REFERENCES tournament(id),
+  lineup TEXT NOT NULL,
+  position INTEGER NOT NULL,
+  name TEXT NOT NULL,
+  kind TEXT NOT NULL,
+  strategy TEXT NOT NULL,
+  PRIMARY KEY(tournament, lineup, position)) WITHOUT ROWID;
+CREATE TABLE scenario_good(
+  tournament INTEGER NOT NULL REFERENCES tournament(id),
+  scenario_hash TEXT NOT NULL,
+  position INTEGER NOT NULL,
+  auction INTEGER NOT NULL,
+  id TEXT NOT NULL,
+  kind TEXT NOT NULL,
+  seller TEXT NOT NULL,
+  round INTEGER NOT NULL,
+  initial INTEGER NOT NULL,
+  resale INTEGER NOT NULL,
+  reserve INTEGER NOT NULL,
+  PRIMARY KEY(tournament, scenario_hash, position)) WITHOUT ROWID;
 CREATE VIEW participant AS SELECT
   s.id AS session,
   p.key AS position,
-  json_extract(p.value, '$[0]') AS name,
-  json_extract(p.value, '$[1]') AS kind,
-  json_extract(p.value, '$[2]') AS strategy,
-  json_extract(p.value, '$[3]') AS purchases,
-  json_extract(p.value, '$[4]') AS spend,
-  json_extract(p.value, '$[5]') AS benefit,
-  json_extract(p.value, '$[6]') AS fines,
-  json_extract(p.value, '$[7]') AS surplus,
-  json_extract(p.value, '$[8]') AS sanctions,
-  json_extract(p.value, '$[9]') AS expulsions,
-  json_extract(p.value, '$[10]') AS logged_in,
-  json_extract(p.value, '$[11]') AS bids,
-  json_extract(p.value, '$[12]') AS faults,
-  json_extract(p.value, '$[13]') AS left_market,
-  json_extract(p.value, '$[14]') AS dropped,
-  json_extract(p.value, '$[15]') AS response_count,
-  json_extract(p.value, '$[16]') AS response_median_us,
-  json_extract(p.value, '$[17]') AS response_p99_us,
-  json_extract(p.value, '$[18]') AS status,
-  json_extract(p.value, '$[19]') AS exit_code,
-  json_extract(p.value, '$[20]') AS exit_signal,
-  json_extract(p.value, '$[21]') AS stderr_tail
-  FROM session s, json_each(s.participants) p;
+  e.name AS name,
+  e.kind AS kind,
+  e.strategy AS strategy,
+  json_extract(p.value, '$[0]') AS purchases,
+  json_extract(p.value, '$[1]') AS spend,
+  json_extract(p.value, '$[2]') AS benefit,
+  json_extract(p.value, '$[3]') AS fines,
+  json_extract(p.value, '$[4]') AS surplus,
+  json_extract(p.value, '$[5]') AS sanctions,
+  json_extract(p.value, '$[6]') AS expulsions,
+  json_extract(p.value, '$[7]') AS logged_in,
+  json_extract(p.value, '$[8]') AS bids,
+  json_extract(p.value, '$[9]') AS faults,
+  json_extract(p.value, '$[10]') AS left_market,
+  json_extract(p.value, '$[11]') AS dropped,
+  json_extract(p.value, '$[12]') AS response_count,
+  json_extract(p.value, '$[13]') AS response_median_us,
+  json_extract(p.value, '$[14]') AS response_p99_us,
+  json_extract(p.value, '$[15]') AS status,
+  json_extract(p.value, '$[16]') AS exit_code,
+  json_extract(p.value, '$[17]') AS exit_signal,
+  json_extract(p.value, '$[18]') AS stderr_tail,
+  json_extract(p.value, '$[19]') AS late_ticks
+  FROM session s, json_each(session_entries(s.participants)) p
+  JOIN lineup_entry e ON e.tournament = s.tournament AND e.lineup = s.lineup AND e.position = p.key;
 CREATE VIEW good AS SELECT
   s.id AS session,
   g.key AS position,
-  json_extract(g.value, '$[0]') AS auction,
-  json_extract(g.value, '$[1]') AS id,
-  json_extract(g.value, '$[2]') AS kind,
-  json_extract(g.value, '$[3]') AS seller,
-  json_extract(g.value, '$[4]') AS round,
-  json_extract(g.value, '$[5]') AS initial,
-  json_extract(g.value, '$[6]') AS resale,
-  json_extract(g.value, '$[7]') AS reserve,
-  json_extract(g.value, '$[8]') AS outcome,
-  json_extract(g.value, '$[9]') AS buyer,
-  json_extract(g.value, '$[10]') AS price,
-  json_extract(g.value, '$[11]') AS collisions,
-  json_extract(g.value, '$[12]') AS sanctions,
-  json_extract(g.value, '$[13]') AS buyer_values
-  FROM session s, json_each(s.goods) g;
+  c.auction AS auction,
+  c.id AS id,
+  c.kind AS kind,
+  c.seller AS seller,
+  c.round AS round,
+  c.initial AS initial,
+  c.resale AS resale,
+  c.reserve AS reserve,
+  json_extract(g.value, '$[0]') AS outcome,
+  json_extract(g.value, '$[1]') AS buyer,
+  json_extract(g.value, '$[2]') AS price,
+  json_extract(g.value, '$[3]') AS collisions,
+  json_extract(g.value, '$[4]') AS sanctions,
+  json_extract(g.value, '$[5]') AS buyer_values
+  FROM session s, json_each(session_goods(s.goods)) g
+  JOIN scenario_good c ON c.tournament = s.tournament AND c.scenario_hash = s.scenario_hash
+    AND c.position = g.key;
 CREATE TABLE bid(
   session INTEGER NOT NULL REFERENCES session(id),
   position INTEGER NOT NULL,
@@ -92,7 +118,6 @@ CREATE TABLE bid(
   buyer TEXT NOT NULL,
   at_us INTEGER NOT NULL,
   response_us INTEGER NOT NULL,
-  counted INTEGER NOT NULL,
   PRIMARY KEY(session, position)) WITHOUT ROWID;
 )sql";
 
@@ -120,7 +145,7 @@ void SetWal(Db& db) {
 
 [[noreturn]] void Refuse(const std::string& path, int64_t version) {
   if (version == 0) throw DbError(path + " is not a tournament database");
-  if (version == kUpgradableVersion) {
+  if (version >= kOldestUpgradable && version < kSchemaVersion) {
     throw DbError(path + " holds schema version " + std::to_string(version) +
                   "; convert it with: tournament upgrade --db " + path);
   }
@@ -130,10 +155,11 @@ void SetWal(Db& db) {
 
 }  // namespace
 
-void AddClockColumn(Db& db) {
-  // Added, not declared in the table: an upgraded file and a new one then hold the same
-  // definition. Every session row binds its clock; the default is never stored.
-  db.Exec("ALTER TABLE session ADD COLUMN clock TEXT NOT NULL DEFAULT 'real'");
+void CreateSchema(Db& db) {
+  db.Exec(kSchema);
+  CreateShardTable(db);
+  CreateTotalsTables(db);
+  db.Exec("PRAGMA user_version=" + std::to_string(kSchemaVersion));
 }
 
 Store::Store(const std::string& path, Access access) : db_(path, access) {
@@ -150,11 +176,7 @@ Store::Store(const std::string& path, Access access) : db_(path, access) {
     const int64_t version = One(db_, "PRAGMA user_version");
     if (version == 0 && access == Access::kCreate &&
         One(db_, "SELECT count(*) FROM sqlite_master") == 0) {
-      db_.Exec(kSchema);
-      AddClockColumn(db_);
-      CreateShardTable(db_);
-      CreateTotalsTables(db_);
-      db_.Exec("PRAGMA user_version=" + std::to_string(kSchemaVersion));
+      CreateSchema(db_);
     } else if (version != kSchemaVersion) {
       Refuse(path, version);  // rolled back: nothing was written
     }
@@ -178,7 +200,11 @@ Store::Store(const std::string& path, Access access) : db_(path, access) {
       "efficiency, top_value_share, price_over_top, participants, goods, clock, id) "
       "VALUES(?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?) "
       "ON CONFLICT(tournament, scenario, seed, lineup) DO NOTHING"));
-  bid_ = std::make_unique<Statement>(db_.Prepare("INSERT INTO bid VALUES(?,?,?,?,?,?,?,?,?)"));
+  bid_ = std::make_unique<Statement>(db_.Prepare("INSERT INTO bid VALUES(?,?,?,?,?,?,?,?)"));
+  entry_ = std::make_unique<Statement>(
+      db_.Prepare("INSERT OR IGNORE INTO lineup_entry VALUES(?,?,?,?,?,?)"));
+  good_ = std::make_unique<Statement>(
+      db_.Prepare("INSERT OR IGNORE INTO scenario_good VALUES(?,?,?,?,?,?,?,?,?,?,?)"));
 }
 
 int64_t Store::AddTournament(const TournamentFile& tournament, int64_t sessions_planned) {
@@ -222,7 +248,12 @@ bool Store::Write(int64_t tournament, const SessionRecord& record) {
 
 int64_t Store::Write(int64_t tournament, const std::vector<const PackedSession*>& sessions) {
   // Ready whatever a failed write before left behind.
-  for (Statement* statement : {session_.get(), bid_.get()}) statement->Reset();
+  for (Statement* statement : {session_.get(), bid_.get(), entry_.get(), good_.get()}) {
+    statement->Reset();
+  }
+  // What a failed transaction added is unknown: read again from the file.
+  known_entries_.clear();
+  known_goods_.clear();
   Transaction t(db_);
   std::vector<const PackedSession*> written;
   written.reserve(sessions.size());
@@ -243,7 +274,7 @@ bool Store::Insert(int64_t tournament, const PackedSession& packed) {
   session.Bind(9, r.outcome).Bind(10, r.detail).Bind(11, r.revenue);
   session.Bind(12, packed.goods_total).Bind(13, packed.goods_sold);
   session.Bind(14, r.efficiency).Bind(15, r.top_value_share).Bind(16, r.price_over_top);
-  session.BindUncopied(17, packed.participants).BindUncopied(18, packed.goods);
+  session.BindBlob(17, packed.participants).BindBlob(18, packed.goods);
   session.Bind(19, r.clock);
   session.Bind(
       20, r.position ? std::optional<int64_t>(FirstId(tournament) + *r.position) : std::nullopt);
@@ -251,17 +282,66 @@ bool Store::Insert(int64_t tournament, const PackedSession& packed) {
   session.Reset();
   if (db_.Changes() == 0) return false;  // stored before
   const int64_t id = db_.LastInsertId();
+  KeepEntries(tournament, packed);
+  KeepPlan(tournament, packed);
 
   Statement& b = *bid_;
   int64_t position = 0;
   for (const BidRow& x : r.bids) {
     b.Bind(1, id).Bind(2, position++).Bind(3, int64_t{x.auction}).Bind(4, x.good);
     b.Bind(5, x.price).Bind(6, x.buyer).Bind(7, x.at_us).Bind(8, x.response_us);
-    b.Bind(9, Flag(x.counted));
     b.Step();
     b.Reset();
   }
   return true;
+}
+
+void Store::KeepEntries(int64_t tournament, const PackedSession& packed) {
+  const std::string& lineup = packed.record.key.lineup;
+  if (!known_entries_.insert({tournament, lineup}).second) return;
+  Statement& e = *entry_;
+  for (size_t i = 0; i < packed.entries.size(); ++i) {
+    const EntryFigures& f = packed.entries[i];
+    e.Bind(1, tournament).Bind(2, lineup).Bind(3, static_cast<int64_t>(i));
+    e.Bind(4, f.name).Bind(5, f.kind).Bind(6, f.strategy);
+    e.Step();
+    e.Reset();
+  }
+}
+
+void Store::KeepPlan(int64_t tournament, const PackedSession& packed) {
+  const std::string& hash = packed.record.scenario_hash;
+  auto [at, added] = known_goods_.try_emplace({tournament, hash});
+  std::vector<GoodPlan>& known = at->second;
+  if (added) {
+    Statement q = db_.Prepare(
+        "SELECT auction, id, kind, seller, round, initial, resale, reserve FROM scenario_good "
+        "WHERE tournament = ? AND scenario_hash = ? ORDER BY position");
+    q.Bind(1, tournament).Bind(2, hash);
+    while (q.Step()) {
+      known.push_back({static_cast<int>(q.Int(0)), q.Text(1), q.Text(2), q.Text(3),
+                       static_cast<int>(q.Int(4)), q.Int(5), q.Int(6), q.Int(7)});
+    }
+  }
+  // The scenario plans the same goods in the same order for every session; a session that ended
+  // early holds the first of them.
+  for (size_t i = 0; i < packed.plan.size() && i < known.size(); ++i) {
+    if (!(packed.plan[i] == known[i])) {
+      throw DbError("database: session " + std::to_string(packed.record.key.seed) + " of " +
+                    packed.record.key.scenario + " holds good " + packed.plan[i].id +
+                    " where its scenario's other sessions hold " + known[i].id);
+    }
+  }
+  Statement& g = *good_;
+  for (size_t i = known.size(); i < packed.plan.size(); ++i) {
+    const GoodPlan& x = packed.plan[i];
+    g.Bind(1, tournament).Bind(2, hash).Bind(3, static_cast<int64_t>(i));
+    g.Bind(4, int64_t{x.auction}).Bind(5, x.id).Bind(6, x.kind).Bind(7, x.seller);
+    g.Bind(8, int64_t{x.round}).Bind(9, x.initial).Bind(10, x.resale).Bind(11, x.reserve);
+    g.Step();
+    g.Reset();
+    known.push_back(x);
+  }
 }
 
 }  // namespace tournament

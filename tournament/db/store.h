@@ -5,32 +5,38 @@
 // A session's row id is made from its place in the tournament's canonical order (FirstId), so the
 // file's contents do not depend on the order sessions ended in.
 //
-// Schema version 4 (version 3, without the running totals, is converted by `tournament upgrade`,
-// upgrade.h; older files are refused):
+// Schema version 5 (versions 3 and 4 are converted by `tournament upgrade`, upgrade.h; older
+// files are refused):
 //   tournament(id, hash UNIQUE, name, file, sessions_planned)
 //   session(id, tournament, scenario, scenario_hash, seed, lineup, virtual_time, started_us,
 //           duration_us, outcome, detail, revenue, goods_total, goods_sold, efficiency,
 //           top_value_share, price_over_top, participants, goods, clock),
 //           UNIQUE(tournament, scenario, seed, lineup)
-//   bid(session, position, auction, good, price, buyer, at_us, response_us, counted)
+//   lineup_entry(tournament, lineup, position, name, kind, strategy): each lineup's entries once
+//   scenario_good(tournament, scenario_hash, position, auction, id, kind, seller, round, initial,
+//                 resale, reserve): each scenario's goods once, in the order its sessions list
+//                 them
+//   bid(session, position, auction, good, price, buyer, at_us, response_us)
 //   shard(tournament, shard, shards, sessions_planned): which shard a file holds (shard_store.h)
 //   entry_total, scenario_total: the leaderboard's running totals, written with each batch
 //     (totals.h)
-// and two views, which read the session's packed columns one row per element:
+// session.participants and session.goods hold only what differs from session to session, packed
+// as bytes (session_codec.h): each entry's figures, and each good's outcome, winner (an index into
+// the session's buyers), price, collisions, sanctions and every buyer's value of it (a rival's
+// private value, an agent's resale price). Two views read them one row per element, with the
+// lineup's and the scenario's part joined in:
 //   participant(session, position, name, kind, strategy, purchases, spend, benefit, fines,
 //               surplus, sanctions, expulsions, logged_in, bids, faults, left_market, dropped,
 //               response_count, response_median_us, response_p99_us, status, exit_code,
-//               exit_signal, stderr_tail)
+//               exit_signal, stderr_tail, late_ticks)
 //   good(session, position, auction, id, kind, seller, round, initial, resale, reserve, outcome,
 //        buyer, price, collisions, sanctions, buyer_values)
-// session.participants is a JSON array holding one array per lineup entry, in lineup order, with
-// the participant view's columns from name on, in that order; session.goods one array per good,
-// in the order they came under the hammer, with the good view's columns from auction on, the last
-// (buyer_values) an object from each buyer present to its value of the good (a rival's private
-// value, an agent's resale price). Flags are 0 or 1, missing figures null. A session is one row
-// (and, for agents, its bids): a virtual-time session costs the database one B-tree insert rather
-// than one per good. efficiency, top_value_share and price_over_top are the market's session
-// measures (engine/measures.h), NULL when no good counts for them.
+// buyer_values is a JSON object from each buyer present to its value of the good. Flags are 0 or
+// 1, missing figures null. The views need this library's SQL functions (session_codec.h): they
+// answer on any connection Db opens. A virtual-time session is one row (with the default scenario
+// and four bidders, under 700 bytes of file a session): one B-tree insert. efficiency,
+// top_value_share and price_over_top are the market's session measures (engine/measures.h), NULL
+// when no good counts for them.
 
 #ifndef TOURNAMENT_STORE_H_
 #define TOURNAMENT_STORE_H_
@@ -40,6 +46,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "tournament/db/packed_session.h"
@@ -49,14 +56,15 @@
 
 namespace tournament {
 
-inline constexpr int kSchemaVersion = 4;
+inline constexpr int kSchemaVersion = 5;
 
-// Adds the session table's last column, `clock` ("virtual", "stepped" or "real"): run when a
-// file is created and when a version-3 file is upgraded, so both hold one definition.
-void AddClockColumn(Db& db);
-// The version `tournament upgrade` converts (upgrade.h); run and show refuse it, naming the
-// command.
-inline constexpr int kUpgradableVersion = 3;
+// The oldest version `tournament upgrade` converts (upgrade.h); run and show refuse it and every
+// later one before the current, naming the command.
+inline constexpr int kOldestUpgradable = 3;
+
+// Creates every table and view of the current schema in an empty file and sets its version: for a
+// new file, and for the upgrade, so that both hold the same definitions in the same order.
+void CreateSchema(Db& db);
 
 class Store {
  public:
@@ -93,10 +101,17 @@ class Store {
 
  private:
   bool Insert(int64_t tournament, const PackedSession& session);  // inside a transaction
+  // The session's lineup entries and goods' plan, written the first time they are seen. A session
+  // whose goods differ from what its scenario's other sessions hold is refused (DbError).
+  void KeepEntries(int64_t tournament, const PackedSession& packed);
+  void KeepPlan(int64_t tournament, const PackedSession& packed);
 
   Db db_;
   // The inserts of Write, prepared once.
-  std::unique_ptr<Statement> session_, bid_;
+  std::unique_ptr<Statement> session_, bid_, entry_, good_;
+  std::set<std::pair<int64_t, std::string>> known_entries_;  // (tournament, lineup) written
+  // (tournament, scenario hash) to the goods' plan stored
+  std::map<std::pair<int64_t, std::string>, std::vector<GoodPlan>> known_goods_;
   std::map<int64_t, int64_t> first_ids_;  // FirstId's answers
 };
 

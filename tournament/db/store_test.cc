@@ -72,6 +72,47 @@ TEST(Store, EachSessionIsWrittenOnceWithEverythingInIt) {
 
 // Whatever a session holds comes back through the views as the columns it was written as: the
 // packed text must keep every figure, every null and any bytes an agent wrote to its stderr.
+// The goods' plan is kept once per scenario: a session that ended early adds nothing to it, a
+// longer one adds its last goods, and one whose goods differ from the plan kept is refused whole,
+// the file keeping what it held.
+TEST(Store, EachScenarioKeepsOnePlanOfItsGoods) {
+  Store store(test_support::MakeTempDir() + "/t.db", true);
+  TournamentFile t;
+  t.hash = "abc";
+  const int64_t id = store.AddTournament(t, 4);
+  SessionRecord early = Record(1);
+  early.goods.resize(1);
+  early.goods[0].id = "g0";
+  ASSERT_TRUE(store.Write(id, early));
+  SessionRecord whole = Record(2);
+  for (size_t i = 0; i < whole.goods.size(); ++i) whole.goods[i].id = "g" + std::to_string(i);
+  ASSERT_TRUE(store.Write(id, whole));
+  auto plan = [&] {
+    std::string out;
+    Statement q = store.db().Prepare(
+        "SELECT position, id FROM scenario_good ORDER BY scenario_hash, position");
+    while (q.Step()) out += std::to_string(q.Int(0)) + q.Text(1) + " ";
+    return out;
+  };
+  EXPECT_EQ(plan(), "0g0 1g1 2g2 ");
+  SessionRecord other = whole;
+  other.key.seed = 3;
+  other.goods[1].resale += 1;
+  EXPECT_THROW(store.Write(id, other), DbError);
+  EXPECT_EQ(plan(), "0g0 1g1 2g2 ");
+  Statement sessions = store.db().Prepare("SELECT count(*) FROM session");
+  sessions.Step();
+  EXPECT_EQ(sessions.Int(0), 2);
+  // The store goes on after the refusal; the good view joins each session to its plan.
+  SessionRecord next = whole;
+  next.key.seed = 4;
+  EXPECT_TRUE(store.Write(id, next));
+  Statement goods = store.db().Prepare("SELECT count(*), count(DISTINCT id) FROM good");
+  goods.Step();
+  EXPECT_EQ(goods.Int(0), 1 + 3 + 3);
+  EXPECT_EQ(goods.Int(1), 3);
+}
+
 TEST(Store, PackedEntriesAndGoodsReadBackThroughTheirViews) {
   Store store(test_support::MakeTempDir() + "/t.db", true);
   TournamentFile t;
@@ -90,6 +131,7 @@ TEST(Store, PackedEntriesAndGoodsReadBackThroughTheirViews) {
   agent.exit_code = std::nullopt;
   agent.exit_signal = 9;
   agent.stderr_tail = "boom\n\"quoted\"\t\\\x01\xff end";
+  agent.late_ticks = 4;
   GoodRow& sold = r.goods[0];
   sold = {2, "wine1", "wine", "Ana", 3, 2600, 2300, 1400, "sold", "Vera", 2100, 1, 2, {}};
   sold.values = {{"Vera", 2300}, {"B\"o", 2400}};
@@ -107,11 +149,12 @@ TEST(Store, PackedEntriesAndGoodsReadBackThroughTheirViews) {
 
   Statement p = store.db().Prepare(
       "SELECT position, name, kind, strategy, surplus, logged_in, response_median_us, "
-      "response_p99_us, status, exit_code, exit_signal, stderr_tail, typeof(surplus) "
+      "response_p99_us, status, exit_code, exit_signal, stderr_tail, typeof(surplus), late_ticks "
       "FROM participant ORDER BY position");
   ASSERT_TRUE(p.Step());
   EXPECT_EQ(p.Text(1), "A");
-  EXPECT_TRUE(p.IsNull(9));  // exit_code
+  EXPECT_TRUE(p.IsNull(9));   // exit_code
+  EXPECT_TRUE(p.IsNull(13));  // late ticks: not on the stepped clock
   ASSERT_TRUE(p.Step());
   EXPECT_EQ(p.Int(0), 1);
   EXPECT_EQ(p.Text(2), "command");
@@ -125,6 +168,7 @@ TEST(Store, PackedEntriesAndGoodsReadBackThroughTheirViews) {
   EXPECT_TRUE(p.IsNull(9));
   EXPECT_EQ(p.Int(10), 9);
   EXPECT_EQ(p.Text(11), agent.stderr_tail);
+  EXPECT_EQ(p.Int(13), 4);
   EXPECT_FALSE(p.Step());
 
   Statement g = store.db().Prepare(

@@ -12,7 +12,8 @@ namespace {
 struct EntryTotal {
   const EntryFigures* first = nullptr;  // its name, kind and strategy
   int64_t sessions = 0, scored = 0, surplus_sum = 0, surplus_squares = 0, goods_won = 0, spend = 0,
-          sanctions = 0, expulsions = 0, crashes = 0, timeouts = 0, no_login = 0, dropped = 0;
+          sanctions = 0, expulsions = 0, crashes = 0, timeouts = 0, no_login = 0, dropped = 0,
+          late_ticks = 0, late_sessions = 0;
 };
 
 struct Moments {
@@ -61,6 +62,8 @@ CREATE TABLE entry_total(
   timeouts INTEGER NOT NULL,
   no_login INTEGER NOT NULL,
   dropped INTEGER NOT NULL,
+  late_ticks INTEGER NOT NULL,
+  late_sessions INTEGER NOT NULL,
   PRIMARY KEY(tournament, lineup, position)) WITHOUT ROWID;
 CREATE TABLE scenario_total(
   tournament INTEGER NOT NULL REFERENCES tournament(id),
@@ -119,6 +122,8 @@ void AddToTotals(Db& db, int64_t tournament, const std::vector<const PackedSessi
       e.timeouts += f.status == "timeout" ? 1 : 0;
       e.no_login += f.status == "no_login" ? 1 : 0;
       e.dropped += f.dropped ? 1 : 0;
+      e.late_ticks += f.late_ticks.value_or(0);
+      e.late_sessions += f.late_ticks.value_or(0) > 0 ? 1 : 0;
     }
     ScenarioTotal& s = scenarios[r.key.scenario];
     ++s.sessions;
@@ -135,20 +140,23 @@ void AddToTotals(Db& db, int64_t tournament, const std::vector<const PackedSessi
     s.price_over_top.Add(r.price_over_top);
   }
   Statement entry = db.Prepare(
-      "INSERT INTO entry_total VALUES(?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?) "
+      "INSERT INTO entry_total VALUES(?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?) "
       "ON CONFLICT DO UPDATE SET sessions = sessions + excluded.sessions, "
       "scored = scored + excluded.scored, surplus_sum = surplus_sum + excluded.surplus_sum, "
       "surplus_squares = surplus_squares + excluded.surplus_squares, "
       "goods_won = goods_won + excluded.goods_won, spend = spend + excluded.spend, "
       "sanctions = sanctions + excluded.sanctions, expulsions = expulsions + excluded.expulsions, "
       "crashes = crashes + excluded.crashes, timeouts = timeouts + excluded.timeouts, "
-      "no_login = no_login + excluded.no_login, dropped = dropped + excluded.dropped");
+      "no_login = no_login + excluded.no_login, dropped = dropped + excluded.dropped, "
+      "late_ticks = late_ticks + excluded.late_ticks, "
+      "late_sessions = late_sessions + excluded.late_sessions");
   for (const auto& [key, e] : entries) {
     entry.Bind(1, tournament).Bind(2, key.first).Bind(3, static_cast<int64_t>(key.second));
     entry.Bind(4, e.first->name).Bind(5, e.first->kind).Bind(6, e.first->strategy);
     int column = 7;
     for (int64_t v : {e.sessions, e.scored, e.surplus_sum, e.surplus_squares, e.goods_won, e.spend,
-                      e.sanctions, e.expulsions, e.crashes, e.timeouts, e.no_login, e.dropped}) {
+                      e.sanctions, e.expulsions, e.crashes, e.timeouts, e.no_login, e.dropped,
+                      e.late_ticks, e.late_sessions}) {
       entry.Bind(column++, v);
     }
     entry.Step();
@@ -190,7 +198,8 @@ void RecountTotals(Db& db, int64_t tournament) {
       "coalesce(sum(CASE WHEN s.outcome != 'failed' THEN p.surplus * p.surplus END), 0), "
       "sum(p.purchases), sum(p.spend), sum(p.sanctions), sum(p.expulsions), "
       "sum(p.status = 'crashed'), sum(p.status = 'timeout'), sum(p.status = 'no_login'), "
-      "sum(p.dropped != '') FROM participant p JOIN session s ON s.id = p.session "
+      "sum(p.dropped != ''), coalesce(sum(p.late_ticks), 0), sum(coalesce(p.late_ticks, 0) > 0) "
+      "FROM participant p JOIN session s ON s.id = p.session "
       "WHERE s.tournament = " +
       t + " GROUP BY s.lineup, p.position");
   db.Exec(

@@ -7,8 +7,10 @@
 //
 //   entry_total(tournament, lineup, position, name, kind, strategy, sessions, scored,
 //               surplus_sum, surplus_squares, goods_won, spend, sanctions, expulsions, crashes,
-//               timeouts, no_login, dropped)
+//               timeouts, no_login, dropped, late_ticks, late_sessions)
 //     scored: sessions with results, over which the surplus is summed
+//     late_ticks: the stepped clock's ticks ended by deadline while the entry's agent was busy,
+//     summed; late_sessions: the sessions that had any
 //   scenario_total(tournament, scenario, sessions, failed, revenue_sum, revenue_squares,
 //                  goods_sold, goods_total, then for efficiency, top_value_share and
 //                  price_over_top each: _n (sessions where it is defined), _sum, _squares)

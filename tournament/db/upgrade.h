@@ -1,8 +1,10 @@
-// Converting a tournament database of the previous schema version (store.h's kUpgradableVersion)
-// to the current one, in one transaction: the running totals (totals.h) counted from the stored
-// sessions, and the sessions renumbered by their place in the canonical order (Store::FirstId),
-// which needs each tournament's file: the one recorded in the database, or one given whose hash
-// matches.
+// Converting a tournament database of an earlier schema version (store.h's kOldestUpgradable on)
+// to the current one, in one transaction: the schema made as a new file's (CreateSchema), every
+// session's goods and entries packed again (session_codec.h) with the lineups' entries and the
+// scenarios' goods kept once, bids kept, and the running totals (totals.h) counted from the
+// sessions. A version-3 file's sessions are also renumbered by their place in the canonical order
+// (Store::FirstId), which needs each tournament's file: the one recorded in the database, or one
+// given whose hash matches.
 #ifndef TOURNAMENT_UPGRADE_H_
 #define TOURNAMENT_UPGRADE_H_
 
@@ -18,9 +20,9 @@ struct UpgradeReport {
   int64_t sessions = 0;
 };
 
-// Throws DbError (one line) when the file is not a tournament database of either version, or a
-// tournament's file cannot be read or is not the one it was run from; the file is then left as it
-// was.
+// Throws DbError (one line) when the file is not a tournament database of a version it converts,
+// a stored session cannot be read, or (version 3) a tournament's file cannot be read or is not
+// the one it was run from; the file is then left as it was.
 UpgradeReport UpgradeDatabase(const std::string& path, const std::vector<std::string>& files = {});
 
 }  // namespace tournament

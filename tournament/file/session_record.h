@@ -27,7 +27,7 @@ struct GoodRow {
   std::string id, kind, seller;
   int round = 0;
   int64_t initial = 0, resale = 0, reserve = 0;
-  std::string outcome;  // sold, unsold, pending
+  std::string outcome = "pending";  // pending, sold, unsold, interrupted
   std::optional<std::string> buyer;
   std::optional<int64_t> price;
   int collisions = 0;
@@ -64,6 +64,9 @@ struct ParticipantRow {
   std::optional<int> exit_code;    // its exit status, when it exited
   std::optional<int> exit_signal;  // the signal that ended it
   std::string stderr_tail;
+  // On the stepped clock, the ticks that ended at their deadline while the entry's agent was still
+  // busy (the session was then not decided by its answers alone); empty on other clocks.
+  std::optional<int64_t> late_ticks;
 };
 
 struct BidRow {
@@ -73,7 +76,6 @@ struct BidRow {
   std::string buyer;
   int64_t at_us = 0;
   int64_t response_us = 0;
-  bool counted = true;
 };
 
 struct SessionRecord {

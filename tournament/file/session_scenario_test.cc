@@ -206,12 +206,12 @@ std::string Render(const SessionRecord& r) {
            std::to_string(p.bids) + "|" + std::to_string(p.faults) + (p.left ? "left" : "") +
            p.dropped + std::to_string(p.response_count) + "|" +
            std::to_string(p.response_median_us.value_or(-1)) + "|" +
-           std::to_string(p.response_p99_us.value_or(-1)) + "\n";
+           std::to_string(p.response_p99_us.value_or(-1)) + "|" +
+           std::to_string(p.late_ticks.value_or(-1)) + "\n";
   }
   for (const BidRow& b : r.bids) {
     out += std::to_string(b.auction) + b.good + std::to_string(b.price) + b.buyer + "|" +
-           std::to_string(b.at_us) + "|" + std::to_string(b.response_us) + (b.counted ? "c" : "") +
-           "\n";
+           std::to_string(b.at_us) + "|" + std::to_string(b.response_us) + "\n";
   }
   return out;
 }
@@ -242,8 +242,10 @@ TEST(ResultsReader, TheJsonDocumentGivesTheSameRecordAsTheResults) {
                     {"Bo2", false, 0, 0, 0, 2, 1200, false, false, "careless"}};
   results.auctions = {auction, auction};
   results.participants = {{"CLogin", 7, 1, true, "too many faults"}};
+  results.clock = "stepped";
+  results.participants[0].late_ticks = 3;
   results.bids = {{2, "w", 1500, "CLogin", 10, 400, true},
-                  {2, "w", 1500, "CLogin", 11, 900, false},
+                  {2, "w", 1500, "CLogin", 11, 900, true},
                   {2, "w", 1400, "CLogin", 30, 100, true}};
   SessionRecord direct;
   ReadResults(results, lineup, direct);
@@ -261,9 +263,17 @@ TEST(ResultsReader, TheJsonDocumentGivesTheSameRecordAsTheResults) {
   EXPECT_EQ(agent.surplus, (1800 - 1500 - 600) * 2);  // its value less the price, less fines
   EXPECT_EQ(agent.expulsions, 2);
   EXPECT_TRUE(agent.logged_in);
-  EXPECT_EQ(agent.response_count, 2);             // the counted bids
+  EXPECT_EQ(agent.response_count, 3);             // every stored bid
   EXPECT_EQ(direct.participants[1].fines, 2400);  // Bo2 is a member of the group Bo
   EXPECT_FALSE(direct.participants[3].logged_in);
+  // Late ticks on the stepped clock only, and only for an agent that took part.
+  EXPECT_EQ(agent.late_ticks, 3);
+  EXPECT_FALSE(direct.participants[3].late_ticks);
+  EXPECT_FALSE(direct.participants[0].late_ticks);
+  results.clock = "real";
+  SessionRecord real;
+  ASSERT_EQ(ReadResults(market::ResultsJson(results), lineup, real), "");
+  EXPECT_FALSE(real.participants[2].late_ticks);
 }
 
 }  // namespace

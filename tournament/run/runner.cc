@@ -28,7 +28,7 @@ namespace tournament {
 namespace {
 
 // Finished virtual sessions are written together once this many wait, or this long has passed.
-constexpr size_t kBatch = 200;
+constexpr size_t kBatch = 1000;
 constexpr std::chrono::milliseconds kBatchTime{100};
 
 struct Planned {
@@ -180,13 +180,15 @@ RunSummary RunTournament(const TournamentFile& t, Store& store, const RunOptions
   // batch ready writes it, each session whole inside one transaction, while the others play on:
   // the runner has no writer thread, whose work would compete with the sessions for the same
   // cores. A worker that finds the database busy plays on, unless kMaxPending sessions wait: then
-  // it waits its turn to write, which bounds the memory held. The texts of the sessions written
-  // keep their memory for the next ones.
-  constexpr size_t kMaxPending = 4 * kBatch;
+  // it waits its turn to write, which bounds the memory held (a few KiB a session: about 50 MiB
+  // at most). The bound is wide because a write that runs a checkpoint waits for the disk to sync
+  // it, seconds on a busy machine, during which the others should go on playing. The columns of
+  // the sessions written keep their memory for the next ones.
+  constexpr size_t kMaxPending = 10 * kBatch;
   std::mutex mutex;  // guards what follows
   std::vector<PackedSession> pending;
-  std::vector<std::pair<std::string, std::string>> spare;  // goods and participants texts
-  bool urgent = false;                                     // a real-clock session waits
+  std::vector<PackedSession> spare;  // written sessions, whose columns' memory is reused
+  bool urgent = false;               // a real-clock session waits
   auto last_write = std::chrono::steady_clock::now();
   std::exception_ptr failure;
 
@@ -217,8 +219,7 @@ RunSummary RunTournament(const TournamentFile& t, Store& store, const RunOptions
     if (options.on_progress) {
       options.on_progress(summary.found + summary.written, summary.planned, summary.written);
     }
-    for (PackedSession& r : batch)
-      spare.emplace_back(std::move(r.goods), std::move(r.participants));
+    for (PackedSession& r : batch) spare.push_back(std::move(r));
   };
   auto work = [&] {
     for (;;) {
@@ -235,8 +236,12 @@ RunSummary RunTournament(const TournamentFile& t, Store& store, const RunOptions
       {
         std::lock_guard<std::mutex> lock(mutex);
         if (!spare.empty()) {
-          packed.goods = std::move(spare.back().first);
-          packed.participants = std::move(spare.back().second);
+          PackedSession& used = spare.back();
+          packed.goods = std::move(used.goods);
+          packed.participants = std::move(used.participants);
+          packed.scratch = std::move(used.scratch);
+          packed.plan = std::move(used.plan);
+          packed.entries = std::move(used.entries);
           spare.pop_back();
         }
       }

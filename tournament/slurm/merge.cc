@@ -29,7 +29,7 @@ int64_t One(Db& db, const std::string& sql) {
 ShardFile ReadShardFile(const std::string& path) {
   Db db(path, Access::kRead);
   const int64_t version = One(db, "PRAGMA user_version");
-  if (version == kUpgradableVersion) {
+  if (version >= kOldestUpgradable && version < kSchemaVersion) {
     throw DbError(path + " holds schema version " + std::to_string(version) +
                   "; convert it with: tournament upgrade --db " + path);
   }
