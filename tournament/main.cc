@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -98,6 +99,12 @@ int Run(const std::string& file, const RunFlags& flags) {
   options.db_name = flags.db_path;
   options.jobs = flags.jobs;
   options.bin_dir = flags.bin.empty() ? OwnFolder() : flags.bin;
+  // Fault injection for tests (runner.h): a whole positive number, anything else ignored.
+  if (const char* stop = std::getenv("TOURNAMENT_STOP_AFTER_BATCHES")) {
+    char* end = nullptr;
+    const long long batches = std::strtoll(stop, &end, 10);
+    if (end != stop && *end == '\0' && batches > 0) options.stop_after_batches = batches;
+  }
   const bool terminal = isatty(STDERR_FILENO) != 0;
   const auto start = std::chrono::steady_clock::now();
   auto last = start - std::chrono::seconds(1);

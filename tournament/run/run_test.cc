@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <set>
 #include <thread>
@@ -142,20 +143,22 @@ TEST(TournamentRun, KilledAndRunAgainEqualsAnUninterruptedRun) {
   ASSERT_EQ(ExitCode(one), 0) << one.err;
   EXPECT_TRUE(SameDump(dir + "/one.db", dir + "/whole.db"));
 
-  // Killed without warning as soon as the database shows some sessions, then the same command
-  // again. The run writes its sessions in several batches, so the kill comes midway: what the
-  // database holds once the run is dead is checked to be part of the tournament only.
+  // Killed without warning between two batches, then the same command again: the run stops
+  // itself once its first batch is committed (TOURNAMENT_STOP_AFTER_BATCHES, runner.h), and is
+  // killed while stopped, so the kill always lands midway. What the database holds once the run
+  // is dead is checked to be part of the tournament only.
   const std::string db = dir + "/resumed.db";
+  setenv("TOURNAMENT_STOP_AFTER_BATCHES", "1", 1);
   test_support::Child run = Start({"run", dir + "/t.toml", "--db", db, "--jobs", "2"});
+  unsetenv("TOURNAMENT_STOP_AFTER_BATCHES");
   ASSERT_GT(run.pid, 0);
-  const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-  while (Sessions(db) == 0 && std::chrono::steady_clock::now() < give_up) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
+  int status = 0;
+  ASSERT_EQ(waitpid(run.pid, &status, WUNTRACED), run.pid);
+  ASSERT_TRUE(WIFSTOPPED(status)) << "the run ended before its first batch stopped it, status "
+                                  << status;
   kill(run.pid, SIGKILL);
-  const int status = test_support::Wait(run);
-  ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL)
-      << "the run ended on its own before the kill, status " << status;
+  status = test_support::Wait(run);
+  ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << "status " << status;
   const int64_t stored = Sessions(db);
   ASSERT_GT(stored, 0);
   ASSERT_LT(stored, kSessions) << "every session was stored before the kill";

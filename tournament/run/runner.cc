@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <deque>
 #include <filesystem>
@@ -196,6 +197,7 @@ RunSummary RunTournament(const TournamentFile& t, Store& store, const RunOptions
     if (!failure) failure = error;
     stop = true;
   };
+  int64_t batches = 0;  // committed by this run
   // Writes what waits. Called holding `database` and `lock` (on `mutex`); returns holding both.
   auto write = [&](std::unique_lock<std::mutex>& lock) {
     std::vector<PackedSession> batch;
@@ -216,6 +218,7 @@ RunSummary RunTournament(const TournamentFile& t, Store& store, const RunOptions
     lock.lock();
     if (error) return fail(error);
     summary.written += written;
+    if (++batches == options.stop_after_batches) raise(SIGSTOP);
     if (options.on_progress) {
       options.on_progress(summary.found + summary.written, summary.planned, summary.written);
     }

@@ -24,6 +24,10 @@ struct RunOptions {
   std::string db_name;  // names the database in errors
   // Called after each session is written, with (done, total, run by this call).
   std::function<void(int64_t, int64_t, int64_t)> on_progress;
+  // Fault injection for the kill-and-resume tests: once this many batches are committed the
+  // process stops itself with SIGSTOP, so that a test kills it at a known point between two
+  // batches. 0 (the default): never. The program sets it from TOURNAMENT_STOP_AFTER_BATCHES.
+  int64_t stop_after_batches = 0;
 };
 
 struct RunSummary {
