@@ -157,12 +157,12 @@ if agent.closed: time.sleep(60)
 if not agent.closed: time.sleep(60)
 )"},
         BrokenAgent{"leaves_its_gateway", "no-gateway-left", R"(agent = Agent()
-for line in agent._process.stdout:
+for line in agent._gateway.messages:
     m = parse(line.rstrip("\n"))
     agent._update(m)
     if fair(agent, m): agent.bid()
 # The command pipe's write end lives on in a child: the gateway never sees its input end.
-subprocess.Popen(["sleep", "60"], pass_fds=(agent._process.stdin.fileno(),))
+subprocess.Popen(["sleep", "60"], pass_fds=(agent._gateway.commands.fileno(),))
 os._exit(0)
 )"},
         BrokenAgent{"crashes_on_an_unknown_line", "no-crash", R"(with Agent() as agent:
