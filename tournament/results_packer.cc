@@ -24,7 +24,8 @@ int EntryOf(const std::vector<ParticipantRow>& rows, const std::string& buyer) {
 }
 
 // One good as the good view reads it (the same layout as PackGoods in packed_session.cc).
-void WriteGood(JsonText& out, int auction, const market::GoodResult& g) {
+void WriteGood(JsonText& out, int auction, const market::GoodResult& g,
+               const std::vector<market::BuyerResult>& buyers) {
   const bool sold = g.outcome == market::Outcome::kSold;
   out.OpenArray().Int(auction).String(g.good.id).String(g.good.kind).String(g.good.seller);
   out.Int(g.good.round).Int(g.good.initial).Int(g.good.resale).Int(g.good.reserve);
@@ -35,7 +36,7 @@ void WriteGood(JsonText& out, int auction, const market::GoodResult& g) {
     out.Null().Null();
   }
   out.Int(g.collisions).Int(g.sanctions).OpenObject();
-  for (const market::BuyerValue& v : g.values) out.Key(v.buyer).Int(v.value);
+  for (const market::BuyerValue& v : g.values) out.Key(buyers.at(v.buyer).name).Int(v.value);
   out.CloseObject().CloseArray();
 }
 
@@ -67,7 +68,7 @@ void PackResults(const market::Results& results, const Lineup& lineup, PackedSes
     for (const market::BuyerResult& b : auction.buyers) surplus.push_back(-b.fines);
     market::MarketMeasures measures;
     for (const market::GoodResult& g : auction.goods) {
-      const market::GoodMeasures m = market::MeasureGood(g);
+      const market::GoodMeasures m = market::MeasureGood(g, auction.buyers);
       measures.Add(g, m);
       ++packed.goods_total;
       if (g.outcome == market::Outcome::kSold) {
@@ -77,7 +78,7 @@ void PackResults(const market::Results& results, const Lineup& lineup, PackedSes
           if (auction.buyers[b].name == g.buyer) surplus[b] += m.winner_value.value_or(0) - g.price;
         }
       }
-      WriteGood(goods, auction.number, g);
+      WriteGood(goods, auction.number, g, auction.buyers);
     }
     // Summed per auction first, as the market sums its session measures.
     session.Add(measures);
