@@ -177,7 +177,14 @@ TEST(ResultsJson, AGoodsClockIsWrittenAsRowsInItsLine) {
   a.buyers = {{"Ann", true, 1, 1150, 350, 0, 0, false, false, "agent"},
               {"Vera", false, 0, 0, 0, 0, 0, false, false, "value"},
               {"Otto", false, 0, 0, 0, 0, 0, false, false, "value"}};
-  GoodResult sold{{"g1", "k", "s", 1000, 1500, 100, 1}, Outcome::kSold, "Ann", 1150, 1, 0, {}};
+  // Vera was gone when the good came up: two runs of buyers.
+  GoodResult sold{{"g1", "k", "s", 1000, 1500, 100, 1},
+                  Outcome::kSold,
+                  "Ann",
+                  1150,
+                  1,
+                  0,
+                  {{0, 1500}, {2, -3}}};
   sold.clock = {{100'000, 1000, ClockStep::Kind::kOffer},
                 {120'000, 1150, ClockStep::Kind::kCollision}};
   sold.tick_bids = {{103'000, 1000, 0}, {120'000, 1000, 1}, {120'000, 1000, 2},
@@ -187,6 +194,9 @@ TEST(ResultsJson, AGoodsClockIsWrittenAsRowsInItsLine) {
   a.goods = {sold, pending};
   r.auctions = {a};
   const std::string text = ResultsJson(r);
+  EXPECT_NE(text.find("\"value_buyers\": [[0,1],[2,1]], \"values_packed\": \"49CF\", "),
+            std::string::npos)
+      << text;
   EXPECT_NE(text.find("\"ended_us\": 140000, \"clock\": [[100000,1000,\"offer\"],"
                       "[120000,1150,\"collision\"]], \"tick_bids_packed\": [[103000,1000,\"A\"],"
                       "[120000,1000,\"CC\"],[139000,1150,\"AE\"],[1,5,\"O\"]]},\n"),
