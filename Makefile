@@ -102,6 +102,12 @@ bench: | deps
 bench-stepped: | deps
 	bash bench/stepped.sh
 
+# A million-session tournament of built-in bidders, run with --jobs 2 and shown, beside market-sim
+# playing the same sessions (bench/tournament.sh; Release build in build-bench/).
+.PHONY: bench-tournament
+bench-tournament: | deps
+	bash bench/tournament.sh
+
 # The largest valid session beside the default one (bench/large.sh): market-sim's peak memory, time
 # and results size, and market-report's peak memory, time and page size for each, in the Release
 # build (build-bench/).
@@ -157,13 +163,21 @@ bench-monitor: | deps
 
 # A demo tournament: the buyer and the Python example agent against the default scenario's rivals
 # over 30 seeds on a 10 ms tick, on the stepped clock (tournament/demo.toml), into
-# out/tournament.db; prints the leaderboard.
-TOURNAMENT_JOBS ?= 4
+# out/tournament.db; prints the leaderboard. When python3 on PATH is a shim in front of the
+# interpreter (a version manager's: pyenv's costs about 0.1 s a start), the interpreter's folder
+# goes first on PATH, so that the shim runs once here and not again in every session.
+# One session per core: on the stepped clock an agent kept from the CPU past its tick's deadline
+# makes a late tick, so more sessions than cores make the results depend on the machine's load
+# (measured: --jobs 4 on 2 cores gave 6 to 68 late agent-ticks a run, --jobs 2 none or one).
+TOURNAMENT_JOBS ?= $(shell nproc)
+PYTHON_DIR = $(shell d=$$(python3 -c 'import os, sys; print(os.path.dirname(sys.executable))' \
+  2>/dev/null); [ "$$d" = "$$(dirname "$$(command -v python3)")" ] || echo "$$d")
 .PHONY: tournament
 tournament: configure-run
 	@cmake --build $(BUILD) -j $(JOBS) --target tournament
 	@mkdir -p out
-	PYTHONDONTWRITEBYTECODE=1 $(BUILD)/bin/tournament run tournament/demo.toml --db out/tournament.db --jobs $(TOURNAMENT_JOBS)
+	PATH="$(if $(PYTHON_DIR),$(PYTHON_DIR):)$$PATH" PYTHONDONTWRITEBYTECODE=1 \
+	  $(BUILD)/bin/tournament run tournament/demo.toml --db out/tournament.db --jobs $(TOURNAMENT_JOBS)
 
 # marketd's soak: an honest and a hostile crowd on loopback for SOAK_SECONDS (default 600), in a
 # Release build (build-soak/); prints memory, tick gaps, bids sent and received, CPU and refusals.

@@ -103,13 +103,13 @@ int64_t PeakResidentKb(pid_t pid) {
 }
 
 pid_t StartGateway(int* to_gateway, int* from_gateway) {
-  testproc::SpawnOptions options;
+  test_support::SpawnOptions options;
   options.argv = {"../RemoteControl", "CLogin"};
   options.search = "RemoteControl";
-  options.in = testproc::Stream::kPipe;
-  options.out = testproc::Stream::kPipe;
-  options.err = testproc::Stream::kInherit;
-  testproc::Child child = testproc::Spawn(options);
+  options.in = test_support::Stream::kPipe;
+  options.out = test_support::Stream::kPipe;
+  options.err = test_support::Stream::kInherit;
+  test_support::Child child = test_support::Spawn(options);
   if (child.pid < 0) return -1;
   std::signal(SIGPIPE, SIG_IGN);
   *to_gateway = child.in;
@@ -118,9 +118,9 @@ pid_t StartGateway(int* to_gateway, int* from_gateway) {
 }
 
 int WaitChild(pid_t pid) {
-  testproc::Child child;
+  test_support::Child child;
   child.pid = pid;
-  return testproc::Wait(child);
+  return test_support::Wait(child);
 }
 
 }  // namespace bench

@@ -8,14 +8,13 @@
 #include "buyer/link/commands.h"
 #include "buyer/market/tables.h"
 #include "engine/good.h"
+#include "tests/support/agent_model.h"
 
 namespace bench {
 namespace {
 
-// The agent's own table sizes, credit and login, so that the model below keeps in step with it.
+// The agent's number of auctions and login.
 constexpr int kAuctions = MAX_AUCTIONS;
-constexpr int kSlots = MAX_GOODS;
-constexpr int32_t kInitialCredit = INITIAL_CREDIT;
 constexpr const char* kAgent = agent_login;
 
 using market::Good;
@@ -41,34 +40,16 @@ class Random {
   uint64_t state_;
 };
 
-// Writes messages and keeps a copy of the agent's bidding state in step with them.
+// Writes messages and keeps a model of the agent in step with them.
 class StreamWriter {
  public:
-  explicit StreamWriter(GeneratedStream* out) : out_(out) {
-    credit_.fill(kInitialCredit);
-    count_.fill(0);
-    for (auto& auction : slots_) auction.fill(Slot{});
-  }
+  explicit StreamWriter(GeneratedStream* out) : out_(out) {}
 
   void Accept() { Message("accept"); }
-
-  void OpenAuction(int number) {
-    Message("open_auction " + std::to_string(number));
-    auction_ = number - 1;
-    if (HasRow()) {
-      count_[Index()] = 0;
-      credit_[Index()] = kInitialCredit;
-    }
-    ClearGood();
-    i_bid_ = false;
-  }
-
+  void OpenAuction(int number) { Message("open_auction " + std::to_string(number)); }
   void OpenRound(int number) {
     Message("open_round " + std::to_string(number));
     ++out_->open_rounds;
-    ClearGood();
-    i_bid_ = false;
-    i_can_bid_ = false;
   }
 
   void GoodsList(const std::vector<Good>& goods) {
@@ -76,15 +57,6 @@ class StreamWriter {
     for (const Good& good : goods) {
       text += ' ';
       text += Entry(good);
-    }
-    if (HasRow()) {
-      for (const Good& good : goods) {
-        if (count_[Index()] >= kSlots) break;
-        Slot& slot = slots_[Index()][static_cast<size_t>(count_[Index()]++)];
-        slot.id = good.id;
-        slot.initial = static_cast<int32_t>(good.initial);
-        slot.resale = static_cast<int32_t>(good.resale);
-      }
     }
     Message(text);
   }
@@ -98,114 +70,52 @@ class StreamWriter {
     Message(text);
   }
 
-  void AnnounceGood(const Good& good) {
-    if (HasRow()) {
-      for (int i = 0; i < count_[Index()]; ++i) {
-        if (slots_[Index()][static_cast<size_t>(i)].id == good.id) {
-          good_ = i;
-          break;
-        }
-      }
-      if (good_ >= 0) price_ = CurrentSlot().initial;
-    }
-    Message("good " + Entry(good));
-  }
+  void AnnounceGood(const Good& good) { Message("good " + Entry(good)); }
 
   // True when the agent bids on this price.
   bool Offer(const std::string& id, int32_t price) {
-    price_ = price;
-    i_can_bid_ = true;
     return Message("offer " + id + " " + std::to_string(price));
   }
-
   bool Collision(const std::string& id, int32_t price) {
-    i_bid_ = false;
-    price_ = price;
-    i_can_bid_ = true;
     return Message("collision " + id + " " + std::to_string(price));
   }
 
   void Sold(const std::string& buyer, int32_t price) {
-    if (i_bid_ && buyer == kAgent && HasRow()) {
-      credit_[Index()] = SaturatingSub(credit_[Index()], price);
-    }
-    i_bid_ = false;
-    ClearGood();
     Message("sold " + buyer + " " + std::to_string(price));
   }
-
   void Sanction(const std::string& buyer, int32_t amount) {
     Message("sanction " + buyer + " " + std::to_string(amount));
   }
   void Expulsion(const std::string& buyer) { Message("expulsion " + buyer); }
-
   void OutOfMarket(const std::string& id, int32_t number) {
-    ClearGood();
     Message("out_of_market " + id + " " + std::to_string(number));
   }
-
-  void EndRound(int number) {
-    ClearGood();
-    Message("end_round " + std::to_string(number));
-  }
-
-  void EndAuction(int number) {
-    ClearGood();
-    i_bid_ = false;
-    Message("end_auction " + std::to_string(number));
-  }
-
+  void EndRound(int number) { Message("end_round " + std::to_string(number)); }
+  void EndAuction(int number) { Message("end_auction " + std::to_string(number)); }
   void ClosedMarket() { Message("closed_market"); }
 
   // True when the agent's last bid is still standing (it bid and no message has cleared it).
-  bool AgentBidStands() const { return i_bid_; }
+  bool AgentBidStands() const { return agent_.BidStands(); }
   size_t Size() const { return out_->bytes.size(); }
 
  private:
-  struct Slot {
-    std::string id;
-    int32_t initial = 0;
-    int32_t resale = 0;
-  };
-
   static std::string Entry(const Good& good) {
     return good.id + " " + good.kind + " " + good.seller + " " + std::to_string(good.initial) +
            " " + std::to_string(good.resale);
   }
 
-  bool HasRow() const { return auction_ >= 0 && auction_ < kAuctions; }
-  size_t Index() const { return static_cast<size_t>(auction_); }
-  const Slot& CurrentSlot() const { return slots_[Index()][static_cast<size_t>(good_)]; }
-
-  void ClearGood() {
-    good_ = -1;
-    price_ = -1;
-  }
-
-  // Appends one message, then applies the agent's rule as it runs after every message.
+  // Appends one message; true when the agent answers it with a bid, whose offset is recorded.
   bool Message(const std::string& text) {
     out_->bytes += text;
     out_->bytes += '\n';
     ++out_->messages;
-    bool bid = good_ != -1 && price_ != -1 && HasRow() && good_ >= 0 && good_ < kSlots &&
-               i_can_bid_ && WouldBid(price_, credit_[Index()], CurrentSlot().resale);
-    if (bid) {
-      out_->bid_offsets.push_back(out_->bytes.size());
-      i_bid_ = true;
-    }
-    i_can_bid_ = false;
+    const bool bid = agent_.Receive(text);
+    if (bid) out_->bid_offsets.push_back(out_->bytes.size());
     return bid;
   }
 
   GeneratedStream* out_;
-  int32_t auction_ = 0;
-  int32_t good_ = 0;
-  int32_t price_ = 0;
-  bool i_bid_ = false;
-  bool i_can_bid_ = false;
-  std::array<int32_t, kAuctions> credit_;
-  std::array<int32_t, kAuctions> count_;
-  std::array<std::array<Slot, kSlots>, kAuctions> slots_;
+  test_support::AgentModel agent_;
 };
 
 const char* const kKinds[] = {"wine", "cheese", "tea", "silk", "spice", "amber", "coffee", "salt"};

@@ -7,7 +7,8 @@
 #     (stepped_floor: a pipe round trip to /bin/cat plus one look of the agent watch);
 #  3. make tournament's file (tournament/demo.toml: the buyer and the Python example agent, 30
 #     seeds, 10 ms ticks) through marketd on the stepped clock against the same on the real clock,
-#     one run each, --jobs BENCH_TOURNAMENT_JOBS;
+#     one run each, --jobs BENCH_TOURNAMENT_JOBS, and beside them its floor: the same lineup and
+#     sessions on a market without goods (no tick: the processes' start, the logins and the close);
 #  4. with BENCH_THOUSAND=1: 1,000 seeds of the buyer against 4 built-in bidders on the stepped
 #     clock (the demo's lineup without the Python agent), --jobs BENCH_TOURNAMENT_JOBS.
 # Figures 1 and 2 are medians over the repetitions.
@@ -19,7 +20,8 @@
 #   BENCH_BUILD         build folder (default build-bench)
 #   BENCH_NO_BUILD      1 uses the programs already built there
 #   BENCH_TOURNAMENT    0 skips figures 3 and 4
-#   BENCH_TOURNAMENT_JOBS  sessions at once in figures 3 and 4 (default 4, as make tournament)
+#   BENCH_TOURNAMENT_JOBS  sessions at once in figures 3 and 4 (default: the number of cores, as
+#                          make tournament)
 #   BENCH_THOUSAND      1 adds figure 4 (under a minute on 2 cores is the target)
 set -euo pipefail
 
@@ -116,25 +118,44 @@ echo "  target: the agent within 3x of the floor"
 
 # 3 and 4. Tournaments through marketd.
 [ "${BENCH_TOURNAMENT:-1}" = 1 ] || exit 0
-jobs=${BENCH_TOURNAMENT_JOBS:-4}
+jobs=${BENCH_TOURNAMENT_JOBS:-$(nproc)}
+# python3 as make tournament runs it: the interpreter's folder first on PATH when python3 is a shim
+# in front of it.
+py_dir=$(python3 -c 'import os, sys; print(os.path.dirname(sys.executable))' 2>/dev/null || true)
+[ "$py_dir" != "$(dirname "$(command -v python3)")" ] || py_dir=
 # tournament FILE: runs it from the demo's folder (agents' paths are relative to it); prints the
-# wall time in ms.
+# wall time in ms, then the CPU time (user and system) of the runner and every process it started.
 tournament() {
-  local start end
+  local start end TIMEFORMAT='%U %S'
   rm -f "$work/t.db" "$work/t.db-wal" "$work/t.db-shm"
   start=$(date +%s%N)
-  PYTHONDONTWRITEBYTECODE=1 "$bin/tournament" run "$1" --db "$work/t.db" --jobs "$jobs" \
-    >"$work/t.out" 2>&1 || fail "tournament $1 failed: $(tail -3 "$work/t.out")"
+  { time PATH="${py_dir:+$py_dir:}$PATH" PYTHONDONTWRITEBYTECODE=1 \
+    "$bin/tournament" run "$1" --db "$work/t.db" --jobs "$jobs" >"$work/t.out" 2>&1; } \
+    2>"$work/t.cpu" || fail "tournament $1 failed: $(tail -3 "$work/t.out")"
   end=$(date +%s%N)
-  calc "($end - $start) / 1e6" 0
+  echo "$(calc "($end - $start) / 1e6" 0) $(awk '{ printf "%.0f", ($1 + $2) * 1000 }' "$work/t.cpu")"
 }
 sed 's/^clock = "stepped"/clock = "real"/' "$root/tournament/demo.toml" >"$root/tournament/.bench-tournament.toml"
 trap 'rm -rf "$work" "$root/tournament/.bench-tournament.toml"' EXIT
-t_stepped=$(tournament "$root/tournament/demo.toml")
-t_real=$(tournament "$root/tournament/.bench-tournament.toml")
-printf '%-58s %10s %10s %8s\n' "make tournament (30 seeds, --jobs $jobs)" "stepped" "real" "speed-up"
+read -r t_stepped cpu_stepped < <(tournament "$root/tournament/demo.toml")
+read -r t_real cpu_real < <(tournament "$root/tournament/.bench-tournament.toml")
+# The floor: the demo's file on a market of one auction without goods.
+printf '[[registry]]\nlogin = "CLogin"\npassword = "TGatekeep"\n\n[[auctions]]\nrounds = 1\n' \
+  >"$work/no-goods.toml"
+sed "s#^scenarios = .*#scenarios = [\"$work/no-goods.toml\"]#" "$root/tournament/demo.toml" \
+  >"$root/tournament/.bench-tournament.toml"
+read -r t_floor cpu_floor < <(tournament "$root/tournament/.bench-tournament.toml")
+sessions=$(sed -n 's/^seeds = .*count = \([0-9]*\).*/\1/p' "$root/tournament/demo.toml")
+printf '%-58s %10s %10s %8s\n' "make tournament ($sessions seeds, --jobs $jobs)" "stepped" "real" "speed-up"
 printf '%-58s %8s ms %7s ms %7sx\n' "wall time, 10 ms ticks" "$t_stepped" "$t_real" \
   "$(calc "$t_real / $t_stepped" 1)"
+printf '%-58s %8s ms %7s ms %7sx\n' "floor: the same sessions without a tick (start, login, close)" \
+  "$t_floor" "$t_real" "$(calc "$t_real / $t_floor" 1)"
+echo "  a session: wall time / sessions: stepped $(calc "$t_stepped / $sessions" 1) ms," \
+  "floor $(calc "$t_floor / $sessions" 1) ms; CPU time of all its processes: stepped" \
+  "$(calc "$cpu_stepped / $sessions" 1) ms, floor $(calc "$cpu_floor / $sessions" 1) ms," \
+  "real $(calc "$cpu_real / $sessions" 1) ms"
+echo "  python3: $("${py_dir:+$py_dir/}python3" -c 'import sys; print(sys.executable)')"
 echo "  target: at least 20x"
 
 [ "${BENCH_THOUSAND:-0}" = 1 ] || exit 0
@@ -146,6 +167,6 @@ text = re.sub(r"(?m)^seeds = .*$", "seeds = { base = 1, count = 1000 }", text)
 parts = text.split("  [[lineups.entries]]\n")
 print("  [[lineups.entries]]\n".join(p for p in parts if "command = " not in p), end="")
 PY
-t_thousand=$(tournament "$root/tournament/.bench-tournament.toml")
+read -r t_thousand _ < <(tournament "$root/tournament/.bench-tournament.toml")
 printf '%-58s %8s ms\n' "1,000 seeds, the buyer against 4 built-in bidders, stepped" "$t_thousand"
 echo "  target: under 60000 ms on 2 cores"

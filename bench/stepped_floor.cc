@@ -18,12 +18,12 @@
 
 int main(int argc, char** argv) {
   const long rounds = argc > 1 ? std::atol(argv[1]) : 20000;
-  testproc::SpawnOptions options;
+  test_support::SpawnOptions options;
   options.argv = {"/bin/cat"};
-  options.in = testproc::Stream::kPipe;
-  options.out = testproc::Stream::kPipe;
-  options.err = testproc::Stream::kNull;
-  testproc::Child cat = testproc::Spawn(options);
+  options.in = test_support::Stream::kPipe;
+  options.out = test_support::Stream::kPipe;
+  options.err = test_support::Stream::kNull;
+  test_support::Child cat = test_support::Spawn(options);
   if (cat.pid < 0) return 1;
   std::string why;
   std::optional<gateway::AgentWatch> watch =
@@ -37,7 +37,7 @@ int main(int argc, char** argv) {
   long idle = 0;
   const auto start = std::chrono::steady_clock::now();
   for (long i = 0; i < rounds; ++i) {
-    if (!testproc::WriteAll(cat.in, line)) return 1;
+    if (!test_support::WriteAll(cat.in, line)) return 1;
     size_t got = 0;
     while (got < line.size()) {
       const ssize_t n = read(cat.out, buffer, sizeof buffer);
@@ -48,7 +48,7 @@ int main(int argc, char** argv) {
   }
   const double ns =
       std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now() - start).count();
-  testproc::Wait(cat);
+  test_support::Wait(cat);
   std::printf("rounds=%ld ns_per_round=%.0f idle=%ld\n", rounds, ns / static_cast<double>(rounds),
               idle);
   return 0;

@@ -14,12 +14,12 @@
 
 namespace {
 
-using gateway::testing::ChildResult;
-using gateway::testing::Conversation;
-using gateway::testing::Converse;
-using gateway::testing::ExitStatus;
-using gateway::testing::MakeTempDir;
-using gateway::testing::WriteFile;
+using test_support::ChildResult;
+using test_support::Conversation;
+using test_support::Converse;
+using test_support::ExitStatus;
+using test_support::MakeTempDir;
+using test_support::WriteFile;
 
 ChildResult Check(const std::vector<std::string>& args) {
   std::vector<std::string> argv = {AGENT_CHECK};

@@ -10,16 +10,20 @@
 
 #include "buyer/link/protocol.h"
 #include "tests/support/engine_driver.h"
+#include "tests/support/scenario_text.h"
 
 namespace market {
 namespace {
 
-using sim::AgentRule;
-using sim::BidRule;
-using sim::MustParse;
-using sim::RunSession;
-using sim::SessionRun;
-using sim::Tag;
+using test_support::AgentRule;
+using test_support::AuctionToml;
+using test_support::BidRule;
+using test_support::GoodToml;
+using test_support::MustParse;
+using test_support::RunSession;
+using test_support::SessionRun;
+using test_support::Tag;
+using test_support::WantedGood;
 
 // One auction, one participant, goods and rivals given by the case.
 std::string SmallScenario(const std::string& rivals, const std::string& goods,
@@ -45,15 +49,11 @@ std::vector<std::string> Cat(std::vector<std::string> a, const std::vector<std::
 }
 
 TEST(Engine, ScriptedBidPatternsGiveExactMessages) {
-  const std::string one_good =
-      "{ id = \"g1\", kind = \"k\", seller = \"s\", initial = 1000, resale = 1500, "
-      "reserve = 750 }";
+  const std::string one_good = GoodToml("g1", 1000, 1500, 750);
   // Vera values g1 at exactly its resale price 900 (valuation 100%).
   const std::string vera =
       "[[rivals]]\nname = \"Vera\"\nstrategy = \"value\"\nvaluation = [100, 100]\n";
-  const std::string g900 =
-      "{ id = \"g1\", kind = \"k\", seller = \"s\", initial = 1000, resale = 900, "
-      "reserve = 500 }";
+  const std::string g900 = GoodToml("g1", 1000, 900, 500);
   const std::string tail = "end_round 1";
   const struct {
     const char* name;
@@ -115,9 +115,7 @@ TEST(Engine, CollisionsUpToTheLimitThenASeededTieBreak) {
   // Both always bid: max_collisions (2) collisions, then the seed picks the buyer.
   const std::string vera =
       "[[rivals]]\nname = \"Vera\"\nstrategy = \"value\"\nvaluation = [500, 500]\n";
-  const std::string good =
-      "{ id = \"g1\", kind = \"k\", seller = \"s\", initial = 1000, resale = 900, "
-      "reserve = 500 }";
+  const std::string good = GoodToml("g1", 1000, 900, 500);
   const BidRule always = [](const std::string&, const std::vector<std::string>&) { return true; };
   std::set<std::string> winners;
   for (uint64_t seed = 1; seed <= 12; ++seed) {
@@ -141,12 +139,9 @@ TEST(Engine, CollisionsUpToTheLimitThenASeededTieBreak) {
 }
 
 TEST(Engine, OverspendingDrawsSanctionsThenExpulsionAndANewBuyersList) {
-  const std::string goods =
-      "{ id = \"g1\", kind = \"k\", seller = \"s\", initial = 30000, resale = 40000, reserve = "
-      "29000 },"
-      "{ id = \"g2\", kind = \"k\", seller = \"s\", initial = 30000, resale = 40000, reserve = "
-      "29800 },"
-      "{ id = \"g3\", kind = \"k\", seller = \"s\", initial = 1000, resale = 4000, reserve = 900 }";
+  const std::string goods = GoodToml("g1", 30000, 40000, 29000) + "," +
+                            GoodToml("g2", 30000, 40000, 29800) + "," +
+                            GoodToml("g3", 1000, 4000, 900);
   // Otto never bids (valuation 1% of resale) but stays in the buyers list.
   const std::string otto =
       "[[rivals]]\nname = \"Otto\"\nstrategy = \"value\"\nvaluation = [1, 1]\n";
@@ -197,10 +192,7 @@ TEST(Engine, OverspendingDrawsSanctionsThenExpulsionAndANewBuyersList) {
 
 TEST(Engine, PriceEqualToTheRemainingCreditIsASale) {
   const std::string goods =
-      "{ id = \"g1\", kind = \"k\", seller = \"s\", initial = 30000, resale = 40000, reserve = "
-      "100 },"
-      "{ id = \"g2\", kind = \"k\", seller = \"s\", initial = 20000, resale = 40000, reserve = "
-      "100 }";
+      GoodToml("g1", 30000, 40000, 100) + "," + GoodToml("g2", 20000, 40000, 100);
   const BidRule always = [](const std::string&, const std::vector<std::string>&) { return true; };
   Engine engine(MustParse(SmallScenario("", goods)), 1);
   SessionRun run = RunSession(engine, always);
@@ -211,9 +203,7 @@ TEST(Engine, PriceEqualToTheRemainingCreditIsASale) {
 
 TEST(Engine, CreditAndExpulsionStartAfreshInEachAuction) {
   const std::string good =
-      "{ id = \"g1\", kind = \"k\", seller = \"s\", initial = 45000, resale = 50000, reserve = "
-      "100 },{ id = \"g2\", kind = \"k\", seller = \"s\", initial = 45000, resale = 50000, "
-      "reserve = 44900 }";
+      GoodToml("g1", 45000, 50000, 100) + "," + GoodToml("g2", 45000, 50000, 44900);
   std::string text = SmallScenario("", good);
   text += "[[auctions]]\ngoods = [" + good + "]\n";
   const BidRule always = [](const std::string&, const std::vector<std::string>&) { return true; };
@@ -230,11 +220,7 @@ TEST(Engine, CreditAndExpulsionStartAfreshInEachAuction) {
 }
 
 TEST(Engine, OneTickPerAdvanceAndOnlyOnceItsDeadlineHasPassed) {
-  Engine engine(MustParse(SmallScenario(
-                    "",
-                    "{ id = \"g1\", kind = \"k\", seller = \"s\", initial = 1000, resale = "
-                    "1500, reserve = 100 }")),
-                1);
+  Engine engine(MustParse(SmallScenario("", WantedGood())), 1);
   engine.Connect(1, "CLogin");
   engine.OnLine(1, "admission CLogin TGatekeep");
   engine.Start(Nanos{0});
@@ -260,10 +246,7 @@ TEST(Engine, OneTickPerAdvanceAndOnlyOnceItsDeadlineHasPassed) {
 }
 
 TEST(Engine, AdmissionOutcomes) {
-  const std::string text = SmallScenario(
-      "",
-      "{ id = \"g1\", kind = \"k\", seller = \"s\", initial = 1000, resale = 1500, reserve = "
-      "100 }");
+  const std::string text = SmallScenario("", WantedGood());
   const struct {
     const char* name;
     std::optional<std::string> required;
@@ -316,11 +299,7 @@ TEST(Engine, AdmissionOutcomes) {
 }
 
 TEST(Engine, CommandsThatCannotApplyAreIgnoredAndRecorded) {
-  Engine engine(MustParse(SmallScenario(
-                    "",
-                    "{ id = \"g1\", kind = \"k\", seller = \"s\", initial = 1000, resale = "
-                    "1500, reserve = 100 }")),
-                1);
+  Engine engine(MustParse(SmallScenario("", WantedGood())), 1);
   engine.Connect(1, "CLogin");
   engine.Connect(2, std::nullopt);
   engine.OnLine(1, "bid");
@@ -351,11 +330,7 @@ TEST(Engine, CommandsThatCannotApplyAreIgnoredAndRecorded) {
 }
 
 TEST(Engine, ConnectionsThatNeverLogInAreForgottenOnceGone) {
-  Engine engine(MustParse(SmallScenario(
-                    "",
-                    "{ id = \"g1\", kind = \"k\", seller = \"s\", initial = 1000, resale = "
-                    "1500, reserve = 100 }")),
-                1);
+  Engine engine(MustParse(SmallScenario("", WantedGood())), 1);
   engine.Connect(1, std::nullopt);
   engine.OnLine(1, "admission CLogin TGatekeep");
   // A crowd that comes and goes: garbage, wrong passwords, nothing at all.
@@ -372,11 +347,7 @@ TEST(Engine, ConnectionsThatNeverLogInAreForgottenOnceGone) {
 }
 
 TEST(Engine, PasswordsInIgnoredLinesAreNeverRecorded) {
-  Engine engine(MustParse(SmallScenario(
-                    "",
-                    "{ id = \"g1\", kind = \"k\", seller = \"s\", initial = 1000, resale = "
-                    "1500, reserve = 100 }")),
-                1);
+  Engine engine(MustParse(SmallScenario("", WantedGood())), 1);
   engine.OnLine(1, "admission CLogin TGatekeep");
   engine.OnLine(1, "admission CLogin TGatekeep");
   engine.OnLine(2, "exit");
@@ -393,11 +364,7 @@ TEST(Engine, PasswordsInIgnoredLinesAreNeverRecorded) {
 TEST(Engine, ParticipantThatLeavesIsDroppedFromTheBuyersList) {
   const std::string vera =
       "[[rivals]]\nname = \"Vera\"\nstrategy = \"value\"\nvaluation = [1, 1]\n";
-  Engine engine(MustParse(SmallScenario(
-                    vera,
-                    "{ id = \"g1\", kind = \"k\", seller = \"s\", initial = 1000, resale = "
-                    "1500, reserve = 100 }")),
-                1);
+  Engine engine(MustParse(SmallScenario(vera, WantedGood())), 1);
   engine.Connect(1, std::nullopt);
   engine.Connect(2, std::nullopt);
   engine.OnLine(1, "admission CLogin TGatekeep");
@@ -444,14 +411,9 @@ TEST(Engine, RoundsAndAuctionsFollowEachOtherWithoutTicks) {
 // Two registered buyers on separate connections, one good that runs down slowly, no rivals.
 std::string TwoBuyerScenario(const std::string& extra = "") {
   return "tick_ms = 20\nprice_step = 100\ncollision_increment = 150\nmax_collisions = 1\n" + extra +
-         "[[registry]]\nlogin = \"Ann\"\npassword = \"pa\"\n"
-         "[[registry]]\nlogin = \"Bob\"\npassword = \"pb\"\n"
-         "[[auctions]]\ngoods = ["
-         "{ id = \"g1\", kind = \"k\", seller = \"s\", initial = 1000, resale = 1500, reserve = "
-         "100 },"
-         "{ id = \"g2\", kind = \"k\", seller = \"s\", initial = 1000, resale = 1500, reserve = "
-         "100 }"
-         "]\n";
+         "[[registry]]\nlogin = \"Ann\"\npassword = \"pa\"\n[[registry]]\nlogin = "
+         "\"Bob\"\npassword = \"pb\"\n" +
+         AuctionToml({WantedGood(), GoodToml("g2", 1000, 1500, 100)});
 }
 
 std::vector<std::string> LinesTo(const std::vector<Outgoing>& out, ClientId client) {
@@ -647,8 +609,7 @@ TEST(Engine, ALoginComingAndGoingInTheLobbyKeepsOneRecord) {
 }
 
 TEST(Engine, ProgressCountsTheGoodsDecidedInTheAuctionInProgress) {
-  const std::string good =
-      "{ id = \"g\", kind = \"k\", seller = \"s\", initial = 100, resale = 200, reserve = 50 }";
+  const std::string good = GoodToml("g", 100, 200, 50);
   Engine engine(MustParse("tick_ms = 10\n[[registry]]\nlogin = \"CLogin\"\npassword = \"pw\"\n"
                           "[[auctions]]\ngoods = [" +
                           good + "]\ngenerated_goods = 1\n[[auctions]]\ngoods = [" + good + "]\n"),
@@ -680,10 +641,7 @@ TEST(Engine, ProgressCountsTheGoodsDecidedInTheAuctionInProgress) {
 }
 
 TEST(Engine, EndReasonIsTypedAndTheFirstEndStands) {
-  const std::string text = SmallScenario(
-      "",
-      "{ id = \"g1\", kind = \"k\", seller = \"s\", initial = 1000, resale = 1500, reserve = "
-      "100 }");
+  const std::string text = SmallScenario("", WantedGood());
   Engine closed(MustParse(text), 1);
   RunSession(closed, AgentRule());
   EXPECT_EQ(closed.end_reason(), EndReason::kCompleted);
@@ -820,9 +778,7 @@ TEST(Engine, ValuesOfEveryBuyerAndTheEquilibriumBidOnTheBuyersList) {
   const std::string rivals =
       "[[rivals]]\nname = \"Eve\"\nstrategy = \"equilibrium\"\nvalue = { fixed = 900 }\n"
       "[[rivals]]\nname = \"Tom\"\nstrategy = \"truthful\"\nvalue = { fixed = 100 }\n";
-  const std::string goods =
-      "{ id = \"g1\", kind = \"k\", seller = \"s\", initial = 1000, resale = 700, reserve = 0 "
-      "}";
+  const std::string goods = GoodToml("g1", 1000, 700, 0);
   Engine engine(MustParse(SmallScenario(rivals, goods)), 1);
   const SessionRun run = RunSession(engine, BidsOn({}));
   EXPECT_NE(std::find(run.lines.begin(), run.lines.end(), "sold Eve 600"), run.lines.end());
@@ -867,10 +823,7 @@ TEST(Engine, AnAdaptiveRivalLearnsFromTheGoodsItWins) {
   const std::string rivals =
       "[[rivals]]\nname = \"Ada\"\nstrategy = \"adaptive\"\nvalue = { fixed = 1000 }\n"
       "shade = 0\nlearning_rate = 50\n";
-  const std::string goods =
-      "{ id = \"g1\", kind = \"k\", seller = \"s\", initial = 1000, resale = 700, reserve = 0 "
-      "}, { id = \"g2\", kind = \"k\", seller = \"s\", initial = 1000, resale = 700, reserve = "
-      "0 }";
+  const std::string goods = GoodToml("g1", 1000, 700, 0) + ", " + GoodToml("g2", 1000, 700, 0);
   Engine engine(MustParse(SmallScenario(rivals, goods)), 1);
   RunSession(engine, BidsOn({}));
   const AuctionResult& auction = engine.results().auctions[0];

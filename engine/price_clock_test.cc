@@ -10,13 +10,18 @@
 
 #include "engine/engine.h"
 #include "tests/support/engine_driver.h"
+#include "tests/support/scenario_text.h"
 
 namespace market {
 namespace {
 
-using sim::MustParse;
-using sim::RunSession;
 using std::chrono::milliseconds;
+using test_support::AuctionToml;
+using test_support::GoodToml;
+using test_support::MustParse;
+using test_support::RunSession;
+using test_support::ThreeBuyers;
+using test_support::WantedGood;
 using Kind = ClockStep::Kind;
 
 struct Step {
@@ -62,8 +67,7 @@ std::string ScenarioText(bool vera) {
              "[[registry]]\nlogin = \"CLogin\"\npassword = \"TGatekeep\"\n") +
          (vera ? "[[rivals]]\nname = \"Vera\"\nstrategy = \"value\"\nvaluation = [100, 100]\n"
                : "") +
-         "[[auctions]]\ngoods = [{ id = \"g1\", kind = \"k\", seller = \"s\", initial = 1000, "
-         "resale = 900, reserve = 750 }]\n";
+         AuctionToml({GoodToml("g1", 1000, 900, 750)});
 }
 
 TEST(PriceClock, RecordsEveryAnnouncedPriceEveryTickBidAndTheEnd) {
@@ -124,17 +128,10 @@ TEST(PriceClock, RecordsEveryAnnouncedPriceEveryTickBidAndTheEnd) {
 // session is abandoned ends then, and the goods never offered have no clock.
 TEST(PriceClock, ParticipantsBidsAtArrivalAndAnInterruptedGood) {
   Engine engine(
-      MustParse("tick_ms = 20\nprice_step = 100\ncollision_increment = 150\nmax_collisions = 1\n"
-                "[[registry]]\nlogin = \"Ann\"\npassword = \"pa\"\n"
-                "[[registry]]\nlogin = \"Bob\"\npassword = \"pb\"\n"
-                "[[registry]]\nlogin = \"Cy\"\npassword = \"pc\"\n"
-                "[[auctions]]\ngoods = ["
-                "{ id = \"g1\", kind = \"k\", seller = \"s\", initial = 1000, resale = 1500, "
-                "reserve = 100 },"
-                "{ id = \"g2\", kind = \"k\", seller = \"s\", initial = 2000, resale = 1500, "
-                "reserve = 100 },"
-                "{ id = \"g3\", kind = \"k\", seller = \"s\", initial = 2000, resale = 1500, "
-                "reserve = 100 }]\n"),
+      MustParse("tick_ms = 20\nprice_step = 100\ncollision_increment = 150\nmax_collisions = 1\n" +
+                ThreeBuyers() +
+                AuctionToml({WantedGood(), GoodToml("g2", 2000, 1500, 100),
+                             GoodToml("g3", 2000, 1500, 100)})),
       1);
   engine.OnLine(1, "admission Ann pa", milliseconds(1));
   engine.OnLine(2, "admission Bob pb", milliseconds(2));
@@ -182,7 +179,7 @@ TEST(PriceClock, ParticipantsBidsAtArrivalAndAnInterruptedGood) {
 TEST(PriceClock, AWholeSessionsClocksFollowTheMarketsRules) {
   const Scenario scenario = MustParse(std::string(DefaultScenarioText()));
   Engine engine(scenario, 5);
-  RunSession(engine, sim::AgentRule());
+  RunSession(engine, test_support::AgentRule());
   const Results& r = engine.results();
   ASSERT_TRUE(r.completed);
   size_t goods = 0, collisions = 0, rival_bids = 0;

@@ -207,7 +207,7 @@ TEST(ResultsJson, AGoodsClockIsWrittenAsRowsInItsLine) {
   EXPECT_TRUE(goods[1]["ended_us"].is_null());
   EXPECT_EQ(goods[1]["clock"], nlohmann::json::array());
   EXPECT_EQ(goods[1]["tick_bids_packed"], nlohmann::json::array());
-  // Each good on one line.
+  // Each good on one line, its clock and bids with it.
   EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 33);
   EXPECT_EQ(ResultsJsonLine(r), nlohmann::ordered_json::parse(text).dump() + "\n");
 }

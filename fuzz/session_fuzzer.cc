@@ -21,8 +21,8 @@
 
 namespace {
 
-using marketd::fixture::Market;
-using marketd::fixture::Ms;
+using test_support::Market;
+using test_support::Ms;
 
 const char kScenario[] =
     "tick_ms = 10\nadmission_window_ms = 50\nmin_buyers = 1\nmax_buyers = 3\n"

@@ -23,10 +23,10 @@
 namespace gateway {
 namespace {
 
-using testproc::Child;
-using testproc::Spawn;
-using testproc::SpawnOptions;
-using testproc::Stream;
+using test_support::Child;
+using test_support::Spawn;
+using test_support::SpawnOptions;
+using test_support::Stream;
 
 // Keeps asking until `done` or 20 s have passed (a loaded machine, never an answer).
 bool Eventually(const std::function<bool()>& done) {
@@ -64,7 +64,7 @@ struct Started {
   }
   ~Started() {
     if (child.pid > 0) kill(child.pid, SIGKILL);
-    testproc::Wait(child);
+    test_support::Wait(child);
   }
 };
 
@@ -152,7 +152,7 @@ TEST(AgentWatch, IdleNeedsBothPipesEmptyAndTheAgentAsleep) {
   // Stopped, with a line it has not read: busy for both reasons, then for the line alone.
   kill(cat.child.pid, SIGSTOP);
   ASSERT_TRUE(Eventually([&] { return StateOf(cat.child.pid) == "T"; }));
-  ASSERT_TRUE(testproc::WriteAll(cat.child.in, "bid\n"));
+  ASSERT_TRUE(test_support::WriteAll(cat.child.in, "bid\n"));
   EXPECT_EQ(Unread(cat.child.in), 4);
   EXPECT_FALSE(watch->Idle());
   kill(cat.child.pid, SIGCONT);

@@ -11,8 +11,8 @@
 #include "gateway/progress.h"
 #include "session/exit_codes.h"
 #include "session/intake.h"
-#include "session/notes.h"
 #include "session/output_files.h"
+#include "session/stamped_transcript.h"
 #include "session/stepped_clock.h"
 #include "session/tick_stepper.h"
 #include "wire/line_reader.h"
@@ -84,7 +84,7 @@ class Session {
   bool stepping_ = false;
   Engine engine_;
   session::OutputFiles files_;
-  session::Notes notes_;
+  session::StampedTranscript notes_;
   bool show_progress_;
   std::string progress_shown_;
   wire::LineReader reader_{session::kMaxLine};

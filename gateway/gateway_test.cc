@@ -7,17 +7,21 @@
 #include <gtest/gtest.h>
 
 #include "tests/support/child_process.h"
+#include "tests/support/scenario_text.h"
 
 namespace gateway {
 namespace {
 
-using testing::ChildResult;
-using testing::Conversation;
-using testing::Converse;
-using testing::ExitStatus;
-using testing::Lines;
-using testing::ReadFile;
-using testing::WriteFile;
+using test_support::ChildResult;
+using test_support::Conversation;
+using test_support::Converse;
+using test_support::ExitStatus;
+using test_support::Lines;
+using test_support::ReadFile;
+using test_support::UnwantedGood;
+using test_support::UnwantedGoodSession;
+using test_support::WantedGood;
+using test_support::WriteFile;
 
 constexpr double kTimeout = 60;
 const std::string kAdmission = "admission CLogin TGatekeep\n";
@@ -31,15 +35,11 @@ std::string Scenario(int tick_ms, const std::string& goods, const std::string& e
 
 // Nobody wants g1 (resale below every price): two offers, then it leaves the market. The outcome
 // does not depend on timing.
-const std::string kUnwanted =
-    "{ id = \"g1\", kind = \"k\", seller = \"s\", initial = 300, resale = 200, reserve = 200 }";
-const std::string kUnwantedSession =
-    "accept\nopen_auction 1\nbuyers CLogin\ngoods g1 k s 300 200\nopen_round 1\n"
-    "good g1 k s 300 200\noffer g1 300\noffer g1 200\nout_of_market g1 200\nend_round 1\n"
-    "end_auction 1\nclosed_market\n";
+const std::string kUnwanted = UnwantedGood();
+const std::string kUnwantedSession = UnwantedGoodSession();
 
 struct Gateway {
-  std::string dir = testing::MakeTempDir();
+  std::string dir = test_support::MakeTempDir();
   std::vector<std::string> env;
   std::vector<std::string> argv = {GATEWAY_PATH, "CLogin"};
 
@@ -58,7 +58,7 @@ struct Gateway {
 };
 
 TEST(Gateway, BadSettingsGiveOneLineNoMessagesAndStatus2) {
-  const std::string dir = testing::MakeTempDir();
+  const std::string dir = test_support::MakeTempDir();
   WriteFile(dir + "/bad.toml", "[[registry]]\nlogin = \"CLogin\"\npasword = \"x\"\n");
   const struct {
     std::vector<std::string> argv;
@@ -166,9 +166,7 @@ TEST(Gateway, WholeSessionWithCommandsBeforeAdmissionIgnoredAndRecorded) {
 
 TEST(Gateway, BidsOverThePipeBuyAtThePriceInForce) {
   // A tick of a second: the test's answer is read long before the price changes.
-  Gateway gateway(Scenario(1000,
-                           "{ id = \"g1\", kind = \"k\", seller = \"s\", initial = 1000, "
-                           "resale = 1500, reserve = 100 }"));
+  Gateway gateway(Scenario(1000, WantedGood()));
   Conversation conversation;
   conversation.input = kAdmission;
   conversation.respond = [](const std::string& line) {

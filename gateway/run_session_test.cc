@@ -12,6 +12,7 @@
 #include "gateway/gateway.h"
 #include "session/exit_codes.h"
 #include "tests/support/files.h"
+#include "tests/support/scenario_text.h"
 
 namespace gateway {
 namespace {
@@ -19,6 +20,10 @@ namespace {
 using session::ManualClock;
 using session::Nanos;
 using std::chrono::milliseconds;
+using test_support::GoodToml;
+using test_support::UnwantedGood;
+using test_support::UnwantedGoodSession;
+using test_support::WantedGood;
 
 // An agent whose input is a timetable of bytes, ends and failures, and which may answer what it
 // reads after a delay. Moves the clock to the next input whenever the gateway waits.
@@ -185,12 +190,8 @@ Settings MakeSettings(int tick_ms, const std::string& goods, const std::string& 
 }
 
 // Nobody wants g1 (resale below every price): two offers of a tick each, then the market closes.
-const std::string kUnwanted =
-    "{ id = \"g1\", kind = \"k\", seller = \"s\", initial = 300, resale = 200, reserve = 200 }";
-const std::string kUnwantedSession =
-    "accept\nopen_auction 1\nbuyers CLogin\ngoods g1 k s 300 200\nopen_round 1\n"
-    "good g1 k s 300 200\noffer g1 300\noffer g1 200\nout_of_market g1 200\nend_round 1\n"
-    "end_auction 1\nclosed_market\n";
+const std::string kUnwanted = UnwantedGood();
+const std::string kUnwantedSession = UnwantedGoodSession();
 const std::string kUntilFirstOffer =
     "accept\nopen_auction 1\nbuyers CLogin\ngoods g1 k s 300 200\nopen_round 1\n"
     "good g1 k s 300 200\noffer g1 300\n";
@@ -250,18 +251,18 @@ TEST(GatewaySession, EndingsGiveTheirStatusResultsAndComplaints) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    const std::string dir = testfiles::MakeTempDir();
+    const std::string dir = test_support::MakeTempDir();
     const Settings settings = MakeSettings(100, kUnwanted, dir);
     ManualClock clock;
     ScriptedAgent agent(clock);
     c.script(agent);
     EXPECT_EQ(RunSession(settings, agent, clock), c.status);
     EXPECT_EQ(agent.out, c.out);
-    const std::string transcript = testfiles::ReadFile(dir + "/transcript.txt");
+    const std::string transcript = test_support::ReadFile(dir + "/transcript.txt");
     EXPECT_NE(transcript.find(" ! " + c.ended + "\n"), std::string::npos) << transcript;
     // The complaint comes first on the error channel (before any summary), as one line.
     EXPECT_EQ(agent.err.substr(0, c.err.size()), c.err) << agent.err;
-    const std::string results = testfiles::ReadFile(dir + "/results.json");
+    const std::string results = test_support::ReadFile(dir + "/results.json");
     const bool completed = c.ended == "market closed";
     EXPECT_NE(results.find(completed ? "\"completed\": true" : "\"completed\": false"),
               std::string::npos)
@@ -270,7 +271,7 @@ TEST(GatewaySession, EndingsGiveTheirStatusResultsAndComplaints) {
 }
 
 TEST(GatewaySession, AClosedMarketWaitsForTheAgentToHangUp) {
-  const std::string dir = testfiles::MakeTempDir();
+  const std::string dir = test_support::MakeTempDir();
   const Settings settings = MakeSettings(100, kUnwanted, dir);
   ManualClock clock;
   ScriptedAgent agent(clock);
@@ -281,12 +282,12 @@ TEST(GatewaySession, AClosedMarketWaitsForTheAgentToHangUp) {
   ASSERT_TRUE(agent.closed_at.has_value());
   EXPECT_EQ(*agent.closed_at, Ms(200));  // two ticks: the market closes at once after them
   EXPECT_EQ(clock.Now(), Ms(5000));      // and the gateway waited for the end of input
-  EXPECT_NE(testfiles::ReadFile(dir + "/transcript.txt").find("4.000000 < bid\n"),
+  EXPECT_NE(test_support::ReadFile(dir + "/transcript.txt").find("4.000000 < bid\n"),
             std::string::npos);
 }
 
 TEST(GatewaySession, OutputFilesThatFailGiveStatus2Or3) {
-  const std::string dir = testfiles::MakeTempDir();
+  const std::string dir = test_support::MakeTempDir();
   const struct {
     const char* name;
     std::string results;
@@ -329,8 +330,7 @@ TEST(GatewaySession, OutputFilesThatFailGiveStatus2Or3) {
 // A bid counts at the price in force when it arrives: one that arrives by the tick's deadline is
 // read before the tick is decided, one a moment later is a bid at the next price.
 TEST(GatewaySession, BidsCountAtThePriceInForceWhenTheyArrive) {
-  const std::string wanted =
-      "{ id = \"g1\", kind = \"k\", seller = \"s\", initial = 1000, resale = 1500, reserve = 100 }";
+  const std::string wanted = WantedGood();
   const struct {
     int64_t delay_ms;  // from the first offer to the agent's bid
     std::string sale;
@@ -341,7 +341,7 @@ TEST(GatewaySession, BidsCountAtThePriceInForceWhenTheyArrive) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.delay_ms);
-    const std::string dir = testfiles::MakeTempDir();
+    const std::string dir = test_support::MakeTempDir();
     ManualClock clock;
     ScriptedAgent agent(clock);
     agent.Send(Ms(0), kAdmission);
@@ -361,8 +361,7 @@ TEST(GatewaySession, BidsCountAtThePriceInForceWhenTheyArrive) {
 // nothing to answer), so the clock jumps over the rest of it; a bid written in time sells at the
 // same price as on the real clock, and every tick the agent kept to its deadline is a late tick.
 TEST(GatewaySession, OnTheSteppedClockTicksEndOnTheAgentsAnswer) {
-  const std::string wanted =
-      "{ id = \"g1\", kind = \"k\", seller = \"s\", initial = 1000, resale = 1500, reserve = 100 }";
+  const std::string wanted = WantedGood();
   const struct {
     int64_t delay_ms;  // from the first offer to the agent's bid
     std::string sale;
@@ -374,7 +373,7 @@ TEST(GatewaySession, OnTheSteppedClockTicksEndOnTheAgentsAnswer) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.delay_ms);
-    const std::string dir = testfiles::MakeTempDir();
+    const std::string dir = test_support::MakeTempDir();
     ManualClock clock;
     ScriptedAgent agent(clock);
     agent.Watchable();
@@ -396,7 +395,7 @@ TEST(GatewaySession, OnTheSteppedClockTicksEndOnTheAgentsAnswer) {
                                    [&](const auto& w) { return w.second == c.sale; });
     ASSERT_NE(sale, agent.written.end());
     EXPECT_LT(sale->first, Ms(c.delay_ms) + Ms(1));
-    const std::string results = testfiles::ReadFile(dir + "/results.json");
+    const std::string results = test_support::ReadFile(dir + "/results.json");
     EXPECT_NE(results.find("\"session_clock\": \"stepped\""), std::string::npos) << results;
     EXPECT_NE(results.find("\"late_ticks\": " + std::to_string(c.late_ticks) + ","),
               std::string::npos)
@@ -404,7 +403,7 @@ TEST(GatewaySession, OnTheSteppedClockTicksEndOnTheAgentsAnswer) {
     EXPECT_NE(agent.err.find("Clock: stepped, " + std::to_string(c.late_ticks) + " late ticks"),
               std::string::npos)
         << agent.err;
-    EXPECT_NE(testfiles::ReadFile(dir + "/transcript.txt").find("clock: stepped"),
+    EXPECT_NE(test_support::ReadFile(dir + "/transcript.txt").find("clock: stepped"),
               std::string::npos);
   }
 }
@@ -414,7 +413,7 @@ TEST(GatewaySession, OnTheSteppedClockTicksEndOnTheAgentsAnswer) {
 TEST(GatewaySession, TheSteppedClockNeverWaitsPastADeadlineAndSaysWhenItCannotRun) {
   for (const bool watchable : {true, false}) {
     SCOPED_TRACE(watchable);
-    const std::string dir = testfiles::MakeTempDir();
+    const std::string dir = test_support::MakeTempDir();
     ManualClock clock;
     ScriptedAgent agent(clock);
     if (watchable) agent.Watchable();
@@ -424,7 +423,7 @@ TEST(GatewaySession, TheSteppedClockNeverWaitsPastADeadlineAndSaysWhenItCannotRu
     Settings settings = MakeSettings(100, kUnwanted, dir);
     settings.clock = ClockKind::kStepped;
     RunSession(settings, agent, clock);
-    const std::string results = testfiles::ReadFile(dir + "/results.json");
+    const std::string results = test_support::ReadFile(dir + "/results.json");
     if (watchable) {
       EXPECT_NE(results.find("\"session_clock\": \"stepped\""), std::string::npos);
       // Two offers, each a tick kept to its deadline.
@@ -453,10 +452,8 @@ namespace {
 // cannot pay, is sanctioned and expelled, and floods on): the clock keeps its pace, since only a
 // bounded read happens once a deadline has passed, and the results keep one bid per tick at most.
 TEST(HostileAgent, AFloodOfBidsNeitherStopsTheClockNorGrowsTheResults) {
-  const std::string dear =
-      "{ id = \"g1\", kind = \"k\", seller = \"s\", initial = 50100, resale = 60000, reserve = "
-      "49500 }";
-  const std::string dir = testfiles::MakeTempDir();
+  const std::string dear = GoodToml("g1", 50100, 60000, 49500);
+  const std::string dir = test_support::MakeTempDir();
   ManualClock clock;
   ScriptedAgent agent(clock);
   agent.Send(Ms(0), kAdmission);
@@ -477,7 +474,7 @@ TEST(HostileAgent, AFloodOfBidsNeitherStopsTheClockNorGrowsTheResults) {
     EXPECT_LE(ticks[i] - ticks[i - 1], Ms(100 + 6));
   }
   EXPECT_NE(agent.out.find("expulsion CLogin"), std::string::npos) << agent.out;
-  const std::string results = testfiles::ReadFile(dir + "/results.json");
+  const std::string results = test_support::ReadFile(dir + "/results.json");
   size_t stored = 0;
   for (size_t at = results.find("\"at_us\""); at != std::string::npos;
        at = results.find("\"at_us\"", at + 1)) {
@@ -498,7 +495,7 @@ namespace {
 // queue, the market's clock runs on to the close, and the session fails once the agent has not
 // taken its output a little after the end.
 TEST(HostileAgent, AnAgentThatStopsReadingNeitherFreezesTheClockNorTheGateway) {
-  const std::string dir = testfiles::MakeTempDir();
+  const std::string dir = test_support::MakeTempDir();
   ManualClock clock;
   ScriptedAgent agent(clock);
   agent.Send(Ms(0), kAdmission);
@@ -508,10 +505,10 @@ TEST(HostileAgent, AnAgentThatStopsReadingNeitherFreezesTheClockNorTheGateway) {
             session::kExitSessionFailed);
   EXPECT_EQ(agent.out, "accept\nopen_auction 1\nbuyers CLogin\n");
   EXPECT_TRUE(agent.closed_at.has_value());
-  const std::string results = testfiles::ReadFile(dir + "/results.json");
+  const std::string results = test_support::ReadFile(dir + "/results.json");
   EXPECT_NE(results.find("\"completed\": true"), std::string::npos) << results;
   EXPECT_NE(results.find("\"outcome\": \"unsold\""), std::string::npos);
-  const std::string transcript = testfiles::ReadFile(dir + "/transcript.txt");
+  const std::string transcript = test_support::ReadFile(dir + "/transcript.txt");
   EXPECT_NE(transcript.find("0.200000 > out_of_market g1 200"), std::string::npos) << transcript;
   EXPECT_NE(transcript.find("output not taken"), std::string::npos) << transcript;
 }

@@ -89,8 +89,8 @@ TEST(Settings, MarketAddressSelectsTheRelayAndLeavesTheRestToTheServer) {
 }
 
 TEST(Settings, FaultsAreOneLine) {
-  const std::string dir = testing::MakeTempDir();
-  testing::WriteFile(dir + "/bad.toml", "seed = 1\ntick_ms = -5\n");
+  const std::string dir = test_support::MakeTempDir();
+  test_support::WriteFile(dir + "/bad.toml", "seed = 1\ntick_ms = -5\n");
   const struct {
     std::vector<std::string> args;
     std::map<std::string, std::string> env;

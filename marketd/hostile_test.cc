@@ -12,26 +12,24 @@
 #include "engine/summary.h"
 #include "tests/support/files.h"
 #include "tests/support/market_fixture.h"
+#include "tests/support/scenario_text.h"
 
 namespace marketd {
 namespace {
 
-using fixture::Market;
-using fixture::Ms;
 using market::ClientId;
 using session::Nanos;
+using test_support::AuctionToml;
+using test_support::GoodToml;
+using test_support::Market;
+using test_support::Ms;
+using test_support::ThreeBuyers;
+using test_support::WantedGood;
 
-const std::string kRegistry =
-    "[[registry]]\nlogin = \"Ann\"\npassword = \"pa\"\n"
-    "[[registry]]\nlogin = \"Bob\"\npassword = \"pb\"\n"
-    "[[registry]]\nlogin = \"Cy\"\npassword = \"pc\"\n";
+const std::string kRegistry = ThreeBuyers();
 // Priced above every buyer's credit: a bidder wins, cannot pay, is sanctioned and expelled.
-const std::string kDear =
-    "[[auctions]]\ngoods = [{ id = \"g1\", kind = \"k\", seller = \"s\", initial = 50100, "
-    "resale = 60000, reserve = 49500 }]\n";
-const std::string kWanted =
-    "[[auctions]]\ngoods = [{ id = \"g1\", kind = \"k\", seller = \"s\", initial = 1000, "
-    "resale = 1500, reserve = 100 }]\n";
+const std::string kDear = AuctionToml({GoodToml("g1", 50100, 60000, 49500)});
+const std::string kWanted = AuctionToml({WantedGood()});
 
 TEST(HostileClient, AFloodOfBidsIsCountedButStoresOneBidPerTick) {
   Market m("tick_ms = 100\nadmission_window_ms = 0\n" + kRegistry + kDear);
@@ -155,7 +153,7 @@ std::vector<std::string> TryLogins(Market& m, ClientId& next, const std::string&
 }
 
 TEST(HostileClient, PasswordsAreNeverWrittenAndGuessesAreRecordedAndThrottled) {
-  const std::string dir = testfiles::MakeTempDir();
+  const std::string dir = test_support::MakeTempDir();
   Market m("tick_ms = 100\nadmission_window_ms = 600000\n" + kRegistry + kWanted);
   ASSERT_TRUE(m.transcript.Open(dir + "/t.txt"));
   ClientId next = 1;
@@ -199,7 +197,7 @@ TEST(HostileClient, PasswordsAreNeverWrittenAndGuessesAreRecordedAndThrottled) {
   EXPECT_EQ(results.failed_logins[0].reason, "bad_password");
   EXPECT_EQ(results.failed_logins[5].reason, "too_many_failures");
   EXPECT_EQ(results.failed_logins[6].at_us, 29'000'000);
-  const std::string transcript = testfiles::ReadFile(dir + "/t.txt");
+  const std::string transcript = test_support::ReadFile(dir + "/t.txt");
   const std::string json = market::ResultsJson(results);
   const std::string summary = market::SummaryText(results);
   for (const char* secret : {"guess-Zq7", "pa\n", "pb\n", "pb-again"}) {
@@ -216,7 +214,7 @@ TEST(HostileClient, PasswordsAreNeverWrittenAndGuessesAreRecordedAndThrottled) {
   o.session.Connected(1);
   o.Say(1, "admission Ann guess-Zq7" + std::string(5000, 'x'), true);
   o.transcript.Close();
-  EXPECT_EQ(testfiles::ReadFile(dir + "/o.txt").find("guess-Zq7"), std::string::npos);
+  EXPECT_EQ(test_support::ReadFile(dir + "/o.txt").find("guess-Zq7"), std::string::npos);
 }
 
 TEST(HostileClient, AConnectionNotLoggedInIsDroppedForEveryLineButAnAdmission) {

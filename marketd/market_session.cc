@@ -14,7 +14,7 @@ using market::Nanos;
 
 MarketSession::MarketSession(const market::Scenario& scenario, uint64_t seed,
                              const ServerOptions& options, const session::Clock& clock,
-                             session::Notes& notes, Connections& connections)
+                             session::StampedTranscript& notes, Connections& connections)
     : scenario_(scenario),
       options_(options),
       clock_(clock),

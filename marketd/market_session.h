@@ -18,7 +18,7 @@
 #include "engine/scenario.h"
 #include "marketd/market_watcher.h"
 #include "session/clock.h"
-#include "session/notes.h"
+#include "session/stamped_transcript.h"
 #include "session/stepped_clock.h"
 #include "wire/line_reader.h"
 
@@ -71,7 +71,8 @@ class Connections {
 class MarketSession {
  public:
   MarketSession(const market::Scenario& scenario, uint64_t seed, const ServerOptions& options,
-                const session::Clock& clock, session::Notes& notes, Connections& connections);
+                const session::Clock& clock, session::StampedTranscript& notes,
+                Connections& connections);
 
   // From now on `watcher` (nullptr: none) hears what the market makes public; it must outlive
   // the session.
@@ -139,7 +140,7 @@ class MarketSession {
   const market::Scenario& scenario_;
   ServerOptions options_;
   const session::Clock& clock_;
-  session::Notes& notes_;
+  session::StampedTranscript& notes_;
   Connections& connections_;
   market::Engine engine_;
   void CloseLateAdmissions();

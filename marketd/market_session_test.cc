@@ -15,29 +15,28 @@
 
 #include "session/exit_codes.h"
 #include "tests/support/market_fixture.h"
+#include "tests/support/scenario_text.h"
 #include "wire/idle_line.h"
 
 namespace marketd {
 namespace {
 
-using fixture::Market;
-using fixture::Ms;
-using fixture::Parse;
 using market::ClientId;
 using market::EndReason;
 using session::Nanos;
+using test_support::AuctionToml;
+using test_support::GoodToml;
+using test_support::Market;
+using test_support::Ms;
+using test_support::Parse;
+using test_support::ThreeBuyers;
+using test_support::UnwantedGood;
+using test_support::WantedGood;
 
-const std::string kRegistry =
-    "[[registry]]\nlogin = \"Ann\"\npassword = \"pa\"\n"
-    "[[registry]]\nlogin = \"Bob\"\npassword = \"pb\"\n"
-    "[[registry]]\nlogin = \"Cy\"\npassword = \"pc\"\n";
+const std::string kRegistry = ThreeBuyers();
 // Nobody wants g1: two offers of a tick each, then the market closes (at 200 ms from the start).
-const std::string kUnwanted =
-    "[[auctions]]\ngoods = [{ id = \"g1\", kind = \"k\", seller = \"s\", initial = 300, "
-    "resale = 200, reserve = 200 }]\n";
-const std::string kWanted =
-    "[[auctions]]\ngoods = [{ id = \"g1\", kind = \"k\", seller = \"s\", initial = 1000, "
-    "resale = 1500, reserve = 100 }]\n";
+const std::string kUnwanted = AuctionToml({UnwantedGood()});
+const std::string kWanted = AuctionToml({WantedGood()});
 
 TEST(MarketSession, StartsAfterTheWindowWithMinBuyersOrAtOnceWhenFull) {
   const std::string text =
@@ -292,13 +291,9 @@ TEST(MarketSession, ABidCountsAtThePriceInForceWhenItArrives) {
 }
 
 TEST(MarketSession, BuyerGoneWithinATickLeavesTheListKeepsItsPurchaseAndCannotWin) {
-  const std::string text = "tick_ms = 150\nadmission_window_ms = 0\n" + kRegistry +
-                           "[[auctions]]\ngoods = [\n"
-                           "  { id = \"g1\", kind = \"k\", seller = \"s\", initial = 1000, resale "
-                           "= 900, reserve = 700 },\n"
-                           "  { id = \"g2\", kind = \"k\", seller = \"s\", initial = 1000, resale "
-                           "= 900, reserve = 700 },\n"
-                           "]\n";
+  const std::string text =
+      "tick_ms = 150\nadmission_window_ms = 0\n" + kRegistry +
+      AuctionToml({GoodToml("g1", 1000, 900, 700), GoodToml("g2", 1000, 900, 700)});
   Market m(text);
   m.Admit(1, "Ann", "pa");
   m.Admit(2, "Bob", "pb");

@@ -13,7 +13,7 @@
 #include "marketd/monitor_server.h"
 #include "session/clock.h"
 #include "session/intake.h"
-#include "session/notes.h"
+#include "session/stamped_transcript.h"
 #include "wire/line_reader.h"
 
 namespace marketd {
@@ -120,7 +120,7 @@ class Server::Impl : public Connections {
   // on the stepped clock and every buyer is idle.
   session::SteppedClock clock_{steady_};
   wire::Transcript no_transcript_;  // never opened: notes go nowhere
-  session::Notes notes_;
+  session::StampedTranscript notes_;
   MarketSession session_;
   boost::asio::io_context io_;
   tcp::acceptor acceptor_;
@@ -298,7 +298,7 @@ std::vector<Server::Impl::ConnectionPtr> Server::Impl::Waiting(
   }
   std::vector<ConnectionPtr> waiting;
   if (fds.empty()) return waiting;
-  if (::poll(fds.data(), fds.size(), 0) < 0) return candidates;  // read them all, as before
+  if (::poll(fds.data(), fds.size(), 0) < 0) return candidates;  // poll failed: read them all
   for (size_t i = 0; i < fds.size(); ++i) {
     if ((fds[i].revents & (POLLIN | POLLHUP | POLLERR)) != 0) waiting.push_back(candidates[i]);
   }

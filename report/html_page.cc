@@ -42,12 +42,14 @@ svg .median { stroke: #0072B2; stroke-width: 2; }
 
 }  // namespace
 
-std::string HtmlPage(std::string_view title, std::string_view subtitle, std::string_view body) {
+std::string HtmlPage(std::string_view title, std::string_view subtitle, std::string_view body,
+                     std::string_view head) {
   std::string out = "<!doctype html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n";
   // An empty icon, so a browser asks for no favicon.
   out += "<link rel=\"icon\" href=\"data:,\">\n";
-  out += "<title>" + EscapeHtml(title) + "</title>\n<style>" + std::string(kStyle) +
-         "</style>\n</head>\n<body>\n";
+  out += "<title>" + EscapeHtml(title) + "</title>\n<style>" + std::string(kStyle) + "</style>\n";
+  out += head;
+  out += "</head>\n<body>\n";
   out += "<h1>" + EscapeHtml(title) + "</h1>\n";
   out += "<p class=\"subtitle\">" + EscapeHtml(subtitle) + "</p>\n";
   out += body;

@@ -1,5 +1,5 @@
 // A whole HTML document that opens from disk with nothing fetched: the style sheet is inline,
-// there is no script, no external image, font or link; and HTML tables whose cells are escaped.
+// there is no external script, image, font or link; and HTML tables whose cells are escaped.
 #ifndef REPORT_HTML_PAGE_H_
 #define REPORT_HTML_PAGE_H_
 
@@ -10,8 +10,9 @@
 namespace report {
 
 // The document: <!doctype html>, `title` (escaped) as its title and first heading, `subtitle`
-// (escaped) under it, then `body` (HTML as given).
-std::string HtmlPage(std::string_view title, std::string_view subtitle, std::string_view body);
+// (escaped) under it, then `body` (HTML as given); `head` (HTML as given) ends the <head>.
+std::string HtmlPage(std::string_view title, std::string_view subtitle, std::string_view body,
+                     std::string_view head = {});
 
 // <h2> with escaped text.
 std::string Heading(std::string_view text);

@@ -22,12 +22,12 @@ bool OneLine(const std::string& text) {
 }
 
 TEST(MarketReport, WritesTheSessionPageToAFileOrStandardOutput) {
-  const std::string dir = testfiles::MakeTempDir();
-  testfiles::WriteFile(dir + "/s.json", testing::SessionFixtureJson());
+  const std::string dir = test_support::MakeTempDir();
+  test_support::WriteFile(dir + "/s.json", testing::SessionFixtureJson());
   const ProcessResult to_file = Report({dir + "/s.json", "-o", dir + "/r.html"});
   EXPECT_EQ(ExitCode(to_file), 0) << to_file.err;
   EXPECT_EQ(to_file.out, "");
-  const std::string page = testfiles::ReadFile(dir + "/r.html");
+  const std::string page = test_support::ReadFile(dir + "/r.html");
   EXPECT_EQ(page.rfind("<!doctype html>", 0), 0u);
   const ProcessResult to_stdout = Report({dir + "/s.json"});
   EXPECT_EQ(ExitCode(to_stdout), 0) << to_stdout.err;
@@ -37,14 +37,14 @@ TEST(MarketReport, WritesTheSessionPageToAFileOrStandardOutput) {
 
 // market-sim --results: one session a line; --session picks one, counted from 1.
 TEST(MarketReport, PicksASessionOfAOnePerLineFile) {
-  const std::string dir = testfiles::MakeTempDir();
+  const std::string dir = test_support::MakeTempDir();
   nlohmann::ordered_json doc = nlohmann::ordered_json::parse(testing::SessionFixtureJson());
   std::string lines;
   for (int seed : {101, 102}) {
     doc["seed"] = seed;
     lines += doc.dump() + "\n";
   }
-  testfiles::WriteFile(dir + "/sim.jsonl", lines);
+  test_support::WriteFile(dir + "/sim.jsonl", lines);
   const struct {
     std::vector<std::string> args;
     std::string title;
@@ -58,7 +58,7 @@ TEST(MarketReport, PicksASessionOfAOnePerLineFile) {
     args.insert(args.end(), c.args.begin(), c.args.end());
     const ProcessResult r = Report(args);
     EXPECT_EQ(ExitCode(r), 0) << r.err;
-    const std::string page = testfiles::ReadFile(dir + "/r.html");
+    const std::string page = test_support::ReadFile(dir + "/r.html");
     EXPECT_NE(page.find(c.title), std::string::npos) << c.title;
     EXPECT_NE(page.find("class=\"price-clock\""), std::string::npos);
   }
@@ -70,19 +70,19 @@ TEST(MarketReport, PicksASessionOfAOnePerLineFile) {
 }
 
 TEST(MarketReport, WritesTheTournamentPage) {
-  const std::string dir = testfiles::MakeTempDir();
+  const std::string dir = test_support::MakeTempDir();
   testing::WriteTournamentFixture(dir + "/t.db", 3);
   const ProcessResult r = Report({"--db", dir + "/t.db", "-o", dir + "/t.html"});
   EXPECT_EQ(ExitCode(r), 0) << r.err;
-  EXPECT_NE(testfiles::ReadFile(dir + "/t.html").find("<tr class=\"entry\""), std::string::npos);
+  EXPECT_NE(test_support::ReadFile(dir + "/t.html").find("<tr class=\"entry\""), std::string::npos);
 }
 
 TEST(MarketReport, BadInputIsExitOneWithOneLineAndNoPage) {
-  const std::string dir = testfiles::MakeTempDir();
-  testfiles::WriteFile(dir + "/broken.json", "{\"auctions\": [{\"number\": 1,");
-  testfiles::WriteFile(dir + "/partial.json", "{\"auctions\": [{\"number\": 1}]}");
-  testfiles::WriteFile(dir + "/binary.json", std::string("\x00\xff\xfe{", 4));
-  testfiles::WriteFile(dir + "/not.db", "plain text");
+  const std::string dir = test_support::MakeTempDir();
+  test_support::WriteFile(dir + "/broken.json", "{\"auctions\": [{\"number\": 1,");
+  test_support::WriteFile(dir + "/partial.json", "{\"auctions\": [{\"number\": 1}]}");
+  test_support::WriteFile(dir + "/binary.json", std::string("\x00\xff\xfe{", 4));
+  test_support::WriteFile(dir + "/not.db", "plain text");
   const std::vector<std::vector<std::string>> cases = {
       {dir + "/broken.json"},
       {dir + "/partial.json"},
@@ -99,7 +99,7 @@ TEST(MarketReport, BadInputIsExitOneWithOneLineAndNoPage) {
     EXPECT_EQ(ExitCode(r), 1) << args[0] << ": " << r.err;
     EXPECT_TRUE(OneLine(r.err)) << r.err;
     EXPECT_EQ(r.err.rfind("market-report: ", 0), 0u) << r.err;
-    EXPECT_EQ(testfiles::ReadFile(dir + "/out.html"), "");
+    EXPECT_EQ(test_support::ReadFile(dir + "/out.html"), "");
   }
 }
 
@@ -126,8 +126,8 @@ TEST(MarketReport, UsageErrorsAreExitTwo) {
 }
 
 TEST(MarketReport, AnUnwritableOutputIsExitThree) {
-  const std::string dir = testfiles::MakeTempDir();
-  testfiles::WriteFile(dir + "/s.json", testing::SessionFixtureJson());
+  const std::string dir = test_support::MakeTempDir();
+  test_support::WriteFile(dir + "/s.json", testing::SessionFixtureJson());
   const ProcessResult r = Report({dir + "/s.json", "-o", dir + "/no/such/dir/r.html"});
   EXPECT_EQ(ExitCode(r), 3);
   EXPECT_TRUE(OneLine(r.err)) << r.err;

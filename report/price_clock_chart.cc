@@ -285,6 +285,18 @@ std::string WithClock(const SessionGood& good, const std::map<std::string, size_
 
 }  // namespace
 
+std::string GoodCaption(const SessionGood& good) {
+  std::string text = good.outcome == "sold"
+                         ? "sold to " + good.buyer + " at " + std::to_string(good.price)
+                         : good.outcome;
+  text += good.has_clock ? "; " + std::to_string(good.clock.size()) + " prices, " +
+                               std::to_string(good.tick_bids.size()) + " bids"
+                         : "; " + std::to_string(good.bids.size()) + " recorded bids";
+  if (good.collisions > 0) text += ", " + std::to_string(good.collisions) + " collisions";
+  if (good.sanctions > 0) text += ", " + std::to_string(good.sanctions) + " voided sales";
+  return text;
+}
+
 std::string PriceClockChart(const SessionGood& good,
                             const std::map<std::string, size_t>& buyer_styles) {
   return good.has_clock && !good.clock.empty() ? WithClock(good, buyer_styles)

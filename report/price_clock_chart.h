@@ -22,6 +22,10 @@ namespace report {
 std::string PriceClockChart(const SessionGood& good,
                             const std::map<std::string, size_t>& buyer_styles);
 
+// The line under a good's chart: how it ended, how many prices and bids it had, its collisions
+// and voided sales.
+std::string GoodCaption(const SessionGood& good);
+
 }  // namespace report
 
 #endif  // REPORT_PRICE_CLOCK_CHART_H_

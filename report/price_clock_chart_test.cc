@@ -7,15 +7,12 @@
 
 #include "report/report_fixtures.h"
 #include "report/session_data.h"
+#include "tests/support/files.h"
 
 namespace report {
 namespace {
 
-size_t Count(const std::string& text, const std::string& what) {
-  size_t n = 0;
-  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
-  return n;
-}
+using test_support::Count;
 
 // The (x, y) points of the chart's step line.
 std::vector<std::pair<double, double>> StepLine(const std::string& svg) {

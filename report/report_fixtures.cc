@@ -4,7 +4,7 @@
 
 #include "engine/results.h"
 #include "engine/results_json.h"
-#include "tournament/store.h"
+#include "tournament/db/store.h"
 
 namespace report::testing {
 

@@ -2,6 +2,9 @@
 
 #include <map>
 
+#include "report/auction_summary_chart.h"
+#include "report/clock_data.h"
+#include "report/clock_script.h"
 #include "report/html_escape.h"
 #include "report/html_page.h"
 #include "report/price_clock_chart.h"
@@ -47,19 +50,104 @@ const std::vector<SessionBid>& DrawnBids(const SessionGood& good) {
   return good.has_clock ? good.tick_bids : good.bids;
 }
 
-std::string GoodCaption(const SessionGood& good) {
-  std::string text = good.outcome == "sold"
-                         ? "sold to " + good.buyer + " at " + std::to_string(good.price)
-                         : good.outcome;
-  text += good.has_clock ? "; " + std::to_string(good.clock.size()) + " prices, " +
-                               std::to_string(good.tick_bids.size()) + " bids"
-                         : "; " + std::to_string(good.bids.size()) + " recorded bids";
-  if (good.collisions > 0) text += ", " + std::to_string(good.collisions) + " collisions";
-  if (good.sanctions > 0) text += ", " + std::to_string(good.sanctions) + " voided sales";
-  return text;
+std::string Subtitle(const SessionData& data, std::string_view source, bool clocks) {
+  return std::string(source) + ": " + std::to_string(data.auctions.size()) + " auctions, " +
+         (data.completed ? std::string("market closed")
+                         : "ended early" + (data.ended_early.empty() ? std::string()
+                                                                     : ": " + data.ended_early)) +
+         ", " +
+         (clocks ? std::to_string(data.tick_bids) + " bids at ticks"
+                 : std::to_string(data.bids) + " recorded bids");
+}
+
+// The start of an auction's section: its heading, buyers' accounts and measures.
+std::string AuctionStart(const SessionAuction& auction) {
+  std::string body =
+      "<section class=\"auction\" data-auction=\"" + std::to_string(auction.number) + "\">\n";
+  body += Heading("Auction " + std::to_string(auction.number));
+  body += "<h3>Buyers</h3>\n" + BuyerTable(auction.buyers);
+  if (!auction.measures.empty()) {
+    body += "<h3>Measures</h3>\n" + MeasureTable(auction.measures, "measures auction-measures");
+  }
+  return body;
+}
+
+size_t ClockMarks(const SessionData& data) {
+  size_t marks = 0;
+  for (const SessionAuction& a : data.auctions) {
+    for (const SessionGood& g : a.goods) marks += DrawnBids(g).size() + g.clock.size();
+  }
+  return marks;
+}
+
+size_t GoodCount(const SessionData& data) {
+  size_t goods = 0;
+  for (const SessionAuction& a : data.auctions) goods += a.goods.size();
+  return goods;
+}
+
+// The page's head for clocks drawn in the browser: a policy that lets it run its own inline
+// script and fetch nothing; the style of the summary charts and pickers; and auctions laid out
+// only when scrolled to, which is what lets a browser open a page of thousands of accounts.
+constexpr std::string_view kOnDemandHead =
+    "<meta http-equiv=\"Content-Security-Policy\" content=\"default-src 'none'; "
+    "script-src 'unsafe-inline'; style-src 'unsafe-inline'; img-src data:\">\n"
+    "<style>\n"
+    "section.auction { content-visibility: auto; contain-intrinsic-size: auto 3000px; }\n"
+    "svg .range { stroke: #999999; stroke-width: 1; }\n"
+    "svg .good-mark { cursor: pointer; }\n"
+    "svg .good-mark.picked .range { stroke: #D55E00; stroke-width: 3; }\n"
+    ".picker { font-size: 13px; margin: 8px 0; }\n"
+    ".picker select { max-width: 900px; }\n"
+    "</style>\n";
+
+// Each auction's goods in one summary chart, and the clock of the good a reader picks drawn by
+// the page's script from the goods' data.
+std::string OnDemandClocks(const SessionData& data, const std::map<std::string, size_t>& styles) {
+  std::string body = "<p class=\"note\">This session has " + std::to_string(GoodCount(data)) +
+                     " goods and " + std::to_string(ClockMarks(data)) +
+                     " prices and bids to draw, too many for one page to draw every clock (it "
+                     "draws them all up to " +
+                     std::to_string(kInlineClocksMaxGoods) + " goods and " +
+                     std::to_string(kInlineClocksMaxMarks) +
+                     " prices and bids). Each auction shows its goods in one chart: the price "
+                     "range from the reserve up to the initial price, a dot at the sale price, a "
+                     "cross where the good fell out of the market. Pick a good in the list under "
+                     "the chart, or click it in the chart, to draw its price clock: the offered "
+                     "price as a step line against the time since its first offer; an upward red "
+                     "jump: a collision; every bid at a tick a marker in its buyer's style (the "
+                     "marker's tooltip names the buyer); a square: the sale; a cross: the good "
+                     "falling out of the market at its reserve price.</p>\n"
+                     "<noscript><p class=\"note\">Drawing a good's price clock needs "
+                     "JavaScript.</p></noscript>\n";
+  size_t first = 0;
+  for (const SessionAuction& auction : data.auctions) {
+    body += AuctionStart(auction);
+    body += AuctionSummaryChart(auction, first) + "\n";
+    if (!auction.goods.empty()) {
+      body += "<p class=\"picker\"><label>Price clock of <select class=\"good-picker\">";
+      for (size_t i = 0; i < auction.goods.size(); ++i) {
+        const SessionGood& good = auction.goods[i];
+        body += "<option value=\"" + std::to_string(first + i) + "\">" +
+                EscapeHtml(good.id + ": " + GoodCaption(good)) + "</option>";
+      }
+      body += "</select></label></p>\n";
+    }
+    body += "<div class=\"clock-view\"></div>\n</section>\n";
+    first += auction.goods.size();
+  }
+  // The data is JSON, not script: it never runs, and its text cannot close the element.
+  body += "<script type=\"application/json\" id=\"clock-data\">" + ClockDataJson(data, styles) +
+          "</script>\n";
+  body += ClockScript();
+  return body;
 }
 
 }  // namespace
+
+bool DrawsEveryClock(const SessionData& data) {
+  return GoodCount(data) <= kInlineClocksMaxGoods && ClockMarks(data) <= kInlineClocksMaxMarks;
+}
 
 std::string SessionReport(const SessionData& data, std::string_view source) {
   // Each bidder keeps its style over the whole page, in order of first bid drawn.
@@ -70,7 +158,7 @@ std::string SessionReport(const SessionData& data, std::string_view source) {
     for (const SessionGood& g : a.goods) {
       clocks = clocks || g.has_clock;
       for (const SessionBid& b : DrawnBids(g)) {
-        if (styles.emplace(b.buyer, styles.size()).second) bidders.push_back(b.buyer);
+        if (styles.try_emplace(b.buyer, styles.size()).second) bidders.push_back(b.buyer);
       }
     }
   }
@@ -89,6 +177,11 @@ std::string SessionReport(const SessionData& data, std::string_view source) {
   }
 
   body += Heading("Price clocks");
+  if (!DrawsEveryClock(data)) {
+    body += OnDemandClocks(data, styles);
+    return HtmlPage("Market session, seed " + data.seed, Subtitle(data, source, clocks), body,
+                    kOnDemandHead);
+  }
   body += clocks
               ? "<p class=\"note\">Each chart shows one good's price clock: the offered price "
                 "against the time since its first offer, one step per tick; an upward red jump: "
@@ -108,12 +201,7 @@ std::string SessionReport(const SessionData& data, std::string_view source) {
   body += "</div>\n";
 
   for (const SessionAuction& auction : data.auctions) {
-    body += "<section class=\"auction\" data-auction=\"" + std::to_string(auction.number) + "\">\n";
-    body += Heading("Auction " + std::to_string(auction.number));
-    body += "<h3>Buyers</h3>\n" + BuyerTable(auction.buyers);
-    if (!auction.measures.empty()) {
-      body += "<h3>Measures</h3>\n" + MeasureTable(auction.measures, "measures auction-measures");
-    }
+    body += AuctionStart(auction);
     body += "<div class=\"charts\">\n";
     for (const SessionGood& good : auction.goods) {
       body += "<figure class=\"good\">\n" + PriceClockChart(good, styles) + "<figcaption>" +
@@ -122,15 +210,7 @@ std::string SessionReport(const SessionData& data, std::string_view source) {
     body += "</div>\n</section>\n";
   }
 
-  std::string subtitle =
-      std::string(source) + ": " + std::to_string(data.auctions.size()) + " auctions, " +
-      (data.completed
-           ? std::string("market closed")
-           : "ended early" + (data.ended_early.empty() ? std::string() : ": " + data.ended_early)) +
-      ", " +
-      (clocks ? std::to_string(data.tick_bids) + " bids at ticks"
-              : std::to_string(data.bids) + " recorded bids");
-  return HtmlPage("Market session, seed " + data.seed, subtitle, body);
+  return HtmlPage("Market session, seed " + data.seed, Subtitle(data, source, clocks), body);
 }
 
 }  // namespace report

@@ -4,16 +4,14 @@
 
 #include <regex>
 
+#include "report/large_session_fixture.h"
 #include "report/report_fixtures.h"
+#include "tests/support/files.h"
 
 namespace report {
 namespace {
 
-size_t Count(const std::string& text, const std::string& what) {
-  size_t n = 0;
-  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
-  return n;
-}
+using test_support::Count;
 
 class SessionReportTest : public ::testing::Test {
  protected:
@@ -40,7 +38,7 @@ TEST_F(SessionReportTest, OneChartPerGoodAndOneMarkPerTickBid) {
   EXPECT_EQ(Count(page_, "axis-label y-label"), static_cast<size_t>(testing::kFixtureGoods));
 }
 
-// Results written before goods carried their clock: the participants' bids, as before.
+// Results whose goods carry no price clock: the participants' bids are drawn instead.
 TEST(SessionReportWithoutClocks, DrawsTheParticipantsBids) {
   const std::string page =
       SessionReport(ReadSessionResults(testing::SessionFixtureJsonWithoutClocks()), "session.json");
@@ -81,6 +79,98 @@ TEST_F(SessionReportTest, BuyersAccountsAndMeasures) {
             std::string::npos);
   EXPECT_NE(page_.find("<td>revenue</td><td class=\"num\">25500</td>"), std::string::npos);
   EXPECT_NE(page_.find("<td>efficiency</td>"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace report
+
+namespace report {
+namespace {
+
+size_t TickBids(const SessionData& data) {
+  size_t bids = 0;
+  for (const SessionAuction& a : data.auctions) {
+    for (const SessionGood& g : a.goods) bids += g.tick_bids.size();
+  }
+  return bids;
+}
+
+size_t Marks(const SessionData& data) {
+  size_t marks = TickBids(data);
+  for (const SessionAuction& a : data.auctions) {
+    for (const SessionGood& g : a.goods) marks += g.clock.size();
+  }
+  return marks;
+}
+
+// The page draws every clock inline up to both limits, and on demand past either.
+TEST(SessionReportSize, InlineUpToTheLimitsOnDemandPastThem) {
+  // Goods: four auctions of a hundred goods without bids, then one more good.
+  SessionData goods = testing::LargeSession(3, {4, 100, 10, 4, 0});
+  EXPECT_TRUE(DrawsEveryClock(goods));
+  goods.auctions[0].goods.push_back(goods.auctions[0].goods[0]);
+  EXPECT_FALSE(DrawsEveryClock(goods));
+
+  // Prices and bids: the fixture's wine1 gets bids up to the limit, then one more.
+  SessionData marks = ReadSessionResults(testing::SessionFixtureJson());
+  std::vector<SessionBid>& bids = marks.auctions[0].goods[0].tick_bids;
+  bids.resize(bids.size() + kInlineClocksMaxMarks - Marks(marks), bids.front());
+  ASSERT_EQ(Marks(marks), kInlineClocksMaxMarks);
+  EXPECT_TRUE(DrawsEveryClock(marks));
+  const std::string inline_page = SessionReport(marks, "s.json");
+  EXPECT_EQ(Count(inline_page, "class=\"bid\""), TickBids(marks));
+  EXPECT_EQ(inline_page.find("<script"), std::string::npos);
+
+  bids.push_back(bids.front());
+  EXPECT_FALSE(DrawsEveryClock(marks));
+  const std::string page = SessionReport(marks, "s.json");
+  EXPECT_EQ(Count(page, "class=\"bid\""), 0u);
+  EXPECT_EQ(Count(page, "<svg xmlns=\"http://www.w3.org/2000/svg\" class=\"price-clock\""), 0u);
+  EXPECT_NE(page.find("<script type=\"application/json\" id=\"clock-data\">"), std::string::npos);
+}
+
+TEST(SessionReportSize, OnDemandPageHasEveryAuctionGoodAndAccount) {
+  const SessionData data = testing::LargeSession(5, {3, 150, 40, 4, 0.3});
+  ASSERT_FALSE(DrawsEveryClock(data));
+  const std::string page = SessionReport(data, "big.json");
+  EXPECT_EQ(Count(page, "<section class=\"auction\""), 3u);
+  EXPECT_EQ(Count(page, "class=\"auction-summary\""), 3u);
+  EXPECT_EQ(Count(page, "<g class=\"good-mark\""), 450u);
+  EXPECT_EQ(Count(page, "<option value="), 450u);
+  EXPECT_EQ(Count(page, "<select class=\"good-picker\">"), 3u);
+  EXPECT_EQ(Count(page, "<div class=\"clock-view\">"), 3u);
+  EXPECT_EQ(Count(page, "<tr class=\"buyer\""), 120u);
+  EXPECT_NE(page.find("<td>revenue</td>"), std::string::npos);
+  // The good marks point at the goods in the data's order, auction after auction.
+  EXPECT_NE(page.find("data-index=\"150\" data-good=\"a2g1\""), std::string::npos);
+  EXPECT_NE(page.find("<option value=\"449\">a3g150: "), std::string::npos);
+  // One data element, one script, and a policy that lets the page fetch nothing.
+  EXPECT_EQ(Count(page, "<script"), 2u);
+  EXPECT_NE(page.find("content=\"default-src 'none'; script-src 'unsafe-inline'"),
+            std::string::npos);
+  // (The base64 bitmaps may hold "//", so addresses are looked for by their scheme.)
+  const std::regex url("[A-Za-z][A-Za-z0-9+.-]*://[^\"' ]*");
+  for (auto it = std::sregex_iterator(page.begin(), page.end(), url); it != std::sregex_iterator();
+       ++it) {
+    EXPECT_EQ(it->str(), "http://www.w3.org/2000/svg");
+  }
+  EXPECT_EQ(Count(page, "href="), 1u);
+  EXPECT_EQ(Count(page, "src="), 0u);
+  EXPECT_EQ(Count(page, "url("), 0u);
+  EXPECT_EQ(Count(page, "fetch("), 0u);
+  EXPECT_EQ(SessionReport(data, "big.json"), page);
+}
+
+TEST(SessionReportSize, OnDemandPageKeepsInputAsText) {
+  SessionData data = testing::LargeSession(5, {1, 401, 3, 2, 0.5});
+  data.auctions[0].goods[0].id = testing::kHostileLogin;
+  data.auctions[0].buyers[0].name = testing::kHostileLogin;
+  data.auctions[0].goods[1].tick_bids.push_back(
+      {"</script><script>alert(1)</script>", 1, 10000, 0});
+  const std::string page = SessionReport(data, "big.json");
+  EXPECT_EQ(page.find(testing::kHostileLogin), std::string::npos);
+  EXPECT_EQ(page.find("alert(1)</script>"), std::string::npos);
+  EXPECT_EQ(Count(page, "<script"), 2u);
 }
 
 }  // namespace

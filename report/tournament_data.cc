@@ -4,7 +4,7 @@
 #include <utility>
 
 #include "report/session_data.h"
-#include "tournament/sqlite_db.h"
+#include "tournament/db/sqlite_db.h"
 
 namespace report {
 namespace {

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "tournament/leaderboard.h"
+#include "tournament/db/leaderboard.h"
 
 namespace report {
 

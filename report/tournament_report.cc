@@ -6,7 +6,7 @@
 #include "report/html_page.h"
 #include "report/row_chart.h"
 #include "report/scale.h"
-#include "tournament/interval.h"
+#include "tournament/db/interval.h"
 
 namespace report {
 namespace {

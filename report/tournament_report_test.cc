@@ -5,23 +5,19 @@
 #include "report/report_fixtures.h"
 #include "report/session_data.h"
 #include "tests/support/files.h"
-#include "tournament/sqlite_db.h"
+#include "tournament/db/sqlite_db.h"
 
 namespace report {
 namespace {
 
-size_t Count(const std::string& text, const std::string& what) {
-  size_t n = 0;
-  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
-  return n;
-}
+using test_support::Count;
 
 constexpr int kSessions = 4;
 
 class TournamentReportTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    path_ = new std::string(testfiles::MakeTempDir() + "/t.db");
+    path_ = new std::string(test_support::MakeTempDir() + "/t.db");
     testing::WriteTournamentFixture(*path_, kSessions);
   }
   static void TearDownTestSuite() { delete path_; }
@@ -65,7 +61,7 @@ TEST_F(TournamentReportTest, NamesFromTheDatabaseAreEscaped) {
 }
 
 TEST_F(TournamentReportTest, EfficiencyIsShownWhenTheDatabaseHoldsIt) {
-  const std::string copy = testfiles::MakeTempDir() + "/e.db";
+  const std::string copy = test_support::MakeTempDir() + "/e.db";
   testing::WriteTournamentFixture(copy, 3);
   {
     tournament::Db db(copy, false);
@@ -103,8 +99,8 @@ TEST(TournamentReport, AnEntryOfOneSessionHasNoInterval) {
 }
 
 TEST(ReadTournament, BadDatabasesAreOneLineErrors) {
-  const std::string dir = testfiles::MakeTempDir();
-  testfiles::WriteFile(dir + "/text.db", "this is not a database at all, just some text\n");
+  const std::string dir = test_support::MakeTempDir();
+  test_support::WriteFile(dir + "/text.db", "this is not a database at all, just some text\n");
   {
     tournament::Db other(dir + "/other.db", true);
     other.Exec("CREATE TABLE x(y)");
@@ -125,7 +121,7 @@ TEST(ReadTournament, BadDatabasesAreOneLineErrors) {
       EXPECT_NE(std::string(e.what()).find(c.path), std::string::npos) << e.what();
     }
   }
-  EXPECT_EQ(testfiles::ReadFile(dir + "/missing.db"), "");  // not created
+  EXPECT_EQ(test_support::ReadFile(dir + "/missing.db"), "");  // not created
 }
 
 }  // namespace

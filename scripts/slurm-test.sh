@@ -150,38 +150,14 @@ done
 say "slurm is up: $(sinfo -h -o '%N %c CPUs %T')"
 
 # The tournament: every entry built in, so every session runs on virtual time.
-cat >"$OUT/t.toml" <<EOF
+{
+  cat <<EOF
 name = "slurm test"
 scenarios = ["$ROOT/scenarios/default.toml"]
 seeds = { base = 1, count = $SEEDS }
-
-[[lineups]]
-name = "trio"
-  [[lineups.entries]]
-  name = "Vera"
-  strategy = "value"
-  valuation = [70, 105]
-  [[lineups.entries]]
-  name = "Cleo"
-  strategy = "cautious"
-  valuation = [85, 115]
-  margin = 15
-  [[lineups.entries]]
-  name = "Rash"
-  strategy = "careless"
-  valuation = [120, 150]
-
-[[lineups]]
-name = "duo"
-  [[lineups.entries]]
-  name = "Otto"
-  strategy = "value"
-  valuation = [75, 100]
-  [[lineups.entries]]
-  name = "Rash"
-  strategy = "careless"
-  valuation = [120, 150]
 EOF
+  cat "$ROOT/tests/data/two_lineups.toml"
+} >"$OUT/t.toml"
 
 "$TOURNAMENT" slurm "$OUT/t.toml" --shards "$SHARDS" --out "$OUT" --jobs 1 --time 10
 [[ -x $OUT/tournament.sbatch ]] || fail "no job script"

@@ -5,7 +5,8 @@
 namespace session {
 
 void RecordOverlong(market::Engine& engine, market::ClientId client, const wire::Line& line,
-                    size_t max_line, Notes& notes, std::string_view tag, std::string_view fate) {
+                    size_t max_line, StampedTranscript& notes, std::string_view tag,
+                    std::string_view fate) {
   std::string note(tag);
   note += market::WithoutPassword(line.text).substr(0, kOverlongExcerpt);
   note += "... (overlong line ";

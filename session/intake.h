@@ -8,7 +8,7 @@
 #include <string_view>
 
 #include "engine/engine.h"
-#include "session/notes.h"
+#include "session/stamped_transcript.h"
 #include "wire/line_reader.h"
 
 namespace session {
@@ -29,7 +29,8 @@ inline constexpr size_t kOverlongExcerpt = 80;
 // FATE)" (tag empty, or "#N " for one of many connections), an ignored line in the results with
 // the bound `max_line` in its reason, and a fault against the client.
 void RecordOverlong(market::Engine& engine, market::ClientId client, const wire::Line& line,
-                    size_t max_line, Notes& notes, std::string_view tag, std::string_view fate);
+                    size_t max_line, StampedTranscript& notes, std::string_view tag,
+                    std::string_view fate);
 
 }  // namespace session
 

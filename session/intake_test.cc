@@ -9,7 +9,7 @@ namespace session {
 namespace {
 
 TEST(Intake, OverlongLineIsNotedShortRecordedAndCountedAsAFault) {
-  const std::string dir = testfiles::MakeTempDir();
+  const std::string dir = test_support::MakeTempDir();
   const market::Scenario scenario =
       *market::ParseScenario("[[registry]]\nlogin = \"Ann\"\npassword = \"pw\"\n[[auctions]]\n",
                              "s.toml")
@@ -21,13 +21,13 @@ TEST(Intake, OverlongLineIsNotedShortRecordedAndCountedAsAFault) {
   clock.Set(Nanos{2'000'000'000});
   wire::Transcript transcript;
   ASSERT_TRUE(transcript.Open(dir + "/t.txt"));
-  Notes notes(clock, transcript);
+  StampedTranscript notes(clock, transcript);
   const wire::Line line{std::string(kMaxLine, 'x'), true};
   RecordOverlong(engine, 4, line, kMaxLine, notes, "#4 ", "refused");
   ASSERT_TRUE(transcript.Close());
 
   EXPECT_EQ(
-      testfiles::ReadFile(dir + "/t.txt"),
+      test_support::ReadFile(dir + "/t.txt"),
       "2.000000 < #4 " + std::string(kOverlongExcerpt, 'x') + "... (overlong line refused)\n");
   const market::Results& results = engine.results();
   ASSERT_EQ(results.ignored.size(), 1u);

@@ -22,7 +22,7 @@ market::Results SomeResults() {
 }
 
 TEST(OutputFiles, FilesThatCannotBeWrittenFailOnceInOneLineEach) {
-  const std::string dir = testfiles::MakeTempDir();
+  const std::string dir = test_support::MakeTempDir();
   const struct {
     const char* name;
     std::string results;
@@ -72,8 +72,8 @@ TEST(OutputFiles, FilesThatCannotBeWrittenFailOnceInOneLineEach) {
     }
     EXPECT_EQ(complaints, c.complaints);
   }
-  EXPECT_EQ(testfiles::ReadFile(dir + "/r.json"), market::ResultsJson(SomeResults()));
-  EXPECT_EQ(testfiles::ReadFile(dir + "/t.txt"), "0.001500 ! an entry\n");
+  EXPECT_EQ(test_support::ReadFile(dir + "/r.json"), market::ResultsJson(SomeResults()));
+  EXPECT_EQ(test_support::ReadFile(dir + "/t.txt"), "0.001500 ! an entry\n");
 }
 
 // The names in `dir`.
@@ -89,11 +89,11 @@ std::vector<std::string> Listed(const std::string& dir) {
 // Whatever ends the program between Open and WriteResults, the results file is never there
 // empty, cut short, or a previous run's: it appears once, whole, owner-only.
 TEST(OutputFiles, TheResultsFileAppearsWholeOrNotAtAll) {
-  const std::string dir = testfiles::MakeTempDir();
+  const std::string dir = test_support::MakeTempDir();
   const std::string path = dir + "/r.json";
   for (bool finished : {false, true}) {
     SCOPED_TRACE(finished ? "written" : "destroyed before writing");
-    testfiles::WriteFile(path, "{\"a previous run\": 1}");
+    test_support::WriteFile(path, "{\"a previous run\": 1}");
     std::filesystem::permissions(path, std::filesystem::perms(0644));
     {
       OutputFiles files([](const std::string& text) { ADD_FAILURE() << text; });
@@ -107,7 +107,7 @@ TEST(OutputFiles, TheResultsFileAppearsWholeOrNotAtAll) {
     }
     if (finished) {
       EXPECT_EQ(Listed(dir), std::vector<std::string>{"r.json"});
-      EXPECT_EQ(testfiles::ReadFile(path), market::ResultsJson(SomeResults()));
+      EXPECT_EQ(test_support::ReadFile(path), market::ResultsJson(SomeResults()));
       EXPECT_EQ(std::filesystem::status(path).permissions() & std::filesystem::perms::all,
                 std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
     } else {

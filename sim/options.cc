@@ -1,21 +1,8 @@
 #include "sim/options.h"
 
-#include <charconv>
+#include "wire/number.h"
 
 namespace market::sim {
-namespace {
-
-// A whole number from 0 to 2^64 - 1, digits only.
-std::optional<uint64_t> ParseSeed(const std::string& text) {
-  uint64_t value = 0;
-  const char* end = text.data() + text.size();
-  if (text.empty() || text[0] < '0' || text[0] > '9') return std::nullopt;
-  const auto [ptr, ec] = std::from_chars(text.data(), end, value);
-  if (ec != std::errc() || ptr != end) return std::nullopt;
-  return value;
-}
-
-}  // namespace
 
 OptionsParse ParseOptions(const std::vector<std::string>& args) {
   cli::Program program(
@@ -46,7 +33,7 @@ OptionsParse ParseOptions(const std::vector<std::string>& args) {
   options.scenario = *load.scenario;
   options.seed = options.scenario.seed;
   if (app.count("--seed") > 0) {
-    const std::optional<uint64_t> value = ParseSeed(seed);
+    const std::optional<uint64_t> value = wire::ParseUint64(seed);
     if (!value)
       return cli::UsageFault("--seed must be a whole number from 0 to 18446744073709551615");
     options.seed = *value;

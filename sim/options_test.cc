@@ -39,6 +39,8 @@ TEST(SimOptions, BadUsageGivesStatus2AndOneLine) {
       {"market-sim", kDefault, "--seed", "-1"},
       {"market-sim", kDefault, "--seed", "18446744073709551616"},
       {"market-sim", kDefault, "--seed", "x"},
+      {"market-sim", kDefault, "--seed", "+5"},
+      {"market-sim", kDefault, "--seed", ""},
       {"market-sim", kDefault, "--sessions", "0"},
       {"market-sim", kDefault, "--colour"},
       {"market-sim", "/nonexistent/scenario.toml"},

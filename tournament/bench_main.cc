@@ -22,13 +22,14 @@
 
 #include "engine/scenario.h"
 #include "engine/virtual_session.h"
-#include "tournament/leaderboard.h"
-#include "tournament/leaderboard_format.h"
-#include "tournament/runner.h"
-#include "tournament/session_scenario.h"
-#include "tournament/store.h"
-#include "tournament/totals.h"
-#include "tournament/tournament_file.h"
+#include "tournament/db/leaderboard.h"
+#include "tournament/db/leaderboard_format.h"
+#include "tournament/db/session_codec.h"
+#include "tournament/db/store.h"
+#include "tournament/db/totals.h"
+#include "tournament/file/session_scenario.h"
+#include "tournament/file/tournament_file.h"
+#include "tournament/run/runner.h"
 
 namespace {
 
@@ -175,7 +176,8 @@ name = "four"
     record.position = static_cast<int64_t>(i);
     record.scenario_hash = "0123456789abcdef";
     record.outcome = "completed";
-    rows[i].participants = rows[i].goods = "[]";
+    rows[i].participants = tournament::EncodeEntries({});
+    rows[i].goods = tournament::GoodsEncoder().Take();
   }
   double floor_cpu = 1e300;
   for (int r = 0; r < repeats; ++r) {
@@ -187,7 +189,7 @@ name = "four"
       std::vector<const tournament::PackedSession*> batch;
       for (size_t i = 0; i < rows.size(); ++i) {
         batch.push_back(&rows[i]);
-        if (batch.size() == 200 || i + 1 == rows.size()) {
+        if (batch.size() == 1000 || i + 1 == rows.size()) {
           store.Write(id, batch);
           batch.clear();
         }

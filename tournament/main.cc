@@ -12,19 +12,19 @@
 
 #include "cli/exit_status.h"
 #include "cli/program.h"
-#include "tournament/child.h"
-#include "tournament/leaderboard.h"
-#include "tournament/leaderboard_format.h"
-#include "tournament/merge.h"
-#include "tournament/plan_format.h"
-#include "tournament/progress.h"
-#include "tournament/runner.h"
-#include "tournament/shard.h"
-#include "tournament/shard_store.h"
-#include "tournament/slurm_script.h"
-#include "tournament/store.h"
-#include "tournament/tournament_file.h"
-#include "tournament/upgrade.h"
+#include "tournament/db/leaderboard.h"
+#include "tournament/db/leaderboard_format.h"
+#include "tournament/db/shard_store.h"
+#include "tournament/db/store.h"
+#include "tournament/db/upgrade.h"
+#include "tournament/file/plan_format.h"
+#include "tournament/file/shard.h"
+#include "tournament/file/tournament_file.h"
+#include "tournament/run/child.h"
+#include "tournament/run/progress.h"
+#include "tournament/run/runner.h"
+#include "tournament/slurm/merge.h"
+#include "tournament/slurm/slurm_script.h"
 
 namespace {
 
@@ -271,7 +271,7 @@ int main(int argc, char** argv) {
   slurm->add_option("--time", time, "each task's time limit (Slurm's format, such as 1:00:00)");
   std::vector<std::string> upgrade_files;
   CLI::App* upgrade = app.add_subcommand(
-      "upgrade", "convert a database of the previous schema version to this one, in place");
+      "upgrade", "convert a database of an earlier schema version (3 or 4) to this one, in place");
   upgrade->add_option("--db", flags.db_path, "the SQLite database")->required();
   upgrade->add_option("--file", upgrade_files,
                       "a tournament's file, when the one recorded in the database has moved");

@@ -5,17 +5,19 @@ message the market sends as a Message, keeps the market's state (auction, round,
 the good under the hammer and its price in force, the agent's credit, sanctions and purchases)
 and ends cleanly when the market's output ends: it closes its end of the command pipe and waits
 for the gateway, which it stops if it lingers. Python 3.9 or later.
+
+It imports little: an agent is started once per session, and the interpreter's start-up with the
+modules it loads is most of a short session's time (subprocess, dataclasses and typing would
+more than double it). The gateway is started with os.posix_spawnp for that reason.
 """
 
 from __future__ import annotations
 
 import os
-import subprocess
 import sys
 import time
-from dataclasses import dataclass
+from collections.abc import Iterator
 from types import SimpleNamespace
-from typing import Iterator, List, Optional
 
 INITIAL_CREDIT = 50000  # every buyer's credit at the start of each auction
 
@@ -29,13 +31,70 @@ FIELDS = {
 }
 
 
-@dataclass
 class Good:
-    id: str
-    kind: str
-    seller: str
-    initial: int
-    resale: int  # what the good is worth to the agent
+    """A good as the market describes it; resale is what it is worth to the agent."""
+
+    __slots__ = ("id", "kind", "seller", "initial", "resale")
+    __hash__ = None  # compared by value and mutable: not hashable
+
+    def __init__(self, id: str, kind: str, seller: str, initial: int, resale: int):
+        self.id, self.kind, self.seller = id, kind, seller
+        self.initial, self.resale = initial, resale
+
+    def __eq__(self, other: object) -> bool:
+        return isinstance(other, Good) and all(
+            getattr(self, field) == getattr(other, field) for field in Good.__slots__)
+
+    def __repr__(self) -> str:
+        return (f"Good(id={self.id!r}, kind={self.kind!r}, seller={self.seller!r}, "
+                f"initial={self.initial!r}, resale={self.resale!r})")
+
+
+class Gateway:
+    """The gateway child on two pipes: `commands` (text, written line by line) goes to its
+    standard input, `messages` (text) comes from its standard output."""
+
+    def __init__(self, argv: list[str]):
+        to_child, commands = os.pipe()  # not inherited: only their copies on 0 and 1 are
+        messages, from_child = os.pipe()
+        try:
+            self.pid = os.posix_spawnp(argv[0], argv, os.environ, file_actions=[
+                (os.POSIX_SPAWN_DUP2, to_child, 0), (os.POSIX_SPAWN_DUP2, from_child, 1)])
+        except BaseException:
+            os.close(commands)
+            os.close(messages)
+            raise
+        finally:
+            os.close(to_child)
+            os.close(from_child)
+        self.commands = open(commands, "w", encoding="utf-8", errors="replace", buffering=1)
+        self.messages = open(messages, "r", encoding="utf-8", errors="replace")
+        self.returncode: int | None = None
+
+    def wait(self, timeout: float | None = None) -> int | None:
+        """The exit status (minus the signal's number when a signal ended it), once the gateway
+        has exited within `timeout` seconds (None: however long it takes); None while it runs."""
+        if self.returncode is not None:
+            return self.returncode
+        if timeout is None:
+            pid, status = os.waitpid(self.pid, 0)
+        else:  # looked at often at first: a gateway whose input has ended exits at once
+            deadline, pause = time.monotonic() + timeout, 0.0005
+            while True:
+                pid, status = os.waitpid(self.pid, os.WNOHANG)
+                left = deadline - time.monotonic()
+                if pid or left <= 0:
+                    break
+                time.sleep(min(pause, left))
+                pause = min(pause * 2, 0.05)
+        if pid:
+            self.returncode = os.waitstatus_to_exitcode(status)
+        return self.returncode
+
+    def stop(self, name: str) -> None:  # sends "SIGTERM" or "SIGKILL" unless it has been reaped
+        if self.returncode is None:
+            import signal  # only here: it costs as much to import as the rest of this module
+            os.kill(self.pid, getattr(signal, name))
 
 
 class Message(SimpleNamespace):
@@ -70,23 +129,21 @@ def parse(line: str) -> Message:
 
 
 class Agent:  # the agent's link to the market, and what it knows of the market
-    def __init__(self, login: Optional[str] = None, password: Optional[str] = None,
+    def __init__(self, login: str | None = None, password: str | None = None,
                  gateway: str = "RemoteControl"):
         self.login = login or os.environ.get("MARKET_LOGIN", "CLogin")
         password = password or os.environ.get("MARKET_PASSWORD", "TGatekeep")
         self.admitted, self.closed = False, False  # accept, closed_market have come
-        self.denied: Optional[str] = None  # the reason
+        self.denied: str | None = None  # the reason
         self.auction = self.round = 0
         self.goods: dict = {}  # id -> Good, this auction's, in the order they come
-        self.buyers: List[str] = []
-        self.good: Optional[Good] = None  # under the hammer
-        self.price: Optional[int] = None  # in force: a bid now buys at it
+        self.buyers: list[str] = []
+        self.good: Good | None = None  # under the hammer
+        self.price: int | None = None  # in force: a bid now buys at it
         self.credit, self.sanctions, self.expelled = INITIAL_CREDIT, 0, False  # this auction's
-        self.bought: List[tuple] = []  # (auction, good id, price)
-        self.returncode: Optional[int] = None
-        self._process = subprocess.Popen([gateway, self.login], stdin=subprocess.PIPE,
-                                         stdout=subprocess.PIPE, text=True, bufsize=1,
-                                         encoding="utf-8", errors="replace")
+        self.bought: list[tuple] = []  # (auction, good id, price)
+        self.returncode: int | None = None
+        self._gateway = Gateway([gateway, self.login])
         self._send(f"admission {self.login} {password}")
 
     @property
@@ -105,7 +162,7 @@ class Agent:  # the agent's link to the market, and what it knows of the market
 
     def messages(self) -> Iterator[Message]:
         """Each market message in turn, the state already updated; ends at end of output."""
-        for line in self._process.stdout:
+        for line in self._gateway.messages:
             message = parse(line.rstrip("\n"))
             self._update(message)
             yield message
@@ -115,20 +172,18 @@ class Agent:  # the agent's link to the market, and what it knows of the market
         """Closes the command pipe and waits for the gateway: SIGTERM after `wait` seconds,
         SIGKILL two seconds later. Returns its exit status."""
         if self.returncode is None:
-            for stream in (self._process.stdin, self._process.stdout):
+            gateway = self._gateway
+            for stream in (gateway.commands, gateway.messages):
                 try:
                     stream.close()
                 except OSError:  # what could not be written is lost with the gateway
                     pass
-            for stop, grace in ((None, wait), (self._process.terminate, 2.0),
-                                (self._process.kill, None)):
+            for stop, grace in ((None, wait), ("SIGTERM", 2.0), ("SIGKILL", None)):
                 if stop:
-                    stop()
-                try:
-                    self.returncode = self._process.wait(grace)
+                    gateway.stop(stop)
+                self.returncode = gateway.wait(grace)
+                if self.returncode is not None:
                     break
-                except subprocess.TimeoutExpired:
-                    pass
         return self.returncode
 
     def __enter__(self) -> Agent:  # "with Agent() as agent": closed however the block ends
@@ -139,8 +194,8 @@ class Agent:  # the agent's link to the market, and what it knows of the market
 
     def _send(self, line: str) -> bool:
         try:
-            self._process.stdin.write(line + "\n")
-            self._process.stdin.flush()
+            self._gateway.commands.write(line + "\n")
+            self._gateway.commands.flush()
         except (ValueError, OSError):  # the gateway is gone (a broken pipe), or we closed it
             return False
         return True

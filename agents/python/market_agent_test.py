@@ -116,6 +116,19 @@ class MarketAgentTest(unittest.TestCase):
         self.assertEqual(agent.denied, "bad_password")
         self.assertFalse(agent.admitted)
 
+    def test_a_gateway_that_lingers_is_stopped_with_sigterm_then_sigkill(self):
+        # It never exits by itself: the status says which signal ended it.
+        for name, prelude, status in [("obeys SIGTERM", "", -15),
+                                      ("ignores SIGTERM", "trap '' TERM\n", -9)]:
+            with self.subTest(name):
+                gateway = ScriptedGateway(self, "")
+                with open(gateway.path, "w") as out:
+                    out.write(f"#!/bin/sh\n{prelude}echo accept\nexec >&-\nexec sleep 60\n")
+                agent = Agent(gateway=gateway.path)
+                self.assertEqual(next(agent.messages()).kind, "accept")
+                self.assertEqual(agent.close(wait=0.05), status)
+                self.assertEqual(agent.returncode, status)
+                self.assertFalse(agent.bid())  # the pipe is closed: nothing sent, no exception
 
 if __name__ == "__main__":
     unittest.main()

@@ -1,5 +1,6 @@
 #include "buyer/driver/remote_control.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -30,8 +31,10 @@ int exec_status[2] = {-1, -1};
 // How long a gateway whose input has ended may take to exit on its own, and then to obey SIGTERM.
 constexpr int kGatewayExitGraceMs = 5000;
 constexpr int kGatewayTermGraceMs = 2000;
-// Poll interval while waiting for the gateway's exit.
-constexpr int kExitPollMs = 10;
+// Poll intervals while waiting for the gateway's exit: a gateway whose input has ended exits
+// within a millisecond or two, so the first looks come close together, doubling up to the last.
+constexpr long kFirstExitPollUs = 100;
+constexpr long kExitPollUs = 10'000;
 
 // Runs in the child after fork: the gateway's standard input and output become the pipes.
 [[noreturn]] void BecomeGateway() {
@@ -54,17 +57,20 @@ constexpr int kExitPollMs = 10;
   _exit(result);
 }
 
-// Polls for the child's exit for up to milliseconds; true with *status set once it has exited.
+// Polls for the child's exit for up to milliseconds (of pauses); true with *status set once it
+// has exited.
 bool WaitFor(pid_t pid, int milliseconds, int* status) {
-  const timespec pause = {0, kExitPollMs * 1000 * 1000};
-  for (int waited = 0;; waited += kExitPollMs) {
+  long pause_us = kFirstExitPollUs;
+  for (long waited_us = 0;; waited_us += pause_us) {
     pid_t result = waitpid(pid, status, WNOHANG);
     if (result == pid) return true;
     if (result < 0 && errno != EINTR) {
       *status = -1;
       return true;
     }
-    if (waited >= milliseconds) return false;
+    if (waited_us >= milliseconds * 1000L) return false;
+    if (waited_us > 0 && pause_us < kExitPollUs) pause_us = std::min(pause_us * 2, kExitPollUs);
+    const timespec pause = {0, pause_us * 1000};
     nanosleep(&pause, nullptr);
   }
 }

@@ -18,12 +18,12 @@
 
 namespace {
 
-using gateway::testing::ChildResult;
-using gateway::testing::Conversation;
-using gateway::testing::Converse;
-using gateway::testing::ExitStatus;
-using gateway::testing::MakeTempDir;
-using gateway::testing::ReadFile;
+using test_support::ChildResult;
+using test_support::Conversation;
+using test_support::Converse;
+using test_support::ExitStatus;
+using test_support::MakeTempDir;
+using test_support::ReadFile;
 
 // Whether the agent's rule allows buying at `price` a good of `resale`, with n buyers present.
 using Rule = std::function<bool(long long price, long long resale, long long n)>;

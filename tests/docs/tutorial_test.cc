@@ -12,13 +12,13 @@
 
 namespace {
 
-using gateway::testing::ChildResult;
-using gateway::testing::Conversation;
-using gateway::testing::Converse;
-using gateway::testing::ExitStatus;
-using gateway::testing::MakeTempDir;
-using gateway::testing::ReadFile;
-using gateway::testing::WriteFile;
+using test_support::ChildResult;
+using test_support::Conversation;
+using test_support::Converse;
+using test_support::ExitStatus;
+using test_support::MakeTempDir;
+using test_support::ReadFile;
+using test_support::WriteFile;
 
 // The lines of the ```sh tutorial block.
 std::vector<std::string> TutorialBlock() {

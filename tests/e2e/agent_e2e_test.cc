@@ -109,7 +109,7 @@ TEST(AgentEndToEnd, GatewayEndings) {
     gateway.mode = c.mode;
     gateway.script = c.script;
     gateway.exit_status = c.gateway_status;
-    if (!c.on_path) gateway.path = testfiles::MakeTempDir();
+    if (!c.on_path) gateway.path = test_support::MakeTempDir();
     Session s = RunAgainst(gateway);
     EXPECT_EQ(ExitCode(s.run), c.agent_status);
     EXPECT_NE(s.run.err.find(c.stderr_has), std::string::npos) << s.run.err;
@@ -125,7 +125,7 @@ TEST(AgentEndToEnd, MissingGatewayIsOneExactLineEveryRun) {
       "looked up along PATH; the build puts it in build/bin: PATH=build/bin:$PATH build/bin/buyer, "
       "or make run)\n";
   Gateway gateway;
-  gateway.path = testfiles::MakeTempDir();
+  gateway.path = test_support::MakeTempDir();
   for (int run = 0; run < 20; ++run) {
     SCOPED_TRACE(run);
     Session s = RunAgainst(gateway);

@@ -8,8 +8,8 @@
 #include "tests/support/files.h"
 
 Session RunAgainst(const Gateway& gateway) {
-  std::string dir = testfiles::MakeTempDir();
-  testfiles::WriteFile(dir + "/script", gateway.script);
+  std::string dir = test_support::MakeTempDir();
+  test_support::WriteFile(dir + "/script", gateway.script);
   std::vector<std::string> env = {
       "PATH=" + gateway.path,
       "FAKE_GATEWAY_SCRIPT=" + dir + "/script",
@@ -23,9 +23,9 @@ Session RunAgainst(const Gateway& gateway) {
   };
   Session session;
   session.run = RunProcess({BUYER_PATH}, env, gateway.timeout_seconds, gateway.reader_pause_ms);
-  session.received = testfiles::ReadFile(dir + "/record");
-  session.argv = testfiles::ReadFile(dir + "/argv");
-  session.signals = testfiles::ReadFile(dir + "/signals");
+  session.received = test_support::ReadFile(dir + "/record");
+  session.argv = test_support::ReadFile(dir + "/argv");
+  session.signals = test_support::ReadFile(dir + "/signals");
   std::remove((dir + "/script").c_str());
   std::remove((dir + "/record").c_str());
   std::remove((dir + "/argv").c_str());

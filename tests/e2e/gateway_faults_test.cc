@@ -8,33 +8,29 @@
 #include <gtest/gtest.h>
 
 #include "tests/support/child_process.h"
+#include "tests/support/scenario_text.h"
 
 namespace {
 
-using gateway::testing::ChildResult;
-using gateway::testing::Conversation;
-using gateway::testing::Converse;
-using gateway::testing::ExitStatus;
+using test_support::AuctionToml;
+using test_support::ChildResult;
+using test_support::Conversation;
+using test_support::Converse;
+using test_support::Count;
+using test_support::ExitStatus;
+using test_support::WantedGood;
 
 const std::string kAdmission = "admission CLogin TGatekeep\n";
 
-size_t Count(const std::string& text, const std::string& what) {
-  size_t n = 0;
-  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
-  return n;
-}
-
 struct Market {
-  std::string dir = gateway::testing::MakeTempDir();
+  std::string dir = test_support::MakeTempDir();
 
   // One good that the agent may buy at 1000; a tick of tick_ms.
   explicit Market(int tick_ms) {
-    gateway::testing::WriteFile(
-        dir + "/scenario.toml",
-        "tick_ms = " + std::to_string(tick_ms) +
-            "\n[[registry]]\nlogin = \"CLogin\"\npassword = \"TGatekeep\"\n"
-            "[[auctions]]\ngoods = [{ id = \"g1\", kind = \"k\", seller = \"s\", initial = 1000, "
-            "resale = 1500, reserve = 100 }]\n");
+    test_support::WriteFile(dir + "/scenario.toml",
+                            "tick_ms = " + std::to_string(tick_ms) +
+                                "\n[[registry]]\nlogin = \"CLogin\"\npassword = \"TGatekeep\"\n" +
+                                AuctionToml({WantedGood()}));
   }
   ChildResult Run(const Conversation& conversation) const {
     ChildResult r = Converse(
@@ -44,7 +40,7 @@ struct Market {
     EXPECT_FALSE(r.timed_out);
     return r;
   }
-  std::string Results() const { return gateway::testing::ReadFile(dir + "/results.json"); }
+  std::string Results() const { return test_support::ReadFile(dir + "/results.json"); }
 };
 
 TEST(GatewayAgentFaults, GarbageAndAMegabyteLineAreRefusedAndRecorded) {

@@ -7,9 +7,13 @@
 #include <nlohmann/json.hpp>
 
 #include "tests/network/net_support.h"
+#include "tests/support/scenario_text.h"
 
 namespace nettest {
 namespace {
+
+using test_support::AuctionToml;
+using test_support::GoodToml;
 
 constexpr double kTimeout = 60;
 
@@ -23,12 +27,7 @@ std::string Registry(const std::vector<std::string>& logins) {
 
 // A short session: two goods that run down a few ticks, nobody else bidding.
 const std::string kTwoGoods =
-    "[[auctions]]\ngoods = [\n"
-    "  { id = \"g1\", kind = \"k\", seller = \"s\", initial = 1000, resale = 900, reserve = 700 "
-    "},\n"
-    "  { id = \"g2\", kind = \"k\", seller = \"s\", initial = 1000, resale = 900, reserve = 700 "
-    "},\n"
-    "]\n";
+    AuctionToml({GoodToml("g1", 1000, 900, 700), GoodToml("g2", 1000, 900, 700)});
 
 bool Contains(const std::vector<std::string>& lines, const std::string& line) {
   for (const std::string& l : lines) {

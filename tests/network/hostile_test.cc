@@ -18,9 +18,13 @@
 #include <nlohmann/json.hpp>
 
 #include "tests/network/net_support.h"
+#include "tests/support/scenario_text.h"
 
 namespace nettest {
 namespace {
+
+using test_support::AuctionToml;
+using test_support::GoodToml;
 
 // CPU time (user and system) a process has used so far, from /proc.
 double CpuSeconds(pid_t pid) {
@@ -36,11 +40,9 @@ double CpuSeconds(pid_t pid) {
 }
 
 const std::string kScenario =
-    "tick_ms = 100\nadmission_window_ms = 60000\n"
-    "[[registry]]\nlogin = \"Ann\"\npassword = \"Ann-pw\"\n"
-    "[[registry]]\nlogin = \"Bob\"\npassword = \"Bob-pw\"\n"
-    "[[auctions]]\ngoods = [{ id = \"g1\", kind = \"k\", seller = \"s\", initial = 1000, "
-    "resale = 900, reserve = 700 }]\n";
+    "tick_ms = 100\nadmission_window_ms = 60000\n[[registry]]\nlogin = \"Ann\"\npassword = "
+    "\"Ann-pw\"\n[[registry]]\nlogin = \"Bob\"\npassword = \"Bob-pw\"\n" +
+    AuctionToml({GoodToml("g1", 1000, 900, 700)});
 
 // The relay follows the market's verdict: a denied admission fails even when the agent then
 // leaves with "exit", as the embedded gateway does.
@@ -90,10 +92,8 @@ std::string DearGood(int tick_ms, int reserve, int max_buyers) {
   return "tick_ms = " + std::to_string(tick_ms) +
          "\nadmission_window_ms = 60000\nmax_buyers = " + std::to_string(max_buyers) +
          "\n[[registry]]\nlogin = \"Ann\"\npassword = \"Ann-pw\"\n"
-         "[[registry]]\nlogin = \"Bob\"\npassword = \"Bob-pw\"\n"
-         "[[auctions]]\ngoods = [{ id = \"g1\", kind = \"k\", seller = \"s\", initial = 50100, "
-         "resale = 60000, reserve = " +
-         std::to_string(reserve) + " }]\n";
+         "[[registry]]\nlogin = \"Bob\"\npassword = \"Bob-pw\"\n" +
+         AuctionToml({GoodToml("g1", 50100, 60000, reserve)});
 }
 
 // Well-formed lines cut at any byte by the writes that carry them are taken in whole and in

@@ -36,7 +36,7 @@ const std::string kScenario =
     "reserve = 1500 }]\n";
 
 // Polls a JavaScript condition until it holds (at most `seconds`).
-bool Until(testbrowser::Browser& browser, const std::string& condition, double seconds) {
+bool Until(test_support::Browser& browser, const std::string& condition, double seconds) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
   while (std::chrono::steady_clock::now() < deadline) {
     if (browser.Eval(condition) == json(true)) return true;
@@ -47,9 +47,9 @@ bool Until(testbrowser::Browser& browser, const std::string& condition, double s
 
 TEST(MonitorBrowser, ThePageFollowsTheWholeSession) {
   std::string error;
-  std::unique_ptr<testbrowser::Browser> browser = testbrowser::Browser::Start(&error);
+  std::unique_ptr<test_support::Browser> browser = test_support::Browser::Start(&error);
   if (!browser) {
-    if (testbrowser::BrowserRequired()) FAIL() << "no browser: " << error;
+    if (test_support::BrowserRequired()) FAIL() << "no browser: " << error;
     GTEST_SKIP() << "no browser: " << error;
   }
   std::filesystem::create_directories(ARTEFACTS_DIR);

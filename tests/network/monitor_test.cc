@@ -13,11 +13,14 @@
 #include <nlohmann/json.hpp>
 
 #include "tests/network/net_support.h"
+#include "tests/support/scenario_text.h"
 
 namespace nettest {
 namespace {
 
 using nlohmann::json;
+using test_support::AuctionToml;
+using test_support::GoodToml;
 
 const std::string kPassword = "s3cret-Ann-pw";
 const std::string kWrongPassword = "guess-Ann-pw";
@@ -27,11 +30,8 @@ constexpr int kOffersPerGood = 391;
 const std::string kScenario =
     "tick_ms = 5\nprice_step = 10\nadmission_window_ms = 0\nmin_buyers = 1\n"
     "[[registry]]\nlogin = \"Ann\"\npassword = \"" +
-    kPassword +
-    "\"\n"
-    "[[auctions]]\ngoods = [{ id = \"g1\", kind = \"k\", seller = \"s\", initial = 4000, "
-    "resale = 900, reserve = 100 }, { id = \"g2\", kind = \"k\", seller = \"s\", initial = 4000, "
-    "resale = 900, reserve = 100 }]\n";
+    kPassword + "\"\n" +
+    AuctionToml({GoodToml("g1", 4000, 900, 100), GoodToml("g2", 4000, 900, 100)});
 
 uint16_t ReadPort(const std::string& path) {
   for (int i = 0; i < 1000; ++i) {
@@ -50,11 +50,10 @@ std::string Chunked(const std::string& rest) {
 
 // A market waiting for its one registered buyer, Ann, for ten minutes: it is still waiting
 // whatever the monitor's clients do, so that a buyer let in afterwards shows it untouched.
-constexpr const char* kWaitingMarket =
-    "tick_ms = 100\nadmission_window_ms = 600000\nmin_buyers = 1\n"
-    "[[registry]]\nlogin = \"Ann\"\npassword = \"pw\"\n"
-    "[[auctions]]\ngoods = [{ id = \"g1\", kind = \"k\", seller = \"s\", initial = 1000, "
-    "resale = 900, reserve = 700 }]\n";
+const std::string kWaitingMarket =
+    "tick_ms = 100\nadmission_window_ms = 600000\nmin_buyers = 1\n[[registry]]\nlogin = "
+    "\"Ann\"\npassword = \"pw\"\n" +
+    AuctionToml({GoodToml("g1", 1000, 900, 700)});
 
 // The market behind the monitor is untouched: its buyer is still let in, and SIGTERM ends the
 // session it was waiting for with status 1.

@@ -38,26 +38,26 @@ Process Spawn(const std::vector<std::string>& argv, const std::vector<std::strin
   Process process;
   process.out_path = dir + "/" + name + ".out";
   process.err_path = dir + "/" + name + ".err";
-  testproc::SpawnOptions options;
+  test_support::SpawnOptions options;
   options.argv = argv;
   options.env = env;
-  options.out = testproc::Stream::kFile;
+  options.out = test_support::Stream::kFile;
   options.out_path = process.out_path;
-  options.err = testproc::Stream::kFile;
+  options.err = test_support::Stream::kFile;
   options.err_path = process.err_path;
-  process.pid = testproc::Spawn(options).pid;
+  process.pid = test_support::Spawn(options).pid;
   return process;
 }
 
 int Wait(Process& process, double timeout_seconds) {
   if (process.pid < 0) return -1;
-  testproc::Child child;
+  test_support::Child child;
   child.pid = process.pid;
   process.pid = -1;
   bool timed_out = false;
-  const int status = testproc::Wait(child, testproc::After(timeout_seconds), &timed_out);
+  const int status = test_support::Wait(child, test_support::After(timeout_seconds), &timed_out);
   if (timed_out) ADD_FAILURE() << "killed after " << timeout_seconds << " s: " << process.out_path;
-  return timed_out ? -1 : testproc::ExitCodeOf(status);
+  return timed_out ? -1 : test_support::ExitCodeOf(status);
 }
 
 std::vector<std::string> SanitizerEnv() {

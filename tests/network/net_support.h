@@ -66,10 +66,10 @@ class Client {
   bool ended_ = false;
 };
 
-using testfiles::Lines;
-using testfiles::MakeTempDir;
-using testfiles::ReadFile;
-using testfiles::WriteFile;
+using test_support::Lines;
+using test_support::MakeTempDir;
+using test_support::ReadFile;
+using test_support::WriteFile;
 
 }  // namespace nettest
 

@@ -15,13 +15,13 @@
 
 namespace {
 
-using gateway::testing::ChildResult;
-using gateway::testing::Conversation;
-using gateway::testing::Converse;
-using gateway::testing::ExitStatus;
-using gateway::testing::MakeTempDir;
-using gateway::testing::ReadFile;
-using gateway::testing::WriteFile;
+using test_support::ChildResult;
+using test_support::Conversation;
+using test_support::Converse;
+using test_support::ExitStatus;
+using test_support::MakeTempDir;
+using test_support::ReadFile;
+using test_support::WriteFile;
 
 constexpr int kAuctions = 21;
 constexpr long long kInitialCredit = 50000;

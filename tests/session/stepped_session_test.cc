@@ -18,9 +18,9 @@
 
 namespace {
 
-using gateway::testing::MakeTempDir;
-using gateway::testing::ReadFile;
 using nlohmann::json;
+using test_support::MakeTempDir;
+using test_support::ReadFile;
 
 struct AgentRun {
   int exit = -1;
@@ -52,29 +52,29 @@ std::vector<std::string> Environment(const std::string& dir, const std::string& 
 AgentRun RunAgent(const std::vector<std::string>& argv, const std::string& clock,
                   const std::string& scenario, const std::string& seed = "") {
   const std::string dir = MakeTempDir();
-  testproc::SpawnOptions options;
+  test_support::SpawnOptions options;
   options.argv = argv;
   options.env = Environment(dir, clock, scenario, seed);
-  options.in = testproc::Stream::kPipe;
-  options.out = testproc::Stream::kNull;
-  options.err = testproc::Stream::kPipe;
-  testproc::Child child = testproc::Spawn(options);
+  options.in = test_support::Stream::kPipe;
+  options.out = test_support::Stream::kNull;
+  options.err = test_support::Stream::kPipe;
+  test_support::Child child = test_support::Spawn(options);
   AgentRun run;
   if (child.pid < 0) {
     ADD_FAILURE() << "cannot start " << argv[0];
     return run;
   }
-  const testproc::Deadline deadline = testproc::After(240);
+  const test_support::Deadline deadline = test_support::After(240);
   std::thread closer([&] {
     while (std::chrono::steady_clock::now() < deadline &&
            ReadFile(dir + "/results.json").find("\"failed_logins\"") == std::string::npos) {
       std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
-    testproc::CloseFd(&child.in);
+    test_support::CloseFd(&child.in);
   });
-  run.timed_out = !testproc::Drain(child, nullptr, &run.err, deadline);
+  run.timed_out = !test_support::Drain(child, nullptr, &run.err, deadline);
   closer.join();
-  run.exit = testproc::ExitCodeOf(testproc::Wait(child, deadline));
+  run.exit = test_support::ExitCodeOf(test_support::Wait(child, deadline));
   const std::string text = ReadFile(dir + "/results.json");
   run.results = json::parse(text, nullptr, false);
   run.transcript = ReadFile(dir + "/transcript.txt");

@@ -16,12 +16,12 @@
 #include "tests/support/files.h"
 #include "tests/support/process.h"
 
-namespace testbrowser {
+namespace test_support {
 namespace {
 
 using Json = nlohmann::json;
 
-double SecondsLeft(testproc::Deadline deadline) {
+double SecondsLeft(test_support::Deadline deadline) {
   return std::chrono::duration<double>(deadline - std::chrono::steady_clock::now()).count();
 }
 
@@ -79,7 +79,7 @@ std::unique_ptr<Browser> Browser::Start(std::string* error, double timeout_secon
     return nullptr;
   }
   std::unique_ptr<Browser> browser(new Browser());
-  browser->profile_dir_ = testfiles::MakeTempDir();
+  browser->profile_dir_ = test_support::MakeTempDir();
   std::vector<std::string> args = {program,
                                    "--headless",
                                    "--no-sandbox",
@@ -164,8 +164,8 @@ std::unique_ptr<Browser> Browser::Start(std::string* error, double timeout_secon
 }
 
 Browser::~Browser() {
-  testproc::CloseFd(&to_browser_);
-  testproc::CloseFd(&from_browser_);
+  test_support::CloseFd(&to_browser_);
+  test_support::CloseFd(&from_browser_);
   if (pid_ > 0) {
     kill(-pid_, SIGKILL);
     kill(pid_, SIGKILL);
@@ -180,7 +180,7 @@ Browser::~Browser() {
 }
 
 bool Browser::ReadMessage(Json* message, double seconds) {
-  const testproc::Deadline deadline = testproc::After(seconds);
+  const test_support::Deadline deadline = test_support::After(seconds);
   for (;;) {
     const size_t end = buffer_.find('\0');
     if (end != std::string::npos) {
@@ -200,7 +200,7 @@ bool Browser::ReadMessage(Json* message, double seconds) {
     const ssize_t n = read(from_browser_, block, sizeof block);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {
-      testproc::CloseFd(&from_browser_);
+      test_support::CloseFd(&from_browser_);
       return false;
     }
     buffer_.append(block, static_cast<size_t>(n));
@@ -238,11 +238,11 @@ Json Browser::Call(const std::string& method, const Json& params, double seconds
   if (!browser_level) command["sessionId"] = session_id_;
   std::string bytes = command.dump();
   bytes += '\0';
-  if (to_browser_ < 0 || !testproc::WriteAll(to_browser_, bytes)) {
+  if (to_browser_ < 0 || !test_support::WriteAll(to_browser_, bytes)) {
     error_ = method + ": the browser has gone";
     return nullptr;
   }
-  const testproc::Deadline deadline = testproc::After(seconds);
+  const test_support::Deadline deadline = test_support::After(seconds);
   Json message;
   while (ReadMessage(&message, std::max(0.0, SecondsLeft(deadline)))) {
     if (!message.contains("id")) {
@@ -261,7 +261,7 @@ Json Browser::Call(const std::string& method, const Json& params, double seconds
 }
 
 bool Browser::Open(const std::string& url, double timeout_seconds) {
-  const testproc::Deadline deadline = testproc::After(timeout_seconds);
+  const test_support::Deadline deadline = test_support::After(timeout_seconds);
   loaded_ = false;
   const Json result = Call("Page.navigate", {{"url", url}}, timeout_seconds);
   if (result.is_null()) return false;
@@ -296,7 +296,7 @@ Json Browser::Eval(const std::string& expression, double timeout_seconds) {
 }
 
 bool Browser::Screenshot(const std::string& png_path, int width, double timeout_seconds) {
-  const testproc::Deadline deadline = testproc::After(timeout_seconds);
+  const test_support::Deadline deadline = test_support::After(timeout_seconds);
   auto metrics = [&](int64_t height) {
     return !Call(
                 "Emulation.setDeviceMetricsOverride",
@@ -322,4 +322,4 @@ bool Browser::Screenshot(const std::string& png_path, int width, double timeout_
   return true;
 }
 
-}  // namespace testbrowser
+}  // namespace test_support

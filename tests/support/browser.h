@@ -14,7 +14,7 @@
 
 #include <nlohmann/json.hpp>
 
-namespace testbrowser {
+namespace test_support {
 
 // The browser program: $CHROMIUM when set, else /usr/bin/chromium.
 std::string ChromiumPath();
@@ -71,6 +71,6 @@ class Browser {
   std::string error_;
 };
 
-}  // namespace testbrowser
+}  // namespace test_support
 
 #endif  // TESTS_SUPPORT_BROWSER_H_

@@ -2,46 +2,22 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/browser_fixture.h"
 #include "tests/support/files.h"
 
-namespace testbrowser {
+namespace test_support {
 namespace {
 
-// One browser for the whole binary: starting Chromium is the slow part.
-class BrowserTest : public ::testing::Test {
- protected:
-  static void SetUpTestSuite() {
-    std::string error;
-    browser_ = Browser::Start(&error).release();
-    if (browser_ == nullptr) start_error_ = new std::string(error);
-  }
-  static void TearDownTestSuite() {
-    delete browser_;
-    browser_ = nullptr;
-    delete start_error_;
-    start_error_ = nullptr;
-  }
-  void SetUp() override {
-    if (browser_ != nullptr) return;
-    if (BrowserRequired()) FAIL() << "no browser: " << *start_error_;
-    GTEST_SKIP() << "no browser: " << *start_error_;
-  }
-
-  static Browser* browser_;
-  static std::string* start_error_;
-};
-
-Browser* BrowserTest::browser_ = nullptr;
-std::string* BrowserTest::start_error_ = nullptr;
+class BrowserTest : public BrowserSuite {};
 
 TEST_F(BrowserTest, OpensAFileEvaluatesAndCollectsErrors) {
-  const std::string dir = testfiles::MakeTempDir();
-  testfiles::WriteFile(dir + "/page.html",
-                       "<!doctype html><html><head><title>t</title></head><body>"
-                       "<p class=\"x\">one</p><p class=\"x\">two</p>"
-                       "<script>console.error('bad thing', 42); console.log('fine');"
-                       "window.setTimeout(() => { throw new Error('late boom'); }, 0);"
-                       "</script></body></html>");
+  const std::string dir = test_support::MakeTempDir();
+  test_support::WriteFile(dir + "/page.html",
+                          "<!doctype html><html><head><title>t</title></head><body>"
+                          "<p class=\"x\">one</p><p class=\"x\">two</p>"
+                          "<script>console.error('bad thing', 42); console.log('fine');"
+                          "window.setTimeout(() => { throw new Error('late boom'); }, 0);"
+                          "</script></body></html>");
   ASSERT_TRUE(browser_->Open("file://" + dir + "/page.html")) << browser_->error();
   EXPECT_EQ(browser_->Eval("document.querySelectorAll('p.x').length"), 2);
   EXPECT_EQ(browser_->Eval("document.title + '!'"), "t!");
@@ -65,11 +41,11 @@ TEST_F(BrowserTest, AMissingFileFailsToOpen) {
 }
 
 TEST_F(BrowserTest, ScreenshotIsAPngOfTheRequestedWidth) {
-  const std::string dir = testfiles::MakeTempDir();
-  testfiles::WriteFile(dir + "/p.html", "<!doctype html><body style=\"height:1500px\">x</body>");
+  const std::string dir = test_support::MakeTempDir();
+  test_support::WriteFile(dir + "/p.html", "<!doctype html><body style=\"height:1500px\">x</body>");
   ASSERT_TRUE(browser_->Open("file://" + dir + "/p.html")) << browser_->error();
   ASSERT_TRUE(browser_->Screenshot(dir + "/p.png", 640)) << browser_->error();
-  const std::string png = testfiles::ReadFile(dir + "/p.png");
+  const std::string png = test_support::ReadFile(dir + "/p.png");
   ASSERT_GT(png.size(), 24u);
   EXPECT_EQ(png.substr(0, 8), std::string("\x89PNG\r\n\x1a\n", 8));
   // The IHDR chunk: width and height, big-endian, at bytes 16 and 20.
@@ -83,4 +59,4 @@ TEST_F(BrowserTest, ScreenshotIsAPngOfTheRequestedWidth) {
 }
 
 }  // namespace
-}  // namespace testbrowser
+}  // namespace test_support

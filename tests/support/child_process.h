@@ -10,7 +10,7 @@
 
 #include "tests/support/files.h"
 
-namespace gateway::testing {
+namespace test_support {
 
 struct Conversation {
   std::string input;  // written to the child's input at once
@@ -38,11 +38,6 @@ ChildResult Converse(const std::vector<std::string>& argv, const std::vector<std
 // The exit status, or -1 when the child did not exit normally.
 int ExitStatus(const ChildResult& result);
 
-using testfiles::Lines;
-using testfiles::MakeTempDir;
-using testfiles::ReadFile;
-using testfiles::WriteFile;
-
-}  // namespace gateway::testing
+}  // namespace test_support
 
 #endif  // TESTS_SUPPORT_CHILD_PROCESS_H_

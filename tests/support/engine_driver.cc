@@ -1,24 +1,23 @@
 #include "tests/support/engine_driver.h"
 
 #include <memory>
-#include <sstream>
 
 #include <gtest/gtest.h>
 
-#include "buyer/bidding/decision.h"
 #include "buyer/link/commands.h"
-#include "buyer/link/reader.h"
-#include "buyer/market/tables.h"
+#include "tests/support/agent_model.h"
 
-namespace market::sim {
+namespace test_support {
 namespace {
 
-std::vector<std::string> Words(const std::string& line) {
-  std::istringstream in(line);
-  std::vector<std::string> words;
-  for (std::string word; in >> word;) words.push_back(word);
-  return words;
-}
+using market::ClientId;
+using market::Engine;
+using market::kEveryone;
+using market::Nanos;
+using market::Outgoing;
+using market::ParseScenario;
+using market::Scenario;
+using market::ScenarioLoad;
 
 }  // namespace
 
@@ -55,23 +54,17 @@ SessionRun RunSession(Engine& engine, const BidRule& rule, const std::string& pa
 }
 
 BidRule AgentRule() {
-  // What the agent has learnt so far: credit in the auction and the good under the hammer.
   struct State {
-    size_t lines_read = 0;
-    int32_t credit = 0;
-    int32_t resale = -1;
+    AgentModel agent;
+    size_t lines_read = 0;  // of the lines seen, those the model has taken
   };
   auto state = std::make_shared<State>();
   return [state](const std::string& line, const std::vector<std::string>& seen) {
     for (; state->lines_read < seen.size(); ++state->lines_read) {
-      const std::vector<std::string> w = Words(seen[state->lines_read]);
-      if (w[0] == "open_auction") state->credit = ::INITIAL_CREDIT;
-      if (w[0] == "good" && w.size() == 6) state->resale = ::ParseNumber(w[5].c_str());
-      if (w[0] == "sold" && w[1] == ::agent_login) {
-        state->credit = ::SaturatingSub(state->credit, ::ParseNumber(w[2].c_str()));
-      }
+      state->agent.Receive(seen[state->lines_read]);
     }
-    return ::WouldBid(::ParseNumber(Words(line)[2].c_str()), state->credit, state->resale);
+    ++state->lines_read;  // the offer itself: the next line seen
+    return state->agent.Receive(line);
   };
 }
 
@@ -81,4 +74,4 @@ Scenario MustParse(const std::string& text) {
   return load.scenario.value_or(Scenario{});
 }
 
-}  // namespace market::sim
+}  // namespace test_support

@@ -10,7 +10,7 @@
 #include "engine/engine.h"
 #include "engine/scenario.h"
 
-namespace market::sim {
+namespace test_support {
 
 // Decides whether the participant bids on an announced price: given the line ("offer g1 900" or
 // "collision g1 1050") and every line the participant received before it.
@@ -24,19 +24,19 @@ struct SessionRun {
 
 // Admits the agent's login with `password`, starts the session and runs it to its end, ticking
 // the fake clock from one deadline to the next. Stops after max_ticks.
-SessionRun RunSession(Engine& engine, const BidRule& rule,
+SessionRun RunSession(market::Engine& engine, const BidRule& rule,
                       const std::string& password = "TGatekeep", int max_ticks = 1'000'000);
 
-// The buyer agent's own rule (WouldBid) on what the participant has seen: its credit in the
-// auction (INITIAL_CREDIT at each open_auction, less its purchases) and the good's resale price.
+// The buyer agent's own bookkeeping and rule (AgentModel) on every line the participant received:
+// its credit in the auction, its table of the auction's goods and the good's resale price.
 BidRule AgentRule();
 
 // A scenario from TOML text; fails the calling test on an error.
-Scenario MustParse(const std::string& text);
+market::Scenario MustParse(const std::string& text);
 
 // The message tag of a line (its first word).
 std::string Tag(const std::string& line);
 
-}  // namespace market::sim
+}  // namespace test_support
 
 #endif  // TESTS_SUPPORT_ENGINE_DRIVER_H_

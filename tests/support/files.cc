@@ -1,12 +1,13 @@
 #include "tests/support/files.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
 
 #include <unistd.h>
 
-namespace testfiles {
+namespace test_support {
 
 std::string MakeTempDir() {
   const char* base = std::getenv("TMPDIR");
@@ -25,6 +26,16 @@ std::string ReadFile(const std::string& path) {
   return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
 }
 
+std::string TestData(const std::string& name) {
+  const std::string path = std::string(TESTS_DATA_DIR) + "/" + name;
+  std::ifstream file(path, std::ios::binary);
+  if (!file) {
+    std::fprintf(stderr, "missing test fixture %s\n", path.c_str());
+    std::abort();
+  }
+  return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+}
+
 std::vector<std::string> Lines(const std::string& text) {
   std::vector<std::string> lines;
   size_t at = 0;
@@ -37,4 +48,10 @@ std::vector<std::string> Lines(const std::string& text) {
   return lines;
 }
 
-}  // namespace testfiles
+size_t Count(const std::string& text, const std::string& what) {
+  size_t n = 0;
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+  return n;
+}
+
+}  // namespace test_support

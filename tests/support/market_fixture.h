@@ -15,13 +15,16 @@
 #include "engine/scenario.h"
 #include "marketd/market_session.h"
 #include "session/clock.h"
-#include "session/notes.h"
+#include "session/stamped_transcript.h"
 #include "session/stepped_clock.h"
 #include "wire/transcript.h"
 
-namespace marketd::fixture {
+namespace test_support {
 
 using market::ClientId;
+using marketd::Connections;
+using marketd::MarketSession;
+using marketd::ServerOptions;
 using session::Nanos;
 
 constexpr Nanos Ms(int64_t ms) { return std::chrono::milliseconds(ms); }
@@ -120,12 +123,12 @@ struct Market {
   session::ManualClock clock;
   session::SteppedClock stepped{clock};  // the session's clock: skips only with options.stepped
   wire::Transcript transcript;           // not opened: notes go nowhere
-  session::Notes notes{stepped, transcript};
+  session::StampedTranscript notes{stepped, transcript};
   market::Scenario scenario;
   FakeConnections connections;
   MarketSession session;
 };
 
-}  // namespace marketd::fixture
+}  // namespace test_support
 
 #endif  // TESTS_SUPPORT_MARKET_FIXTURE_H_

@@ -12,7 +12,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-namespace testproc {
+namespace test_support {
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -246,26 +246,26 @@ int TermSignalOf(int wait_status) {
   return wait_status != -1 && WIFSIGNALED(wait_status) ? WTERMSIG(wait_status) : 0;
 }
 
-}  // namespace testproc
+}  // namespace test_support
 
 ProcessResult RunProcess(const std::vector<std::string>& argv, const std::vector<std::string>& env,
                          double timeout_seconds, int reader_pause_ms) {
   ProcessResult result;
   const auto start = std::chrono::steady_clock::now();
-  testproc::SpawnOptions options;
+  test_support::SpawnOptions options;
   options.argv = argv;
   options.env = env;
-  testproc::Child child = testproc::Spawn(options);
+  test_support::Child child = test_support::Spawn(options);
   if (child.pid < 0) return result;
-  testproc::DrainHooks hooks;
+  test_support::DrainHooks hooks;
   hooks.out_pause_ms = reader_pause_ms;
-  result.timed_out =
-      !testproc::Drain(child, &result.out, &result.err, testproc::After(timeout_seconds), hooks);
-  result.status = testproc::Wait(child);
+  result.timed_out = !test_support::Drain(child, &result.out, &result.err,
+                                          test_support::After(timeout_seconds), hooks);
+  result.status = test_support::Wait(child);
   result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   return result;
 }
 
-int ExitCode(const ProcessResult& result) { return testproc::ExitCodeOf(result.status); }
+int ExitCode(const ProcessResult& result) { return test_support::ExitCodeOf(result.status); }
 
-int TermSignal(const ProcessResult& result) { return testproc::TermSignalOf(result.status); }
+int TermSignal(const ProcessResult& result) { return test_support::TermSignalOf(result.status); }

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-namespace testproc {
+namespace test_support {
 
 // Where one of the child's standard streams is joined.
 enum class Stream {
@@ -90,7 +90,7 @@ int ExitCodeOf(int wait_status);
 // The terminating signal of a wait status, or 0.
 int TermSignalOf(int wait_status);
 
-}  // namespace testproc
+}  // namespace test_support
 
 // Runs a program to completion for a test: output captured, a deadline enforced.
 struct ProcessResult {

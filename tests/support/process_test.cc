@@ -11,8 +11,8 @@
 
 namespace {
 
-using gateway::testing::Conversation;
-using gateway::testing::Converse;
+using test_support::Conversation;
+using test_support::Converse;
 
 constexpr double kTimeout = 30;
 
@@ -46,7 +46,7 @@ TEST(RunProcess, OutcomesOfAProgram) {
       {"missing program",
        {"/nonexistent/prog"},
        kTimeout,
-       testproc::kCannotExecute,
+       test_support::kCannotExecute,
        0,
        false,
        "",
@@ -82,16 +82,16 @@ TEST(RunProcess, ChildStartsWithSigpipeDefaultAndUnblockedWhateverTheCaller) {
 }
 
 TEST(WriteAll, ReaderGoneFailsWithoutSigpipeAndLeavesTheDispositionAlone) {
-  testproc::SpawnOptions options;
+  test_support::SpawnOptions options;
   options.argv = {"/bin/true"};
-  options.in = testproc::Stream::kPipe;
-  testproc::Child child = testproc::Spawn(options);
+  options.in = test_support::Stream::kPipe;
+  test_support::Child child = test_support::Spawn(options);
   ASSERT_GT(child.pid, 0);
   const int in = child.in;
   child.in = -1;  // kept open across the wait, so that the write meets a pipe with no reader
-  EXPECT_EQ(testproc::ExitCodeOf(testproc::Wait(child)), 0);
+  EXPECT_EQ(test_support::ExitCodeOf(test_support::Wait(child)), 0);
   // Default SIGPIPE kills this process if the write raises it.
-  EXPECT_FALSE(testproc::WriteAll(in, std::string(100000, 'x')));
+  EXPECT_FALSE(test_support::WriteAll(in, std::string(100000, 'x')));
   close(in);
   struct sigaction now {};
   sigaction(SIGPIPE, nullptr, &now);
@@ -102,26 +102,28 @@ TEST(WriteAll, ReaderGoneFailsWithoutSigpipeAndLeavesTheDispositionAlone) {
 }
 
 TEST(Spawn, OutputIntoFilesAndWaitWithADeadline) {
-  const std::string dir = testfiles::MakeTempDir();
-  testproc::SpawnOptions options;
+  const std::string dir = test_support::MakeTempDir();
+  test_support::SpawnOptions options;
   options.argv = {"/bin/sh", "-c", "echo to-out; echo to-err >&2"};
   options.env = std::vector<std::string>{};
-  options.out = testproc::Stream::kFile;
+  options.out = test_support::Stream::kFile;
   options.out_path = dir + "/out";
-  options.err = testproc::Stream::kFile;
+  options.err = test_support::Stream::kFile;
   options.err_path = dir + "/err";
-  testproc::Child child = testproc::Spawn(options);
+  test_support::Child child = test_support::Spawn(options);
   bool timed_out = false;
-  EXPECT_EQ(testproc::ExitCodeOf(testproc::Wait(child, testproc::After(kTimeout), &timed_out)), 0);
+  EXPECT_EQ(test_support::ExitCodeOf(
+                test_support::Wait(child, test_support::After(kTimeout), &timed_out)),
+            0);
   EXPECT_FALSE(timed_out);
-  EXPECT_EQ(testfiles::ReadFile(dir + "/out"), "to-out\n");
-  EXPECT_EQ(testfiles::ReadFile(dir + "/err"), "to-err\n");
+  EXPECT_EQ(test_support::ReadFile(dir + "/out"), "to-out\n");
+  EXPECT_EQ(test_support::ReadFile(dir + "/err"), "to-err\n");
 
   options.argv = {"/bin/sleep", "30"};
-  child = testproc::Spawn(options);
-  const int status = testproc::Wait(child, testproc::After(0.2), &timed_out);
+  child = test_support::Spawn(options);
+  const int status = test_support::Wait(child, test_support::After(0.2), &timed_out);
   EXPECT_TRUE(timed_out);
-  EXPECT_EQ(testproc::TermSignalOf(status), SIGKILL);
+  EXPECT_EQ(test_support::TermSignalOf(status), SIGKILL);
 }
 
 TEST(Converse, AnswersLinesAndClosesTheInputAsAsked) {
@@ -139,7 +141,7 @@ TEST(Converse, AnswersLinesAndClosesTheInputAsAsked) {
   at_once.close_input_at_once = true;
   r = Converse({"/bin/cat"}, {}, at_once, kTimeout);
   EXPECT_EQ(r.out, "abc\n");
-  EXPECT_EQ(gateway::testing::ExitStatus(r), 0);
+  EXPECT_EQ(test_support::ExitStatus(r), 0);
   at_once.close_input_at_once = false;
   r = Converse({"/bin/cat"}, {}, at_once, 0.3);
   EXPECT_TRUE(r.timed_out);
