@@ -109,7 +109,8 @@ bench-tournament: | deps
 	bash bench/tournament.sh
 
 # The largest valid session beside the default one (bench/large.sh): market-sim's peak memory, time
-# and results size for each, in the Release build (build-bench/).
+# and results size, and market-report's peak memory, time and page size for each, in the Release
+# build (build-bench/).
 .PHONY: bench-large
 bench-large: | deps
 	bash bench/large.sh

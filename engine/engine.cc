@@ -492,7 +492,7 @@ void Engine::BeginGood(Nanos now) {
       bidders_[rival]->BeginGood(buyer.valuation, lowest,
                                  DeriveSeed(plan_.seed, {kBidderStream, auction, good_, rival}));
     }
-    record.values.push_back({buyer.name, buyer.valuation});
+    record.values.push_back({static_cast<uint32_t>(buyer.account), buyer.valuation});
   }
   if (!silent_) {
     Emit(kEveryone, "good " + g.id + " " + g.kind + " " + g.seller + " " + Num(g.initial) + " " +

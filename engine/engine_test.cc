@@ -784,10 +784,10 @@ TEST(Engine, ValuesOfEveryBuyerAndTheEquilibriumBidOnTheBuyersList) {
   EXPECT_NE(std::find(run.lines.begin(), run.lines.end(), "sold Eve 600"), run.lines.end());
   const AuctionResult& auction = engine.results().auctions[0];
   ASSERT_EQ(auction.goods[0].values.size(), 3u);
-  EXPECT_EQ(auction.goods[0].values[0].buyer, "CLogin");
+  EXPECT_EQ(auction.buyers[auction.goods[0].values[0].buyer].name, "CLogin");
   EXPECT_EQ(auction.goods[0].values[0].value, 700);
   EXPECT_EQ(auction.goods[0].values[1].value, 900);
-  EXPECT_EQ(auction.goods[0].values[2].buyer, "Tom");
+  EXPECT_EQ(auction.buyers[auction.goods[0].values[2].buyer].name, "Tom");
   EXPECT_EQ(auction.goods[0].values[2].value, 100);
   EXPECT_EQ(auction.buyers[0].strategy, "agent");
   EXPECT_EQ(auction.buyers[1].strategy, "equilibrium");

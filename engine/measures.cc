@@ -4,14 +4,14 @@
 
 namespace market {
 
-GoodMeasures MeasureGood(const GoodResult& good) {
+GoodMeasures MeasureGood(const GoodResult& good, const std::vector<BuyerResult>& buyers) {
   GoodMeasures m;
   for (const BuyerValue& v : good.values) m.top_value = std::max(m.top_value, v.value);
   if (good.outcome == Outcome::kSold) {
     m.counts = true;
     int64_t value = 0;
     for (const BuyerValue& v : good.values) {
-      if (v.buyer == good.buyer) value = v.value;
+      if (v.buyer < buyers.size() && buyers[v.buyer].name == good.buyer) value = v.value;
     }
     m.winner_value = value;
     m.won_by_top = value == m.top_value;
@@ -71,7 +71,7 @@ std::vector<int64_t> Surpluses(const AuctionResult& auction) {
   for (const BuyerResult& b : auction.buyers) surplus.push_back(-b.fines);
   for (const GoodResult& g : auction.goods) {
     if (g.outcome != Outcome::kSold) continue;
-    const GoodMeasures m = MeasureGood(g);
+    const GoodMeasures m = MeasureGood(g, auction.buyers);
     for (size_t b = 0; b < auction.buyers.size(); ++b) {
       if (auction.buyers[b].name == g.buyer) surplus[b] += m.winner_value.value_or(0) - g.price;
     }
@@ -81,7 +81,7 @@ std::vector<int64_t> Surpluses(const AuctionResult& auction) {
 
 MarketMeasures MeasureAuction(const AuctionResult& auction) {
   MarketMeasures m;
-  for (const GoodResult& g : auction.goods) m.Add(g, MeasureGood(g));
+  for (const GoodResult& g : auction.goods) m.Add(g, MeasureGood(g, auction.buyers));
   return m;
 }
 

@@ -48,7 +48,8 @@ struct MarketMeasures {
   std::optional<double> price_over_top() const;
 };
 
-GoodMeasures MeasureGood(const GoodResult& good);
+// A good of an auction whose buyers are `buyers` (the values name their buyers by index into it).
+GoodMeasures MeasureGood(const GoodResult& good, const std::vector<BuyerResult>& buyers);
 
 // Per buyer of the auction, in its buyers order: value of purchases less prices, less fines.
 std::vector<int64_t> Surpluses(const AuctionResult& auction);

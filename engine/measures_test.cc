@@ -11,12 +11,12 @@ using testing::SampleResults;
 
 TEST(Measures, PerGoodAuctionAndSessionOnTheSample) {
   const AuctionResult auction = SampleResults().auctions[0];
-  const GoodMeasures wine = MeasureGood(auction.goods[0]);
+  const GoodMeasures wine = MeasureGood(auction.goods[0], auction.buyers);
   EXPECT_EQ(wine.top_value, 2600);     // Rash's
   EXPECT_EQ(wine.winner_value, 2300);  // the agent's value is the resale price
   EXPECT_FALSE(wine.won_by_top);
   EXPECT_DOUBLE_EQ(*wine.price_over_top, 2000.0 / 2600.0);
-  const GoodMeasures oil = MeasureGood(auction.goods[2]);
+  const GoodMeasures oil = MeasureGood(auction.goods[2], auction.buyers);
   EXPECT_FALSE(oil.counts);  // unsold, and nobody valued it at its reserve 1600
   EXPECT_FALSE(oil.winner_value.has_value());
   EXPECT_FALSE(oil.price_over_top.has_value());
@@ -43,13 +43,14 @@ TEST(Measures, PerGoodAuctionAndSessionOnTheSample) {
 
 TEST(Measures, AGoodLeftUnsoldWhileWorthItsReserveIsALoss) {
   AuctionResult auction = SampleResults().auctions[0];
-  auction.goods[2].values.push_back({"Otto", 1600});  // exactly the reserve
-  EXPECT_TRUE(MeasureGood(auction.goods[2]).counts);
+  auction.buyers.push_back({"Otto", false, 0, 0, 0, 0, 0, false, false, "value"});
+  auction.goods[2].values.push_back({3, 1600});  // Otto's: exactly the reserve
+  EXPECT_TRUE(MeasureGood(auction.goods[2], auction.buyers).counts);
   EXPECT_DOUBLE_EQ(*MeasureAuction(auction).efficiency(),
                    (2300.0 + 21000.0) / (2600.0 + 27000.0 + 1600.0));
   // A winner tied with the top value counts as the top value's buyer.
   auction.goods[1].values[1].value = 27000;
-  EXPECT_TRUE(MeasureGood(auction.goods[1]).won_by_top);
+  EXPECT_TRUE(MeasureGood(auction.goods[1], auction.buyers).won_by_top);
   EXPECT_DOUBLE_EQ(*MeasureAuction(auction).top_value_share(), 0.5);
 }
 

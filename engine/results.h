@@ -40,9 +40,11 @@ struct TickBid {
   uint32_t buyer = 0;  // index into the auction's buyers (AuctionResult::buyers)
 };
 
-// What a good was worth to one buyer: a rival's private value, an agent's resale price.
+// What a good was worth to one buyer: a rival's private value, an agent's resale price. The
+// buyer is an index, as a tick bid's: a session may hold millions of values, and a name per value
+// would take most of its memory.
 struct BuyerValue {
-  std::string buyer;
+  uint32_t buyer = 0;  // index into the auction's buyers (AuctionResult::buyers)
   int64_t value = 0;
 };
 

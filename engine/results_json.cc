@@ -2,10 +2,12 @@
 
 #include <algorithm>
 #include <string_view>
+#include <utility>
 
 #include <nlohmann/json.hpp>
 
 #include "engine/measures.h"
+#include "engine/packed_numbers.h"
 #include "engine/response_stats.h"
 
 namespace market {
@@ -39,22 +41,45 @@ Json ClockJson(const std::vector<ClockStep>& clock) {
   return steps;
 }
 
-// [[at_us, price, buyer's name], ...]; null for a buyer index outside the auction's buyers.
-Json TickBidsJson(const std::vector<TickBid>& bids, const std::vector<BuyerResult>& buyers) {
+// The tick bids, each run of bids sharing a time and a price (a tick's rivals, decided together;
+// a participant's own) as one row [at_us, price, buyers]: the buyers' indices packed, the first
+// as it stands and each next one as its difference from the one before.
+Json TickBidsJson(const std::vector<TickBid>& bids) {
   Json out = Json::array();
-  for (const TickBid& bid : bids) {
-    out.push_back({bid.at_us, bid.price,
-                   bid.buyer < buyers.size() ? Json(buyers[bid.buyer].name) : Json(nullptr)});
+  for (size_t i = 0; i < bids.size();) {
+    const TickBid& first = bids[i];
+    std::string buyers;
+    int64_t previous = 0;
+    for (; i < bids.size() && bids[i].at_us == first.at_us && bids[i].price == first.price; ++i) {
+      AppendPacked(static_cast<int64_t>(bids[i].buyer) - previous, buyers);
+      previous = bids[i].buyer;
+    }
+    out.push_back({first.at_us, first.price, std::move(buyers)});
   }
   return out;
+}
+
+// The values' buyers as runs of consecutive indices [[first, count], ...] (one run when every
+// buyer was present), and the values in that order, packed.
+std::pair<Json, std::string> ValuesJson(const std::vector<BuyerValue>& values) {
+  Json runs = Json::array();
+  std::string packed;
+  for (size_t i = 0; i < values.size();) {
+    const uint32_t first = values[i].buyer;
+    size_t count = 0;
+    for (; i < values.size() && values[i].buyer == first + count; ++i, ++count) {
+      AppendPacked(values[i].value, packed);
+    }
+    runs.push_back({first, count});
+  }
+  return {std::move(runs), std::move(packed)};
 }
 
 Json GoodJson(const GoodResult& result, const std::vector<BuyerResult>& buyers) {
   const Good& g = result.good;
   const bool sold = result.outcome == Outcome::kSold;
-  Json values = Json::object();
-  for (const BuyerValue& v : result.values) values[v.buyer] = v.value;
-  const GoodMeasures m = MeasureGood(result);
+  auto [value_buyers, values] = ValuesJson(result.values);
+  const GoodMeasures m = MeasureGood(result, buyers);
   return {{"id", g.id},
           {"kind", g.kind},
           {"seller", g.seller},
@@ -67,14 +92,15 @@ Json GoodJson(const GoodResult& result, const std::vector<BuyerResult>& buyers) 
           {"price", sold ? Json(result.price) : Json(nullptr)},
           {"collisions", result.collisions},
           {"sanctions", result.sanctions},
-          {"values", std::move(values)},
+          {"value_buyers", std::move(value_buyers)},
+          {"values_packed", std::move(values)},
           {"top_value", m.top_value},
           {"winner_value", m.winner_value ? Json(*m.winner_value) : Json(nullptr)},
           {"won_by_top_value", sold ? Json(m.won_by_top) : Json(nullptr)},
           {"price_over_top_value", Optional(m.price_over_top)},
           {"ended_us", result.ended_us ? Json(*result.ended_us) : Json(nullptr)},
           {"clock", ClockJson(result.clock)},
-          {"tick_bids", TickBidsJson(result.tick_bids, buyers)}};
+          {"tick_bids_packed", TickBidsJson(result.tick_bids)}};
 }
 
 Json MeasuresJson(const MarketMeasures& m) {
@@ -190,7 +216,8 @@ Json Document(const Results& results) {
   for (const AuctionResult& a : results.auctions) auctions.push_back(AuctionJson(a));
   Json bids = Json::array();
   for (const BidRecord& b : results.bids) bids.push_back(BidJson(b));
-  return {{"seed", results.seed},
+  return {{"format", kResultsFormat},
+          {"seed", results.seed},
           {"session_clock", SessionClock(results)},
           {"auctions_planned", results.auctions_planned},
           {"completed", results.completed},
@@ -214,7 +241,9 @@ std::string Flat(const Json& value) {
 }
 
 // Lists of plain rows within a record (a good's clock): written in their record's line.
-bool RowList(std::string_view key) { return key == "clock" || key == "tick_bids"; }
+bool RowList(std::string_view key) {
+  return key == "clock" || key == "tick_bids_packed" || key == "value_buyers";
+}
 
 // Whether the value holds an array (other than a row list): such values take several lines, one
 // element per line.
@@ -357,7 +386,9 @@ void StreamDocument(const Results& results, bool one_line, const ResultsSink& si
   const size_t indent = 0;
   const size_t inner = indent + 2;
   out.Open('{');
-  out.Key("seed", true, indent);
+  out.Key("format", true, indent);
+  out.Value(kResultsFormat, inner);
+  out.Key("seed", false, indent);
   out.Value(results.seed, inner);
   out.Key("session_clock", false, indent);
   out.Value(SessionClock(results), inner);

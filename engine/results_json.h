@@ -10,8 +10,14 @@
 
 namespace market {
 
-// Every figure of the results as one JSON document, ended by a newline: the session, each
-// auction's goods and buyers, the ignored lines, each participant with its response times
+// The form of the document, its first field "format". Results without that field are of form 1,
+// where a good's values are an object {buyer's name: value} and its tick bids rows [at_us, price,
+// buyer's name]; form 2 writes them packed (packed_numbers.h) with buyers as indices into the
+// auction's buyers, "value_buyers" and "values_packed", "tick_bids_packed".
+inline constexpr int kResultsFormat = 2;
+
+// Every figure of the results as one JSON document, ended by a newline: its form, the session,
+// each auction's goods and buyers, the ignored lines, each participant with its response times
 // (median and p99, null without counted bids), every bid with its arrival and response time, and
 // the dropped connections. Always valid JSON: bytes that are not UTF-8 become U+FFFD. One record
 // (a good, a buyer, a bid, ...) per line, so line-based tools can pick them out.

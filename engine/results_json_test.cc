@@ -70,7 +70,7 @@ TEST(ResultsJson, OneRecordPerLineInAFixedLayout) {
   r.auctions_planned = 1;
   r.ended_early = "stopped";
   AuctionResult a;
-  a.goods = {{{"g1", "k", "s", 100, 90, 50, 1}, Outcome::kSold, "Ann", 100, 1, 0, {{"Ann", 90}}}};
+  a.goods = {{{"g1", "k", "s", 100, 90, 50, 1}, Outcome::kSold, "Ann", 100, 1, 0, {{0, 90}}}};
   r.auctions = {a, AuctionResult{2, 1, {}, {}}};
   r.auctions[0].buyers = {{"Ann", true, 1, 100, -10, 0, 0, false, true, "agent"}};
   r.participants = {{"Ann", 2, 0, true, ""}};
@@ -78,6 +78,7 @@ TEST(ResultsJson, OneRecordPerLineInAFixedLayout) {
   r.dropped_total = 4;
   const std::string expected =
       "{\n"
+      "  \"format\": 2,\n"
       "  \"seed\": 3,\n"
       "  \"session_clock\": null,\n"
       "  \"auctions_planned\": 1,\n"
@@ -91,9 +92,10 @@ TEST(ResultsJson, OneRecordPerLineInAFixedLayout) {
       "        {\"id\": \"g1\", \"kind\": \"k\", \"seller\": \"s\", \"round\": 1, \"initial\": "
       "100, "
       "\"resale\": 90, \"reserve\": 50, \"outcome\": \"sold\", \"buyer\": \"Ann\", \"price\": 100, "
-      "\"collisions\": 1, \"sanctions\": 0, \"values\": {\"Ann\": 90}, \"top_value\": 90, "
+      "\"collisions\": 1, \"sanctions\": 0, \"value_buyers\": [[0,1]], \"values_packed\": \"0F\", "
+      "\"top_value\": 90, "
       "\"winner_value\": 90, \"won_by_top_value\": true, \"price_over_top_value\": "
-      "1.1111111111111112, \"ended_us\": null, \"clock\": [], \"tick_bids\": []}\n"
+      "1.1111111111111112, \"ended_us\": null, \"clock\": [], \"tick_bids_packed\": []}\n"
       "      ],\n"
       "      \"buyers\": [\n"
       "        {\"name\": \"Ann\", \"participant\": true, \"purchases\": 1, \"spend\": 100, "
@@ -155,7 +157,7 @@ TEST(ResultsJson, StringsOfAnyBytesKeepTheDocumentValidAndOnOneLinePerRecord) {
     ASSERT_TRUE(nlohmann::json::accept(text)) << text;
     EXPECT_EQ(nlohmann::json::parse(text)["ignored"][0]["line"], c.read_back);
     EXPECT_NE(text.find("    {\"from\": \"(not admitted)\", \"line\": \""), std::string::npos);
-    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 19);
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 20);
   }
   // A sequence cut short at the end of the text is replaced as well.
   Results cut;
@@ -166,34 +168,47 @@ TEST(ResultsJson, StringsOfAnyBytesKeepTheDocumentValidAndOnOneLinePerRecord) {
   EXPECT_EQ(line.find("\xe2\x82"), std::string::npos);
 }
 
-// A good's price clock: its steps and tick bids as compact rows, on the good's own line, a
-// buyer named from the auction's buyers list; when it ended, or null while it never came up.
+// A good's price clock: its steps and tick bids as compact rows, on the good's own line, the bids
+// of one time and price in one row with their buyers' indices packed (the first as it stands,
+// then differences); when it ended, or null while it never came up.
 TEST(ResultsJson, AGoodsClockIsWrittenAsRowsInItsLine) {
   Results r;
   AuctionResult a;
   a.buyers = {{"Ann", true, 1, 1150, 350, 0, 0, false, false, "agent"},
-              {"Vera", false, 0, 0, 0, 0, 0, false, false, "value"}};
-  GoodResult sold{{"g1", "k", "s", 1000, 1500, 100, 1}, Outcome::kSold, "Ann", 1150, 1, 0, {}};
+              {"Vera", false, 0, 0, 0, 0, 0, false, false, "value"},
+              {"Otto", false, 0, 0, 0, 0, 0, false, false, "value"}};
+  // Vera was gone when the good came up: two runs of buyers.
+  GoodResult sold{{"g1", "k", "s", 1000, 1500, 100, 1},
+                  Outcome::kSold,
+                  "Ann",
+                  1150,
+                  1,
+                  0,
+                  {{0, 1500}, {2, -3}}};
   sold.clock = {{100'000, 1000, ClockStep::Kind::kOffer},
                 {120'000, 1150, ClockStep::Kind::kCollision}};
-  sold.tick_bids = {{103'000, 1000, 0}, {120'000, 1000, 1}, {139'000, 1150, 0}, {1, 5, 7}};
+  sold.tick_bids = {{103'000, 1000, 0}, {120'000, 1000, 1}, {120'000, 1000, 2},
+                    {139'000, 1150, 0}, {139'000, 1150, 2}, {1, 5, 7}};
   sold.ended_us = 140'000;
   GoodResult pending{{"g2", "k", "s", 1000, 1500, 100, 1}, Outcome::kPending, "", 0, 0, 0, {}};
   a.goods = {sold, pending};
   r.auctions = {a};
   const std::string text = ResultsJson(r);
+  EXPECT_NE(text.find("\"value_buyers\": [[0,1],[2,1]], \"values_packed\": \"49CF\", "),
+            std::string::npos)
+      << text;
   EXPECT_NE(text.find("\"ended_us\": 140000, \"clock\": [[100000,1000,\"offer\"],"
-                      "[120000,1150,\"collision\"]], \"tick_bids\": [[103000,1000,\"Ann\"],"
-                      "[120000,1000,\"Vera\"],[139000,1150,\"Ann\"],[1,5,null]]},\n"),
+                      "[120000,1150,\"collision\"]], \"tick_bids_packed\": [[103000,1000,\"A\"],"
+                      "[120000,1000,\"CC\"],[139000,1150,\"AE\"],[1,5,\"O\"]]},\n"),
             std::string::npos)
       << text;
   const nlohmann::json j = nlohmann::json::parse(text);
   const auto& goods = j["auctions"][0]["goods"];
   EXPECT_TRUE(goods[1]["ended_us"].is_null());
   EXPECT_EQ(goods[1]["clock"], nlohmann::json::array());
-  EXPECT_EQ(goods[1]["tick_bids"], nlohmann::json::array());
+  EXPECT_EQ(goods[1]["tick_bids_packed"], nlohmann::json::array());
   // Each good on one line, its clock and bids with it.
-  EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 31);
+  EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 33);
   EXPECT_EQ(ResultsJsonLine(r), nlohmann::ordered_json::parse(text).dump() + "\n");
 }
 

@@ -18,14 +18,27 @@ inline Results SampleResults() {
   AuctionResult a;
   a.number = 1;
   a.rounds = 2;
-  const GoodResult sold{
-      {"wine1", "wine", "Ana", 2600, 2300, 1400, 1},     Outcome::kSold, "CLogin", 2000, 0, 0,
-      {{"CLogin", 2300}, {"Vera", 2100}, {"Rash", 2600}}};
-  const GoodResult contested{
-      {"gold1", "gold", "Dora", 24000, 20000, 15000, 2},    Outcome::kSold, "Vera", 20500, 2, 1,
-      {{"CLogin", 20000}, {"Vera", 21000}, {"Rash", 27000}}};
-  const GoodResult unsold{{"oil1", "oil", "Ben", 2500, 900, 1600, 2}, Outcome::kUnsold, "", 0, 0, 0,
-                          {{"CLogin", 900}, {"Vera", 1000}}};
+  const GoodResult sold{{"wine1", "wine", "Ana", 2600, 2300, 1400, 1},
+                        Outcome::kSold,
+                        "CLogin",
+                        2000,
+                        0,
+                        0,
+                        {{0, 2300}, {1, 2100}, {2, 2600}}};
+  const GoodResult contested{{"gold1", "gold", "Dora", 24000, 20000, 15000, 2},
+                             Outcome::kSold,
+                             "Vera",
+                             20500,
+                             2,
+                             1,
+                             {{0, 20000}, {1, 21000}, {2, 27000}}};
+  const GoodResult unsold{{"oil1", "oil", "Ben", 2500, 900, 1600, 2},
+                          Outcome::kUnsold,
+                          "",
+                          0,
+                          0,
+                          0,
+                          {{0, 900}, {1, 1000}}};
   a.goods = {sold, contested, unsold};
   a.buyers = {{"CLogin", true, 1, 2000, 300, 0, 0, false, false, "agent"},
               {"Vera", false, 1, 20500, -500, 0, 0, false, false, "value"},

@@ -104,7 +104,7 @@ std::string AuctionText(const AuctionResult& auction) {
                    {false, true, true, true});
   for (const GoodResult& result : auction.goods) {
     if (result.outcome == Outcome::kPending) continue;
-    const GoodMeasures m = MeasureGood(result);
+    const GoodMeasures m = MeasureGood(result, auction.buyers);
     values.Add({result.good.id, Num(m.top_value), m.winner_value ? Num(*m.winner_value) : "-",
                 Ratio(m.price_over_top)});
   }

@@ -7,11 +7,28 @@
 #include <string>
 
 #include "engine/engine.h"
+#include "engine/packed_numbers.h"
 #include "engine/results_json.h"
 #include "engine/summary.h"
 
 namespace market {
 namespace {
+
+// A good's values by buyer's name, read back from the document: the runs of buyers' indices into
+// the auction's buyers, and the values in that order, packed.
+std::map<std::string, int64_t> ValuesOf(const nlohmann::json& good, const nlohmann::json& buyers) {
+  std::map<std::string, int64_t> out;
+  const std::vector<int64_t> values =
+      UnpackNumbers(good["values_packed"].get<std::string>()).value();
+  size_t k = 0;
+  for (const auto& run : good["value_buyers"]) {
+    for (size_t i = 0; i < run[1].get<size_t>(); ++i) {
+      out[buyers.at(run[0].get<size_t>() + i)["name"]] = values.at(k++);
+    }
+  }
+  EXPECT_EQ(k, values.size());
+  return out;
+}
 
 Scenario Default() {
   ScenarioLoad load = ParseScenario(DefaultScenarioText(), kDefaultScenarioName);
@@ -89,14 +106,15 @@ reserve_percent = [20, 40]
   int64_t tops = 0;
   std::map<std::string, int64_t> surplus;
   for (const auto& good : j["auctions"][0]["goods"]) {
-    ASSERT_EQ(good["values"].size(), 4u);
-    EXPECT_EQ(good["values"]["A"], 700);
+    const std::map<std::string, int64_t> values = ValuesOf(good, j["auctions"][0]["buyers"]);
+    ASSERT_EQ(values.size(), 4u);
+    EXPECT_EQ(values.at("A"), 700);
     int64_t top = 0;
-    for (const auto& [name, value] : good["values"].items()) top = std::max<int64_t>(top, value);
+    for (const auto& [name, value] : values) top = std::max<int64_t>(top, value);
     EXPECT_EQ(good["top_value"], top);
     if (good["outcome"] == "sold") {
       const int64_t price = good["price"];
-      const int64_t value = good["values"][good["buyer"].get<std::string>()];
+      const int64_t value = values.at(good["buyer"].get<std::string>());
       revenue += price;
       winners += value;
       tops += top;

@@ -53,12 +53,10 @@ TEST_F(ReportBrowserTest, SessionReport) {
             testing::kFixtureCollisions);
   // Per chart: its good, as many marks as the results hold tick bids for that good (rivals'
   // included), and its step line.
-  const Json doc = Json::parse(testing::SessionFixtureJson());
   Json expected = Json::array();
-  for (const Json& a : doc["auctions"]) {
-    for (const Json& g : a["goods"]) {
-      expected.push_back(
-          {std::to_string(a["number"].get<int>()), g["id"], g["tick_bids"].size(), 1});
+  for (const SessionAuction& a : data.auctions) {
+    for (const SessionGood& g : a.goods) {
+      expected.push_back({std::to_string(a.number), g.id, g.tick_bids.size(), 1});
     }
   }
   EXPECT_EQ(Eval("[...document.querySelectorAll('svg.price-clock')].map(s => "

@@ -23,21 +23,21 @@ std::string SessionFixtureJson() {
        2300,
        1,
        0,
-       {{"CLogin", 2300}, {kHostileLogin, 2500}}},
+       {{0, 2300}, {1, 2500}}},
       {{"oil<b>1</b>", "oil", "Ben", 2500, 900, 1600, 1},
        Outcome::kUnsold,
        "",
        0,
        0,
        0,
-       {{"CLogin", 900}}},
+       {{0, 900}}},
       {{"gold1", "gold", "Dora", 24000, 20000, 15000, 2},
        Outcome::kSold,
        "Vera",
        20500,
        0,
        1,
-       {{"CLogin", 20000}, {"Vera", 21000}}},
+       {{0, 20000}, {2, 21000}}},
   };
   a1.buyers = {{"CLogin", true, 0, 0, 0, 0, 0, false, false, "agent"},
                {kHostileLogin, true, 1, 2300, 0, 0, 0, false, false, "agent"},
@@ -50,7 +50,7 @@ std::string SessionFixtureJson() {
                2700,
                0,
                0,
-               {{"CLogin", 2600}}}};
+               {{0, 2600}}}};
   a2.buyers = {{"CLogin", true, 1, 2700, -100, 0, 0, false, false, "agent"}};
 
   // The clocks, ticks of 20 ms, steps of 100. wine1: down to 2200, where both agents bid (a
@@ -99,7 +99,7 @@ std::string SessionFixtureJsonWithoutClocks() {
   for (auto& auction : doc["auctions"]) {
     for (auto& good : auction["goods"]) {
       good.erase("clock");
-      good.erase("tick_bids");
+      good.erase("tick_bids_packed");
       good.erase("ended_us");
     }
   }

@@ -5,12 +5,17 @@
 
 #include <nlohmann/json.hpp>
 
+#include "engine/packed_numbers.h"
 #include "report/scale.h"
 
 namespace report {
 namespace {
 
 using Json = nlohmann::json;
+
+// The newest form of results this reader knows (engine/results_json.h): form 1 has no "format".
+constexpr int64_t kNewestFormat = 2;
+constexpr const char* kUnknownBuyer = "(unknown buyer)";
 
 // A field of an object, with its path for the error message.
 class Field {
@@ -95,9 +100,52 @@ Field Row(const Field& list, size_t index, size_t size) {
   return row;
 }
 
-// The good's "clock" ([[at_us, price, "offer" | "collision"], ...]), "tick_bids" ([[at_us,
-// price, buyer], ...]) and "ended_us".
-void ReadClock(const Field& g, SessionGood& good) {
+// Each tick bid's time after the last announcement at or before it, from the good's clock.
+void SetResponseTimes(SessionGood& good) {
+  size_t step = 0;  // the last announcement at or before the bid, in time order
+  for (SessionBid& bid : good.tick_bids) {
+    while (step + 1 < good.clock.size() && good.clock[step + 1].at_us <= bid.at_us) ++step;
+    if (!good.clock.empty() && good.clock[step].at_us <= bid.at_us) {
+      // In doubles: the difference of two arbitrary integers may not fit in one.
+      bid.response_us = static_cast<int64_t>(std::min(
+          static_cast<double>(bid.at_us) - static_cast<double>(good.clock[step].at_us), 9e18));
+    }
+  }
+}
+
+// Names a buyer by its index into the auction's buyers.
+std::string BuyerName(int64_t index, const std::vector<SessionBuyer>& buyers) {
+  if (index < 0 || static_cast<uint64_t>(index) >= buyers.size()) return kUnknownBuyer;
+  return buyers[static_cast<size_t>(index)].name;
+}
+
+// "tick_bids_packed": [[at_us, price, buyers], ...], one row per run of bids of one time and
+// price, the buyers' indices packed (the first as it stands, each next one as its difference
+// from the one before).
+void ReadPackedTickBids(const Field& rows, const std::vector<SessionBuyer>& buyers,
+                        SessionGood& good) {
+  for (size_t i = 0; i < rows.Size(); ++i) {
+    const Field row = Row(rows, i, 3);
+    const int64_t at_us = row.At(0).Int();
+    const int64_t price = row.At(1).Int();
+    const auto steps = market::UnpackNumbers(row.At(2).Str());
+    if (!steps) throw InputError("results: " + row.At(2).path() + " is not packed numbers");
+    int64_t index = 0;
+    for (const int64_t step : *steps) {
+      // Out of the int64 range is no buyer: kept there rather than wrapped onto one.
+      if (step > 0 ? index > INT64_MAX - step : index < INT64_MIN - step) {
+        throw InputError("results: " + row.At(2).path() + " names no buyer");
+      }
+      index += step;
+      good.tick_bids.push_back({BuyerName(index, buyers), price, at_us, 0});
+    }
+  }
+}
+
+// The good's "clock" ([[at_us, price, "offer" | "collision"], ...]), its tick bids
+// ("tick_bids_packed", or in the older form "tick_bids": [[at_us, price, buyer], ...]) and
+// "ended_us".
+void ReadClock(const Field& g, const std::vector<SessionBuyer>& buyers, SessionGood& good) {
   good.has_clock = true;
   const Field clock = g["clock"];
   good.clock.reserve(clock.Size());
@@ -109,29 +157,26 @@ void ReadClock(const Field& g, SessionGood& good) {
     }
     good.clock.push_back({row.At(0).Int(), row.At(1).Int(), kind == "collision"});
   }
-  if (g.Has("tick_bids")) {
+  if (g.Has("tick_bids_packed")) {
+    ReadPackedTickBids(g["tick_bids_packed"], buyers, good);
+  } else if (g.Has("tick_bids")) {
     const Field bids = g["tick_bids"];
     good.tick_bids.reserve(bids.Size());
-    size_t step = 0;  // the last announcement at or before the bid, in time order
     for (size_t i = 0; i < bids.Size(); ++i) {
       const Field row = Row(bids, i, 3);
       SessionBid bid;
       bid.at_us = row.At(0).Int();
       bid.price = row.At(1).Int();
-      bid.buyer = row.At(2).json().is_null() ? "(unknown buyer)" : row.At(2).Str();
-      while (step + 1 < good.clock.size() && good.clock[step + 1].at_us <= bid.at_us) ++step;
-      if (!good.clock.empty() && good.clock[step].at_us <= bid.at_us) {
-        // In doubles: the difference of two arbitrary integers may not fit in one.
-        bid.response_us = static_cast<int64_t>(std::min(
-            static_cast<double>(bid.at_us) - static_cast<double>(good.clock[step].at_us), 9e18));
-      }
+      bid.buyer = row.At(2).json().is_null() ? kUnknownBuyer : row.At(2).Str();
       good.tick_bids.push_back(std::move(bid));
     }
   }
+  good.tick_bids.shrink_to_fit();  // a large session holds millions: no room left over
+  SetResponseTimes(good);
   if (g.Has("ended_us") && !g["ended_us"].json().is_null()) good.ended_us = g["ended_us"].Int();
 }
 
-SessionGood ReadGood(const Field& g, int auction) {
+SessionGood ReadGood(const Field& g, int auction, const std::vector<SessionBuyer>& buyers) {
   SessionGood good;
   good.auction = auction;
   good.id = g["id"].Str();
@@ -147,7 +192,7 @@ SessionGood ReadGood(const Field& g, int auction) {
   }
   good.collisions = g.Has("collisions") ? g["collisions"].SmallInt() : 0;
   good.sanctions = g.Has("sanctions") ? g["sanctions"].SmallInt() : 0;
-  if (g.Has("clock")) ReadClock(g, good);
+  if (g.Has("clock")) ReadClock(g, buyers, good);
   return good;
 }
 
@@ -174,6 +219,14 @@ SessionData ReadSessionResults(std::string_view text) {
   if (doc.is_discarded()) throw InputError("results: not valid JSON");
   const Field root(doc, "");
   if (!doc.is_object()) throw InputError("results: the document is not an object");
+  if (root.Has("format")) {
+    const int64_t format = root["format"].Int();
+    if (format < 1 || format > kNewestFormat) {
+      throw InputError("results: format " + std::to_string(format) +
+                       " is not one this program reads (1 to " + std::to_string(kNewestFormat) +
+                       ")");
+    }
+  }
   SessionData data;
   data.seed = root.Has("seed") ? Scalar(doc["seed"]) : "-";
   data.completed = root.Has("completed") && root["completed"].Bool();
@@ -185,11 +238,11 @@ SessionData ReadSessionResults(std::string_view text) {
     SessionAuction out;
     out.number = auction["number"].SmallInt();
     const Field goods_list = auction["goods"];
-    for (size_t g = 0; g < goods_list.Size(); ++g) {
-      out.goods.push_back(ReadGood(goods_list.At(g), out.number));
-    }
-    const Field buyers = auction["buyers"];
+    const Field buyers = auction["buyers"];  // first: the goods name their buyers by index
     for (size_t b = 0; b < buyers.Size(); ++b) out.buyers.push_back(ReadBuyer(buyers.At(b)));
+    for (size_t g = 0; g < goods_list.Size(); ++g) {
+      out.goods.push_back(ReadGood(goods_list.At(g), out.number, out.buyers));
+    }
     if (auction.Has("measures")) out.measures = Measures(auction["measures"]);
     data.auctions.push_back(std::move(out));
   }

@@ -1,6 +1,8 @@
 // A session's results JSON (as the market writes it: engine/results_json.h, with the servers'
-// participants and bids) read into what the session report draws. Reading checks every field it
-// uses; fields it does not use may be absent or anything.
+// participants and bids) read into what the session report draws, in either form: the compact
+// one ("format": 2, tick bids packed with their buyers as indices) or the older one without
+// "format" (tick bids as rows naming their buyer). Reading checks every field it uses; fields it
+// does not use may be absent or anything.
 #ifndef REPORT_SESSION_DATA_H_
 #define REPORT_SESSION_DATA_H_
 
@@ -85,7 +87,8 @@ struct SessionData {
   size_t tick_bids = 0;                                  // over every good's clock
 };
 
-// Parses the results; throws InputError on malformed JSON or a missing or mistyped field.
+// Parses the results; throws InputError on malformed JSON, a missing or mistyped field, or a
+// form newer than this reader knows.
 SessionData ReadSessionResults(std::string_view json);
 
 }  // namespace report

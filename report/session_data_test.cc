@@ -2,7 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <sstream>
+
+#include "engine/results_json.h"
+#include "engine/scenario.h"
+#include "engine/virtual_session.h"
 #include "report/report_fixtures.h"
+#include "report/session_document.h"
 
 namespace report {
 namespace {
@@ -53,6 +60,107 @@ TEST(ReadSessionResults, ReadsEachGoodsClockAndTickBids) {
   EXPECT_FALSE(old.auctions[0].goods[0].has_clock);
   EXPECT_EQ(old.tick_bids, 0u);
   EXPECT_EQ(old.bids, static_cast<size_t>(testing::kFixtureBids));
+}
+
+// Every good's clock and tick bids as the results hold them, against what was read back.
+void ExpectClocksRead(const market::Results& results, const SessionData& data) {
+  ASSERT_EQ(data.auctions.size(), results.auctions.size());
+  size_t tick_bids = 0;
+  for (size_t a = 0; a < results.auctions.size(); ++a) {
+    const market::AuctionResult& auction = results.auctions[a];
+    ASSERT_EQ(data.auctions[a].goods.size(), auction.goods.size());
+    for (size_t g = 0; g < auction.goods.size(); ++g) {
+      const market::GoodResult& want = auction.goods[g];
+      const SessionGood& got = data.auctions[a].goods[g];
+      SCOPED_TRACE(want.good.id);
+      ASSERT_TRUE(got.has_clock);
+      ASSERT_EQ(got.clock.size(), want.clock.size());
+      for (size_t i = 0; i < want.clock.size(); ++i) {
+        EXPECT_EQ(got.clock[i].at_us, want.clock[i].at_us);
+        EXPECT_EQ(got.clock[i].price, want.clock[i].price);
+        EXPECT_EQ(got.clock[i].collision,
+                  want.clock[i].kind == market::ClockStep::Kind::kCollision);
+      }
+      ASSERT_EQ(got.tick_bids.size(), want.tick_bids.size());
+      for (size_t i = 0; i < want.tick_bids.size(); ++i) {
+        const market::TickBid& bid = want.tick_bids[i];
+        EXPECT_EQ(got.tick_bids[i].at_us, bid.at_us) << i;
+        EXPECT_EQ(got.tick_bids[i].price, bid.price) << i;
+        EXPECT_EQ(got.tick_bids[i].buyer, bid.buyer < auction.buyers.size()
+                                              ? auction.buyers[bid.buyer].name
+                                              : "(unknown buyer)")
+            << i;
+      }
+      tick_bids += want.tick_bids.size();
+      EXPECT_EQ(got.ended_us, want.ended_us);
+    }
+  }
+  EXPECT_EQ(data.tick_bids, tick_bids);
+}
+
+market::Scenario DefaultScenario() {
+  market::ScenarioLoad load =
+      market::ParseScenario(market::DefaultScenarioText(), market::kDefaultScenarioName);
+  EXPECT_TRUE(load.scenario.has_value());
+  return *load.scenario;
+}
+
+// The results written in their compact form come back whole: every price announced, every tick
+// bid with its buyer, time and price, in order. Sessions of the default scenario, and a good
+// whose bids the engine would not write (out of the buyers' order, repeated, of a buyer beyond
+// the list) so that only a faithful reading passes.
+TEST(ReadSessionResults, ReadsBackEveryOfferAndTickBidOfTheCompactForm) {
+  std::vector<market::Results> cases;
+  for (const uint64_t seed : {uint64_t{1}, uint64_t{7}, uint64_t{20240611}}) {
+    cases.push_back(market::RunVirtualSession(DefaultScenario(), seed).results);
+  }
+  market::Results odd = cases[0];
+  market::GoodResult& good = odd.auctions[0].goods[0];
+  const auto buyers = static_cast<uint32_t>(odd.auctions[0].buyers.size());
+  ASSERT_GE(buyers, 3u);
+  good.tick_bids = {{5, 100, 2}, {5, 100, 0},         {5, 100, 0},
+                    {5, 101, 1}, {6, 101, 1},         {-7, -3, buyers},
+                    {8, 99, 0},  {8, 99, UINT32_MAX}, {INT64_MAX, 0, 1}};
+  cases.push_back(odd);
+  for (size_t i = 0; i < cases.size(); ++i) {
+    SCOPED_TRACE(i);
+    const std::string text = market::ResultsJson(cases[i]);
+    ASSERT_NE(text.find("\"tick_bids_packed\""), std::string::npos);
+    ExpectClocksRead(cases[i], ReadSessionResults(text));
+    ExpectClocksRead(cases[i], ReadSessionResults(market::ResultsJsonLine(cases[i])));
+  }
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// Results written before the compact form (no "format"; tick bids as rows naming their buyer)
+// are read as before: a session of the default scenario kept from then reads exactly as the same
+// session written now.
+TEST(ReadSessionResults, ReadsTheOlderFormAsTheSameSessionInTheCompactForm) {
+  const std::string file = ReadFile(REPORT_TESTDATA_DIR "/default_session_form1.jsonl");
+  ASSERT_EQ(file.find("\"format\""), std::string::npos);
+  ASSERT_NE(file.find("\"tick_bids\":[[280000,2000,\"Vera\"]"), std::string::npos);
+  const SessionData old = ReadSessionResults(SessionDocument(file, 1));
+  const market::Results now = market::RunVirtualSession(DefaultScenario(), 20240611).results;
+  ExpectClocksRead(now, old);
+  EXPECT_EQ(old.seed, "20240611");
+  const SessionData compact = ReadSessionResults(market::ResultsJson(now));
+  ASSERT_EQ(compact.auctions.size(), old.auctions.size());
+  for (size_t a = 0; a < old.auctions.size(); ++a) {
+    ASSERT_EQ(compact.auctions[a].buyers.size(), old.auctions[a].buyers.size());
+    for (size_t b = 0; b < old.auctions[a].buyers.size(); ++b) {
+      EXPECT_EQ(compact.auctions[a].buyers[b].name, old.auctions[a].buyers[b].name);
+      EXPECT_EQ(compact.auctions[a].buyers[b].surplus, old.auctions[a].buyers[b].surplus);
+    }
+    EXPECT_EQ(compact.auctions[a].measures, old.auctions[a].measures);
+  }
+  EXPECT_EQ(compact.measures, old.measures);
+  EXPECT_EQ(compact.surplus, old.surplus);
 }
 
 TEST(ReadSessionResults, ABidForAnUnknownGoodIsCountedNotDrawn) {
@@ -108,6 +216,20 @@ TEST(ReadSessionResults, BadInputIsOneLineNamingTheFault) {
        "auctions[0].goods[0].tick_bids[0][2] is not a string"},
       {Good("\"clock\": [], \"ended_us\": \"x\""),
        "auctions[0].goods[0].ended_us is not an integer"},
+      {Good("\"clock\": [], \"tick_bids_packed\": [[1, 2, \"A+\"]]"),
+       "auctions[0].goods[0].tick_bids_packed[0][2] is not packed numbers"},
+      {Good("\"clock\": [], \"tick_bids_packed\": [[1, 2, \"g\"]]"),
+       "auctions[0].goods[0].tick_bids_packed[0][2] is not packed numbers"},
+      {Good("\"clock\": [], \"tick_bids_packed\": [[1, 2]]"),
+       "auctions[0].goods[0].tick_bids_packed[0] is not a row of 3"},
+      {Good("\"clock\": [], \"tick_bids_packed\": [[1, 2, 3]]"),
+       "auctions[0].goods[0].tick_bids_packed[0][2] is not a string"},
+      // The largest index, then a step past it.
+      {Good("\"clock\": [], \"tick_bids_packed\": [[1, 2, \"-___________PC\"]]"),
+       "auctions[0].goods[0].tick_bids_packed[0][2] names no buyer"},
+      {"{\"format\": 3, \"auctions\": []}", "format 3 is not one this program reads (1 to 2)"},
+      {"{\"format\": 0, \"auctions\": []}", "format 0 is not one this program reads"},
+      {"{\"format\": \"2\", \"auctions\": []}", "format is not an integer"},
   };
   for (const auto& c : cases) {
     try {

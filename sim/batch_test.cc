@@ -12,7 +12,7 @@ GoodResult Sold(int64_t price, int64_t top) {
   g.outcome = Outcome::kSold;
   g.buyer = "W";
   g.price = price;
-  g.values = {{"W", top}};
+  g.values = {{0, top}};  // W, the auction's one buyer
   return g;
 }
 

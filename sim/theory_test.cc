@@ -84,7 +84,7 @@ TheoryRun RunTheory(const std::string& name) {
         run.largest_spend = std::max(run.largest_spend, buyer.spend);
       }
       for (const GoodResult& good : auction.goods) {
-        const GoodMeasures m = MeasureGood(good);
+        const GoodMeasures m = MeasureGood(good, auction.buyers);
         if (m.winner_value) {
           run.largest_tie_loss = std::max(run.largest_tie_loss, m.top_value - *m.winner_value);
         }

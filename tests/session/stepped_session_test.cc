@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include "engine/packed_numbers.h"
 #include "tests/support/child_process.h"
 #include "tests/support/process.h"
 
@@ -88,6 +89,21 @@ json Decided(json value) {
     for (auto& [key, item] : value.items()) {
       if (key == "at_us" || key == "response_us" || key == "ended_us" || key == "session_clock" ||
           key == "late_ticks") {
+        continue;
+      }
+      if (key == "tick_bids_packed" && item.is_array()) {
+        // Each bid as [price, buyer], whatever runs of one time the bids were written in.
+        json bids = json::array();
+        for (const json& row : item) {
+          const std::vector<int64_t> steps =
+              market::UnpackNumbers(row.at(2).get<std::string>()).value();
+          int64_t buyer = 0;
+          for (const int64_t step : steps) {
+            buyer += step;
+            bids.push_back({row.at(1), buyer});
+          }
+        }
+        out[key] = bids;
         continue;
       }
       if ((key == "clock" || key == "tick_bids") && item.is_array()) {

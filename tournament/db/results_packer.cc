@@ -25,7 +25,7 @@ int EntryOf(const std::vector<ParticipantRow>& rows, const std::string& buyer) {
 
 // One good: its outcome into the goods column, its plan beside it (reusing the plan's strings).
 void AddGood(GoodsEncoder& out, std::vector<GoodPlan>& plan, size_t at, int auction,
-             const market::GoodResult& g) {
+             const market::GoodResult& g, const std::vector<market::BuyerResult>& buyers) {
   if (plan.size() <= at) plan.emplace_back();
   GoodPlan& p = plan[at];
   p.auction = auction;
@@ -39,7 +39,7 @@ void AddGood(GoodsEncoder& out, std::vector<GoodPlan>& plan, size_t at, int auct
   const bool sold = g.outcome == market::Outcome::kSold;
   out.Add(OutcomeName(g.outcome), sold ? std::string_view(g.buyer) : std::string_view(),
           sold ? std::optional<int64_t>(g.price) : std::nullopt, g.collisions, g.sanctions);
-  for (const market::BuyerValue& v : g.values) out.Value(v.buyer, v.value);
+  for (const market::BuyerValue& v : g.values) out.Value(buyers.at(v.buyer).name, v.value);
 }
 
 }  // namespace
@@ -67,7 +67,7 @@ void PackResults(const market::Results& results, const Lineup& lineup, PackedSes
     for (const market::BuyerResult& b : auction.buyers) surplus.push_back(-b.fines);
     market::MarketMeasures measures;
     for (const market::GoodResult& g : auction.goods) {
-      const market::GoodMeasures m = market::MeasureGood(g);
+      const market::GoodMeasures m = market::MeasureGood(g, auction.buyers);
       measures.Add(g, m);
       ++packed.goods_total;
       if (g.outcome == market::Outcome::kSold) {
@@ -77,7 +77,7 @@ void PackResults(const market::Results& results, const Lineup& lineup, PackedSes
           if (auction.buyers[b].name == g.buyer) surplus[b] += m.winner_value.value_or(0) - g.price;
         }
       }
-      AddGood(goods, packed.plan, good_at++, auction.number, g);
+      AddGood(goods, packed.plan, good_at++, auction.number, g, auction.buyers);
     }
     // Summed per auction first, as the market sums its session measures.
     session.Add(measures);

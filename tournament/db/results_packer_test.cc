@@ -125,8 +125,8 @@ password = "pw"
   sold.buyer = "CLogin";
   sold.price = 1500;
   sold.collisions = 2;
-  // Out of the buyers' order, and a name not among them that needs escaping.
-  sold.values = {{"Ana", 1700}, {"Bo2", 900}, {"CLogin", 1800}, {"Gh\"ost", 5}};
+  // Out of the buyers' order, and a buyer from no entry whose name needs escaping.
+  sold.values = {{1, 1700}, {2, 900}, {0, 1800}, {3, 5}};
   market::GoodResult pending;
   pending.good = {"oil", "oil", "Ben", 1000, 800, 500, 2};
   market::GoodResult unsold = sold;
@@ -137,7 +137,7 @@ password = "pw"
   auction.buyers = {{"CLogin", true, 1, 1500, 300, 1, 600, true, false, "agent"},
                     {"Ana", false, 0, 0, 0, 0, 0, false, false, "value"},
                     {"Bo2", false, 0, 0, 0, 2, 1200, false, false, "cautious"},
-                    {"Stranger", false, 1, 5, 0, 0, 0, false, false, "value"}};
+                    {"Gh\"ost", false, 1, 5, 0, 0, 0, false, false, "value"}};
   results.auctions = {auction, auction};
   results.auctions[1].number = 3;
   results.participants = {{"CLogin", 7, 1, true, "too many faults"}};

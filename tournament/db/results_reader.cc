@@ -1,10 +1,12 @@
 #include "tournament/db/results_reader.h"
 
 #include <algorithm>
+#include <map>
 
 #include <nlohmann/json.hpp>
 
 #include "engine/measures.h"
+#include "engine/packed_numbers.h"
 #include "engine/response_stats.h"
 
 namespace tournament {
@@ -39,6 +41,39 @@ T Or(const Json& j, const char* key, T fallback) {
   return it->get<T>();
 }
 
+// The goods' values, once the auction's buyers are read: packed with their buyers' runs of
+// indices (form 2), or an object by buyer's name.
+void ReadValues(const Json& goods, market::AuctionResult& auction) {
+  std::map<std::string, uint32_t> index;
+  for (size_t b = 0; b < auction.buyers.size(); ++b) {
+    index.emplace(auction.buyers[b].name, static_cast<uint32_t>(b));
+  }
+  for (size_t i = 0; i < auction.goods.size(); ++i) {
+    const Json& g = goods.at(i);
+    std::vector<market::BuyerValue>& out = auction.goods[i].values;
+    if (const auto packed = g.find("values_packed"); packed != g.end()) {
+      const auto values = market::UnpackNumbers(packed->get<std::string>());
+      if (!values) throw std::invalid_argument("values_packed is not packed numbers");
+      for (const Json& run : g.at("value_buyers")) {
+        const auto first = run.at(0).get<uint32_t>();
+        const auto count = run.at(1).get<uint32_t>();
+        if (first > auction.buyers.size() || count > auction.buyers.size() - first ||
+            count > values->size() - out.size()) {
+          throw std::invalid_argument("value_buyers does not match the buyers and the values");
+        }
+        for (uint32_t k = 0; k < count; ++k) out.push_back({first + k, (*values)[out.size()]});
+      }
+      if (out.size() != values->size()) throw std::invalid_argument("values of no buyer");
+    } else if (const auto values = g.find("values"); values != g.end() && values->is_object()) {
+      for (const auto& [name, value] : values->items()) {
+        const auto it = index.find(name);
+        if (it == index.end()) throw std::invalid_argument("a value of no buyer " + name);
+        out.push_back({it->second, value.get<int64_t>()});
+      }
+    }
+  }
+}
+
 // The document back into the market's results: what the engine wrote, field for field.
 market::Results Parse(const Json& doc) {
   market::Results r;
@@ -64,11 +99,6 @@ market::Results Parse(const Json& doc) {
       good.price = Or<int64_t>(g, "price", 0);
       good.collisions = g.at("collisions").get<int>();
       good.sanctions = g.at("sanctions").get<int>();
-      if (const auto values = g.find("values"); values != g.end() && values->is_object()) {
-        for (const auto& [name, value] : values->items()) {
-          good.values.push_back({name, value.get<int64_t>()});
-        }
-      }
       auction.goods.push_back(std::move(good));
     }
     for (const Json& b : a.at("buyers")) {
@@ -85,6 +115,7 @@ market::Results Parse(const Json& doc) {
       buyer.strategy = Or<std::string>(b, "strategy", "");
       auction.buyers.push_back(std::move(buyer));
     }
+    ReadValues(a.at("goods"), auction);
     r.auctions.push_back(std::move(auction));
   }
   for (const Json& p : doc.at("participants")) {
@@ -173,7 +204,9 @@ void ReadResults(const market::Results& results, const Lineup& lineup, SessionRe
       good.collisions = g.collisions;
       good.sanctions = g.sanctions;
       good.values.reserve(g.values.size());
-      for (const market::BuyerValue& v : g.values) good.values.emplace_back(v.buyer, v.value);
+      for (const market::BuyerValue& v : g.values) {
+        good.values.emplace_back(auction.buyers.at(v.buyer).name, v.value);
+      }
       record.goods.push_back(std::move(good));
     }
     // Surplus as the market measures it: each buyer's values of what it bought less the prices,

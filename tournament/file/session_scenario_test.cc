@@ -1,6 +1,7 @@
 #include "tournament/file/session_scenario.h"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <set>
 
@@ -148,7 +149,7 @@ TEST(ResultsReader, KeepsTheMeasuresAndEachBuyersValueInEitherForm) {
         const auto& values = r->goods[i++].values;
         ASSERT_EQ(values.size(), g.values.size()) << g.good.id;
         for (size_t v = 0; v < values.size(); ++v) {
-          EXPECT_EQ(values[v].first, g.values[v].buyer);
+          EXPECT_EQ(values[v].first, a.buyers[g.values[v].buyer].name);
           EXPECT_EQ(values[v].second, g.values[v].value);
         }
       }
@@ -233,7 +234,7 @@ TEST(ResultsReader, TheJsonDocumentGivesTheSameRecordAsTheResults) {
   sold.buyer = "CLogin";
   sold.price = 1500;
   sold.collisions = 2;
-  sold.values = {{"Ana", 1700}, {"Bo2", 900}, {"CLogin", 1800}};
+  sold.values = {{1, 1700}, {2, 900}, {0, 1800}};  // Ana, Bo2, CLogin
   market::GoodResult pending;
   pending.good = {"oil", "oil", "Ben", 1000, 800, 500, 2};
   auction.goods = {sold, pending};
@@ -257,6 +258,36 @@ TEST(ResultsReader, TheJsonDocumentGivesTheSameRecordAsTheResults) {
     expected.replace(at, 2, "w\xef\xbf\xbd");
   }
   EXPECT_EQ(Render(via_json), expected);
+  // The older form (no "format", each good's values an object by buyer's name) gives the same
+  // record; packed values that do not match their buyers fail the session.
+  nlohmann::ordered_json older = nlohmann::ordered_json::parse(market::ResultsJson(results));
+  older.erase("format");
+  nlohmann::ordered_json mismatched = older;
+  for (size_t a = 0; a < results.auctions.size(); ++a) {
+    for (size_t g = 0; g < results.auctions[a].goods.size(); ++g) {
+      auto& good = older["auctions"][a]["goods"][g];
+      good.erase("value_buyers");
+      good.erase("values_packed");
+      nlohmann::ordered_json values = nlohmann::ordered_json::object();
+      for (const market::BuyerValue& v : results.auctions[a].goods[g].values) {
+        values[results.auctions[a].buyers[v.buyer].name] = v.value;
+      }
+      good["values"] = values;
+    }
+  }
+  SessionRecord via_older;
+  ASSERT_EQ(ReadResults(older.dump(), lineup, via_older), "");
+  EXPECT_EQ(Render(via_older), expected);
+  for (const char* packed : {"A", "AAAA", "A+A"}) {
+    mismatched["auctions"][0]["goods"][0]["values_packed"] = packed;  // three values written
+    SessionRecord failed;
+    EXPECT_NE(ReadResults(mismatched.dump(), lineup, failed), "") << packed;
+    EXPECT_EQ(failed.outcome, "failed");
+  }
+  mismatched["auctions"][0]["goods"][0]["value_buyers"] = {{2, 3}};  // past the 3 buyers
+  mismatched["auctions"][0]["goods"][0]["values_packed"] = "AAA";
+  SessionRecord failed;
+  EXPECT_NE(ReadResults(mismatched.dump(), lineup, failed), "");
   EXPECT_EQ(direct.outcome, "ended_early");
   EXPECT_EQ(direct.revenue, 3000);
   const ParticipantRow& agent = direct.participants[2];
