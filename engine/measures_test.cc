@@ -7,7 +7,7 @@
 namespace market {
 namespace {
 
-using testing::SampleResults;
+using test_support::SampleResults;
 
 TEST(Measures, PerGoodAuctionAndSessionOnTheSample) {
   const AuctionResult auction = SampleResults().auctions[0];

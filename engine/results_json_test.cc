@@ -12,8 +12,8 @@
 namespace market {
 namespace {
 
-using testing::SampleResults;
-using testing::SampleWithParticipants;
+using test_support::SampleResults;
+using test_support::SampleWithParticipants;
 
 TEST(ResultsJson, CarriesEveryFigure) {
   const nlohmann::json j = nlohmann::json::parse(ResultsJson(SampleResults()));

@@ -4,13 +4,14 @@
 
 #include "engine/results.h"
 
-namespace market::testing {
+namespace test_support {
 
 // One auction of two planned: a good sold to the agent, one sold to a rival after collisions and
 // a voided sale, one unsold; a rival expelled (gone before the last good, so absent from its
 // values); one ignored line. Rash valued both goods sold most; Vera valued the unsold good below
 // its reserve.
-inline Results SampleResults() {
+inline market::Results SampleResults() {
+  using namespace market;
   Results r;
   r.seed = 7;
   r.auctions_planned = 2;
@@ -50,7 +51,8 @@ inline Results SampleResults() {
 }
 
 // The sample with two participants, their bids and a dropped connection.
-inline Results SampleWithParticipants() {
+inline market::Results SampleWithParticipants() {
+  using namespace market;
   Results r = SampleResults();
   r.participants = {{"CLogin", 3, 0, false, ""}, {"Ann", 1, 2, true, "too many faults"}};
   r.bids = {{1, "wine1", 2000, "CLogin", 5000, 1200, true},
@@ -61,6 +63,6 @@ inline Results SampleWithParticipants() {
   return r;
 }
 
-}  // namespace market::testing
+}  // namespace test_support
 
 #endif  // ENGINE_SAMPLE_RESULTS_H_

@@ -7,8 +7,8 @@
 namespace market {
 namespace {
 
-using testing::SampleResults;
-using testing::SampleWithParticipants;
+using test_support::SampleResults;
+using test_support::SampleWithParticipants;
 
 TEST(Summary, TablesOfGoodsAndBuyersPerAuction) {
   const std::string expected =

@@ -112,11 +112,11 @@ void ExpectRoundTrip(const SessionData& data, size_t* bitmaps) {
 TEST(ClockData, EveryBidComesBackFromListsAndBitmaps) {
   size_t bitmaps = 0;
   // Busy ticks (half of 60 buyers) are written as bitmaps ...
-  ExpectRoundTrip(testing::LargeSession(7, {2, 5, 60, 5, 0.5}), &bitmaps);
+  ExpectRoundTrip(test_support::LargeSession(7, {2, 5, 60, 5, 0.5}), &bitmaps);
   EXPECT_GT(bitmaps, 0u);
   // ... and sparse ones, as the small results fixture has, as lists.
   bitmaps = 0;
-  ExpectRoundTrip(ReadSessionResults(testing::SessionFixtureJson()), &bitmaps);
+  ExpectRoundTrip(ReadSessionResults(test_support::SessionFixtureJson()), &bitmaps);
   EXPECT_EQ(bitmaps, 0u);
 }
 
@@ -160,7 +160,7 @@ TEST(ClockData, RepeatedBuyersExtremeTimesAndGoodsWithoutClock) {
 }
 
 TEST(ClockData, TextFromTheInputCannotEndTheScriptElement) {
-  SessionData data = ReadSessionResults(testing::SessionFixtureJson());
+  SessionData data = ReadSessionResults(test_support::SessionFixtureJson());
   data.auctions[0].goods[0].id = "</script><script>alert(1)</script>";
   data.auctions[0].goods[0].tick_bids[0].buyer = "<!--\xff\x01";
   const std::string text = ClockDataJson(data, {});

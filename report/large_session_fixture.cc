@@ -3,9 +3,10 @@
 #include <random>
 #include <string>
 
-namespace report::testing {
+namespace test_support {
 
-SessionData LargeSession(uint64_t seed, const LargeShape& shape) {
+report::SessionData LargeSession(uint64_t seed, const LargeShape& shape) {
+  using namespace report;
   std::mt19937_64 rng(seed);
   std::uniform_real_distribution<double> unit(0, 1);
   SessionData data;
@@ -67,4 +68,4 @@ SessionData LargeSession(uint64_t seed, const LargeShape& shape) {
   return data;
 }
 
-}  // namespace report::testing
+}  // namespace test_support

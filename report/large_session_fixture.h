@@ -11,7 +11,7 @@
 
 #include "report/session_data.h"
 
-namespace report::testing {
+namespace test_support {
 
 struct LargeShape {
   int auctions = 21;
@@ -22,8 +22,8 @@ struct LargeShape {
 };
 
 // The same seed and shape give the same session.
-SessionData LargeSession(uint64_t seed, const LargeShape& shape = {});
+report::SessionData LargeSession(uint64_t seed, const LargeShape& shape = {});
 
-}  // namespace report::testing
+}  // namespace test_support
 
 #endif  // REPORT_LARGE_SESSION_FIXTURE_H_

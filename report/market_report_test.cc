@@ -23,7 +23,7 @@ bool OneLine(const std::string& text) {
 
 TEST(MarketReport, WritesTheSessionPageToAFileOrStandardOutput) {
   const std::string dir = test_support::MakeTempDir();
-  test_support::WriteFile(dir + "/s.json", testing::SessionFixtureJson());
+  test_support::WriteFile(dir + "/s.json", test_support::SessionFixtureJson());
   const ProcessResult to_file = Report({dir + "/s.json", "-o", dir + "/r.html"});
   EXPECT_EQ(ExitCode(to_file), 0) << to_file.err;
   EXPECT_EQ(to_file.out, "");
@@ -38,7 +38,7 @@ TEST(MarketReport, WritesTheSessionPageToAFileOrStandardOutput) {
 // market-sim --results: one session a line; --session picks one, counted from 1.
 TEST(MarketReport, PicksASessionOfAOnePerLineFile) {
   const std::string dir = test_support::MakeTempDir();
-  nlohmann::ordered_json doc = nlohmann::ordered_json::parse(testing::SessionFixtureJson());
+  nlohmann::ordered_json doc = nlohmann::ordered_json::parse(test_support::SessionFixtureJson());
   std::string lines;
   for (int seed : {101, 102}) {
     doc["seed"] = seed;
@@ -71,7 +71,7 @@ TEST(MarketReport, PicksASessionOfAOnePerLineFile) {
 
 TEST(MarketReport, WritesTheTournamentPage) {
   const std::string dir = test_support::MakeTempDir();
-  testing::WriteTournamentFixture(dir + "/t.db", 3);
+  test_support::WriteTournamentFixture(dir + "/t.db", 3);
   const ProcessResult r = Report({"--db", dir + "/t.db", "-o", dir + "/t.html"});
   EXPECT_EQ(ExitCode(r), 0) << r.err;
   EXPECT_NE(test_support::ReadFile(dir + "/t.html").find("<tr class=\"entry\""), std::string::npos);
@@ -127,7 +127,7 @@ TEST(MarketReport, UsageErrorsAreExitTwo) {
 
 TEST(MarketReport, AnUnwritableOutputIsExitThree) {
   const std::string dir = test_support::MakeTempDir();
-  test_support::WriteFile(dir + "/s.json", testing::SessionFixtureJson());
+  test_support::WriteFile(dir + "/s.json", test_support::SessionFixtureJson());
   const ProcessResult r = Report({dir + "/s.json", "-o", dir + "/no/such/dir/r.html"});
   EXPECT_EQ(ExitCode(r), 3);
   EXPECT_TRUE(OneLine(r.err)) << r.err;

@@ -142,7 +142,7 @@ TEST(PriceClockChart, BidsAtOneInstantStandSideBySide) {
 }
 
 TEST(PriceClockChart, ResultsWithoutClocksAreDrawnFromTheParticipantsBids) {
-  const SessionData data = ReadSessionResults(testing::SessionFixtureJsonWithoutClocks());
+  const SessionData data = ReadSessionResults(test_support::SessionFixtureJsonWithoutClocks());
   const SessionGood& wine = data.auctions.at(0).goods.at(0);
   ASSERT_FALSE(wine.has_clock);
   const std::string svg = PriceClockChart(wine, {});

@@ -44,13 +44,14 @@ class ReportBrowserTest : public test_support::BrowserSuite {
 };
 
 TEST_F(ReportBrowserTest, SessionReport) {
-  const SessionData data = ReadSessionResults(testing::SessionFixtureJson());
+  const SessionData data = ReadSessionResults(test_support::SessionFixtureJson());
   ASSERT_NO_FATAL_FAILURE(Load(SessionReport(data, "session.json"), "session.html"));
-  EXPECT_EQ(Eval("document.querySelectorAll('svg.price-clock').length"), testing::kFixtureGoods);
+  EXPECT_EQ(Eval("document.querySelectorAll('svg.price-clock').length"),
+            test_support::kFixtureGoods);
   EXPECT_EQ(Eval("document.querySelectorAll('svg.price-clock .bid').length"),
-            testing::kFixtureTickBids);
+            test_support::kFixtureTickBids);
   EXPECT_EQ(Eval("document.querySelectorAll('svg.price-clock .collision').length"),
-            testing::kFixtureCollisions);
+            test_support::kFixtureCollisions);
   // Per chart: its good, as many marks as the results hold tick bids for that good (rivals'
   // included), and its step line.
   Json expected = Json::array();
@@ -73,7 +74,7 @@ TEST_F(ReportBrowserTest, SessionReport) {
   EXPECT_EQ(Eval("document.querySelectorAll('img, script').length"), 0);
   EXPECT_EQ(Eval("[...document.querySelectorAll('.legend .item .name')].map(e => "
                  "e.textContent.trim()).includes('" +
-                 std::string(testing::kHostileLogin) + "')"),
+                 std::string(test_support::kHostileLogin) + "')"),
             true);
   EXPECT_EQ(browser_->ConsoleErrors(), std::vector<std::string>());
   EXPECT_TRUE(browser_->Screenshot(std::string(ARTEFACTS_DIR) + "/session_report.png"))
@@ -87,7 +88,7 @@ TEST_F(ReportBrowserTest, SessionReport) {
 TEST_F(ReportBrowserTest, LargestSessionDrawsClocksOnDemand) {
   constexpr uint64_t kSeed = 29;
   std::cout << "seed " << kSeed << "\n";
-  const SessionData data = testing::LargeSession(kSeed);
+  const SessionData data = test_support::LargeSession(kSeed);
   ASSERT_FALSE(DrawsEveryClock(data));
   const std::string page = SessionReport(data, "largest.json");
   std::cout << "page: " << page.size() << " bytes, " << data.tick_bids << " bids at ticks\n";
@@ -153,16 +154,16 @@ TEST_F(ReportBrowserTest, LargestSessionDrawsClocksOnDemand) {
 // A page past the inline limits by its goods, with one auction's goods from results without
 // clocks (their charts come as the page would draw them inline) and a hostile buyer.
 TEST_F(ReportBrowserTest, OnDemandPageDrawsPickedGoodsOfEitherForm) {
-  SessionData data = testing::LargeSession(11, {2, 201, 30, 4, 0.3});
+  SessionData data = test_support::LargeSession(11, {2, 201, 30, 4, 0.3});
   for (SessionGood& g : data.auctions[1].goods) {
     g.has_clock = false;
     g.clock.clear();
     g.tick_bids.clear();
     g.bids = {{"CLogin", g.initial - 30, 1'000'000, 2000},
-              {testing::kHostileLogin, g.initial - 60, 1'010'000, 3000}};
+              {test_support::kHostileLogin, g.initial - 60, 1'010'000, 3000}};
   }
   data.auctions[0].goods[5].tick_bids.push_back(
-      {testing::kHostileLogin, data.auctions[0].goods[5].initial, 10000, 0});
+      {test_support::kHostileLogin, data.auctions[0].goods[5].initial, 10000, 0});
   ASSERT_FALSE(DrawsEveryClock(data));
   ASSERT_NO_FATAL_FAILURE(Load(SessionReport(data, "session.json"), "on_demand.html"));
   const std::string pick =
@@ -183,7 +184,7 @@ TEST_F(ReportBrowserTest, OnDemandPageDrawsPickedGoodsOfEitherForm) {
   EXPECT_EQ(Eval("document.querySelectorAll('img').length"), 0);
   EXPECT_EQ(Eval("[...document.querySelectorAll('.clock-view .bid')].filter(b => "
                  "b.dataset.buyer == '" +
-                 std::string(testing::kHostileLogin) + "').length"),
+                 std::string(test_support::kHostileLogin) + "').length"),
             2);
   EXPECT_EQ(browser_->ConsoleErrors(), std::vector<std::string>());
   EXPECT_TRUE(browser_->Screenshot(std::string(ARTEFACTS_DIR) + "/session_report_on_demand.png"))
@@ -194,8 +195,8 @@ TEST_F(ReportBrowserTest, OnDemandPageDrawsPickedGoodsOfEitherForm) {
 // attributes, texts and tooltips, for every good of the results fixture and a good whose ticks
 // many buyers answered at once (kept as bitmaps), on a page past the goods limit.
 TEST_F(ReportBrowserTest, ClockDrawnOnDemandMatchesTheInlineChart) {
-  SessionData data = ReadSessionResults(testing::SessionFixtureJson());
-  const SessionData busy = testing::LargeSession(13, {1, 1, 60, 4, 0.5});
+  SessionData data = ReadSessionResults(test_support::SessionFixtureJson());
+  const SessionData busy = test_support::LargeSession(13, {1, 1, 60, 4, 0.5});
   data.auctions[1].goods.push_back(busy.auctions[0].goods[0]);
   data.auctions[1].goods.back().auction = data.auctions[1].number;
   for (const SessionBuyer& b : busy.auctions[0].buyers) data.auctions[1].buyers.push_back(b);
@@ -248,24 +249,24 @@ TEST_F(ReportBrowserTest, ClockDrawnOnDemandMatchesTheInlineChart) {
       ++index;
     }
   }
-  EXPECT_EQ(index, static_cast<size_t>(testing::kFixtureGoods) + 1);
+  EXPECT_EQ(index, static_cast<size_t>(test_support::kFixtureGoods) + 1);
   EXPECT_EQ(browser_->ConsoleErrors(), std::vector<std::string>());
 }
 
 TEST_F(ReportBrowserTest, TournamentReport) {
   const std::string db = test_support::MakeTempDir() + "/t.db";
-  testing::WriteTournamentFixture(db, 6);
+  test_support::WriteTournamentFixture(db, 6);
   ASSERT_NO_FATAL_FAILURE(
       Load(TournamentReport(ReadTournament(db, ""), "t.db"), "tournament.html"));
   EXPECT_EQ(Eval("document.querySelectorAll('table.leaderboard tr.entry').length"),
-            testing::kFixtureEntries);
+            test_support::kFixtureEntries);
   EXPECT_EQ(Eval("document.querySelectorAll('svg.leaderboard-chart .whisker').length"),
-            testing::kFixtureEntries);
+            test_support::kFixtureEntries);
   EXPECT_EQ(Eval("document.querySelectorAll('svg.surplus-distribution .box').length"),
-            testing::kFixtureEntries);
+            test_support::kFixtureEntries);
   EXPECT_EQ(Eval("[...document.querySelectorAll('tr.entry')].map(r => r.dataset.name)"
                  ".filter(n => n == '" +
-                 std::string(testing::kHostileLogin) + "').length"),
+                 std::string(test_support::kHostileLogin) + "').length"),
             1);
   EXPECT_EQ(Eval("document.querySelectorAll('img, script').length"), 0);
   EXPECT_EQ(browser_->ConsoleErrors(), std::vector<std::string>());

@@ -6,7 +6,7 @@
 #include "engine/results_json.h"
 #include "tournament/db/store.h"
 
-namespace report::testing {
+namespace test_support {
 
 std::string SessionFixtureJson() {
   using namespace market;
@@ -144,4 +144,4 @@ void WriteTournamentFixture(const std::string& path, int sessions) {
   }
 }
 
-}  // namespace report::testing
+}  // namespace test_support

@@ -5,7 +5,7 @@
 
 #include <string>
 
-namespace report::testing {
+namespace test_support {
 
 // The login of the hostile buyer in both fixtures.
 inline constexpr const char* kHostileLogin = "<img src=x onerror=alert(1)>";
@@ -29,6 +29,6 @@ std::string SessionFixtureJsonWithoutClocks();
 void WriteTournamentFixture(const std::string& path, int sessions);
 inline constexpr int kFixtureEntries = 5;
 
-}  // namespace report::testing
+}  // namespace test_support
 
 #endif  // REPORT_REPORT_FIXTURES_H_

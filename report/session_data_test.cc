@@ -15,17 +15,17 @@ namespace report {
 namespace {
 
 TEST(ReadSessionResults, AttachesEachBidToItsGood) {
-  const SessionData data = ReadSessionResults(testing::SessionFixtureJson());
+  const SessionData data = ReadSessionResults(test_support::SessionFixtureJson());
   EXPECT_EQ(data.seed, "42");
   EXPECT_TRUE(data.completed);
   ASSERT_EQ(data.auctions.size(), 2u);
   ASSERT_EQ(data.auctions[0].goods.size(), 3u);
-  EXPECT_EQ(data.bids, static_cast<size_t>(testing::kFixtureBids));
+  EXPECT_EQ(data.bids, static_cast<size_t>(test_support::kFixtureBids));
   EXPECT_EQ(data.unmatched_bids, 0u);
   const SessionGood& wine = data.auctions[0].goods[0];
-  EXPECT_EQ(wine.buyer, testing::kHostileLogin);
+  EXPECT_EQ(wine.buyer, test_support::kHostileLogin);
   ASSERT_EQ(wine.bids.size(), 3u);
-  EXPECT_EQ(wine.bids[1].buyer, testing::kHostileLogin);
+  EXPECT_EQ(wine.bids[1].buyer, test_support::kHostileLogin);
   EXPECT_EQ(wine.bids[2].price, 2300);
   EXPECT_EQ(data.auctions[0].goods[1].bids.size(), 0u);
   EXPECT_EQ(data.auctions[1].goods[0].id, "salt\"2'");
@@ -35,8 +35,8 @@ TEST(ReadSessionResults, AttachesEachBidToItsGood) {
 }
 
 TEST(ReadSessionResults, ReadsEachGoodsClockAndTickBids) {
-  const SessionData data = ReadSessionResults(testing::SessionFixtureJson());
-  EXPECT_EQ(data.tick_bids, static_cast<size_t>(testing::kFixtureTickBids));
+  const SessionData data = ReadSessionResults(test_support::SessionFixtureJson());
+  EXPECT_EQ(data.tick_bids, static_cast<size_t>(test_support::kFixtureTickBids));
   const SessionGood& wine = data.auctions[0].goods[0];
   ASSERT_TRUE(wine.has_clock);
   ASSERT_EQ(wine.clock.size(), 7u);
@@ -46,7 +46,7 @@ TEST(ReadSessionResults, ReadsEachGoodsClockAndTickBids) {
   EXPECT_TRUE(wine.clock[5].collision);
   EXPECT_EQ(wine.clock[5].price, 2400);
   ASSERT_EQ(wine.tick_bids.size(), 3u);
-  EXPECT_EQ(wine.tick_bids[1].buyer, testing::kHostileLogin);
+  EXPECT_EQ(wine.tick_bids[1].buyer, test_support::kHostileLogin);
   // Each tick bid's time after the price it answered, from the clock.
   EXPECT_EQ(wine.tick_bids[0].response_us, 3'000);
   EXPECT_EQ(wine.tick_bids[2].response_us, 2'000);
@@ -56,10 +56,10 @@ TEST(ReadSessionResults, ReadsEachGoodsClockAndTickBids) {
   EXPECT_EQ(gold.tick_bids[1].buyer, "Vera");  // a rival's bid
   EXPECT_EQ(gold.tick_bids[1].response_us, 20'000);
 
-  const SessionData old = ReadSessionResults(testing::SessionFixtureJsonWithoutClocks());
+  const SessionData old = ReadSessionResults(test_support::SessionFixtureJsonWithoutClocks());
   EXPECT_FALSE(old.auctions[0].goods[0].has_clock);
   EXPECT_EQ(old.tick_bids, 0u);
-  EXPECT_EQ(old.bids, static_cast<size_t>(testing::kFixtureBids));
+  EXPECT_EQ(old.bids, static_cast<size_t>(test_support::kFixtureBids));
 }
 
 // Every good's clock and tick bids as the results hold them, against what was read back.
@@ -164,11 +164,11 @@ TEST(ReadSessionResults, ReadsTheOlderFormAsTheSameSessionInTheCompactForm) {
 }
 
 TEST(ReadSessionResults, ABidForAnUnknownGoodIsCountedNotDrawn) {
-  std::string json = testing::SessionFixtureJson();
+  std::string json = test_support::SessionFixtureJson();
   const std::string from = "\"good\": \"gold1\"";
   json.replace(json.find(from), from.size(), "\"good\": \"nothing\"");
   const SessionData data = ReadSessionResults(json);
-  EXPECT_EQ(data.bids, static_cast<size_t>(testing::kFixtureBids - 1));
+  EXPECT_EQ(data.bids, static_cast<size_t>(test_support::kFixtureBids - 1));
   EXPECT_EQ(data.unmatched_bids, 1u);
 }
 

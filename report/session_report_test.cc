@@ -15,16 +15,17 @@ using test_support::Count;
 
 class SessionReportTest : public ::testing::Test {
  protected:
-  const SessionData data_ = ReadSessionResults(testing::SessionFixtureJson());
+  const SessionData data_ = ReadSessionResults(test_support::SessionFixtureJson());
   const std::string page_ = SessionReport(data_, "session.json");
 };
 
 TEST_F(SessionReportTest, OneChartPerGoodAndOneMarkPerTickBid) {
   EXPECT_EQ(Count(page_, "<svg xmlns=\"http://www.w3.org/2000/svg\" class=\"price-clock\""),
-            static_cast<size_t>(testing::kFixtureGoods));
-  EXPECT_EQ(Count(page_, "class=\"bid\""), static_cast<size_t>(testing::kFixtureTickBids));
+            static_cast<size_t>(test_support::kFixtureGoods));
+  EXPECT_EQ(Count(page_, "class=\"bid\""), static_cast<size_t>(test_support::kFixtureTickBids));
   // The collision on wine1: the clock rose from 2200 to 2400.
-  EXPECT_EQ(Count(page_, "class=\"collision\""), static_cast<size_t>(testing::kFixtureCollisions));
+  EXPECT_EQ(Count(page_, "class=\"collision\""),
+            static_cast<size_t>(test_support::kFixtureCollisions));
   EXPECT_NE(page_.find("data-from=\"2200\" data-to=\"2400\""), std::string::npos);
   // The rival's bid is drawn and has its place in the legend.
   EXPECT_NE(page_.find("class=\"bid\" data-buyer=\"Vera\""), std::string::npos);
@@ -33,23 +34,24 @@ TEST_F(SessionReportTest, OneChartPerGoodAndOneMarkPerTickBid) {
   EXPECT_EQ(Count(page_, "<g class=\"sale\""), 3u);
   EXPECT_EQ(Count(page_, "<g class=\"out-of-market\""), 1u);
   // Every chart has a title and both axis labels.
-  EXPECT_EQ(Count(page_, "class=\"chart-title\""), static_cast<size_t>(testing::kFixtureGoods));
-  EXPECT_EQ(Count(page_, "axis-label x-label"), static_cast<size_t>(testing::kFixtureGoods));
-  EXPECT_EQ(Count(page_, "axis-label y-label"), static_cast<size_t>(testing::kFixtureGoods));
+  EXPECT_EQ(Count(page_, "class=\"chart-title\""),
+            static_cast<size_t>(test_support::kFixtureGoods));
+  EXPECT_EQ(Count(page_, "axis-label x-label"), static_cast<size_t>(test_support::kFixtureGoods));
+  EXPECT_EQ(Count(page_, "axis-label y-label"), static_cast<size_t>(test_support::kFixtureGoods));
 }
 
 // Results whose goods carry no price clock: the participants' bids are drawn instead.
 TEST(SessionReportWithoutClocks, DrawsTheParticipantsBids) {
-  const std::string page =
-      SessionReport(ReadSessionResults(testing::SessionFixtureJsonWithoutClocks()), "session.json");
-  EXPECT_EQ(Count(page, "class=\"bid\""), static_cast<size_t>(testing::kFixtureBids));
+  const std::string page = SessionReport(
+      ReadSessionResults(test_support::SessionFixtureJsonWithoutClocks()), "session.json");
+  EXPECT_EQ(Count(page, "class=\"bid\""), static_cast<size_t>(test_support::kFixtureBids));
   EXPECT_EQ(Count(page, "<polyline"), 0u);
   EXPECT_NE(page.find("do not record the goods' price clocks"), std::string::npos);
   EXPECT_NE(page.find("5 recorded bids"), std::string::npos);
 }
 
 TEST_F(SessionReportTest, InputNeverBecomesMarkup) {
-  EXPECT_EQ(page_.find(testing::kHostileLogin), std::string::npos);
+  EXPECT_EQ(page_.find(test_support::kHostileLogin), std::string::npos);
   EXPECT_EQ(page_.find("<img"), std::string::npos);
   EXPECT_EQ(page_.find("<b>1</b>"), std::string::npos);
   EXPECT_NE(page_.find("&lt;img src=x onerror=alert(1)&gt;"), std::string::npos);
@@ -68,7 +70,7 @@ TEST_F(SessionReportTest, SelfContainedAndRepeatable) {
   EXPECT_NE(page_.find("<link rel=\"icon\" href=\"data:,\">"), std::string::npos);
   EXPECT_EQ(page_.find(" src=\""), std::string::npos);
   EXPECT_EQ(page_.find("@import"), std::string::npos);
-  EXPECT_EQ(SessionReport(ReadSessionResults(testing::SessionFixtureJson()), "session.json"),
+  EXPECT_EQ(SessionReport(ReadSessionResults(test_support::SessionFixtureJson()), "session.json"),
             page_);
 }
 
@@ -106,13 +108,13 @@ size_t Marks(const SessionData& data) {
 // The page draws every clock inline up to both limits, and on demand past either.
 TEST(SessionReportSize, InlineUpToTheLimitsOnDemandPastThem) {
   // Goods: four auctions of a hundred goods without bids, then one more good.
-  SessionData goods = testing::LargeSession(3, {4, 100, 10, 4, 0});
+  SessionData goods = test_support::LargeSession(3, {4, 100, 10, 4, 0});
   EXPECT_TRUE(DrawsEveryClock(goods));
   goods.auctions[0].goods.push_back(goods.auctions[0].goods[0]);
   EXPECT_FALSE(DrawsEveryClock(goods));
 
   // Prices and bids: the fixture's wine1 gets bids up to the limit, then one more.
-  SessionData marks = ReadSessionResults(testing::SessionFixtureJson());
+  SessionData marks = ReadSessionResults(test_support::SessionFixtureJson());
   std::vector<SessionBid>& bids = marks.auctions[0].goods[0].tick_bids;
   bids.resize(bids.size() + kInlineClocksMaxMarks - Marks(marks), bids.front());
   ASSERT_EQ(Marks(marks), kInlineClocksMaxMarks);
@@ -130,7 +132,7 @@ TEST(SessionReportSize, InlineUpToTheLimitsOnDemandPastThem) {
 }
 
 TEST(SessionReportSize, OnDemandPageHasEveryAuctionGoodAndAccount) {
-  const SessionData data = testing::LargeSession(5, {3, 150, 40, 4, 0.3});
+  const SessionData data = test_support::LargeSession(5, {3, 150, 40, 4, 0.3});
   ASSERT_FALSE(DrawsEveryClock(data));
   const std::string page = SessionReport(data, "big.json");
   EXPECT_EQ(Count(page, "<section class=\"auction\""), 3u);
@@ -162,13 +164,13 @@ TEST(SessionReportSize, OnDemandPageHasEveryAuctionGoodAndAccount) {
 }
 
 TEST(SessionReportSize, OnDemandPageKeepsInputAsText) {
-  SessionData data = testing::LargeSession(5, {1, 401, 3, 2, 0.5});
-  data.auctions[0].goods[0].id = testing::kHostileLogin;
-  data.auctions[0].buyers[0].name = testing::kHostileLogin;
+  SessionData data = test_support::LargeSession(5, {1, 401, 3, 2, 0.5});
+  data.auctions[0].goods[0].id = test_support::kHostileLogin;
+  data.auctions[0].buyers[0].name = test_support::kHostileLogin;
   data.auctions[0].goods[1].tick_bids.push_back(
       {"</script><script>alert(1)</script>", 1, 10000, 0});
   const std::string page = SessionReport(data, "big.json");
-  EXPECT_EQ(page.find(testing::kHostileLogin), std::string::npos);
+  EXPECT_EQ(page.find(test_support::kHostileLogin), std::string::npos);
   EXPECT_EQ(page.find("alert(1)</script>"), std::string::npos);
   EXPECT_EQ(Count(page, "<script"), 2u);
 }

@@ -18,7 +18,7 @@ class TournamentReportTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     path_ = new std::string(test_support::MakeTempDir() + "/t.db");
-    testing::WriteTournamentFixture(*path_, kSessions);
+    test_support::WriteTournamentFixture(*path_, kSessions);
   }
   static void TearDownTestSuite() { delete path_; }
   static std::string* path_;
@@ -27,7 +27,7 @@ std::string* TournamentReportTest::path_ = nullptr;
 
 TEST_F(TournamentReportTest, ReadsEveryEntrysSessions) {
   const TournamentData data = ReadTournament(*path_, "");
-  ASSERT_EQ(data.board.standings.size(), static_cast<size_t>(testing::kFixtureEntries));
+  ASSERT_EQ(data.board.standings.size(), static_cast<size_t>(test_support::kFixtureEntries));
   ASSERT_EQ(data.surplus.size(), data.board.standings.size());
   for (size_t i = 0; i < data.surplus.size(); ++i) {
     // Two scenarios, the failed session of each left out.
@@ -41,7 +41,7 @@ TEST_F(TournamentReportTest, ReadsEveryEntrysSessions) {
 
 TEST_F(TournamentReportTest, LeaderboardRowsWhiskersAndPoints) {
   const std::string page = TournamentReport(ReadTournament(*path_, "f00d"), "t.db");
-  const size_t entries = testing::kFixtureEntries;
+  const size_t entries = test_support::kFixtureEntries;
   EXPECT_EQ(Count(page, "<tr class=\"entry\""), entries);
   // Leaderboard whiskers per entry, revenue whiskers per scenario.
   EXPECT_EQ(Count(page, "class=\"whisker\""), entries + 2);
@@ -53,7 +53,7 @@ TEST_F(TournamentReportTest, LeaderboardRowsWhiskersAndPoints) {
 
 TEST_F(TournamentReportTest, NamesFromTheDatabaseAreEscaped) {
   const std::string page = TournamentReport(ReadTournament(*path_, ""), "t.db");
-  EXPECT_EQ(page.find(testing::kHostileLogin), std::string::npos);
+  EXPECT_EQ(page.find(test_support::kHostileLogin), std::string::npos);
   EXPECT_EQ(page.find("<script"), std::string::npos);
   EXPECT_EQ(page.find("<i>cup"), std::string::npos);
   EXPECT_NE(page.find("&lt;script&gt;x&lt;/script&gt;.toml"), std::string::npos);
@@ -62,7 +62,7 @@ TEST_F(TournamentReportTest, NamesFromTheDatabaseAreEscaped) {
 
 TEST_F(TournamentReportTest, EfficiencyIsShownWhenTheDatabaseHoldsIt) {
   const std::string copy = test_support::MakeTempDir() + "/e.db";
-  testing::WriteTournamentFixture(copy, 3);
+  test_support::WriteTournamentFixture(copy, 3);
   {
     tournament::Db db(copy, false);
     db.Exec("UPDATE session SET efficiency = 0.5 + 0.1 * seed");
@@ -105,7 +105,7 @@ TEST(ReadTournament, BadDatabasesAreOneLineErrors) {
     tournament::Db other(dir + "/other.db", true);
     other.Exec("CREATE TABLE x(y)");
   }
-  testing::WriteTournamentFixture(dir + "/t.db", 2);
+  test_support::WriteTournamentFixture(dir + "/t.db", 2);
   const struct {
     std::string path, which;
   } cases[] = {{dir + "/missing.db", ""},
