@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <ios>
 #include <iterator>
 
 #include <unistd.h>
@@ -23,7 +24,11 @@ void WriteFile(const std::string& path, const std::string& text) {
 
 std::string ReadFile(const std::string& path) {
   std::ifstream file(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+  try {
+    return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+  } catch (const std::ios_base::failure&) {
+    return "";  // the read failed midway: /proc/PID/stat of a process reaped meanwhile
+  }
 }
 
 std::string TestData(const std::string& name) {

@@ -12,7 +12,8 @@ namespace test_support {
 // A fresh empty folder under $TMPDIR (or /tmp).
 std::string MakeTempDir();
 void WriteFile(const std::string& path, const std::string& text);
-// The file's bytes; empty when it cannot be read.
+// The file's bytes; empty when it cannot be read, or when reading it fails midway (a /proc file
+// of a process reaped meanwhile).
 std::string ReadFile(const std::string& path);
 // The text of tests/data/NAME, the fixtures tests share. A missing file is the caller's bug: it is
 // printed and aborts.
