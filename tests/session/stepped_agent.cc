@@ -5,8 +5,9 @@
 //   sleep   sleeps 120 ms after every line it reads (longer than the test's tick)
 //   spin    reads without ever waiting, spinning between reads
 //   helper  starts a helper process that lives through the session, then answers
-//   stop    stops reading the market after "accept" until its own standard input ends, then
-//           reads to the end
+//   stop    stops reading the market after the first offer until its own standard input ends,
+//           then reads to the end (so it has answered the first tick, whichever lines came in
+//           the read that brought that offer)
 //   flood   writes "bid" lines without pause, reading what comes between writes
 // Usage: stepped_agent MODE GATEWAY. Exits with the gateway's exit status once the market's
 // output has ended, 1 on a fault of its own.
@@ -108,6 +109,7 @@ int main(int argc, char** argv) {
   std::string line;
   long resale = 0;  // of the good under the hammer; 0 once bid on
   bool open = true;
+  bool stopped = false;  // the "stop" mode has stopped reading once
   while (open) {
     if (mode == "flood") {
       pollfd fds[2] = {{from_gateway, POLLIN, 0}, {to_gateway, POLLOUT, 0}};
@@ -131,7 +133,8 @@ int main(int argc, char** argv) {
         resale = 0;
         Write("bid\n");
       }
-      if (line == "accept" && mode == "stop") {
+      if (mode == "stop" && line.rfind("offer ", 0) == 0 && !stopped) {
+        stopped = true;
         char buffer[256];
         while (read(0, buffer, sizeof buffer) > 0) {
         }

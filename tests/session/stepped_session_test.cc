@@ -172,8 +172,7 @@ TEST(SteppedSession, TheAgentDecidesTheSameAsOnARealClockWithAGenerousTick) {
 
 TEST(SteppedSession, AgentsThatBreakTheRulesEndOnTimeWithTheirLateTicksRecorded) {
   // The ticks each agent keeps waiting: none; all; all but the first (the agent that stops
-  // reading has read the first offer with the lines before it, and waits: that tick is its
-  // answer).
+  // reading does so once it has read the first offer, and waits: that tick is its answer).
   enum class Late { kNone, kAll, kAllButFirst };
   const struct {
     std::string mode;
