@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # A tournament of SESSIONS virtual-time sessions (default 1,000,000) of the default scenario with
-# four built-in bidders, run with --jobs 2 and then shown, beside market-sim playing the same
-# sessions (the same seeds) on one thread. Prints each one's wall and CPU time (user + system) and
-# peak memory (maximum resident set size, from /usr/bin/time -v), the database's size, the load
-# average before and after, and each figure against its target.
+# four built-in bidders (tournament_bench's own file, from its --print-file), run with --jobs 2
+# and then shown, beside market-sim playing the same sessions (the same seeds) on one thread.
+# Prints each one's wall and CPU time (user + system) and peak memory (maximum resident set size,
+# from /usr/bin/time -v), the database's size, the load average before and after, and each figure
+# against its target.
 #
 # Usage: bash bench/tournament.sh [SESSIONS]
 # Settings (environment):
@@ -24,39 +25,16 @@ fail() {
 [[ $sessions =~ ^[1-9][0-9]*$ ]] || fail "SESSIONS must be a positive whole number"
 if [ "${BENCH_NO_BUILD:-0}" != 1 ]; then
   cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
-  cmake --build "$build" -j 2 --target tournament market-sim >/dev/null
+  cmake --build "$build" -j 2 --target tournament market-sim tournament_bench >/dev/null
 fi
-for program in tournament market-sim; do
+for program in tournament market-sim tournament_bench; do
   [ -x "$build/bin/$program" ] || fail "no $program in $build/bin"
 done
 
 data=$(mktemp -d)
 trap 'rm -rf "$data"' EXIT
 cp "$root/scenarios/default.toml" "$data/default.toml"
-cat >"$data/bench.toml" <<TOML
-name = "bench"
-scenarios = ["default.toml"]
-seeds = { base = 1, count = $sessions }
-[[lineups]]
-name = "four"
-  [[lineups.entries]]
-  name = "Vera"
-  strategy = "value"
-  valuation = [70, 105]
-  [[lineups.entries]]
-  name = "Otto"
-  strategy = "value"
-  valuation = [75, 100]
-  [[lineups.entries]]
-  name = "Cleo"
-  strategy = "cautious"
-  valuation = [85, 115]
-  margin = 15
-  [[lineups.entries]]
-  name = "Rash"
-  strategy = "careless"
-  valuation = [120, 150]
-TOML
+"$build/bin/tournament_bench" --print-file "$sessions" >"$data/bench.toml"
 
 # Runs a command under GNU time; prints "wall cpu peak_mib" for it.
 measure() {

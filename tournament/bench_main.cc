@@ -8,6 +8,8 @@
 // writes, against which to read the runner's overhead.
 //
 // Usage: tournament_bench [SESSIONS] [JOBS] [REPEATS]    (defaults 10000, 2 and 3)
+//        tournament_bench --print-file [SESSIONS]       prints the tournament file of SESSIONS
+//                                                       sessions (bench/tournament.sh plays it)
 #include <sys/resource.h>
 
 #include <algorithm>
@@ -48,30 +50,10 @@ double Since(std::chrono::steady_clock::time_point start) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  const long sessions = argc > 1 ? std::atol(argv[1]) : 10000;
-  const int jobs = argc > 2 ? std::atoi(argv[2]) : 2;
-  const int repeats = argc > 3 ? std::atoi(argv[3]) : 3;
-  if (sessions < 1 || jobs < 1 || repeats < 1) {
-    std::fprintf(stderr, "usage: tournament_bench [SESSIONS] [JOBS] [REPEATS]\n");
-    return 2;
-  }
-  const std::string dir = std::filesystem::temp_directory_path() / "tournament-bench";
-  std::filesystem::remove_all(dir);
-  std::filesystem::create_directories(dir);
-  const std::string scenario_path = dir + "/default.toml";
-  {
-    FILE* f = std::fopen(scenario_path.c_str(), "w");
-    const std::string_view text = market::DefaultScenarioText();
-    std::fwrite(text.data(), 1, text.size(), f);
-    std::fclose(f);
-  }
-  const std::string text =
-      "name = \"bench\"\nscenarios = [\"default.toml\"]\nseeds = { base = 1, "
-      "count = " +
-      std::to_string(sessions) + R"( }
+// The tournament file of `sessions` sessions: the default scenario, seeds 1 on, 4 bidders.
+std::string TournamentText(long sessions) {
+  return "name = \"bench\"\nscenarios = [\"default.toml\"]\nseeds = { base = 1, count = " +
+         std::to_string(sessions) + R"( }
 [[lineups]]
 name = "four"
   [[lineups.entries]]
@@ -92,6 +74,40 @@ name = "four"
   strategy = "careless"
   valuation = [120, 150]
 )";
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc > 1 && std::string(argv[1]) == "--print-file") {
+    const long sessions = argc > 2 ? std::atol(argv[2]) : 10000;
+    if (argc > 3 || sessions < 1) {
+      std::fprintf(stderr, "usage: tournament_bench --print-file [SESSIONS]\n");
+      return 2;
+    }
+    std::fputs(TournamentText(sessions).c_str(), stdout);
+    return 0;
+  }
+  const long sessions = argc > 1 ? std::atol(argv[1]) : 10000;
+  const int jobs = argc > 2 ? std::atoi(argv[2]) : 2;
+  const int repeats = argc > 3 ? std::atoi(argv[3]) : 3;
+  if (sessions < 1 || jobs < 1 || repeats < 1) {
+    std::fprintf(stderr,
+                 "usage: tournament_bench [SESSIONS] [JOBS] [REPEATS]\n"
+                 "       tournament_bench --print-file [SESSIONS]\n");
+    return 2;
+  }
+  const std::string dir = std::filesystem::temp_directory_path() / "tournament-bench";
+  std::filesystem::remove_all(dir);
+  std::filesystem::create_directories(dir);
+  const std::string scenario_path = dir + "/default.toml";
+  {
+    FILE* f = std::fopen(scenario_path.c_str(), "w");
+    const std::string_view text = market::DefaultScenarioText();
+    std::fwrite(text.data(), 1, text.size(), f);
+    std::fclose(f);
+  }
+  const std::string text = TournamentText(sessions);
   const tournament::TournamentLoad load = tournament::ParseTournament(text, dir + "/bench.toml");
   if (!load.tournament) {
     std::fprintf(stderr, "%s\n", load.error.c_str());

@@ -14,6 +14,7 @@
 
 #include "engine/packed_numbers.h"
 #include "tests/support/child_process.h"
+#include "tests/support/files.h"
 #include "tests/support/process.h"
 
 namespace {
@@ -170,22 +171,41 @@ TEST(SteppedSession, TheAgentDecidesTheSameAsOnARealClockWithAGenerousTick) {
   }
 }
 
+// The stepped scenario with its tick set to `ms` milliseconds, written to a new file.
+std::string SteppedScenarioWithTick(int ms) {
+  std::string text = ReadFile(STEPPED_SCENARIO);
+  const std::string line = "tick_ms = 100\n";
+  const size_t at = text.find(line);
+  if (at == std::string::npos) {
+    ADD_FAILURE() << "no \"" << line << "\" in " << STEPPED_SCENARIO;
+    return STEPPED_SCENARIO;
+  }
+  text.replace(at, line.size(), "tick_ms = " + std::to_string(ms) + "\n");
+  const std::string path = MakeTempDir() + "/stepped.toml";
+  test_support::WriteFile(path, text);
+  return path;
+}
+
 TEST(SteppedSession, AgentsThatBreakTheRulesEndOnTimeWithTheirLateTicksRecorded) {
   // The ticks each agent keeps waiting: none; all; all but the first (the agent that stops
   // reading does so once it has read the first offer, and waits: that tick is its answer).
+  // Agents expected to answer get a long tick, so that a loaded machine's scheduling delays do
+  // not make them late; the others a short one (a tick that ends at its deadline costs it whole),
+  // shorter than the sleeping agent's 120 ms after every line.
   enum class Late { kNone, kAll, kAllButFirst };
   const struct {
     std::string mode;
     Late late;
+    int tick_ms;
   } cases[] = {
-      {"answer", Late::kNone}, {"sleep", Late::kAll},        {"spin", Late::kAll},
-      {"helper", Late::kAll},  {"stop", Late::kAllButFirst}, {"flood", Late::kAll},
+      {"answer", Late::kNone, 2000}, {"sleep", Late::kAll, 100},        {"spin", Late::kAll, 100},
+      {"helper", Late::kAll, 100},   {"stop", Late::kAllButFirst, 500}, {"flood", Late::kAll, 100},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.mode);
     const auto start = std::chrono::steady_clock::now();
-    const AgentRun run =
-        RunAgent({STEPPED_AGENT_PATH, c.mode, GATEWAY_PATH}, "stepped", STEPPED_SCENARIO);
+    const AgentRun run = RunAgent({STEPPED_AGENT_PATH, c.mode, GATEWAY_PATH}, "stepped",
+                                  SteppedScenarioWithTick(c.tick_ms));
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     ASSERT_FALSE(run.timed_out);
@@ -200,9 +220,9 @@ TEST(SteppedSession, AgentsThatBreakTheRulesEndOnTimeWithTheirLateTicksRecorded)
     EXPECT_EQ(late.get<size_t>(), expected) << "of " << ticks << " ticks";
     EXPECT_NE(run.err.find("Clock: stepped, " + late.dump() + " late ticks"), std::string::npos)
         << run.err;
-    // Each tick at its deadline at the latest (100 ms each), with room for a loaded machine and
-    // for the sleeping agent's reading of the lines it fell behind on.
-    EXPECT_LT(seconds, 0.100 * static_cast<double>(ticks) + 30.0);
+    // Each late tick at its deadline at the latest, with room for a loaded machine and for the
+    // sleeping agent's reading of the lines it fell behind on.
+    EXPECT_LT(seconds, c.tick_ms / 1000.0 * static_cast<double>(late.get<size_t>()) + 30.0);
   }
 }
 
