@@ -25,13 +25,9 @@ constexpr size_t kIgnoredLineKept = 80;
 // reserves no more than this and grows as needed.
 constexpr int64_t kClockReserveMax = 1024;
 
-// Tick bids reserved up front for one good: enough for the usual good (a sale, perhaps a
-// collision) in a small market; a good that draws more bids grows its list as they come, so a
-// market of many buyers holds room for the bids made, not for every buyer.
-constexpr size_t kTickBidsReserve = 8;
-
-// Room a finished good's clock or tick bids may leave unused; beyond it the list is cut to fit,
-// so that a session holds what its goods went through, not what their clocks could have.
+// Room a finished good's clock (in steps) or tick bids (in rows' worth of bytes) may leave
+// unused; beyond it the list is cut to fit, so that a session holds what its goods went through,
+// not what their clocks could have.
 constexpr size_t kUnusedKept = 64;
 
 static_assert(kMaxPrice < INT32_MAX, "a tick bid keeps its price in 32 bits");
@@ -477,7 +473,6 @@ void Engine::BeginGood(Nanos now) {
   const int64_t lowest = LowestOffer(g, step);  // what the rivals take for the reserve
   record.clock.reserve(static_cast<size_t>(
       std::clamp<int64_t>(steps + 2 * scenario_.max_collisions, 1, kClockReserveMax)));
-  record.tick_bids.reserve(std::min(buyers_.size(), kTickBidsReserve));
   for (Buyer& buyer : buyers_) {
     buyer.bid = false;
     if (!buyer.present) continue;
@@ -532,9 +527,8 @@ void Engine::ResolveTick(Nanos now) {
   GoodResult& record = good_result();
   for (size_t b : bidders) {
     const Buyer& buyer = buyers_[b];
-    record.tick_bids.push_back({Micros(buyer.rival >= 0 ? now : buyer.bid_at),
-                                static_cast<int32_t>(price_),
-                                static_cast<uint32_t>(buyer.account)});
+    record.tick_bids.Add({Micros(buyer.rival >= 0 ? now : buyer.bid_at),
+                          static_cast<int32_t>(price_), static_cast<uint32_t>(buyer.account)});
   }
   const AuctionPlan& plan = plan_.auctions[auction_];
   if (bidders.empty()) {
@@ -616,7 +610,7 @@ void Engine::GoodDone(Nanos now) {
   deadline_.reset();
   GoodResult& record = good_result();
   FitTo(record.clock);
-  FitTo(record.tick_bids);
+  record.tick_bids.Trim(kUnusedKept * sizeof(TickBids::Row));
   ++good_;
   ++goods_done_;
   NextGoodOrRound(now);

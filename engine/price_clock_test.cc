@@ -44,7 +44,7 @@ std::vector<Step> Steps(const GoodResult& good) {
 }
 std::vector<Bid> Bids(const GoodResult& good, const AuctionResult& auction) {
   std::vector<Bid> out;
-  for (const TickBid& b : good.tick_bids) {
+  for (const TickBid& b : good.tick_bids.Unpacked()) {
     out.push_back({b.at_us, b.price, auction.buyers.at(b.buyer).name});
   }
   return out;
@@ -210,7 +210,8 @@ TEST(PriceClock, AWholeSessionsClocksFollowTheMarketsRules) {
       collisions += static_cast<size_t>(rises);
       EXPECT_EQ(voided, good.sanctions);
       EXPECT_GE(good.clock.back().price, good.good.reserve);
-      for (const TickBid& bid : good.tick_bids) {
+      const std::vector<TickBid> tick_bids = good.tick_bids.Unpacked();
+      for (const TickBid& bid : tick_bids) {
         ASSERT_LT(bid.buyer, auction.buyers.size());
         rival_bids += !auction.buyers[bid.buyer].participant;
         // The step in force when the bid was made (a rival's: decided at the tick's end).
@@ -224,8 +225,8 @@ TEST(PriceClock, AWholeSessionsClocksFollowTheMarketsRules) {
       }
       if (good.outcome == Outcome::kSold) {
         EXPECT_EQ(good.price, good.clock.back().price);
-        ASSERT_FALSE(good.tick_bids.empty());
-        EXPECT_EQ(good.tick_bids.back().price, good.price);
+        ASSERT_FALSE(tick_bids.empty());
+        EXPECT_EQ(tick_bids.back().price, good.price);
         EXPECT_EQ(good.ended_us, good.clock.back().at_us + scenario.tick_ms * 1000);
       }
     }

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "engine/good.h"
+#include "engine/tick_bids.h"
 
 namespace market {
 
@@ -30,19 +31,9 @@ struct ClockStep {
   Kind kind = Kind::kOffer;
 };
 
-// A bid that took part in deciding a tick, from any buyer present: a participant's first bid of
-// the tick, or a rival's decision to bid. The bids of one tick are in buyers-list order.
-struct TickBid {
-  int64_t at_us = 0;  // a participant's: when it arrived; a rival's: when the tick was decided
-  // The price in force: 32 bits hold every price a scenario lets the market announce (kMaxPrice),
-  // and keep a record of 16 bytes, a session may hold millions of them.
-  int32_t price = 0;
-  uint32_t buyer = 0;  // index into the auction's buyers (AuctionResult::buyers)
-};
-
 // What a good was worth to one buyer: a rival's private value, an agent's resale price. The
-// buyer is an index, as a tick bid's: a session may hold millions of values, and a name per value
-// would take most of its memory.
+// buyer is an index, as a tick bid's (tick_bids.h): a session may hold millions of values, and a
+// name per value would take most of its memory.
 struct BuyerValue {
   uint32_t buyer = 0;  // index into the auction's buyers (AuctionResult::buyers)
   int64_t value = 0;
@@ -63,7 +54,7 @@ struct GoodResult {
   // again per voided sale (each costs its buyer a sanction, and sanctions_before_expulsion of them
   // expel it), and at most one tick bid per buyer present in each tick that had a bid.
   std::vector<ClockStep> clock{};
-  std::vector<TickBid> tick_bids{};
+  TickBids tick_bids{};
   std::optional<int64_t> ended_us{};  // when it was sold, left the market or was interrupted
 };
 

@@ -44,17 +44,11 @@ Json ClockJson(const std::vector<ClockStep>& clock) {
 // The tick bids, each run of bids sharing a time and a price (a tick's rivals, decided together;
 // a participant's own) as one row [at_us, price, buyers]: the buyers' indices packed, the first
 // as it stands and each next one as its difference from the one before.
-Json TickBidsJson(const std::vector<TickBid>& bids) {
+Json TickBidsJson(const TickBids& bids) {
   Json out = Json::array();
-  for (size_t i = 0; i < bids.size();) {
-    const TickBid& first = bids[i];
-    std::string buyers;
-    int64_t previous = 0;
-    for (; i < bids.size() && bids[i].at_us == first.at_us && bids[i].price == first.price; ++i) {
-      AppendPacked(static_cast<int64_t>(bids[i].buyer) - previous, buyers);
-      previous = bids[i].buyer;
-    }
-    out.push_back({first.at_us, first.price, std::move(buyers)});
+  for (size_t r = 0; r < bids.rows().size(); ++r) {
+    const TickBids::Row& row = bids.rows()[r];
+    out.push_back({row.at_us, row.price, bids.buyers(r)});
   }
   return out;
 }

@@ -81,9 +81,10 @@ void ExpectClocksRead(const market::Results& results, const SessionData& data) {
         EXPECT_EQ(got.clock[i].collision,
                   want.clock[i].kind == market::ClockStep::Kind::kCollision);
       }
-      ASSERT_EQ(got.tick_bids.size(), want.tick_bids.size());
-      for (size_t i = 0; i < want.tick_bids.size(); ++i) {
-        const market::TickBid& bid = want.tick_bids[i];
+      const std::vector<market::TickBid> want_bids = want.tick_bids.Unpacked();
+      ASSERT_EQ(got.tick_bids.size(), want_bids.size());
+      for (size_t i = 0; i < want_bids.size(); ++i) {
+        const market::TickBid& bid = want_bids[i];
         EXPECT_EQ(got.tick_bids[i].at_us, bid.at_us) << i;
         EXPECT_EQ(got.tick_bids[i].price, bid.price) << i;
         EXPECT_EQ(got.tick_bids[i].buyer, bid.buyer < auction.buyers.size()
@@ -91,7 +92,7 @@ void ExpectClocksRead(const market::Results& results, const SessionData& data) {
                                               : "(unknown buyer)")
             << i;
       }
-      tick_bids += want.tick_bids.size();
+      tick_bids += want_bids.size();
       EXPECT_EQ(got.ended_us, want.ended_us);
     }
   }
