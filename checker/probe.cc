@@ -16,6 +16,7 @@
 #include <cstring>
 #include <fstream>
 #include <sstream>
+#include <string_view>
 #include <thread>
 #include <utility>
 
@@ -34,12 +35,20 @@ std::string Quoted(const std::string& text) {
   return out + "'";
 }
 
+// Whether process `pid` exists and has not ended (a zombie has). Read with plain system calls: a
+// process reaped while its /proc file is read fails the read, which a stream would throw on.
 bool Running(pid_t pid) {
   if (kill(pid, 0) != 0) return false;
-  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-  std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
-  const size_t paren = text.rfind(')');
-  return paren == std::string::npos || paren + 2 >= text.size() || text[paren + 2] != 'Z';
+  const std::string path = "/proc/" + std::to_string(pid) + "/stat";
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  char text[1024];  // "PID (NAME) STATE ...": the state comes well within it
+  const ssize_t got = read(fd, text, sizeof text);
+  close(fd);
+  if (got <= 0) return false;
+  const std::string_view stat(text, static_cast<size_t>(got));
+  const size_t paren = stat.rfind(')');  // the name may hold anything, ')' included
+  return paren == std::string_view::npos || paren + 2 >= stat.size() || stat[paren + 2] != 'Z';
 }
 
 }  // namespace

@@ -23,9 +23,14 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+// The file's bytes; empty when it cannot be read whole (a stream throws on a read that fails).
 std::string ReadWhole(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  try {
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  } catch (const std::ios_base::failure&) {
+    return {};
+  }
 }
 
 // The session's loop looks at its processes at least this often, and at once when one of them
