@@ -83,14 +83,12 @@ TEST(MarketReport, BadInputIsExitOneWithOneLineAndNoPage) {
   test_support::WriteFile(dir + "/partial.json", "{\"auctions\": [{\"number\": 1}]}");
   test_support::WriteFile(dir + "/binary.json", std::string("\x00\xff\xfe{", 4));
   test_support::WriteFile(dir + "/not.db", "plain text");
+  test_support::WriteFile(dir + "/huge.jsonl", "");
+  std::filesystem::resize_file(dir + "/huge.jsonl", (256u << 20) + 1);  // sparse: no room taken
   const std::vector<std::vector<std::string>> cases = {
-      {dir + "/broken.json"},
-      {dir + "/partial.json"},
-      {dir + "/binary.json"},
-      {dir + "/missing.json"},
-      {dir},
-      {"--db", dir + "/not.db"},
-      {"--db", dir + "/missing.db"},
+      {dir + "/huge.jsonl"},     {dir + "/broken.json"},        {dir + "/partial.json"},
+      {dir + "/binary.json"},    {dir + "/missing.json"},       {dir},
+      {"--db", dir + "/not.db"}, {"--db", dir + "/missing.db"},
   };
   for (const auto& args : cases) {
     std::vector<std::string> with_output = args;
@@ -101,6 +99,9 @@ TEST(MarketReport, BadInputIsExitOneWithOneLineAndNoPage) {
     EXPECT_EQ(r.err.rfind("market-report: ", 0), 0u) << r.err;
     EXPECT_EQ(test_support::ReadFile(dir + "/out.html"), "");
   }
+  EXPECT_EQ(
+      Report({dir + "/huge.jsonl"}).err,
+      "market-report: " + dir + "/huge.jsonl: larger than 256 MiB, more than a report reads\n");
 }
 
 TEST(MarketReport, UsageErrorsAreExitTwo) {
