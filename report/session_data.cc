@@ -113,6 +113,20 @@ void SetResponseTimes(SessionGood& good) {
   }
 }
 
+// The session's tick bids read so far, against the most it may hold.
+struct TickBidCount {
+  size_t count = 0;
+  size_t most = kMaxTickBids;
+  // Counts `more` bids; throws once they go past the most.
+  void Add(size_t more) {
+    if (more > most - count) {
+      throw InputError("results: more than " + std::to_string(most) +
+                       " tick bids, more than a report draws");
+    }
+    count += more;
+  }
+};
+
 // Names a buyer by its index into the auction's buyers.
 std::string BuyerName(int64_t index, const std::vector<SessionBuyer>& buyers) {
   if (index < 0 || static_cast<uint64_t>(index) >= buyers.size()) return kUnknownBuyer;
@@ -123,13 +137,14 @@ std::string BuyerName(int64_t index, const std::vector<SessionBuyer>& buyers) {
 // price, the buyers' indices packed (the first as it stands, each next one as its difference
 // from the one before).
 void ReadPackedTickBids(const Field& rows, const std::vector<SessionBuyer>& buyers,
-                        SessionGood& good) {
+                        SessionGood& good, TickBidCount& count) {
   for (size_t i = 0; i < rows.Size(); ++i) {
     const Field row = Row(rows, i, 3);
     const int64_t at_us = row.At(0).Int();
     const int64_t price = row.At(1).Int();
     const auto steps = market::UnpackNumbers(row.At(2).Str());
     if (!steps) throw InputError("results: " + row.At(2).path() + " is not packed numbers");
+    count.Add(steps->size());
     int64_t index = 0;
     for (const int64_t step : *steps) {
       // Out of the int64 range is no buyer: kept there rather than wrapped onto one.
@@ -145,7 +160,8 @@ void ReadPackedTickBids(const Field& rows, const std::vector<SessionBuyer>& buye
 // The good's "clock" ([[at_us, price, "offer" | "collision"], ...]), its tick bids
 // ("tick_bids_packed", or in the older form "tick_bids": [[at_us, price, buyer], ...]) and
 // "ended_us".
-void ReadClock(const Field& g, const std::vector<SessionBuyer>& buyers, SessionGood& good) {
+void ReadClock(const Field& g, const std::vector<SessionBuyer>& buyers, SessionGood& good,
+               TickBidCount& tick_bids) {
   good.has_clock = true;
   const Field clock = g["clock"];
   good.clock.reserve(clock.Size());
@@ -158,9 +174,10 @@ void ReadClock(const Field& g, const std::vector<SessionBuyer>& buyers, SessionG
     good.clock.push_back({row.At(0).Int(), row.At(1).Int(), kind == "collision"});
   }
   if (g.Has("tick_bids_packed")) {
-    ReadPackedTickBids(g["tick_bids_packed"], buyers, good);
+    ReadPackedTickBids(g["tick_bids_packed"], buyers, good, tick_bids);
   } else if (g.Has("tick_bids")) {
     const Field bids = g["tick_bids"];
+    tick_bids.Add(bids.Size());
     good.tick_bids.reserve(bids.Size());
     for (size_t i = 0; i < bids.Size(); ++i) {
       const Field row = Row(bids, i, 3);
@@ -176,7 +193,8 @@ void ReadClock(const Field& g, const std::vector<SessionBuyer>& buyers, SessionG
   if (g.Has("ended_us") && !g["ended_us"].json().is_null()) good.ended_us = g["ended_us"].Int();
 }
 
-SessionGood ReadGood(const Field& g, int auction, const std::vector<SessionBuyer>& buyers) {
+SessionGood ReadGood(const Field& g, int auction, const std::vector<SessionBuyer>& buyers,
+                     TickBidCount& tick_bids) {
   SessionGood good;
   good.auction = auction;
   good.id = g["id"].Str();
@@ -192,7 +210,7 @@ SessionGood ReadGood(const Field& g, int auction, const std::vector<SessionBuyer
   }
   good.collisions = g.Has("collisions") ? g["collisions"].SmallInt() : 0;
   good.sanctions = g.Has("sanctions") ? g["sanctions"].SmallInt() : 0;
-  if (g.Has("clock")) ReadClock(g, buyers, good);
+  if (g.Has("clock")) ReadClock(g, buyers, good, tick_bids);
   return good;
 }
 
@@ -214,7 +232,7 @@ SessionBuyer ReadBuyer(const Field& b) {
 
 }  // namespace
 
-SessionData ReadSessionResults(std::string_view text) {
+SessionData ReadSessionResults(std::string_view text, size_t max_tick_bids) {
   const Json doc = Json::parse(text, nullptr, false);
   if (doc.is_discarded()) throw InputError("results: not valid JSON");
   const Field root(doc, "");
@@ -231,6 +249,7 @@ SessionData ReadSessionResults(std::string_view text) {
   data.seed = root.Has("seed") ? Scalar(doc["seed"]) : "-";
   data.completed = root.Has("completed") && root["completed"].Bool();
   data.ended_early = root.Has("ended_early") ? root["ended_early"].OptStr() : "";
+  TickBidCount tick_bids{0, max_tick_bids};
   const Field auctions = root["auctions"];
   std::map<std::pair<int, std::string>, SessionGood*> goods;
   for (size_t a = 0; a < auctions.Size(); ++a) {
@@ -241,15 +260,15 @@ SessionData ReadSessionResults(std::string_view text) {
     const Field buyers = auction["buyers"];  // first: the goods name their buyers by index
     for (size_t b = 0; b < buyers.Size(); ++b) out.buyers.push_back(ReadBuyer(buyers.At(b)));
     for (size_t g = 0; g < goods_list.Size(); ++g) {
-      out.goods.push_back(ReadGood(goods_list.At(g), out.number, out.buyers));
+      out.goods.push_back(ReadGood(goods_list.At(g), out.number, out.buyers, tick_bids));
     }
     if (auction.Has("measures")) out.measures = Measures(auction["measures"]);
     data.auctions.push_back(std::move(out));
   }
+  data.tick_bids = tick_bids.count;
   for (SessionAuction& auction : data.auctions) {
     for (SessionGood& good : auction.goods) {
       goods[{auction.number, good.id}] = &good;
-      data.tick_bids += good.tick_bids.size();
     }
   }
   if (root.Has("measures")) {

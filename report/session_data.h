@@ -6,6 +6,7 @@
 #ifndef REPORT_SESSION_DATA_H_
 #define REPORT_SESSION_DATA_H_
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <stdexcept>
@@ -87,9 +88,15 @@ struct SessionData {
   size_t tick_bids = 0;                                  // over every good's clock
 };
 
-// Parses the results; throws InputError on malformed JSON, a missing or mistyped field, or a
-// form newer than this reader knows.
-SessionData ReadSessionResults(std::string_view json);
+// The most tick bids a session's report draws, over all its goods: twice the largest valid
+// scenario's (about 4.6 million) when every rival bids only at its value. More come only from
+// goods offered again after thousands of voided sales, each bid on by a crowd; such results are
+// refused rather than read into gigabytes.
+inline constexpr size_t kMaxTickBids = 10'000'000;
+
+// Parses the results; throws InputError on malformed JSON, a missing or mistyped field, more
+// than `max_tick_bids` tick bids, or a form newer than this reader knows.
+SessionData ReadSessionResults(std::string_view json, size_t max_tick_bids = kMaxTickBids);
 
 }  // namespace report
 

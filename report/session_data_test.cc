@@ -164,6 +164,27 @@ TEST(ReadSessionResults, ReadsTheOlderFormAsTheSameSessionInTheCompactForm) {
   EXPECT_EQ(compact.surplus, old.surplus);
 }
 
+// A session's tick bids are counted as they are read, in either form: results holding more than
+// the most a report draws are refused in one line, those holding exactly as many are read.
+TEST(ReadSessionResults, TickBidsPastTheMostAReportDrawsAreRefused) {
+  const std::string file = ReadFile(REPORT_TESTDATA_DIR "/default_session_form1.jsonl");
+  const std::string older(SessionDocument(file, 1));
+  const std::string compact =
+      market::ResultsJson(market::RunVirtualSession(DefaultScenario(), 20240611).results);
+  for (const std::string& text : {older, compact}) {
+    const size_t all = ReadSessionResults(text).tick_bids;
+    ASSERT_GT(all, 10u);
+    EXPECT_EQ(ReadSessionResults(text, all).tick_bids, all);
+    try {
+      ReadSessionResults(text, all - 1);
+      ADD_FAILURE() << "read past the most";
+    } catch (const InputError& e) {
+      EXPECT_EQ(std::string(e.what()), "results: more than " + std::to_string(all - 1) +
+                                           " tick bids, more than a report draws");
+    }
+  }
+}
+
 TEST(ReadSessionResults, ABidForAnUnknownGoodIsCountedNotDrawn) {
   std::string json = test_support::SessionFixtureJson();
   const std::string from = "\"good\": \"gold1\"";
