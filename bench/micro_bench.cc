@@ -103,7 +103,7 @@ void CopyLines(const std::string& text, const std::vector<std::pair<size_t, size
 void SetUnits(benchmark::State& state, double units) { state.counters["units"] = units; }
 
 void FreshAgent() {
-  ResetAgentForTest(CountLog);
+  test_support::ResetAgentForTest(CountLog);
   InitWorld();
 }
 

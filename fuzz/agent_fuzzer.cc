@@ -71,7 +71,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     ++data;
     --size;
   }
-  ResetAgentForTest(DiscardLog);
+  test_support::ResetAgentForTest(DiscardLog);
   Source source{data, size, 0, chunk};
   Input input{ReadSource, &source};
   Output output{WriteNowhere, nullptr};

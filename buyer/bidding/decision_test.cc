@@ -7,6 +7,9 @@
 
 namespace {
 
+using test_support::AgentTest;
+using test_support::MemorySink;
+
 using DecisionTest = AgentTest;
 
 TEST_F(DecisionTest, BidsExactlyByTheRule) {

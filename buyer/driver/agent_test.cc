@@ -9,6 +9,8 @@
 
 namespace {
 
+using test_support::AgentTest;
+
 const char kAdmission[] = "admission CLogin TGatekeep\n";
 const char kAdmissionLog[] = "\nadmission CLogin TGatekeep\n\n";
 

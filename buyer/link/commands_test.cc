@@ -6,6 +6,9 @@
 
 namespace {
 
+using test_support::AgentTest;
+using test_support::MemorySink;
+
 using CommandsTest = AgentTest;
 
 TEST_F(CommandsTest, EachCommandIsLoggedThenWrittenInOneCall) {

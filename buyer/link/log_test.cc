@@ -11,6 +11,8 @@
 
 namespace {
 
+using test_support::AgentTest;
+
 TEST(FormatInt, MatchesPrintf) {
   for (int32_t value : {0, 1, -1, 9, 10, -10, 50000, 2000, 123456789, INT32_MAX, INT32_MIN}) {
     char text[12];

@@ -11,6 +11,8 @@
 
 namespace {
 
+using test_support::AgentTest;
+
 class ReaderTest : public AgentTest {
  protected:
   std::vector<std::string> Words(int count) {

@@ -12,6 +12,8 @@
 
 namespace {
 
+using test_support::AgentTest;
+
 class HandlersTest : public AgentTest {
  protected:
   // Runs message passes (without the bid decision) until the input has ended.

@@ -9,6 +9,8 @@
 
 namespace {
 
+using test_support::AgentTest;
+
 using TablesTest = AgentTest;
 
 // The tables as the process started: world is constant-initialized, so this copy is taken before

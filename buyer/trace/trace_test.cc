@@ -13,6 +13,8 @@
 
 namespace {
 
+using test_support::AgentTest;
+
 std::string CreditBlock(int credit, int benefit) {
   return "\n--------------------\nCredit: " + std::to_string(credit) +
          "\n Benefit: " + std::to_string(benefit) + " \n";

@@ -6,6 +6,7 @@
 #include "buyer/link/log.h"
 #include "tests/support/agent_reset.h"
 
+namespace test_support {
 namespace {
 
 std::string* captured_log = nullptr;
@@ -65,3 +66,5 @@ std::string AgentTest::Log() {
   text.swap(log_text);
   return text;
 }
+
+}  // namespace test_support

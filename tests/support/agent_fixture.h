@@ -10,6 +10,8 @@
 
 #include "buyer/link/io.h"
 
+namespace test_support {
+
 // Bytes handed out by read calls of at most `chunk` bytes each; counts the calls.
 struct MemorySource {
   std::string data;
@@ -46,5 +48,7 @@ class AgentTest : public ::testing::Test {
   Input input_{};
   Output output_{};
 };
+
+}  // namespace test_support
 
 #endif  // TESTS_SUPPORT_AGENT_FIXTURE_H_

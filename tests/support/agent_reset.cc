@@ -4,6 +4,8 @@
 #include "buyer/link/reader.h"
 #include "buyer/market/tables.h"
 
+namespace test_support {
+
 void ResetAgentForTest(LogSink sink) {
   ResetLog();
   ResetWorld();
@@ -11,3 +13,5 @@ void ResetAgentForTest(LogSink sink) {
   ResetCommands();
   SetLogSink(sink);
 }
+
+}  // namespace test_support

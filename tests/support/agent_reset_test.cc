@@ -16,6 +16,7 @@
 #include "buyer/link/reader.h"
 #include "buyer/market/tables.h"
 
+namespace test_support {
 namespace {
 
 // The tables as the process started, taken before any test runs (world is constant-initialized).
@@ -102,3 +103,4 @@ TEST(ResetAgentForTest, AsksAgainWhetherStandardOutputIsATerminal) {
 }
 
 }  // namespace
+}  // namespace test_support
