@@ -10,6 +10,7 @@
 #include "engine/packed_numbers.h"
 #include "engine/results_json.h"
 #include "engine/summary.h"
+#include "tests/support/scenario_text.h"
 
 namespace market {
 namespace {
@@ -167,19 +168,14 @@ generated_goods = 20
 // rival still in bids again. Thousands of such ticks, each bid on by hundreds, are recorded whole
 // at about a byte a bid.
 TEST(VirtualSession, VoidedSalesBidOnByACrowdAreKeptAtAboutAByteABid) {
-  const std::string text = R"(
-buyers_per_auction = 1000
-sanctions_before_expulsion = 20
-[[registry]]
-login = "A"
-password = "p"
-[[rivals]]
-name = "C"
-count = 300
-strategy = "careless"
-[[auctions]]
-goods = [{ id = "g", kind = "k", seller = "s", initial = 99000, resale = 90000, reserve = 1000 }]
-)";
+  const std::string text =
+      test_support::ScenarioText()
+          .Set("buyers_per_auction", 1000)
+          .Set("sanctions_before_expulsion", 20)
+          .Buyer("A", "p")
+          .Tables("[[rivals]]\nname = \"C\"\ncount = 300\nstrategy = \"careless\"\n")
+          .Auction({test_support::GoodToml("g", 99000, 90000, 1000)})
+          .Build();
   ScenarioLoad load = ParseScenario(text, "crowd.toml");
   ASSERT_TRUE(load.scenario.has_value()) << load.error.ToString();
   const Results r = RunVirtualSession(*load.scenario, 4).results;
